@@ -1,0 +1,42 @@
+// The access log: one line per request in <data>/access.log,
+//   <ISO-8601 UTC time> <client address> <user or -> <method> <path> <status> <bytes> <milliseconds or ->
+// The path goes without its query string, and nothing of the request's
+// headers, cookies or fields is written, so no secret reaches the file.
+#pragma once
+
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+
+namespace tessera::console {
+
+struct AccessRecord {
+    std::string client_address;
+    std::string user_name;  // empty: not signed in
+    std::string method;
+    std::string path;  // percent-decoded request path, without query
+    int status = 0;
+    std::size_t body_bytes = 0;
+    std::optional<long long> duration_ms;  // null when the request failed before routing
+};
+
+class AccessLog {
+public:
+    // Opens (creating, owner-only) the file for appending; throws
+    // std::runtime_error naming it when it cannot.
+    explicit AccessLog(const std::filesystem::path& file);
+    ~AccessLog();
+    AccessLog(const AccessLog&) = delete;
+    AccessLog& operator=(const AccessLog&) = delete;
+
+    // Writes one line at once. Bytes outside printable ASCII, and "%", become
+    // %XX, so a line stays one line and fields stay apart; an empty field is "-".
+    void Write(const AccessRecord& record);
+
+private:
+    std::mutex mutex_;
+    int fd_ = -1;
+};
+
+}  // namespace tessera::console

@@ -1,0 +1,119 @@
+// tessera-console audit: the audit records, oldest first, as a table or as JSON lines.
+#include "commands.h"
+#include "console_context.h"
+
+#include "mgmt_store.h"
+#include "os_string.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <array>
+#include <iostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessera::console {
+namespace {
+
+struct AuditOptions {
+    CommonOptions common;
+    bool is_json = false;
+};
+
+std::string Utf8(const std::wstring& text) {
+    return OS::WCharToUTF8Char(text.c_str(), text.size(), nullptr);
+}
+
+std::string JsonText(const std::string& utf8) {
+    return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Stored texts come from requests: control characters (C0, DEL and C1) are shown
+// as escapes so that a record stays on its line and cannot drive the terminal.
+std::string Printable(const std::wstring& text) {
+    static const wchar_t kHexDigits[] = L"0123456789abcdef";
+    std::wstring shown;
+    for (const wchar_t c : text) {
+        if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
+            shown += L"\\x";
+            shown += kHexDigits[(c >> 4) & 0xf];
+            shown += kHexDigits[c & 0xf];
+        } else {
+            shown += c;
+        }
+    }
+    return Utf8(shown);
+}
+
+// Width on screen, counting each UTF-8 sequence as one column.
+std::size_t Columns(const std::string& utf8) {
+    return static_cast<std::size_t>(
+        std::count_if(utf8.begin(), utf8.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void PrintJsonLines(const std::vector<host::AuditRecord>& records) {
+    for (const host::AuditRecord& record : records) {
+        std::cout << "{\"seq\": " << record.seq << ", \"time\": " << JsonText(record.time) << ", \"context\": ["
+                  << JsonText(Utf8(record.context[0])) << ", " << JsonText(Utf8(record.context[1])) << ", "
+                  << JsonText(Utf8(record.context[2])) << "], \"event_type\": " << record.event_type
+                  << ", \"source_type\": " << record.source_type
+                  << ", \"message\": " << JsonText(Utf8(record.message)) << "}\n";
+    }
+}
+
+void PrintTable(const std::vector<host::AuditRecord>& records) {
+    if (records.empty()) {
+        std::cout << "no audit records\n";
+        return;
+    }
+    using Row = std::array<std::string, 8>;
+    std::vector<Row> rows{{"SEQ", "TIME", "USER", "CLIENT", "PAGE", "EVENT", "SOURCE", "MESSAGE"}};
+    for (const host::AuditRecord& record : records) {
+        rows.push_back({std::to_string(record.seq), record.time,
+                        Printable(record.context[0]), Printable(record.context[1]), Printable(record.context[2]),
+                        std::to_string(record.event_type), std::to_string(record.source_type),
+                        Printable(record.message)});
+    }
+    std::array<std::size_t, 8> widths{};
+    for (const Row& row : rows) {
+        for (std::size_t column = 0; column < row.size(); ++column) {
+            widths[column] = std::max(widths[column], Columns(row[column]));
+        }
+    }
+    for (const Row& row : rows) {
+        std::string line;
+        for (std::size_t column = 0; column < row.size(); ++column) {
+            line += row[column];
+            if (column + 1 < row.size()) {
+                line.append(widths[column] - Columns(row[column]) + 2, ' ');
+            }
+        }
+        std::cout << line << '\n';
+    }
+}
+
+void RunAudit(const AuditOptions& options) {
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
+    const std::vector<host::AuditRecord> records = store->ReadAudit();
+    if (options.is_json) {
+        PrintJsonLines(records);
+    } else {
+        PrintTable(records);
+    }
+}
+
+}  // namespace
+
+void AddAuditCommand(CLI::App& app) {
+    CLI::App* command = app.add_subcommand("audit", "Show the audit records, oldest first");
+    auto options = std::make_shared<AuditOptions>();
+    AddCommonOptions(*command, options->common, false);
+    command->add_flag("--json", options->is_json,
+                      "One JSON object per line: seq, time, context (user, client address, page ID), "
+                      "event_type, source_type, message");
+    command->callback([options] { RunAudit(*options); });
+}
+
+}  // namespace tessera::console

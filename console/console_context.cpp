@@ -1,0 +1,106 @@
+// The console's shared options and the host set-up every command starts with.
+#include "console_context.h"
+
+#include "host_config.h"
+#include "mgmt_store.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+#if defined(_WIN32)
+#  include <windows.h>
+#endif
+
+namespace tessera::console {
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* kPluginFileName = "Tessera.dll";
+#else
+constexpr const char* kPluginFileName = "libTessera.so";
+#endif
+
+std::filesystem::path ExecutablePath() {
+#if defined(_WIN32)
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            throw std::runtime_error("cannot find the console's own file: error " + std::to_string(::GetLastError()));
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            return buffer;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+#else
+    std::error_code error;
+    std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) {
+        throw std::runtime_error("cannot find the console's own file /proc/self/exe: " + error.message());
+    }
+    return path;
+#endif
+}
+
+std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
+    if (!options.resource_dir.empty()) {
+        return options.resource_dir;
+    }
+    const char* from_environment = std::getenv("TESSERA_RESOURCE_DIR");
+    if (from_environment != nullptr && *from_environment != '\0') {
+        return from_environment;
+    }
+    return TESSERA_DEFAULT_RESOURCE_DIR;
+}
+
+}  // namespace
+
+void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plugin) {
+    command.add_option("--data", options.data_dir,
+                       "Folder of the store, the audit log and debug.log; created and provisioned on first use")
+        ->default_str(options.data_dir.string())
+        ->type_name("DIR");
+    command.add_option("--web-root", options.web_root, "Folder that holds web/html (the page templates)")
+        ->default_str(TESSERA_DEFAULT_WEB_ROOT)
+        ->type_name("DIR")
+        ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
+    if (loads_plugin) {
+        command.add_option("--plugin", options.plugin_path, "Page plug-in to load")
+            ->default_str(std::string(kPluginFileName) + " beside this program")
+            ->type_name("FILE");
+    }
+}
+
+std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options) {
+    const std::filesystem::path& data_dir = options.data_dir;
+    std::error_code error;
+    std::filesystem::create_directories(data_dir, error);
+    if (error || !std::filesystem::is_directory(data_dir)) {
+        throw std::runtime_error("cannot create the data folder " + data_dir.string() +
+                                 (error ? ": " + error.message() : ": a file of that name is in the way"));
+    }
+
+    host::HostSettings settings;
+    settings.data_dir = std::filesystem::absolute(data_dir);
+    settings.web_root = std::filesystem::absolute(options.web_root.empty() ? TESSERA_DEFAULT_WEB_ROOT : options.web_root);
+    settings.resource_dir = std::filesystem::absolute(ResolveResourceDir(options));
+    host::Configure(settings);
+
+    std::shared_ptr<host::SqliteStore> store =
+        host::SqliteStore::Open(settings.data_dir / "store.db", settings.resource_dir);
+    host::SetCurrentStore(store);
+    return store;
+}
+
+std::filesystem::path ResolvePluginPath(const CommonOptions& options) {
+    if (!options.plugin_path.empty()) {
+        return options.plugin_path;
+    }
+    return ExecutablePath().parent_path() / kPluginFileName;
+}
+
+}  // namespace tessera::console

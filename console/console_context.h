@@ -1,0 +1,34 @@
+// Options every console command shares, and the one place that turns them into
+// configured host services.
+#pragma once
+
+#include <CLI/CLI.hpp>
+
+#include <filesystem>
+#include <memory>
+
+namespace tessera::host {
+class SqliteStore;
+}
+
+namespace tessera::console {
+
+struct CommonOptions {
+    std::filesystem::path data_dir = "var";
+    std::filesystem::path web_root;      // default: the project's own templates
+    std::filesystem::path resource_dir;  // default: the project's data folder
+    std::filesystem::path plugin_path;   // default: the Tessera library beside the executable
+};
+
+// Adds --data and --web-root to `command`, and --plugin when it loads the plug-in.
+void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plugin);
+
+// Creates the data folder when missing, configures the host services (debug log,
+// templates, texts) and opens the store, provisioning it on first use; the store
+// becomes the current one. Throws std::runtime_error with a one-line message.
+std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options);
+
+// The plug-in path to load: --plugin when given, else libTessera.so beside the executable.
+std::filesystem::path ResolvePluginPath(const CommonOptions& options);
+
+}  // namespace tessera::console

@@ -1,0 +1,443 @@
+// The web console's HTTP server.
+#include "http_console.h"
+
+#include "bounded_task_queue.h"
+#include "cgi_request.h"
+#include "confined_path.h"
+#include "debug_log.h"
+#include "html_doc.h"
+#include "os_string.h"
+#include "response_frame.h"
+#include "static_files.h"
+
+#include <cctype>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <thread>
+#include <utility>
+
+namespace tessera::console {
+namespace {
+
+using httplib::Request;
+using httplib::Response;
+
+constexpr char kLogSource[] = ".\\tessera-console";
+constexpr char kHtmlType[] = "text/html; charset=utf-8";
+constexpr char kSignInPath[] = "/login";
+constexpr char kSignOutPath[] = "/logout";
+constexpr char kStaticPrefix[] = "/static/";
+constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
+
+// What the access log needs to know of the request being served on this
+// thread: the library runs a request's handlers and its logger on one thread.
+struct RequestTrace {
+    bool is_routed = false;
+    SteadyClock::time_point start;
+    std::string user_name;
+};
+thread_local RequestTrace t_trace;
+
+void StartTrace() { t_trace = RequestTrace{true, SteadyClock::now(), {}}; }
+
+const char* StatusTitle(int status) {
+    switch (status) {
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 411:
+            return "Length Required";
+        case 413:
+            return "Content Too Large";
+        case 414:
+            return "URI Too Long";
+        case 415:
+            return "Unsupported Media Type";
+        case 416:
+            return "Range Not Satisfiable";
+        case 421:
+            return "Misdirected Request";
+        case 429:
+            return "Too Many Requests";
+        case 431:
+            return "Request Header Fields Too Large";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return status >= 500 ? "Server Error" : "Request Refused";
+    }
+}
+
+OS::x_wstring Wide(const std::string& utf8) { return OS::UTF8CharToWChar(utf8.data(), utf8.size()); }
+std::string Utf8(const std::wstring& wide) { return OS::WCharToUTF8Char(wide.c_str(), wide.size(), nullptr); }
+
+std::string EscapeHtml(const std::string& utf8) {
+    OS::x_wstring text = Wide(utf8);
+    return Utf8(CHtmlDocHelper::EscapeSpecialChar(text));
+}
+
+// The library compresses a body whenever the request offers gzip or brotli
+// (brotli on a large page costs seconds), and a content provider, which it
+// leaves alone, is cut off at shut-down. So the offer is taken out of the
+// request. The handlers get a const view of the library's own, non-const,
+// Request, which makes the cast well-defined.
+void RefuseCompression(const Request& request) { const_cast<Request&>(request).headers.erase("Accept-Encoding"); }
+
+bool HasBody(const Response& response) { return !response.body.empty(); }
+
+void ClearResponse(Response& response) {
+    response.headers.clear();
+    response.body.clear();
+}
+
+void SendShortPage(Response& response, int status, const std::string& reason) {
+    const std::string title = std::to_string(status) + " " + StatusTitle(status);
+    response.status = status;
+    response.set_content(
+        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
+            "</title>\n<link rel=\"stylesheet\" href=\"/static/css/tessera.css\">\n</head>\n<body>\n"
+            "<main class=\"error\">\n<h1>" +
+            EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(reason) + "</p>\n</main>\n</body>\n</html>\n",
+        kHtmlType);
+}
+
+void SendRefusal(Response& response, const Refusal& refusal) {
+    SendShortPage(response, refusal.status, refusal.reason);
+    for (const auto& [name, value] : refusal.headers) response.set_header(name, value);
+    // The body, if any, was not read: what follows it on this connection is not a request.
+    response.set_header("Connection", "close");
+}
+
+void Redirect(Response& response, const std::string& location) { response.set_redirect(location, 303); }
+
+void SetSecurityHeaders(Response& response) {
+    static const std::pair<const char*, const char*> kHeaders[] = {
+        {"X-Content-Type-Options", "nosniff"},
+        {"X-Frame-Options", "DENY"},
+        {"Referrer-Policy", "same-origin"},
+        {"Content-Security-Policy",
+         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; form-action 'self'; "
+         "base-uri 'none'; frame-ancestors 'none'; connect-src 'self'"},
+    };
+    for (const auto& [name, value] : kHeaders) {
+        response.headers.erase(name);
+        response.headers.emplace(name, value);
+    }
+    if (!response.has_header("Cache-Control")) response.headers.emplace("Cache-Control", "no-store");
+}
+
+std::string FirstField(const FormFields& fields, const wchar_t* name) {
+    for (const auto& [field_name, value] : fields) {
+        if (field_name == name) return Utf8(value);
+    }
+    return {};
+}
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    std::size_t i = 0;
+    for (; i < a.size() && b[i] != '\0'; ++i) {
+        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+            return false;
+        }
+    }
+    return i == a.size() && b[i] == '\0';
+}
+
+}  // namespace
+
+HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin)
+    : settings_(std::move(settings)),
+      plugin_(plugin),
+      account_file_(AccountFilePath(settings_.data_dir)),
+      sessions_(settings_.session_idle_expiry, settings_.max_sessions),
+      access_log_(settings_.data_dir / "access.log") {
+    screening_.max_body_bytes = settings_.max_body_bytes;
+    screening_.listen_host = settings_.listen_host;
+    screening_.listen_port = settings_.listen_port;
+    Configure();
+}
+
+void HttpConsole::Configure() {
+    const std::size_t workers = settings_.worker_threads;
+    const std::size_t queued = settings_.max_queued_connections;
+    server_.new_task_queue = [workers, queued] { return new BoundedTaskQueue(workers, queued); };
+    // Without it a small page waits for the peer's delayed acknowledgement.
+    server_.set_tcp_nodelay(true);
+    // The library's compile-time limits are baked into its build; these are ours.
+    server_.set_payload_max_length(settings_.max_body_bytes);
+    server_.set_read_timeout(settings_.read_timeout);
+    server_.set_write_timeout(settings_.write_timeout);
+    server_.set_keep_alive_timeout(settings_.keep_alive_timeout.count());
+    server_.set_keep_alive_max_count(settings_.keep_alive_max_requests);
+
+    server_.set_expect_100_continue_handler([this](const Request& request, Response& response) {
+        StartTrace();
+        RefuseCompression(request);
+        if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
+            SendRefusal(response, *refusal);
+            return refusal->status;
+        }
+        return 100;
+    });
+    server_.set_pre_routing_handler([this](const Request& request, Response& response) {
+        StartTrace();
+        RefuseCompression(request);
+        if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
+            SendRefusal(response, *refusal);
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    // "." would not match a line feed, and a decoded path may hold one.
+    server_.Get("[\\s\\S]*", [this](const Request& request, Response& response) { HandleGet(request, response); });
+    server_.Post("[\\s\\S]*", [this](const Request& request, Response& response, const httplib::ContentReader& reader) {
+        HandlePost(request, response, reader);
+    });
+
+    // The library's default sends the exception's text to the client.
+    server_.set_exception_handler([](const Request& request, Response& response, std::exception_ptr error) {
+        std::string detail = "an unknown exception";
+        try {
+            std::rethrow_exception(std::move(error));
+        } catch (const std::exception& e) {
+            detail = e.what();
+        } catch (...) {
+        }
+        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
+                        request.path.c_str(), detail.c_str());
+        ClearResponse(response);
+        SendShortPage(response, 500, "The console could not answer this request.");
+    });
+    // The hooks below run outside the library's exception handling: an
+    // exception there would end the process, so none may leave them.
+    server_.set_error_handler(httplib::Server::HandlerWithResponse([](const Request& request, Response& response) {
+        try {
+            if (HasBody(response)) return httplib::Server::HandlerResponse::Unhandled;
+            RefuseCompression(request);  // for errors the library answers before routing
+            SendShortPage(response, response.status, "The request was refused.");
+            return httplib::Server::HandlerResponse::Handled;
+        } catch (...) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+    }));
+    server_.set_post_routing_handler([](const Request&, Response& response) {
+        try {
+            SetSecurityHeaders(response);
+        } catch (...) {
+            DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", "the security headers could not be set");
+        }
+    });
+    server_.set_logger([this](const Request& request, const Response& response) {
+        try {
+            LogAccess(request, response);
+        } catch (...) {
+            DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", "an access log line could not be written");
+        }
+        t_trace = RequestTrace{};
+    });
+}
+
+int HttpConsole::Bind() {
+    const std::string address = settings_.listen_host + ":" + std::to_string(settings_.listen_port);
+    if (settings_.listen_port == 0) {
+        const int port = server_.bind_to_any_port(settings_.listen_host);
+        if (port <= 0) throw std::runtime_error("cannot listen on " + address);
+        settings_.listen_port = port;
+    } else if (!server_.bind_to_port(settings_.listen_host, settings_.listen_port)) {
+        throw std::runtime_error("cannot listen on " + address);
+    }
+    screening_.listen_port = settings_.listen_port;
+    return settings_.listen_port;
+}
+
+void HttpConsole::Serve() {
+    if (!is_stop_requested_) server_.listen_after_bind();
+    has_finished_ = true;
+}
+
+void HttpConsole::Stop() {
+    is_stop_requested_ = true;
+    // stop() does nothing until the accept loop runs; wait for either end.
+    while (!server_.is_running() && !has_finished_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    server_.stop();
+}
+
+void HttpConsole::HandleGet(const Request& request, Response& response) {
+    const std::string& path = request.path;
+    if (path == "/") return Redirect(response, kSettingsPagePath);
+    if (path == kSignInPath) return RenderSignIn(response, 200, {}, {});
+    if (path == kSignOutPath) return HandleSignOut(request, response);
+    if (path.rfind(kStaticPrefix, 0) == 0) return ServeStatic(request, response);
+
+    const std::string user_name = SessionUser(request);
+    if (user_name.empty()) return Redirect(response, kSignInPath);
+    ServePage(request, response, user_name, {});
+}
+
+void HttpConsole::HandlePost(const Request& request, Response& response, const httplib::ContentReader& reader) {
+    const std::string& path = request.path;
+    if (path == kSignInPath) return HandleSignIn(request, response, reader);
+    if (path == kSignOutPath) {
+        DiscardBody(request, reader);
+        return HandleSignOut(request, response);
+    }
+    if (path.rfind(kStaticPrefix, 0) == 0) {
+        DiscardBody(request, reader);
+        SendShortPage(response, 405, "Static files cannot take a form.");
+        response.set_header("Allow", "GET, HEAD");
+        return;
+    }
+
+    const std::string user_name = SessionUser(request);
+    if (user_name.empty()) {
+        // Nothing of the form reaches the plug-in, so nothing is stored or audited.
+        DiscardBody(request, reader);
+        return Redirect(response, kSignInPath);
+    }
+    const FormBody body = ReadFormBody(request, reader, settings_.max_body_bytes);
+    if (body.error_status != 0) {
+        SendShortPage(response, body.error_status, body.error_reason);
+        response.set_header("Connection", "close");
+        return;
+    }
+    ServePage(request, response, user_name, body.fields);
+}
+
+void HttpConsole::HandleSignIn(const Request& request, Response& response, const httplib::ContentReader& reader) {
+    const FormBody body = ReadFormBody(request, reader, settings_.max_body_bytes);
+    if (body.error_status != 0) {
+        SendShortPage(response, body.error_status, body.error_reason);
+        response.set_header("Connection", "close");
+        return;
+    }
+    const std::string user_name = FirstField(body.fields, L"username");
+    const std::string password = FirstField(body.fields, L"password");
+    const std::string& address = request.remote_addr;
+    const SteadyClock::time_point now = SteadyClock::now();
+
+    if (const std::optional<long> wait_seconds = throttle_.RetryAfterSeconds(address, now)) {
+        RenderSignIn(response, 429,
+                     "Too many failed sign-ins from this address. Try again in " + std::to_string(*wait_seconds) +
+                         (*wait_seconds == 1 ? " second." : " seconds."),
+                     user_name);
+        response.set_header("Retry-After", std::to_string(*wait_seconds));
+        return;
+    }
+    const std::shared_ptr<const AdminAccount> account = account_file_.Current();
+    if (!account || !VerifySignIn(*account, user_name, password)) {
+        throttle_.RecordFailure(address, SteadyClock::now());
+        return RenderSignIn(response, 200, "The user name or password is not correct.", user_name);
+    }
+    throttle_.RecordSuccess(address);
+    // A fresh id at every sign-in: an id planted before it is worth nothing.
+    sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
+    const std::string session_id = sessions_.Create(account, SteadyClock::now());
+    t_trace.user_name = account->user_name;
+    response.set_header("Set-Cookie", SessionCookie(session_id));
+    Redirect(response, kSettingsPagePath);
+}
+
+void HttpConsole::HandleSignOut(const Request& request, Response& response) {
+    t_trace.user_name = SessionUser(request);
+    sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
+    response.set_header("Set-Cookie", ExpiredSessionCookie());
+    Redirect(response, kSignInPath);
+}
+
+std::string HttpConsole::SessionUser(const Request& request) {
+    const std::string id = SessionIdFromCookieHeader(request.get_header_value("Cookie"));
+    if (id.empty()) return {};
+    const std::optional<std::string> user_name = sessions_.Touch(id, account_file_.Current(), SteadyClock::now());
+    t_trace.user_name = user_name.value_or(std::string());
+    return t_trace.user_name;
+}
+
+void HttpConsole::ServePage(const Request& request, Response& response, const std::string& user_name,
+                            const FormFields& body_fields) {
+    // The library has percent-decoded the path once; it is not decoded again.
+    const std::string page_id = request.path.substr(1);
+    if (!IsConfinedRelativePath(page_id)) return SendShortPage(response, 404, "There is no such page.");
+
+    CCGIRequestData page_request;
+    page_request.SetPageID(Wide(page_id));
+    page_request.SetBaseURL(L"/");
+    page_request.SetSignedInUser(Wide(user_name));
+    // The socket's address only: a client's REMOTE_ADDR header is no evidence.
+    page_request.SetClientAddress(Wide(request.remote_addr));
+    for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
+    for (const auto& [name, value] : body_fields) page_request.AddField(name, value);
+
+    char* output = nullptr;
+    const int result = plugin_.UIRequest(&page_request, &output);
+    const std::unique_ptr<char, std::function<void(char*)>> output_guard(
+        result == 0 ? output : nullptr, [this](char* buffer) { plugin_.Free(buffer); });
+    if (!output_guard) return SendShortPage(response, 404, "There is no such page.");
+
+    const std::optional<ResponseFrame> frame = ParseResponseFrame(output_guard.get());
+    std::string content_type;
+    std::string disposition;
+    if (frame) {
+        for (const auto& [name, value] : frame->headers) {
+            if (EqualsNoCase(name, "Content-Type")) content_type = value;
+            if (EqualsNoCase(name, "Content-Disposition")) disposition = value;
+            // Other lines (Accept-Ranges among them) are the console's to decide, not the page's.
+        }
+    }
+    if (content_type.empty()) {
+        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__,
+                        "page %s: the plug-in's response header block cannot be parsed", page_id.c_str());
+        return SendShortPage(response, 500, "The page could not be made.");
+    }
+    response.status = 200;
+    if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
+    response.set_content(frame->body.data(), frame->body.size(), content_type);
+}
+
+void HttpConsole::ServeStatic(const Request& request, Response& response) {
+    const std::string relative_path = request.path.substr(sizeof kStaticPrefix - 1);
+    std::optional<StaticFile> file = ReadStaticFile(settings_.static_dir, relative_path);
+    if (!file) return SendShortPage(response, 404, "There is no such file.");
+    response.status = 200;
+    response.set_header("Cache-Control", "max-age=300");
+    response.set_content(file->content, file->content_type);
+}
+
+void HttpConsole::RenderSignIn(Response& response, int status, const std::string& message,
+                               const std::string& user_name) {
+    CHtmlDoc document(nullptr);
+    if (document.Open(kSignInTemplate) != 0) {
+        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", "the sign-in template cannot be opened");
+        return SendShortPage(response, 500, "The sign-in page is missing.");
+    }
+    const std::string message_html =
+        message.empty() ? std::string() : "<p class=\"message error\" role=\"alert\">" + EscapeHtml(message) + "</p>";
+    document.SetField(L"$$MESSAGE$$", Wide(message_html).c_str());
+    document.SetField(L"$$USER_NAME$$", Wide(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
+    const wchar_t* content = document.GetHtmlContent();
+    response.status = status;
+    response.set_content(Utf8(content != nullptr ? content : L""), kHtmlType);
+}
+
+void HttpConsole::LogAccess(const Request& request, const Response& response) {
+    AccessRecord record;
+    record.client_address = request.remote_addr;
+    record.user_name = t_trace.user_name;
+    record.method = request.method;
+    record.path = request.path;
+    record.status = response.status;
+    const std::string length = response.get_header_value("Content-Length");
+    record.body_bytes = length.empty() ? response.body.size() : std::stoull(length);
+    if (t_trace.is_routed) {
+        record.duration_ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(SteadyClock::now() - t_trace.start).count();
+    }
+    access_log_.Write(record);
+}
+
+}  // namespace tessera::console

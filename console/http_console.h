@@ -1,0 +1,81 @@
+// The web console's HTTP server: sign-in, sessions, static files, and every
+// other path handed to the page plug-in as one request.
+#pragma once
+
+#include "access_log.h"
+#include "form_decoding.h"
+#include "admin_account.h"
+#include "plugin_module.h"
+#include "request_screening.h"
+#include "sign_in.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <string>
+
+namespace tessera::console {
+
+struct ConsoleSettings {
+    std::string listen_host = "127.0.0.1";
+    int listen_port = 8080;  // 0: any free port
+    std::size_t max_body_bytes = 16u << 20;
+    std::size_t worker_threads = 16;
+    std::size_t max_queued_connections = 64;
+    std::chrono::seconds read_timeout{10};
+    std::chrono::seconds write_timeout{10};
+    std::chrono::seconds keep_alive_timeout{5};
+    std::size_t keep_alive_max_requests = 100;
+    std::chrono::seconds session_idle_expiry{30 * 60};
+    std::size_t max_sessions = 256;
+    std::filesystem::path data_dir;    // admin.json and access.log
+    std::filesystem::path static_dir;  // served at /static/
+};
+
+inline constexpr char kSettingsPagePath[] = "/scan/WebThreat_Protection.htm";
+
+class HttpConsole {
+public:
+    // `plugin` must be initialized, and outlive the console.
+    HttpConsole(ConsoleSettings settings, const PluginModule& plugin);
+
+    // Binds the listening socket and returns its port. Throws
+    // std::runtime_error naming the address when it cannot.
+    int Bind();
+    // Serves until Stop; returns once the requests in flight are answered.
+    void Serve();
+    // Stops accepting; safe from any thread, also before Serve has started.
+    void Stop();
+
+private:
+    void Configure();
+    void HandleGet(const httplib::Request& request, httplib::Response& response);
+    void HandlePost(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
+    void HandleSignIn(const httplib::Request& request, httplib::Response& response,
+                      const httplib::ContentReader& reader);
+    void HandleSignOut(const httplib::Request& request, httplib::Response& response);
+    void ServePage(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
+                   const FormFields& body_fields);
+    void ServeStatic(const httplib::Request& request, httplib::Response& response);
+    void RenderSignIn(httplib::Response& response, int status, const std::string& message,
+                      const std::string& user_name);
+    // The user name of the request's live session, or empty.
+    std::string SessionUser(const httplib::Request& request);
+    void LogAccess(const httplib::Request& request, const httplib::Response& response);
+
+    ConsoleSettings settings_;
+    const PluginModule& plugin_;
+    ScreeningSettings screening_;
+    AccountFile account_file_;
+    SessionTable sessions_;
+    SignInThrottle throttle_;
+    AccessLog access_log_;
+    httplib::Server server_;
+    std::atomic<bool> is_stop_requested_{false};
+    std::atomic<bool> has_finished_{false};
+};
+
+}  // namespace tessera::console

@@ -1,0 +1,60 @@
+// tessera-console: renders the plug-in's pages from the command line, administers
+// the store and the audit log, and serves the web console.
+#include "commands.h"
+#include "serve_command.h"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <exception>
+#include <iostream>
+#include <string>
+
+namespace {
+
+// Every failure is reported on one line, whatever the message holds.
+void ReportError(std::string message) {
+    std::replace_if(
+        message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
+    std::cerr << "tessera-console: " << message << '\n';
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace tessera::console;
+
+    CLI::App app{"The Tessera web administration console: renders the URL filter pages, administers the "
+                 "management store and the audit log, and serves the console over HTTP.",
+                 "tessera-console"};
+    app.require_subcommand(1);
+    app.footer("Exit status: 0 success, 1 failure, 2 usage error.\n"
+               "Environment: TESSERA_RESOURCE_DIR overrides the folder of classes.json, provision.json and "
+               "texts.json; TESSERA_STORE_BUSY_MS the store's busy timeout.");
+    AddRenderCommand(app);
+    AddStoreCommand(app);
+    AddAuditCommand(app);
+    AddServeCommand(app);
+    AddPasswdCommand(app);
+
+    try {
+        app.parse(argc, argv);
+        return kExitSuccess;
+    } catch (const CLI::Success& request) {  // --help
+        return app.exit(request);
+    } catch (const CLI::RuntimeError& stop) {  // a command that reported its own failure
+        return stop.get_exit_code();
+    } catch (const CLI::ParseError& error) {
+        ReportError(std::string(error.what()) + " (see --help)");
+        return kExitUsage;
+    } catch (const CommandError& error) {
+        ReportError(error.what());
+        return error.Status();
+    } catch (const std::exception& error) {
+        ReportError(error.what());
+        return kExitFailure;
+    } catch (...) {
+        ReportError("unexpected failure");
+        return kExitFailure;
+    }
+}

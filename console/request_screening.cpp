@@ -1,0 +1,134 @@
+// Checks every request passes before any handler runs.
+#include "request_screening.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace tessera::console {
+namespace {
+
+struct Authority {
+    std::string host;  // lower case; an IPv6 address keeps its brackets
+    int port = 80;
+};
+
+std::string ToLower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+bool IsDecimal(const std::string& text) {
+    return !text.empty() && text.size() <= 18 &&
+           std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
+}
+
+// "host", "host:port", "[v6]" or "[v6]:port"; null for anything else.
+std::optional<Authority> ParseAuthority(const std::string& text) {
+    Authority authority;
+    std::string port;
+    if (!text.empty() && text.front() == '[') {
+        const std::size_t close = text.find(']');
+        if (close == std::string::npos) return std::nullopt;
+        authority.host = text.substr(0, close + 1);
+        if (close + 1 < text.size()) {
+            if (text[close + 1] != ':') return std::nullopt;
+            port = text.substr(close + 2);
+        }
+    } else {
+        const std::size_t colon = text.find(':');
+        authority.host = text.substr(0, colon);
+        if (colon != std::string::npos) port = text.substr(colon + 1);
+    }
+    if (authority.host.empty() || authority.host.find_first_of(" /?#@\\") != std::string::npos) return std::nullopt;
+    if (!port.empty()) {
+        if (!IsDecimal(port) || port.size() > 5) return std::nullopt;
+        authority.port = std::stoi(port);
+    }
+    authority.host = ToLower(authority.host);
+    return authority;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+    return host == "localhost" || host == "[::1]" || host.rfind("127.", 0) == 0;
+}
+
+bool IsSameAuthority(const Authority& a, const Authority& b) { return a.host == b.host && a.port == b.port; }
+
+Refusal Refuse(int status, std::string reason) { return Refusal{status, std::move(reason), {}}; }
+
+}  // namespace
+
+bool IsOwnOrigin(const std::string& origin, const std::string& host_header, const ScreeningSettings& settings) {
+    static const std::string kScheme = "http://";
+    if (ToLower(origin.substr(0, kScheme.size())) != kScheme) return false;
+    const std::string rest = origin.substr(kScheme.size());
+    const std::optional<Authority> claimed = ParseAuthority(rest.substr(0, rest.find_first_of("/?#")));
+    if (!claimed) return false;
+    const std::optional<Authority> addressed = ParseAuthority(host_header);
+    if (addressed && IsSameAuthority(*claimed, *addressed)) return true;
+    const std::optional<Authority> listening = ParseAuthority(
+        settings.listen_host.find(':') != std::string::npos ? "[" + settings.listen_host + "]" : settings.listen_host);
+    return listening && claimed->host == listening->host && claimed->port == settings.listen_port;
+}
+
+std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings) {
+    const bool is_post = request.method == "POST";
+    if (request.method != "GET" && request.method != "HEAD" && !is_post) {
+        Refusal refusal = Refuse(405, "This method is not served.");
+        refusal.headers.emplace_back("Allow", "GET, HEAD, POST");
+        return refusal;
+    }
+
+    std::size_t header_bytes = 0;
+    for (const auto& header : request.headers) header_bytes += header.first.size() + header.second.size() + 4;
+    if (request.headers.size() > kMaxRequestHeaders || header_bytes > kMaxRequestHeaderBytes) {
+        return Refuse(431, "The request headers are too large.");
+    }
+
+    if (request.has_header("Transfer-Encoding")) {
+        return Refuse(411, "A request body must come with a Content-Length and without a Transfer-Encoding.");
+    }
+    if (request.has_header("Content-Encoding")) return Refuse(415, "Compressed request bodies are not accepted.");
+
+    const std::size_t length_count = request.get_header_value_count("Content-Length");
+    const std::string length_text = request.get_header_value("Content-Length");
+    if (is_post) {
+        if (length_count == 0) return Refuse(411, "A request body must come with a Content-Length.");
+        if (length_count > 1 || !IsDecimal(length_text)) return Refuse(400, "The Content-Length is not valid.");
+        if (std::stoull(length_text) > settings.max_body_bytes) {
+            return Refuse(413, "The request body is larger than this console accepts.");
+        }
+    } else if (length_count > 0 && length_text != "0") {
+        return Refuse(400, "This request cannot carry a body.");
+    }
+
+    if (request.has_header("Range")) return Refuse(416, "Pages are not served in parts.");
+
+    if (!request.has_header("Host")) return Refuse(400, "The request names no host.");
+    const std::string host_header = request.get_header_value("Host");
+    const std::optional<Authority> addressed = ParseAuthority(host_header);
+    if (!addressed) return Refuse(400, "The Host header is not valid.");
+    if (IsLoopbackHost(ToLower(settings.listen_host)) || settings.listen_host == "::1") {
+        if (!IsLoopbackHost(addressed->host)) return Refuse(421, "This console answers only to a loopback address.");
+    }
+
+    if (request.get_header_value("Sec-Fetch-Site") == "cross-site") {
+        const bool is_navigation =
+            (request.method == "GET" || request.method == "HEAD") &&
+            (request.path == "/" || request.path == "/login") &&
+            (!request.has_header("Sec-Fetch-Mode") || request.get_header_value("Sec-Fetch-Mode") == "navigate");
+        if (!is_navigation) return Refuse(403, "Requests from other sites are refused.");
+    }
+
+    if (is_post) {
+        const std::string origin =
+            request.has_header("Origin") ? request.get_header_value("Origin") : request.get_header_value("Referer");
+        if (!IsOwnOrigin(origin, host_header, settings)) {
+            return Refuse(403, "Forms may only be sent from this console's own pages.");
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace tessera::console

@@ -1,0 +1,55 @@
+// Checks every request passes before any handler runs: the limits the HTTP
+// library leaves open, and the cross-site protection.
+#pragma once
+
+#include <httplib.h>
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessera::console {
+
+struct ScreeningSettings {
+    std::size_t max_body_bytes = 16u << 20;
+    std::string listen_host;  // as configured, e.g. "127.0.0.1"
+    int listen_port = 0;      // the bound port
+};
+
+struct Refusal {
+    int status = 400;
+    std::string reason;  // one plain sentence for the error page
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+inline constexpr std::size_t kMaxRequestHeaders = 100;
+inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
+
+// The first rule `request` breaks, or null. In order:
+// - a method other than GET, HEAD and POST: 405;
+// - more than kMaxRequestHeaders headers or kMaxRequestHeaderBytes in all: 431;
+// - any Transfer-Encoding: 411 (the library's body limit does not apply to
+//   chunked bodies);
+// - any Content-Encoding: 415 (the library would inflate it without a limit);
+// - a POST without one decimal Content-Length: 411 (missing) or 400; over the
+//   body limit: 413, before a byte of the body is read; a GET or HEAD with a body: 400;
+// - a Range header: 416 (pages are not served in parts);
+// - no Host, or, while listening on a loopback address, a Host that is not a
+//   loopback name: 400 or 421 (a page elsewhere cannot reach the console by
+//   pointing its own host name at this machine);
+// - Sec-Fetch-Site "cross-site", except a GET or HEAD navigation to "/" or
+//   "/login": 403;
+// - a POST whose Origin, or Referer when there is no Origin, is missing or is
+//   not this console: 403.
+// A refused request's body is left unread, so every refusal closes the connection.
+std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings);
+
+// True when `origin` ("scheme://host[:port]", or a whole URL such as a
+// Referer) is plain HTTP on the host and port of `host_header`, or on the
+// configured listen address. Host names compare without regard to case; a
+// missing port is 80.
+bool IsOwnOrigin(const std::string& origin, const std::string& host_header, const ScreeningSettings& settings);
+
+}  // namespace tessera::console

@@ -1,0 +1,223 @@
+// `tessera-console serve` and `tessera-console passwd`.
+#include "serve_command.h"
+
+#include "admin_account.h"
+#include "commands.h"
+#include "console_context.h"
+#include "debug_log.h"
+#include "host_config.h"
+#include "http_console.h"
+#include "plugin_module.h"
+
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+namespace tessera::console {
+namespace {
+
+constexpr char kLogSource[] = ".\\tessera-console";
+
+struct ServeOptions {
+    CommonOptions common;
+    std::string listen = "127.0.0.1:8080";
+    std::size_t max_body_bytes = 16u << 20;
+    std::size_t worker_threads = 16;
+};
+
+// "host:port", "[v6]:port"; the port may be 0 for any free one.
+void ParseListenAddress(const std::string& text, ConsoleSettings& settings) {
+    const std::size_t colon = text.rfind(':');
+    const std::string port = colon == std::string::npos ? std::string() : text.substr(colon + 1);
+    std::string host = colon == std::string::npos ? std::string() : text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    if (host.empty() || port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+        std::stoi(port) > 65535) {
+        throw CommandError(kExitUsage, "--listen wants ADDRESS:PORT, such as 127.0.0.1:8080, not \"" + text + "\"");
+    }
+    settings.listen_host = host;
+    settings.listen_port = std::stoi(port);
+}
+
+AdminAccount MakeUsageCheckedAccount(const std::string& password) {
+    try {
+        return MakeAccount(kAdminUserName, password);
+    } catch (const std::invalid_argument& e) {
+        throw CommandError(kExitUsage, e.what());
+    }
+}
+
+// Creates the account on first start, and returns how to sign in.
+std::string EnsureAccount(const std::filesystem::path& data_dir) {
+    const std::filesystem::path file = AccountFilePath(data_dir);
+    const std::string user = std::string("Sign in as \"") + kAdminUserName + "\" with the password ";
+    if (ReadAccountFile(file)) return user + "set earlier (change it with `tessera-console passwd`).\n";
+    const char* from_environment = std::getenv(kAdminPasswordVariable);
+    if (from_environment != nullptr && *from_environment != '\0') {
+        WriteAccountFile(file, MakeUsageCheckedAccount(from_environment));
+        return user + "from " + kAdminPasswordVariable + ".\n";
+    }
+    const std::string password = GeneratePassword();
+    WriteAccountFile(file, MakeUsageCheckedAccount(password));
+    return user + "generated for this first start: " + password +
+           "\nIt is shown only this once; change it with `tessera-console passwd`.\n";
+}
+
+// Blocks SIGINT and SIGTERM; called before any other thread exists, so that
+// every thread inherits the mask and only SignalWaiter takes them.
+sigset_t BlockShutdownSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    return signals;
+}
+
+// Stops the console at SIGINT or SIGTERM, from a thread of its own.
+class SignalWaiter {
+public:
+    SignalWaiter(const sigset_t& signals, HttpConsole& console)
+        : waiter_([this, signals, &console] {
+              const timespec poll_interval{0, 200 * 1000 * 1000};
+              while (!is_done_) {
+                  const int signal_number = sigtimedwait(&signals, nullptr, &poll_interval);
+                  if (signal_number <= 0) continue;
+                  std::cout << "Stopping: no new connections; finishing the requests in flight." << std::endl;
+                  DBG::DebugLogEx(nullptr, 258, kLogSource, __LINE__, "signal %d: shutting down", signal_number);
+                  console.Stop();
+                  return;
+              }
+          }) {}
+    ~SignalWaiter() {
+        is_done_ = true;
+        waiter_.join();
+    }
+    SignalWaiter(const SignalWaiter&) = delete;
+    SignalWaiter& operator=(const SignalWaiter&) = delete;
+
+private:
+    std::atomic<bool> is_done_{false};
+    std::thread waiter_;
+};
+
+// WebUI_Deinitialize on every way out, once the console no longer serves.
+class InitializedPlugin {
+public:
+    explicit InitializedPlugin(const PluginModule& plugin) : plugin_(plugin) { plugin_.Initialize(); }
+    ~InitializedPlugin() { plugin_.Deinitialize(); }
+    InitializedPlugin(const InitializedPlugin&) = delete;
+    InitializedPlugin& operator=(const InitializedPlugin&) = delete;
+
+private:
+    const PluginModule& plugin_;
+};
+
+void RunServe(const ServeOptions& options) {
+    const sigset_t shutdown_signals = BlockShutdownSignals();
+
+    ConsoleSettings settings;
+    ParseListenAddress(options.listen, settings);
+    settings.max_body_bytes = options.max_body_bytes;
+    settings.worker_threads = options.worker_threads;
+
+    const auto store = PrepareHost(options.common);
+    const host::HostSettings host_settings = host::CurrentSettings();
+    settings.data_dir = host_settings.data_dir;
+    settings.static_dir = host_settings.web_root / "web" / "static";
+    const std::string sign_in_hint = EnsureAccount(settings.data_dir);
+
+    const PluginModule plugin(ResolvePluginPath(options.common));
+    {
+        const InitializedPlugin initialized(plugin);
+        HttpConsole console(settings, plugin);
+        int port = 0;
+        try {
+            port = console.Bind();
+        } catch (...) {
+            std::cout << sign_in_hint;  // a generated password must not be lost
+            throw;
+        }
+        const std::string host = settings.listen_host.find(':') != std::string::npos ? "[" + settings.listen_host + "]"
+                                                                                     : settings.listen_host;
+        std::cout << "Tessera console: open http://" << host << ":" << port << "/ in a browser.\n"
+                  << sign_in_hint << std::flush;
+        DBG::DebugLogEx(nullptr, 258, kLogSource, __LINE__, "listening on %s:%d", host.c_str(), port);
+        const SignalWaiter signal_waiter(shutdown_signals, console);
+        console.Serve();
+    }
+    DBG::DebugLogEx(nullptr, 258, kLogSource, __LINE__, "%s", "stopped");
+    std::cout << "Stopped." << std::endl;
+}
+
+std::string ReadLineWithoutEcho(const char* prompt) {
+    const bool is_terminal = isatty(STDIN_FILENO) != 0;
+    termios saved{};
+    if (is_terminal) {
+        std::cerr << prompt << std::flush;
+        tcgetattr(STDIN_FILENO, &saved);
+        termios quiet = saved;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::string line;
+    std::getline(std::cin, line);
+    if (is_terminal) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cerr << "\n";
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    return line;
+}
+
+void RunPasswd(const CommonOptions& options) {
+    std::string password;
+    const char* from_environment = std::getenv(kAdminPasswordVariable);
+    if (from_environment != nullptr && *from_environment != '\0') {
+        password = from_environment;
+    } else {
+        password = ReadLineWithoutEcho("New password: ");
+        if (isatty(STDIN_FILENO) != 0 && ReadLineWithoutEcho("Repeat the new password: ") != password) {
+            throw CommandError(kExitUsage, "the two passwords differ; nothing was changed");
+        }
+    }
+    std::filesystem::create_directories(options.data_dir);
+    WriteAccountFile(AccountFilePath(options.data_dir), MakeUsageCheckedAccount(password));
+    std::cout << "The password of \"" << kAdminUserName
+              << "\" was changed; a running console signs everybody out at their next request.\n";
+}
+
+}  // namespace
+
+void AddServeCommand(CLI::App& app) {
+    auto options = std::make_shared<ServeOptions>();
+    CLI::App* command = app.add_subcommand("serve", "Serve the web console over HTTP");
+    AddCommonOptions(*command, options->common, true);
+    command->add_option("--listen", options->listen, "ADDRESS:PORT to listen on")->capture_default_str();
+    command->add_option("--max-body", options->max_body_bytes, "Largest request body, such as 16MiB")
+        ->transform(CLI::AsSizeValue(false))
+        ->capture_default_str();
+    command->add_option("--threads", options->worker_threads, "Requests served at once")
+        ->check(CLI::Range(1, 256))
+        ->capture_default_str();
+    command->callback([options] { RunServe(*options); });
+}
+
+void AddPasswdCommand(CLI::App& app) {
+    auto options = std::make_shared<CommonOptions>();
+    CLI::App* command = app.add_subcommand("passwd", std::string("Set the administrator's password, from ") +
+                                                         kAdminPasswordVariable + " or standard input");
+    AddCommonOptions(*command, *options, false);
+    command->callback([options] { RunPasswd(*options); });
+}
+
+}  // namespace tessera::console

@@ -1,0 +1,58 @@
+// Serving files from the web root's static folder.
+#include "static_files.h"
+
+#include "confined_path.h"
+
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+namespace tessera::console {
+namespace {
+
+const char* ContentTypeOf(const std::filesystem::path& file) {
+    static const std::pair<const char*, const char*> kTypes[] = {
+        {".css", "text/css; charset=utf-8"},
+        {".js", "text/javascript; charset=utf-8"},
+        {".svg", "image/svg+xml"},
+        {".png", "image/png"},
+        {".ico", "image/x-icon"},
+    };
+    const std::string extension = file.extension().string();
+    for (const auto& [known, type] : kTypes) {
+        if (extension == known) return type;
+    }
+    return nullptr;
+}
+
+bool IsInside(const std::filesystem::path& file, const std::filesystem::path& folder) {
+    auto file_part = file.begin();
+    for (auto folder_part = folder.begin(); folder_part != folder.end(); ++folder_part, ++file_part) {
+        if (file_part == file.end() || *file_part != *folder_part) return false;
+    }
+    return file_part != file.end();
+}
+
+}  // namespace
+
+std::optional<StaticFile> ReadStaticFile(const std::filesystem::path& static_root, const std::string& relative_path) {
+    if (!IsConfinedRelativePath(relative_path)) return std::nullopt;
+    const char* content_type = ContentTypeOf(relative_path);
+    if (content_type == nullptr) return std::nullopt;
+
+    std::error_code error;
+    const std::filesystem::path root = std::filesystem::canonical(static_root, error);
+    if (error) return std::nullopt;
+    const std::filesystem::path file = std::filesystem::canonical(root / relative_path, error);
+    if (error || !IsInside(file, root) || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (error || size > kMaxStaticFileBytes) return std::nullopt;
+
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    StaticFile result{std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), content_type};
+    if (result.content.size() > kMaxStaticFileBytes) return std::nullopt;
+    return result;
+}
+
+}  // namespace tessera::console

@@ -1,0 +1,60 @@
+// The audit log: the context of a record taken from the request, and the
+// record appended to the current store.
+#include "audit_log.h"
+
+#include "cgi_request.h"
+#include "mgmt_store.h"
+#include "store_internal.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+
+namespace tessera::host::detail {
+
+std::string CurrentUtcTime() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64] = {};
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(milliseconds));
+    return text;
+}
+
+}  // namespace tessera::host::detail
+
+namespace {
+
+const wchar_t* const kNoneKnown = L"local";
+
+}  // namespace
+
+int InsertAuditLogHelperFunc(const CCGIRequestDataHelper& request, OS::x_wstring& user,
+                             OS::x_wstring& client_address, OS::x_wstring& page_id) {
+    const CCGIRequestData* data = request.GetRequest();
+    user = data == nullptr || data->GetSignedInUser().IsEmpty() ? OS::x_wstring(kNoneKnown) : data->GetSignedInUser();
+    client_address =
+        data == nullptr || data->GetClientAddress().IsEmpty() ? OS::x_wstring(kNoneKnown) : data->GetClientAddress();
+    page_id = data == nullptr ? OS::x_wstring() : data->GetPageID();
+    return 0;
+}
+
+bool InsertAuditLog(const OS::x_wstring& user, const OS::x_wstring& client_address, const OS::x_wstring& page_id,
+                    EventType event_type, SourceType source_type, const OS::x_wstring& message) {
+    const std::shared_ptr<tessera::host::StoreBackend> store = tessera::host::detail::CurrentStoreOrNull();
+    if (!store) {
+        return false;
+    }
+    tessera::host::AuditRecord record;
+    record.context[0] = user;
+    record.context[1] = client_address;
+    record.context[2] = page_id;
+    record.event_type = event_type;
+    record.source_type = source_type;
+    record.message = message;
+    return store->AppendAudit(std::move(record));
+}

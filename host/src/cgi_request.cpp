@@ -1,0 +1,153 @@
+// One request as the console hands it to a page plug-in: page ID, base URL,
+// who sent it, and the posted fields in posted order with an index by name.
+#include "cgi_request.h"
+
+#include <string_view>
+#include <utility>
+
+namespace {
+
+bool IsAsciiAlphanumeric(unsigned char byte) {
+    return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
+}
+
+bool IsHexDigit(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
+// The characters a URL path carries as they are. The apostrophe is encoded,
+// though URLs allow it, so that a URL can stand between single quotes too.
+bool IsPathSafe(unsigned char byte) {
+    return IsAsciiAlphanumeric(byte) || std::string_view("-._~!$&()*+,;=:@/").find(static_cast<char>(byte)) !=
+                                            std::string_view::npos;
+}
+
+// A whole URL (base URL, query) also keeps its query and fragment delimiters.
+bool IsUrlSafe(unsigned char byte) {
+    return IsPathSafe(byte) || std::string_view("?#[]").find(static_cast<char>(byte)) != std::string_view::npos;
+}
+
+// Percent-encodes the UTF-8 bytes of `text` that `is_safe` rejects. With
+// `keeps_escapes`, a "%XX" already in the text stays as it is.
+OS::x_wstring PercentEncode(const std::wstring& text, bool (*is_safe)(unsigned char), bool keeps_escapes) {
+    static const wchar_t kHexDigits[] = L"0123456789ABCDEF";
+    const OS::x_astring utf8 = OS::WCharToUTF8Char(text.c_str(), text.size(), nullptr);
+    std::wstring encoded;
+    encoded.reserve(utf8.size());
+    for (std::size_t index = 0; index < utf8.size(); ++index) {
+        const auto byte = static_cast<unsigned char>(utf8[index]);
+        const bool is_escape = keeps_escapes && byte == '%' && index + 2 < utf8.size() &&
+                               IsHexDigit(utf8[index + 1]) && IsHexDigit(utf8[index + 2]);
+        if (is_safe(byte) || is_escape) {
+            encoded += static_cast<wchar_t>(byte);
+        } else {
+            encoded += L'%';
+            encoded += kHexDigits[byte >> 4];
+            encoded += kHexDigits[byte & 0x0F];
+        }
+    }
+    return OS::x_wstring(std::move(encoded));
+}
+
+OS::x_wstring WithoutNul(const OS::x_wstring& text) {
+    OS::x_wstring cleaned = text;
+    for (wchar_t& ch : cleaned) {
+        if (ch == L'\0') {
+            ch = L'\xFFFD';
+        }
+    }
+    return cleaned;
+}
+
+}  // namespace
+
+CCGIRequestData::CCGIRequestData() = default;
+
+CCGIRequestData::~CCGIRequestData() = default;
+
+void CCGIRequestData::SetPageID(const OS::x_wstring& page_id) {
+    page_id_ = page_id;
+}
+
+void CCGIRequestData::SetBaseURL(const OS::x_wstring& base_url) {
+    base_url_ = PercentEncode(base_url, IsUrlSafe, true);
+}
+
+void CCGIRequestData::SetSignedInUser(const OS::x_wstring& user_name) {
+    signed_in_user_ = user_name;
+}
+
+void CCGIRequestData::SetClientAddress(const OS::x_wstring& client_address) {
+    client_address_ = client_address;
+}
+
+void CCGIRequestData::AddField(const OS::x_wstring& name, const OS::x_wstring& value) {
+    fields_.emplace_back(WithoutNul(name), WithoutNul(value));
+    field_index_[fields_.back().first].push_back(fields_.size() - 1);
+}
+
+OS::x_wstring CCGIRequestData::GetPageID() const {
+    return page_id_;
+}
+
+OS::x_wstring CCGIRequestData::GetBaseURL() const {
+    return base_url_;
+}
+
+int CCGIRequestData::GetEnvVariable(const wchar_t* name, OS::x_wstring& value, bool /*raw*/) const {
+    if (name == nullptr) {
+        return -1;
+    }
+    const auto found = field_index_.find(name);
+    if (found == field_index_.end()) {
+        return -1;
+    }
+    value = fields_[found->second.front()].second;
+    return 0;
+}
+
+int CCGIRequestData::GetEnvVariableValues(const wchar_t* name, std::vector<OS::x_wstring>& values) const {
+    if (name == nullptr) {
+        return -1;
+    }
+    const auto found = field_index_.find(name);
+    if (found == field_index_.end()) {
+        return -1;
+    }
+    for (const std::size_t position : found->second) {
+        values.push_back(fields_[position].second);
+    }
+    return 0;
+}
+
+CCGIRequestDataHelper::CCGIRequestDataHelper(const CCGIRequestData* request) : request_(request) {}
+
+CCGIRequestDataHelper::~CCGIRequestDataHelper() = default;
+
+int CCGIRequestDataHelper::GetEnvVariable(const wchar_t* name, OS::x_wstring& value) const {
+    return request_ != nullptr ? request_->GetEnvVariable(name, value, false) : -1;
+}
+
+int CCGIRequestDataHelper::GetEnvVariable(const wchar_t* name, std::vector<OS::x_wstring>& values) const {
+    return request_ != nullptr ? request_->GetEnvVariableValues(name, values) : -1;
+}
+
+bool CCGIRequestDataHelper::IsChecked(const OS::x_wstring& name) const {
+    OS::x_wstring ignored;
+    return GetEnvVariable(name.c_str(), ignored) == 0;
+}
+
+OS::x_wstring CCGIRequestDataHelper::GetBaseURL() const {
+    return request_ != nullptr ? request_->GetBaseURL() : OS::x_wstring();
+}
+
+OS::x_wstring CCGIRequestDataHelper::CreatePageUrl(const wchar_t* page_id, const wchar_t* query) const {
+    OS::x_wstring url = GetBaseURL();
+    url += PercentEncode(OS::x_wstring(page_id), IsPathSafe, false);
+    if (query != nullptr) {
+        // A well-formed query comes out as given; only what is unsafe is encoded.
+        url += L'?';
+        url += PercentEncode(OS::x_wstring(query), IsUrlSafe, true);
+    }
+    return url;
+}

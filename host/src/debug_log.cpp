@@ -1,0 +1,189 @@
+// The host's debug log: one escaped line per record, appended to
+// <data dir>/debug.log with a single write so that records never interleave
+// and a crash loses none that was logged.
+#include "debug_log.h"
+
+#include "current_settings.h"
+#include "os_string.h"
+#include "string_format.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t kMaxMessageBytes = 64 * 1024;
+
+// 2026-12-05T14:00:00.123Z
+std::string UtcTimestamp() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count();
+    const auto seconds = static_cast<std::time_t>(milliseconds / 1000);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[64] = {};
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(milliseconds % 1000));
+    return text;
+}
+
+// Appends `text` with control characters escaped (and backslashes, when the
+// escapes must read back unambiguously), stopping before the output would pass
+// `max_bytes` and never inside a UTF-8 character. Returns the number of bytes
+// of `text` left out.
+std::size_t AppendEscaped(std::string& out, const std::string& text, std::size_t max_bytes,
+                          bool escapes_backslash) {
+    static const char kHexDigits[] = "0123456789abcdef";
+    const std::size_t out_start = out.size();
+    std::size_t index = 0;
+    for (; index < text.size(); ++index) {
+        const auto byte = static_cast<unsigned char>(text[index]);
+        std::string escaped;
+        if (byte == '\n') {
+            escaped = "\\n";
+        } else if (byte == '\r') {
+            escaped = "\\r";
+        } else if (byte == '\t') {
+            escaped = "\\t";
+        } else if (byte == '\\' && escapes_backslash) {
+            escaped = "\\\\";
+        } else if (byte < 0x20 || byte == 0x7F) {
+            escaped = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
+        } else {
+            escaped = static_cast<char>(byte);
+        }
+        if (out.size() - out_start + escaped.size() > max_bytes) {
+            break;
+        }
+        out += escaped;
+    }
+    // Bytes of 80-FF are copied one for one, so backing off one is dropping one.
+    while (index < text.size() && index > 0 && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) {
+        --index;
+        out.pop_back();
+    }
+    return text.size() - index;
+}
+
+std::string MakeRecord(unsigned int level, const char* source, int line, const std::string& utf8_message) {
+    std::string record = UtcTimestamp();
+    record += ' ';
+    record += std::to_string(level);
+    record += ' ';
+    // Source names such as ".\Tessera" keep their backslash as written.
+    AppendEscaped(record, source != nullptr ? source : "", kMaxMessageBytes, false);
+    record += ':';
+    record += std::to_string(line);
+    record += ' ';
+    const std::size_t cut_bytes = AppendEscaped(record, utf8_message, kMaxMessageBytes, true);
+    if (cut_bytes > 0) {
+        record += "...[cut: " + std::to_string(cut_bytes) + " more bytes]";
+    }
+    record += '\n';
+    return record;
+}
+
+// The open log file; reopened when the configured data folder changes or the
+// file was moved or removed (rotation), so that records go where tail -f looks.
+class DebugLogFile {
+public:
+    void Append(const std::string& record) {
+        const auto settings = tessera::host::SharedSettings();
+        if (settings->data_dir.empty()) {
+            return;
+        }
+        const std::filesystem::path path = settings->data_dir / "debug.log";
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (descriptor_ < 0 || path != path_ || !IsStillAtPath()) {
+            Reopen(path);
+        }
+        std::size_t written = 0;
+        while (descriptor_ >= 0 && written < record.size()) {
+            const ssize_t result = ::write(descriptor_, record.data() + written, record.size() - written);
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result <= 0) {
+                break;  // a full disk or a removed folder: the record is lost, the caller goes on
+            }
+            written += static_cast<std::size_t>(result);
+        }
+    }
+
+private:
+    bool IsStillAtPath() const {
+        struct stat at_path {};
+        return ::stat(path_.c_str(), &at_path) == 0 && at_path.st_dev == device_ && at_path.st_ino == inode_;
+    }
+
+    void Reopen(const std::filesystem::path& path) {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+        path_ = path;
+        descriptor_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+        struct stat opened {};
+        if (descriptor_ >= 0 && ::fstat(descriptor_, &opened) == 0) {
+            device_ = opened.st_dev;
+            inode_ = opened.st_ino;
+        }
+    }
+
+    std::mutex mutex_;
+    std::filesystem::path path_;
+    int descriptor_ = -1;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};
+
+void WriteRecord(unsigned int level, const char* source, int line, const std::string& utf8_message) {
+    // Never destroyed: lines may still come while statics are torn down.
+    static auto* log_file = new DebugLogFile();
+    log_file->Append(MakeRecord(level, source, line, utf8_message));
+}
+
+}  // namespace
+
+namespace DBG {
+
+void DebugLogEx(HINSTANCE /*module*/, unsigned int level, const char* source, int line, const wchar_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const std::wstring message = tessera::host::FormatWide(format, args);
+    va_end(args);
+    WriteRecord(level, source, line, OS::WCharToUTF8Char(message.c_str(), message.size(), nullptr));
+}
+
+void DebugLogEx(HINSTANCE /*module*/, unsigned int level, const char* source, int line, const char* format, ...) {
+    std::string message;
+    if (format != nullptr) {
+        va_list args;
+        va_start(args, format);
+        va_list measuring;
+        va_copy(measuring, args);
+        const int needed = std::vsnprintf(nullptr, 0, format, measuring);
+        va_end(measuring);
+        if (needed > 0) {
+            std::vector<char> buffer(static_cast<std::size_t>(needed) + 1);
+            std::vsnprintf(buffer.data(), buffer.size(), format, args);
+            message.assign(buffer.data(), static_cast<std::size_t>(needed));
+        }
+        va_end(args);
+    }
+    // Invalid UTF-8 is made valid here, so every record is valid UTF-8.
+    const OS::x_wstring wide = OS::UTF8CharToWChar(message.data(), message.size());
+    WriteRecord(level, source, line, OS::WCharToUTF8Char(wide.c_str(), wide.size(), nullptr));
+}
+
+}  // namespace DBG

@@ -1,0 +1,310 @@
+// Templates confined to the web root, placeholder filling that never rescans
+// inserted values, and the routing of a request to its page callback.
+#include "html_doc.h"
+
+#include "cgi_request.h"
+#include "host_config.h"
+#include "text_util.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <utility>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The names of a template path in UTF-8, or nothing when the path is empty or
+// could leave the folder it is resolved in. "." names are skipped.
+std::optional<std::vector<std::string>> SplitTemplatePath(const std::wstring& path) {
+    if (path.empty() || path.front() == L'\\' || path.front() == L'/') {
+        return std::nullopt;
+    }
+    std::vector<std::string> names;
+    bool is_confined = true;
+    tessera::host::ForEachPiece(path, L"\\/", [&](std::size_t start, std::size_t length) {
+        const std::wstring name = path.substr(start, length);
+        // Any colon is refused: drive letters ("C:") and alternate data streams alike.
+        if (name.empty() || name == L".." || name.find(L':') != std::wstring::npos) {
+            is_confined = false;
+        } else if (name != L".") {
+            names.push_back(OS::WCharToUTF8Char(name.c_str(), name.size(), nullptr));
+        }
+    });
+    if (!is_confined || names.empty()) {
+        return std::nullopt;
+    }
+    return names;
+}
+
+// The entry of `folder` called `name`: that exact name when it exists, else the
+// first in byte order whose name matches without regard to A-Z case.
+std::optional<fs::path> FindEntry(const fs::path& folder, const std::string& name) {
+    std::error_code error;
+    fs::path exact = folder / name;
+    if (fs::symlink_status(exact, error).type() != fs::file_type::not_found && !error) {
+        return exact;
+    }
+    const std::string folded_name = tessera::host::FoldAsciiCase(name);
+    std::optional<std::string> match;
+    for (fs::directory_iterator entry(folder, error), end; !error && entry != end; entry.increment(error)) {
+        std::string candidate = entry->path().filename().string();
+        if (tessera::host::FoldAsciiCase(candidate) == folded_name && (!match || candidate < *match)) {
+            match = std::move(candidate);
+        }
+    }
+    if (!match) {
+        return std::nullopt;
+    }
+    return folder / *match;
+}
+
+bool IsStrictlyInside(const fs::path& root, const fs::path& path) {
+    const auto mismatch = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
+    return mismatch.first == root.end() && mismatch.second != path.end();
+}
+
+// The canonical path of the template, or nothing when it is missing or lies
+// outside the canonical web root once symbolic links are followed.
+std::optional<fs::path> ResolveTemplate(const fs::path& web_root, const std::wstring& template_path) {
+    const auto names = SplitTemplatePath(template_path);
+    if (!names || web_root.empty()) {
+        return std::nullopt;
+    }
+    std::error_code error;
+    const fs::path root = fs::canonical(web_root, error);
+    if (error) {
+        return std::nullopt;
+    }
+    fs::path current = root;
+    for (const std::string& name : *names) {
+        auto entry = FindEntry(current, name);
+        if (!entry) {
+            return std::nullopt;
+        }
+        current = std::move(*entry);
+    }
+    fs::path resolved = fs::canonical(current, error);
+    if (error || !IsStrictlyInside(root, resolved)) {
+        return std::nullopt;
+    }
+    return resolved;
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
+    ~FileDescriptor() {
+        if (descriptor_ >= 0) {
+            ::close(descriptor_);
+        }
+    }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int get() const { return descriptor_; }
+
+private:
+    int descriptor_;
+};
+
+// The bytes of a regular file of at most `max_bytes`, or nothing.
+std::optional<std::string> ReadRegularFile(const fs::path& file, std::size_t max_bytes) {
+    // O_NONBLOCK: a FIFO must not hang the request before it is refused below.
+    const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat info {};
+    if (descriptor.get() < 0 || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uintmax_t>(info.st_size) > max_bytes) {
+        return std::nullopt;
+    }
+    // The file may grow after fstat, so the limit is checked again while reading.
+    std::string bytes;
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t count = ::read(descriptor.get(), chunk, sizeof chunk);
+        if (count < 0 && errno == EINTR) {
+            continue;
+        }
+        if (count < 0) {
+            return std::nullopt;
+        }
+        if (count == 0) {
+            return bytes;
+        }
+        bytes.append(chunk, static_cast<std::size_t>(count));
+        if (bytes.size() > max_bytes) {
+            return std::nullopt;
+        }
+    }
+}
+
+}  // namespace
+
+CHtmlDoc::CHtmlDoc(const wchar_t* template_path) {
+    if (template_path != nullptr) {
+        Open(template_path);
+    }
+}
+
+CHtmlDoc::~CHtmlDoc() = default;
+
+int CHtmlDoc::Open(const wchar_t* template_path) {
+    segments_.clear();
+    content_.clear();
+    is_open_ = false;
+    is_content_current_ = false;
+    if (template_path == nullptr) {
+        return -1;
+    }
+    const tessera::host::HostSettings settings = tessera::host::CurrentSettings();
+    const auto file = ResolveTemplate(settings.web_root, template_path);
+    if (!file) {
+        return -1;
+    }
+    const auto bytes = ReadRegularFile(*file, settings.max_template_bytes);
+    if (!bytes) {
+        return -1;
+    }
+    segments_.push_back(Segment{OS::DecodeTextFile(*bytes), true});
+    is_open_ = true;
+    return 0;
+}
+
+int CHtmlDoc::SetField(const wchar_t* placeholder, const wchar_t* text) {
+    if (!is_open_ || placeholder == nullptr || *placeholder == L'\0') {
+        return 0;
+    }
+    const std::wstring_view name(placeholder);
+    const std::wstring value = text != nullptr ? text : L"";
+    // One pass over the segments; only template segments are searched, and each
+    // match splits its segment around a new value segment.
+    std::vector<Segment> filled;
+    filled.reserve(segments_.size());
+    int replaced = 0;
+    for (Segment& segment : segments_) {
+        std::size_t match = segment.is_template ? segment.text.find(name.data(), 0, name.size()) : std::wstring::npos;
+        if (match == std::wstring::npos) {
+            filled.push_back(std::move(segment));
+            continue;
+        }
+        std::size_t start = 0;
+        while (match != std::wstring::npos) {
+            if (match > start) {
+                filled.push_back(Segment{segment.text.substr(start, match - start), true});
+            }
+            filled.push_back(Segment{value, false});
+            ++replaced;
+            start = match + name.size();
+            match = segment.text.find(name.data(), start, name.size());
+        }
+        if (start < segment.text.size()) {
+            filled.push_back(Segment{segment.text.substr(start), true});
+        }
+    }
+    segments_ = std::move(filled);
+    if (replaced > 0) {
+        is_content_current_ = false;
+    }
+    return replaced;
+}
+
+const wchar_t* CHtmlDoc::GetHtmlContent() {
+    if (!is_open_) {
+        return nullptr;
+    }
+    if (!is_content_current_) {
+        std::size_t total = 0;
+        for (const Segment& segment : segments_) {
+            total += segment.text.size();
+        }
+        content_.clear();
+        content_.reserve(total);
+        for (const Segment& segment : segments_) {
+            content_ += segment.text;
+        }
+        is_content_current_ = true;
+    }
+    return content_.c_str();
+}
+
+CHtmlDocHelper::CHtmlDocHelper(CHtmlDoc* document) : document_(document) {}
+
+CHtmlDocHelper::~CHtmlDocHelper() = default;
+
+int CHtmlDocHelper::SetField(const wchar_t* placeholder, const wchar_t* text) {
+    return document_ != nullptr ? document_->SetField(placeholder, text) : 0;
+}
+
+void CHtmlDocHelper::SetChecked(const wchar_t* placeholder, bool is_checked) {
+    SetField(placeholder, is_checked ? L"checked" : L"");
+}
+
+void CHtmlDocHelper::Checked(OS::x_wstring placeholder, bool is_checked) {
+    SetChecked(placeholder.c_str(), is_checked);
+}
+
+OS::x_wstring& CHtmlDocHelper::EscapeSpecialChar(OS::x_wstring& text) {
+    if (text.find_first_of(L"&<>\"'") == std::wstring::npos) {
+        return text;
+    }
+    std::wstring escaped;
+    escaped.reserve(text.size() + text.size() / 4);
+    for (const wchar_t ch : text) {
+        switch (ch) {
+        case L'&':
+            escaped += L"&amp;";
+            break;
+        case L'<':
+            escaped += L"&lt;";
+            break;
+        case L'>':
+            escaped += L"&gt;";
+            break;
+        case L'"':
+            escaped += L"&quot;";
+            break;
+        case L'\'':
+            escaped += L"&#39;";
+            break;
+        default:
+            escaped += ch;
+            break;
+        }
+    }
+    static_cast<std::wstring&>(text) = std::move(escaped);
+    return text;
+}
+
+CHtmlDocmentManager::CPageCallback::CPageCallback() = default;
+
+CHtmlDocmentManager::CPageCallback::~CPageCallback() = default;
+
+CHtmlDocmentManager::CHtmlDocmentManager() = default;
+
+CHtmlDocmentManager::~CHtmlDocmentManager() = default;
+
+bool CHtmlDocmentManager::RegisterPage(const wchar_t* page_id, CPageCallback* callback) {
+    if (page_id == nullptr || callback == nullptr) {
+        return false;
+    }
+    callbacks_[tessera::host::FoldAsciiCase(std::wstring(page_id))] = callback;
+    return true;
+}
+
+void CHtmlDocmentManager::ModifyContent(const CCGIRequestData* request, CHtmlDoc* document) {
+    if (request == nullptr) {
+        return;
+    }
+    const auto found = callbacks_.find(tessera::host::FoldAsciiCase(std::wstring(request->GetPageID())));
+    if (found != callbacks_.end()) {
+        (*found->second)(request, document);
+    }
+}

@@ -1,0 +1,95 @@
+// The in-memory store of the tests: the same contract as the SQLite store, plus
+// Get and Put failures on demand for the paths a real store cannot be made to take.
+#include "mgmt_store.h"
+#include "store_internal.h"
+
+#include <utility>
+
+namespace tessera::host {
+
+MemoryStore::MemoryStore(Declarations declarations) : declarations_(std::move(declarations)) {}
+
+void MemoryStore::FailGet(const std::wstring& class_name, const std::wstring& instance_name) {
+    const std::lock_guard lock(mutex_);
+    failing_gets_.emplace(class_name, instance_name);
+}
+
+void MemoryStore::FailPut(const std::wstring& class_name, const std::wstring& instance_name) {
+    const std::lock_guard lock(mutex_);
+    failing_puts_.emplace(class_name, instance_name);
+}
+
+void MemoryStore::ClearFailures() {
+    const std::lock_guard lock(mutex_);
+    failing_gets_.clear();
+    failing_puts_.clear();
+}
+
+bool MemoryStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
+    const std::lock_guard lock(mutex_);
+    const Key key(class_name, instance_name);
+    const auto found = instances_.find(key);
+    if (failing_gets_.count(key) != 0 || found == instances_.end()) {
+        return false;
+    }
+    out = found->second;
+    return true;
+}
+
+bool MemoryStore::Save(const std::wstring& class_name, const std::wstring& instance_name,
+                       const PropertyBag& properties) {
+    PropertyBag stored = properties;
+    stored.Declare(detail::DeclarationOf(declarations_, class_name));
+    const std::lock_guard lock(mutex_);
+    const Key key(class_name, instance_name);
+    const auto found = instances_.find(key);
+    if (failing_puts_.count(key) != 0 || found == instances_.end()) {
+        return false;
+    }
+    found->second = std::move(stored);
+    return true;
+}
+
+bool MemoryStore::AppendAudit(AuditRecord record) {
+    record.time = detail::CurrentUtcTime();
+    const std::lock_guard lock(mutex_);
+    record.seq = audit_.empty() ? 1 : audit_.back().seq + 1;
+    audit_.push_back(std::move(record));
+    return true;
+}
+
+std::vector<AuditRecord> MemoryStore::ReadAudit() {
+    const std::lock_guard lock(mutex_);
+    return audit_;
+}
+
+std::vector<StoredInstance> MemoryStore::List(const std::wstring* class_name, const std::wstring* instance_name) {
+    const std::lock_guard lock(mutex_);
+    std::vector<StoredInstance> listed;
+    for (const auto& [key, properties] : instances_) {
+        if ((class_name == nullptr || key.first == *class_name) &&
+            (instance_name == nullptr || key.second == *instance_name)) {
+            listed.push_back({key.first, key.second, properties});
+        }
+    }
+    return listed;
+}
+
+void MemoryStore::Replace(const std::vector<StoredInstance>& instances) {
+    const std::lock_guard lock(mutex_);
+    // Built aside and swapped in, so that a failure part-way changes nothing.
+    std::map<Key, PropertyBag> replaced = instances_;
+    for (const StoredInstance& instance : instances) {
+        PropertyBag stored = instance.properties;
+        stored.Declare(detail::DeclarationOf(declarations_, instance.class_name));
+        replaced[Key(instance.class_name, instance.instance_name)] = std::move(stored);
+    }
+    instances_.swap(replaced);
+}
+
+bool MemoryStore::Delete(const std::wstring& class_name, const std::wstring& instance_name) {
+    const std::lock_guard lock(mutex_);
+    return instances_.erase(Key(class_name, instance_name)) != 0;
+}
+
+}  // namespace tessera::host

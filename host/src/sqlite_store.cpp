@@ -1,0 +1,524 @@
+// The console's management store: SQLite in WAL mode, one connection per thread
+// and store, every write one BEGIN IMMEDIATE transaction, so that a crash or a
+// concurrent writer never leaves half an object stored and a commit that
+// returned is never lost.
+#include "debug_log.h"
+#include "mgmt_store.h"
+#include "store_internal.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string_view>
+#include <system_error>
+
+namespace tessera::host {
+
+namespace {
+
+using detail::ToUtf8;
+
+constexpr int kDefaultBusyTimeoutMs = 5000;
+constexpr int kMaxBusyTimeoutMs = 10 * 60 * 1000;
+constexpr const char* kBusyTimeoutVariable = "TESSERA_STORE_BUSY_MS";
+constexpr const char* kLogSource = "sqlite_store";
+constexpr unsigned int kFailureLevel = 4099;
+
+constexpr const char* kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS class_declarations ("
+    " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS instances ("
+    " class TEXT NOT NULL, instance TEXT NOT NULL, properties TEXT NOT NULL, PRIMARY KEY (class, instance))",
+    "CREATE TABLE IF NOT EXISTS audit ("
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
+    " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
+};
+constexpr const char* kBegin = "BEGIN IMMEDIATE";
+constexpr const char* kCommit = "COMMIT";
+constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
+constexpr const char* kSynchronousFull = "PRAGMA synchronous=FULL";
+constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_declarations";
+constexpr const char* kInsertDeclaration = "INSERT INTO class_declarations (class, declaration) VALUES (?1, ?2)";
+constexpr const char* kSelectDeclarations = "SELECT class, declaration FROM class_declarations ORDER BY rowid";
+constexpr const char* kSelectInstance = "SELECT properties FROM instances WHERE class = ?1 AND instance = ?2";
+constexpr const char* kUpdateInstance = "UPDATE instances SET properties = ?3 WHERE class = ?1 AND instance = ?2";
+constexpr const char* kReplaceInstance =
+    "INSERT OR REPLACE INTO instances (class, instance, properties) VALUES (?1, ?2, ?3)";
+constexpr const char* kDeleteInstance = "DELETE FROM instances WHERE class = ?1 AND instance = ?2";
+constexpr const char* kListInstances =
+    "SELECT class, instance, properties FROM instances"
+    " WHERE (?1 IS NULL OR class = ?1) AND (?2 IS NULL OR instance = ?2) ORDER BY class, instance";
+constexpr const char* kInsertAudit =
+    "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+constexpr const char* kSelectAudit =
+    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
+
+void LogFailure(int line, const std::string& what) {
+    DBG::DebugLogEx(nullptr, kFailureLevel, kLogSource, line, "%s", what.c_str());
+}
+
+int BusyTimeoutFromEnvironment() {
+    const char* text = std::getenv(kBusyTimeoutVariable);
+    if (text == nullptr) {
+        return kDefaultBusyTimeoutMs;
+    }
+    const std::string_view digits(text);
+    int milliseconds = -1;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), milliseconds);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || milliseconds < 0 ||
+        milliseconds > kMaxBusyTimeoutMs) {
+        throw std::runtime_error(std::string(kBusyTimeoutVariable) + " must be a whole number of milliseconds" +
+                                 " from 0 to " + std::to_string(kMaxBusyTimeoutMs) + ", not \"" +
+                                 std::string(digits.substr(0, 32)) + "\"");
+    }
+    return milliseconds;
+}
+
+// One open database handle with its prepared statements. Used by one thread;
+// only Close may come from another, the one that destroys the store.
+class Database {
+public:
+    Database(const std::filesystem::path& file, int busy_timeout_ms) : name_(file.string()) {
+        const int opened = sqlite3_open_v2(name_.c_str(), &db_,
+                                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (opened != SQLITE_OK) {
+            const std::string reason = db_ == nullptr ? sqlite3_errstr(opened) : sqlite3_errmsg(db_);
+            sqlite3_close_v2(db_);
+            throw std::runtime_error("cannot open the store " + name_ + ": " + reason);
+        }
+        try {
+            sqlite3_extended_result_codes(db_, 1);
+            sqlite3_busy_timeout(db_, busy_timeout_ms);
+            if (Query(kWalMode) != "wal") {
+                throw std::runtime_error("the store " + name_ + " cannot use write-ahead logging");
+            }
+            Run(kSynchronousFull);
+        } catch (...) {
+            Close();
+            throw;
+        }
+    }
+    ~Database() { Close(); }
+    Database(const Database&) = delete;
+    Database& operator=(const Database&) = delete;
+
+    void Close() noexcept {
+        const std::lock_guard lock(mutex_);
+        for (auto& [sql, statement] : statements_) {
+            sqlite3_finalize(statement);
+        }
+        statements_.clear();
+        sqlite3_close_v2(db_);
+        db_ = nullptr;
+    }
+
+    bool IsOpen() const {
+        const std::lock_guard lock(mutex_);
+        return db_ != nullptr;
+    }
+
+    // The statement of `sql`, prepared once; `sql` is one of the constants above,
+    // so its address is the cache key.
+    sqlite3_stmt* Prepared(const char* sql) {
+        const auto found = statements_.find(sql);
+        if (found != statements_.end()) {
+            return found->second;
+        }
+        sqlite3_stmt* statement = nullptr;
+        const int prepared = sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+        if (prepared != SQLITE_OK) {
+            Fail();
+        }
+        statements_.emplace(sql, statement);
+        return statement;
+    }
+
+    [[noreturn]] void Fail() const { throw std::runtime_error(name_ + ": " + sqlite3_errmsg(db_)); }
+
+    void Run(const char* sql);
+    std::string Query(const char* sql);
+    int Changes() const { return sqlite3_changes(db_); }
+
+    // Runs `work` inside one BEGIN IMMEDIATE transaction and commits what it
+    // did, or rolls it all back when it throws. The immediate begin takes the
+    // write lock up front, waiting up to the busy timeout: a deferred one would
+    // fail at once when another writer got in between its read and its write.
+    template <class Work>
+    bool Write(Work&& work) {
+        Run(kBegin);
+        try {
+            const bool result = work();
+            Run(kCommit);
+            return result;
+        } catch (...) {
+            if (sqlite3_get_autocommit(db_) == 0) {
+                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+            throw;
+        }
+    }
+
+private:
+    mutable std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+    std::map<const char*, sqlite3_stmt*> statements_;
+    std::string name_;
+};
+
+// A prepared statement in use: bound, stepped, and reset when it goes.
+class Statement {
+public:
+    Statement(Database& database, const char* sql) : database_(database), statement_(database.Prepared(sql)) {}
+    ~Statement() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, const std::string& text) {
+        Check(sqlite3_bind_text64(statement_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+        return *this;
+    }
+    Statement& Bind(int index, std::int64_t value) {
+        Check(sqlite3_bind_int64(statement_, index, value));
+        return *this;
+    }
+    Statement& Bind(int index, const std::wstring* text) {
+        if (text == nullptr) {
+            Check(sqlite3_bind_null(statement_, index));
+            return *this;
+        }
+        return Bind(index, ToUtf8(*text));
+    }
+
+    // True while there is a row to read.
+    bool Step() {
+        const int stepped = sqlite3_step(statement_);
+        if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) {
+            database_.Fail();
+        }
+        return stepped == SQLITE_ROW;
+    }
+
+    std::string Text(int column) const {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement_, column));
+        const auto length = static_cast<std::size_t>(sqlite3_column_bytes(statement_, column));
+        return text == nullptr ? std::string() : std::string(text, length);
+    }
+    std::int64_t Integer(int column) const { return sqlite3_column_int64(statement_, column); }
+
+private:
+    void Check(int result) const {
+        if (result != SQLITE_OK) {
+            database_.Fail();
+        }
+    }
+
+    Database& database_;
+    sqlite3_stmt* statement_;
+};
+
+void Database::Run(const char* sql) {
+    Statement statement(*this, sql);
+    while (statement.Step()) {
+    }
+}
+
+std::string Database::Query(const char* sql) {
+    Statement statement(*this, sql);
+    return statement.Step() ? statement.Text(0) : std::string();
+}
+
+// Every connection of a store, so that its destructor can close those of other
+// threads. Never destroyed: a store may be destroyed during exit.
+struct ConnectionRegistry {
+    std::mutex mutex;
+    std::map<std::uint64_t, std::vector<std::weak_ptr<Database>>> by_store;
+};
+
+ConnectionRegistry& Registry() {
+    static auto* registry = new ConnectionRegistry;
+    return *registry;
+}
+
+// This thread's connections by store id; closed when the thread ends.
+thread_local std::map<std::uint64_t, std::shared_ptr<Database>> t_connections;
+
+std::atomic<std::uint64_t> g_next_store_id{1};
+
+nlohmann::ordered_json ReadJsonFile(const std::filesystem::path& file) {
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream) {
+        throw std::runtime_error("cannot read " + file.string());
+    }
+    std::ostringstream text;
+    text << stream.rdbuf();
+    try {
+        return nlohmann::ordered_json::parse(text.str());
+    } catch (const nlohmann::json::exception& error) {
+        throw std::runtime_error(file.string() + ": " + error.what());
+    }
+}
+
+std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance_name) {
+    return ToUtf8(class_name) + "/" + ToUtf8(instance_name);
+}
+
+// The stored properties of one row, with the class declaration attached.
+PropertyBag PropertiesFromRow(const std::string& text, const std::string& place,
+                              std::shared_ptr<const ClassDeclaration> declaration) {
+    nlohmann::ordered_json json;
+    try {
+        json = nlohmann::ordered_json::parse(text);
+    } catch (const nlohmann::json::exception& error) {
+        throw StoreFormatError(place + ": " + error.what());
+    }
+    PropertyBag properties = detail::PropertiesFromJson(json, place);
+    properties.Declare(std::move(declaration));
+    return properties;
+}
+
+// Creates the tables and, when no class is declared yet, fills them from the
+// provisioning files, all in one transaction: of two processes starting at
+// once, the second waits and then finds the work done.
+void Provision(Database& database, const std::filesystem::path& resource_dir) {
+    database.Write([&] {
+        for (const char* sql : kSchema) {
+            database.Run(sql);
+        }
+        if (database.Query(kCountDeclarations) != "0") {
+            return true;
+        }
+        const std::filesystem::path classes_file = resource_dir / "classes.json";
+        const std::filesystem::path provision_file = resource_dir / "provision.json";
+        const nlohmann::ordered_json classes = ReadJsonFile(classes_file);
+        std::vector<StoredInstance> instances;
+        try {
+            detail::DeclarationsFromJson(classes);  // checked here; the store keeps the text of each class
+        } catch (const StoreFormatError& error) {
+            throw std::runtime_error(classes_file.string() + ": " + error.what());
+        }
+        try {
+            instances = detail::InstancesFromJson(ReadJsonFile(provision_file));
+        } catch (const StoreFormatError& error) {
+            throw std::runtime_error(provision_file.string() + ": " + error.what());
+        }
+        for (const auto& item : classes.items()) {
+            Statement(database, kInsertDeclaration).Bind(1, item.key()).Bind(2, item.value().dump()).Step();
+        }
+        for (const StoredInstance& instance : instances) {
+            Statement(database, kReplaceInstance)
+                .Bind(1, ToUtf8(instance.class_name))
+                .Bind(2, ToUtf8(instance.instance_name))
+                .Bind(3, PropertiesToJson(instance.properties).dump())
+                .Step();
+        }
+        return true;
+    });
+}
+
+Declarations ReadDeclarations(Database& database) {
+    nlohmann::ordered_json classes = nlohmann::ordered_json::object();
+    Statement select(database, kSelectDeclarations);
+    while (select.Step()) {
+        try {
+            classes[select.Text(0)] = nlohmann::ordered_json::parse(select.Text(1));
+        } catch (const nlohmann::json::exception& error) {
+            throw StoreFormatError(select.Text(0) + ": " + error.what());
+        }
+    }
+    return detail::DeclarationsFromJson(classes);
+}
+
+}  // namespace
+
+struct SqliteStore::Connection final : Database {
+    using Database::Database;
+};
+
+SqliteStore::SqliteStore(std::filesystem::path file, int busy_timeout_ms)
+    : file_(std::move(file)), busy_timeout_ms_(busy_timeout_ms), store_id_(g_next_store_id++) {}
+
+std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& database_file,
+                                               const std::filesystem::path& resource_dir) {
+    std::shared_ptr<SqliteStore> store(new SqliteStore(database_file, BusyTimeoutFromEnvironment()));
+    try {
+        Connection& connection = store->ThreadConnection();
+        Provision(connection, resource_dir);
+        store->declarations_ = ReadDeclarations(connection);
+    } catch (const StoreFormatError& error) {
+        throw std::runtime_error(database_file.string() + ": the stored class declarations are unreadable: " +
+                                 error.what());
+    }
+    return store;
+}
+
+SqliteStore::~SqliteStore() {
+    std::vector<std::weak_ptr<Database>> connections;
+    {
+        ConnectionRegistry& registry = Registry();
+        const std::lock_guard lock(registry.mutex);
+        auto node = registry.by_store.extract(store_id_);
+        if (!node.empty()) {
+            connections = std::move(node.mapped());
+        }
+    }
+    for (const std::weak_ptr<Database>& weak : connections) {
+        if (const std::shared_ptr<Database> connection = weak.lock()) {
+            connection->Close();
+        }
+    }
+}
+
+SqliteStore::Connection& SqliteStore::ThreadConnection() {
+    // Connections of stores destroyed since are closed already; let them go.
+    for (auto entry = t_connections.begin(); entry != t_connections.end();) {
+        entry = entry->second->IsOpen() ? std::next(entry) : t_connections.erase(entry);
+    }
+    const auto found = t_connections.find(store_id_);
+    if (found != t_connections.end()) {
+        return static_cast<Connection&>(*found->second);
+    }
+    auto connection = std::make_shared<Connection>(file_, busy_timeout_ms_);
+    {
+        ConnectionRegistry& registry = Registry();
+        const std::lock_guard lock(registry.mutex);
+        std::vector<std::weak_ptr<Database>>& connections = registry.by_store[store_id_];
+        connections.erase(std::remove_if(connections.begin(), connections.end(),
+                                         [](const std::weak_ptr<Database>& weak) { return weak.expired(); }),
+                          connections.end());
+        connections.push_back(connection);
+    }
+    t_connections.emplace(store_id_, connection);
+    return *connection;
+}
+
+bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
+    const std::string place = PlaceOf(class_name, instance_name);
+    try {
+        Statement select(ThreadConnection(), kSelectInstance);
+        if (!select.Bind(1, ToUtf8(class_name)).Bind(2, ToUtf8(instance_name)).Step()) {
+            return false;
+        }
+        out = PropertiesFromRow(select.Text(0), place, detail::DeclarationOf(declarations_, class_name));
+        return true;
+    } catch (const std::runtime_error& error) {
+        LogFailure(__LINE__, "Cannot load " + place + ": " + error.what());
+        return false;
+    }
+}
+
+bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& instance_name,
+                       const PropertyBag& properties) {
+    const std::string place = PlaceOf(class_name, instance_name);
+    try {
+        const std::string text = PropertiesToJson(properties).dump();
+        Database& database = ThreadConnection();
+        return database.Write([&] {
+            Statement(database, kUpdateInstance)
+                .Bind(1, ToUtf8(class_name))
+                .Bind(2, ToUtf8(instance_name))
+                .Bind(3, text)
+                .Step();
+            return database.Changes() == 1;
+        });
+    } catch (const std::runtime_error& error) {
+        LogFailure(__LINE__, "Cannot save " + place + ": " + error.what());
+        return false;
+    }
+}
+
+bool SqliteStore::AppendAudit(AuditRecord record) {
+    try {
+        Database& database = ThreadConnection();
+        return database.Write([&] {
+            Statement(database, kInsertAudit)
+                .Bind(1, detail::CurrentUtcTime())
+                .Bind(2, ToUtf8(record.context[0]))
+                .Bind(3, ToUtf8(record.context[1]))
+                .Bind(4, ToUtf8(record.context[2]))
+                .Bind(5, std::int64_t{record.event_type})
+                .Bind(6, std::int64_t{record.source_type})
+                .Bind(7, ToUtf8(record.message))
+                .Step();
+            return true;
+        });
+    } catch (const std::runtime_error& error) {
+        LogFailure(__LINE__, std::string("Cannot append an audit record: ") + error.what());
+        return false;
+    }
+}
+
+std::vector<AuditRecord> SqliteStore::ReadAudit() {
+    std::vector<AuditRecord> records;
+    Statement select(ThreadConnection(), kSelectAudit);
+    while (select.Step()) {
+        AuditRecord record;
+        record.seq = select.Integer(0);
+        record.time = select.Text(1);
+        for (int index = 0; index < 3; ++index) {
+            record.context[index] = detail::FromUtf8(select.Text(2 + index));
+        }
+        record.event_type = static_cast<int>(select.Integer(5));
+        record.source_type = static_cast<int>(select.Integer(6));
+        record.message = detail::FromUtf8(select.Text(7));
+        records.push_back(std::move(record));
+    }
+    return records;
+}
+
+std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, const std::wstring* instance_name) {
+    std::vector<StoredInstance> instances;
+    Statement select(ThreadConnection(), kListInstances);
+    select.Bind(1, class_name).Bind(2, instance_name);
+    while (select.Step()) {
+        StoredInstance instance{detail::FromUtf8(select.Text(0)), detail::FromUtf8(select.Text(1)), {}};
+        instance.properties = PropertiesFromRow(select.Text(2), PlaceOf(instance.class_name, instance.instance_name),
+                                                detail::DeclarationOf(declarations_, instance.class_name));
+        instances.push_back(std::move(instance));
+    }
+    return instances;
+}
+
+void SqliteStore::Replace(const std::vector<StoredInstance>& instances) {
+    std::vector<std::string> texts;
+    texts.reserve(instances.size());
+    for (const StoredInstance& instance : instances) {
+        try {
+            texts.push_back(PropertiesToJson(instance.properties).dump());
+        } catch (const StoreFormatError& error) {
+            throw StoreFormatError(PlaceOf(instance.class_name, instance.instance_name) + "/" + error.what());
+        }
+    }
+    Database& database = ThreadConnection();
+    database.Write([&] {
+        for (std::size_t index = 0; index < instances.size(); ++index) {
+            Statement(database, kReplaceInstance)
+                .Bind(1, ToUtf8(instances[index].class_name))
+                .Bind(2, ToUtf8(instances[index].instance_name))
+                .Bind(3, texts[index])
+                .Step();
+        }
+        return true;
+    });
+}
+
+bool SqliteStore::Delete(const std::wstring& class_name, const std::wstring& instance_name) {
+    Database& database = ThreadConnection();
+    return database.Write([&] {
+        Statement(database, kDeleteInstance).Bind(1, ToUtf8(class_name)).Bind(2, ToUtf8(instance_name)).Step();
+        return database.Changes() == 1;
+    });
+}
+
+}  // namespace tessera::host

@@ -1,0 +1,37 @@
+// Pieces shared by the management store's own source files; not part of the
+// host API.
+#pragma once
+
+#include "mgmt_store.h"
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessera::host::detail {
+
+constexpr VARTYPE kBstrArray = static_cast<VARTYPE>(VT_ARRAY | VT_BSTR);
+
+// VT_I4, VT_UI4, VT_INT and VT_UINT: the kinds that hold a 32-bit integer.
+bool IsIntegerKind(VARTYPE kind);
+
+// The declaration of `class_name`, or null when the class is not declared.
+std::shared_ptr<const ClassDeclaration> DeclarationOf(const Declarations& declarations,
+                                                      const std::wstring& class_name);
+
+std::string ToUtf8(const std::wstring& text);
+std::wstring FromUtf8(const std::string& text);
+
+// The JSON readers over documents whose key order is kept, so that properties
+// stay in the order of the file (the public ones take std::map-ordered json).
+Declarations DeclarationsFromJson(const nlohmann::ordered_json& json);
+PropertyBag PropertiesFromJson(const nlohmann::ordered_json& json, const std::string& place);
+std::vector<StoredInstance> InstancesFromJson(const nlohmann::ordered_json& json);
+
+// Now as ISO-8601 UTC with milliseconds: the time of an audit record.
+std::string CurrentUtcTime();
+
+// The current store, or null when none was set.
+std::shared_ptr<StoreBackend> CurrentStoreOrNull();
+
+}  // namespace tessera::host::detail

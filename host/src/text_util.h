@@ -1,0 +1,39 @@
+// Small text helpers shared by the host's string, document and request code.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace tessera::host {
+
+// Folds A-Z to a-z and leaves every other character alone, as the C locale does.
+template <typename Char>
+constexpr Char FoldAsciiCase(Char ch) {
+    return (ch >= Char('A') && ch <= Char('Z')) ? static_cast<Char>(ch - Char('A') + Char('a')) : ch;
+}
+
+template <typename Char>
+std::basic_string<Char> FoldAsciiCase(std::basic_string<Char> text) {
+    for (Char& ch : text) {
+        ch = FoldAsciiCase(ch);
+    }
+    return text;
+}
+
+// Calls on_piece(start, length) for every piece of `text` between any of the
+// `delimiters` characters, empty pieces included; a null or empty delimiter set
+// gives the whole text as one piece.
+template <typename OnPiece>
+void ForEachPiece(const std::wstring& text, const wchar_t* delimiters, OnPiece&& on_piece) {
+    const std::wstring delimiter_set = delimiters != nullptr ? delimiters : L"";
+    std::size_t start = 0;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        if (delimiter_set.find(text[index]) != std::wstring::npos) {
+            on_piece(start, index - start);
+            start = index + 1;
+        }
+    }
+    on_piece(start, text.size() - start);
+}
+
+}  // namespace tessera::host

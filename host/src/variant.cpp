@@ -1,0 +1,271 @@
+// OLE Automation variants for the management store: length-prefixed BSTR texts,
+// arrays of BSTR, and variant copies that never share what they hold.
+#include "variant.h"
+
+#include "mgmt_store.h"
+#include "store_internal.h"
+
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <new>
+#include <stdexcept>
+#include <vector>
+
+using tessera::host::detail::kBstrArray;
+
+IUnknown::~IUnknown() = default;
+
+// ---- BSTR ---------------------------------------------------------------------
+// The length sits just before the text, which is followed by a NUL.
+
+namespace {
+
+constexpr std::size_t kBstrHeaderBytes = sizeof(std::size_t);
+
+std::byte* BstrBlock(BSTR text) { return reinterpret_cast<std::byte*>(text) - kBstrHeaderBytes; }
+
+}  // namespace
+
+BSTR SysAllocString(const wchar_t* text) {
+    return text == nullptr ? nullptr : SysAllocStringLen(text, std::wcslen(text));
+}
+
+BSTR SysAllocStringLen(const wchar_t* text, std::size_t length) {
+    constexpr std::size_t max_length =
+        (std::numeric_limits<std::size_t>::max() - kBstrHeaderBytes) / sizeof(wchar_t) - 1;
+    if (length > max_length) {
+        throw std::bad_alloc();
+    }
+    auto* block = static_cast<std::byte*>(::operator new(kBstrHeaderBytes + (length + 1) * sizeof(wchar_t)));
+    std::memcpy(block, &length, kBstrHeaderBytes);
+    auto* chars = reinterpret_cast<wchar_t*>(block + kBstrHeaderBytes);
+    if (text != nullptr) {
+        std::wmemcpy(chars, text, length);
+    } else {
+        std::wmemset(chars, L'\0', length);
+    }
+    chars[length] = L'\0';
+    return chars;
+}
+
+void SysFreeString(BSTR text) {
+    if (text != nullptr) {
+        ::operator delete(BstrBlock(text));
+    }
+}
+
+std::size_t SysStringLen(BSTR text) {
+    std::size_t length = 0;
+    if (text != nullptr) {
+        std::memcpy(&length, BstrBlock(text), kBstrHeaderBytes);
+    }
+    return length;
+}
+
+// ---- SAFEARRAY of BSTR ------------------------------------------------------------
+
+struct SAFEARRAY {
+    explicit SAFEARRAY(std::size_t count) : elements(count, nullptr) {}
+    ~SAFEARRAY() {
+        for (BSTR element : elements) {
+            SysFreeString(element);
+        }
+    }
+    SAFEARRAY(const SAFEARRAY&) = delete;
+    SAFEARRAY& operator=(const SAFEARRAY&) = delete;
+
+    std::vector<BSTR> elements;  // null: the empty text
+};
+
+SAFEARRAY* SafeArrayCreateBSTR(std::size_t count) { return new SAFEARRAY(count); }
+
+void SafeArrayDestroy(SAFEARRAY* array) { delete array; }
+
+std::size_t SafeArrayGetCount(const SAFEARRAY* array) { return array == nullptr ? 0 : array->elements.size(); }
+
+const wchar_t* SafeArrayGetBSTR(const SAFEARRAY* array, std::size_t index) {
+    if (array == nullptr || index >= array->elements.size()) {
+        return nullptr;
+    }
+    const BSTR element = array->elements[index];
+    return element == nullptr ? L"" : element;
+}
+
+bool SafeArraySetBSTR(SAFEARRAY* array, std::size_t index, const wchar_t* text, std::size_t length) {
+    if (array == nullptr || index >= array->elements.size()) {
+        return false;
+    }
+    BSTR copy = SysAllocStringLen(text, length);
+    SysFreeString(array->elements[index]);
+    array->elements[index] = copy;
+    return true;
+}
+
+// ---- VARIANT ------------------------------------------------------------------------
+
+namespace {
+
+using ArrayPtr = std::unique_ptr<SAFEARRAY, decltype(&SafeArrayDestroy)>;
+
+ArrayPtr CopyArray(const SAFEARRAY& source) {
+    ArrayPtr copy(SafeArrayCreateBSTR(source.elements.size()), &SafeArrayDestroy);
+    for (std::size_t index = 0; index < source.elements.size(); ++index) {
+        const BSTR element = source.elements[index];
+        SafeArraySetBSTR(copy.get(), index, element, SysStringLen(element));
+    }
+    return copy;
+}
+
+// Fills `destination`, which holds nothing, with a copy of `source`; false for
+// a type the store does not use or an object that is not an embedded object.
+bool CopyInto(VARIANT& destination, const VARIANT& source) {
+    switch (source.vt) {
+    case VT_EMPTY:
+    case VT_BOOL:
+    case VT_I4:
+    case VT_UI4:
+    case VT_INT:
+    case VT_UINT:
+        destination = source;
+        return true;
+    case VT_BSTR:
+        destination.bstrVal =
+            source.bstrVal == nullptr ? nullptr : SysAllocStringLen(source.bstrVal, SysStringLen(source.bstrVal));
+        destination.vt = VT_BSTR;
+        return true;
+    case kBstrArray:
+        destination.parray = source.parray == nullptr ? nullptr : CopyArray(*source.parray).release();
+        destination.vt = kBstrArray;
+        return true;
+    case VT_UNKNOWN: {
+        if (source.punkVal == nullptr) {
+            destination = source;
+            return true;
+        }
+        const tessera::host::PropertyBag* properties = tessera::host::EmbeddedProperties(source);
+        if (properties == nullptr) {
+            return false;
+        }
+        destination = tessera::host::MakeEmbeddedValue(*properties).Detach();
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+void VariantInit(VARIANT* value) {
+    value->vt = VT_EMPTY;
+    value->punkVal = nullptr;
+}
+
+HRESULT VariantClear(VARIANT* value) {
+    if (value == nullptr) {
+        return E_INVALIDARG;
+    }
+    switch (value->vt) {
+    case VT_BSTR:
+        SysFreeString(value->bstrVal);
+        break;
+    case kBstrArray:
+        SafeArrayDestroy(value->parray);
+        break;
+    case VT_UNKNOWN:
+        if (value->punkVal != nullptr) {
+            value->punkVal->Release();
+        }
+        break;
+    default:
+        break;
+    }
+    VariantInit(value);
+    return S_OK;
+}
+
+HRESULT VariantCopy(VARIANT* destination, const VARIANT* source) {
+    if (destination == nullptr || source == nullptr) {
+        return E_INVALIDARG;
+    }
+    if (destination == source) {
+        return S_OK;
+    }
+    // Copied aside first: the source may live inside what the destination holds.
+    VARIANT copy;
+    VariantInit(&copy);
+    if (!CopyInto(copy, *source)) {
+        return E_INVALIDARG;
+    }
+    VariantClear(destination);
+    *destination = copy;
+    return S_OK;
+}
+
+// ---- _variant_t ---------------------------------------------------------------------
+
+namespace {
+
+void CopyOrThrow(VARIANT* destination, const VARIANT* source) {
+    if (VariantCopy(destination, source) != S_OK) {
+        throw std::invalid_argument("variant of type " + std::to_string(source->vt) + " cannot be copied");
+    }
+}
+
+}  // namespace
+
+_variant_t::_variant_t() noexcept { VariantInit(this); }
+
+_variant_t::_variant_t(const _variant_t& other) : _variant_t(static_cast<const VARIANT&>(other)) {}
+
+_variant_t::_variant_t(_variant_t&& other) noexcept : tagVARIANT(other) { VariantInit(&other); }
+
+_variant_t::_variant_t(const VARIANT& other) {
+    VariantInit(this);
+    CopyOrThrow(this, &other);
+}
+
+_variant_t::_variant_t(bool value) {
+    VariantInit(this);
+    vt = VT_BOOL;
+    boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
+_variant_t::_variant_t(std::int32_t value) {
+    VariantInit(this);
+    vt = VT_I4;
+    lVal = value;
+}
+
+_variant_t::_variant_t(const wchar_t* text) {
+    VariantInit(this);
+    bstrVal = SysAllocString(text == nullptr ? L"" : text);
+    vt = VT_BSTR;
+}
+
+_variant_t::~_variant_t() { VariantClear(this); }
+
+_variant_t& _variant_t::operator=(const _variant_t& other) {
+    CopyOrThrow(this, &other);
+    return *this;
+}
+
+_variant_t& _variant_t::operator=(_variant_t&& other) noexcept {
+    if (this != &other) {
+        // Taken first: `other` may live inside what this variant holds.
+        const VARIANT taken = other;
+        VariantInit(&other);
+        VariantClear(this);
+        static_cast<VARIANT&>(*this) = taken;
+    }
+    return *this;
+}
+
+void _variant_t::Clear() { VariantClear(this); }
+
+VARIANT _variant_t::Detach() noexcept {
+    const VARIANT held = *this;
+    VariantInit(this);
+    return held;
+}

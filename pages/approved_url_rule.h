@@ -1,0 +1,53 @@
+// The approved URL entry rule: how an entry of the approved list is classified,
+// when it is accepted, its canonical form, and when two entries are the same.
+// The settings page applies it to the stored list and the save to the
+// submitted one, so both always agree.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+namespace tessera::pages {
+
+enum class ApprovedEntryKind {
+    kStar,   // begins with "*." (letter case ignored); the key is the rest
+    kWww,    // otherwise begins with "www." (letter case ignored); the key is the whole entry
+    kPlain,  // anything else; the key is the whole entry
+};
+
+struct ApprovedEntryParts {
+    ApprovedEntryKind kind;
+    std::wstring_view key;
+    std::size_t prefix_length;  // what the canonical form adds before the key: 2 ("*.") or 0
+};
+
+// Classifies an entry as received: nothing is trimmed or changed.
+ApprovedEntryParts ClassifyApprovedEntry(std::wstring_view entry);
+
+// Longest canonical form, in UTF-16 code units (a character beyond U+FFFF counts two).
+inline constexpr std::size_t kMaxApprovedEntryLength = 255;
+
+// One pass of the rule over a list, in list order. The first entry with a given
+// key wins; keys are compared folding only A-Z to a-z, as _wcsicmp does in the
+// C locale.
+class ApprovedEntryPass {
+public:
+    // Appends the canonical form of `entry` to `out` and returns true when the
+    // entry is accepted; returns false, leaving `out` alone, when its key is
+    // empty, its canonical form is longer than kMaxApprovedEntryLength, or its
+    // key was seen before in this pass.
+    bool AppendCanonical(std::wstring_view entry, std::wstring& out);
+
+private:
+    struct FoldedHash {
+        std::size_t operator()(const std::wstring& key) const noexcept;
+    };
+    struct FoldedEqual {
+        bool operator()(const std::wstring& left, const std::wstring& right) const noexcept;
+    };
+    std::unordered_set<std::wstring, FoldedHash, FoldedEqual> seen_keys_;
+};
+
+}  // namespace tessera::pages

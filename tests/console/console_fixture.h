@@ -1,0 +1,58 @@
+// Runs tessera-console as a process against a fresh data folder per test.
+#pragma once
+
+#include "process_runner.h"
+#include "test_paths.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace tessera::test {
+
+class ConsoleTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tessera-console-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        data_dir_ = root_ / "var";  // not created: the console makes it on first use
+    }
+    void TearDown() override { std::filesystem::remove_all(root_); }
+
+    // tessera-console with `arguments`, then --data and this test's data folder.
+    ProcessResult Console(std::vector<std::string> arguments) const {
+        arguments.push_back("--data");
+        arguments.push_back(data_dir_.string());
+        return RunProcess(ConsolePath(), arguments);
+    }
+
+    // A file beside the data folder.
+    std::filesystem::path WriteFile(const std::string& name, const std::string& bytes) const {
+        const std::filesystem::path file = root_ / name;
+        std::ofstream(file, std::ios::binary) << bytes;
+        return file;
+    }
+
+    // The whole store, or one class or instance, as `store dump` writes it.
+    nlohmann::json DumpStore(std::vector<std::string> filter = {}) const {
+        filter.insert(filter.begin(), {"store", "dump"});
+        const ProcessResult result = Console(filter);
+        EXPECT_EQ(result.exit_code, 0) << result.standard_error;
+        return nlohmann::json::parse(result.standard_output);
+    }
+
+    std::filesystem::path root_;
+    std::filesystem::path data_dir_;
+};
+
+inline bool IsOneLine(const std::string& text) {
+    return !text.empty() && text.find('\n') == text.size() - 1;
+}
+
+}  // namespace tessera::test

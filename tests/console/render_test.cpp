@@ -1,0 +1,121 @@
+// tessera-console render: response bytes, page IDs, posted fields and field files.
+#include "console_fixture.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace tessera::test {
+namespace {
+
+const std::string kHtmlHeader = "Content-type: text/html; charset=utf-8\nAccept-Ranges: bytes\n\n";
+const std::string kExportHeader =
+    "Content-type: application/octet-stream\nContent-disposition: attachment; filename=ApprovedURLList.txt\n\n";
+const std::string kExportPage = "scan/WebThreatProtection_Export.htm";
+
+// The export response for `list_text`: the template with its placeholder filled.
+std::string ExpectedExport(const std::string& list_text) {
+    std::ifstream stream(SourceDir() / "web/html/scan/WebThreatProtection_Export.htm", std::ios::binary);
+    std::string page((std::istreambuf_iterator<char>(stream)), std::istreambuf_iterator<char>());
+    if (page.rfind("\xEF\xBB\xBF", 0) == 0) {
+        page.erase(0, 3);
+    }
+    const std::string placeholder = "$$APPROVED_LIST$$";
+    for (std::size_t at = page.find(placeholder); at != std::string::npos;
+         at = page.find(placeholder, at + list_text.size())) {
+        page.replace(at, placeholder.size(), list_text);
+    }
+    return kExportHeader + page;
+}
+
+using RenderTest = ConsoleTest;
+
+TEST_F(RenderTest, ExportPageInAnyLetterCaseIsTheListAsAnAttachment) {
+    for (const std::string& page : {kExportPage, std::string("SCAN/WEBTHREATPROTECTION_EXPORT.HTM")}) {
+        SCOPED_TRACE(page);
+        const ProcessResult result =
+            Console({"render", "--page", page, "--field", "approved_list=*.example.com;a=b;www.x.org"});
+        EXPECT_EQ(result.exit_code, 0) << result.standard_error;
+        EXPECT_EQ(result.standard_output, ExpectedExport("*.example.com\na=b\nwww.x.org"));
+    }
+}
+
+TEST_F(RenderTest, SettingsAndImportPagesAreHtmlWithTheBaseUrl) {
+    for (const std::string page : {"scan/WebThreat_Protection.htm", "scan/WebThreatProtection_Import.htm"}) {
+        SCOPED_TRACE(page);
+        const ProcessResult result = Console({"render", "--page", page, "--base-url", "/tessera-admin/"});
+        EXPECT_EQ(result.exit_code, 0) << result.standard_error;
+        EXPECT_EQ(result.standard_output.substr(0, kHtmlHeader.size()), kHtmlHeader);
+        EXPECT_NE(result.standard_output.find("/tessera-admin/"), std::string::npos);
+    }
+}
+
+TEST_F(RenderTest, PageWithoutTemplateOrOutsideTheWebRootFails) {
+    for (const std::string page :
+         {"scan/NoSuchPage.htm", "../../etc/passwd", "..\\..\\etc\\passwd", "scan/../../../../etc/passwd", "/etc/passwd"}) {
+        SCOPED_TRACE(page);
+        const ProcessResult result = Console({"render", "--page", page});
+        EXPECT_EQ(result.exit_code, 1);
+        EXPECT_EQ(result.standard_output, "");
+        EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
+    }
+}
+
+// The page reads the first value of a field, so the order shows in the output.
+TEST_F(RenderTest, FieldsAndFieldFilesKeepCommandLineOrder) {
+    const std::string file_field = "approved_list=" + WriteFile("list.txt", "from-file").string();
+    const ProcessResult file_first =
+        Console({"render", "--page", kExportPage, "--field-file", file_field, "--field", "approved_list=from-arg"});
+    const ProcessResult argument_first =
+        Console({"render", "--page", kExportPage, "--field", "approved_list=from-arg", "--field-file", file_field});
+    EXPECT_EQ(file_first.standard_output, ExpectedExport("from-file")) << file_first.standard_error;
+    EXPECT_EQ(argument_first.standard_output, ExpectedExport("from-arg")) << argument_first.standard_error;
+}
+
+TEST_F(RenderTest, FieldFileIsDecodedByItsByteOrderMark) {
+    const struct {
+        const char* name;
+        std::string bytes;
+    } kFiles[] = {
+        {"utf8", "\xC3\xA9;\xE2\x82\xAC"},
+        {"utf8-bom", "\xEF\xBB\xBF\xC3\xA9;\xE2\x82\xAC"},
+        {"utf16le-bom", std::string("\xFF\xFE\xE9\x00;\x00\xAC\x20", 8)},
+        {"utf16be-bom", std::string("\xFE\xFF\x00\xE9\x00;\x20\xAC", 8)},
+    };
+    for (const auto& file : kFiles) {
+        SCOPED_TRACE(file.name);
+        const std::string field = "approved_list=" + WriteFile(file.name, file.bytes).string();
+        const ProcessResult result = Console({"render", "--page", kExportPage, "--field-file", field});
+        EXPECT_EQ(result.exit_code, 0) << result.standard_error;
+        EXPECT_EQ(result.standard_output, ExpectedExport("\xC3\xA9\n\xE2\x82\xAC"));
+    }
+}
+
+TEST_F(RenderTest, FieldFileOverTheUploadLimitIsAUsageError) {
+    const std::string ten_bytes = "approved_list=" + WriteFile("ten", std::string(10, 'a')).string();
+    const std::string eleven_bytes = "approved_list=" + WriteFile("eleven", std::string(11, 'a')).string();
+    const std::string over_default =
+        "approved_list=" + WriteFile("big", std::string((16u << 20) + 1, 'a')).string();
+    const struct {
+        std::vector<std::string> limit;
+        std::string field;
+        int exit_code;
+    } kCases[] = {
+        {{"--max-upload", "10"}, ten_bytes, 0},
+        {{"--max-upload", "10"}, eleven_bytes, 2},
+        {{}, over_default, 2},
+    };
+    for (const auto& test : kCases) {
+        SCOPED_TRACE(test.field);
+        std::vector<std::string> arguments{"render", "--page", kExportPage, "--field-file", test.field};
+        arguments.insert(arguments.end(), test.limit.begin(), test.limit.end());
+        const ProcessResult result = Console(arguments);
+        EXPECT_EQ(result.exit_code, test.exit_code) << result.standard_error;
+        if (test.exit_code == 2) {
+            EXPECT_EQ(result.standard_output, "");
+            EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tessera::test

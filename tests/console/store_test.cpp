@@ -1,0 +1,126 @@
+// tessera-console store: the provisioned store, dump filters, load and delete.
+#include "console_fixture.h"
+
+#include <map>
+#include <set>
+
+namespace tessera::test {
+namespace {
+
+constexpr int kBool = 11;
+constexpr int kInt = 3;
+constexpr int kText = 8;
+constexpr int kEmbedded = 13;
+constexpr int kTextArray = 0x2000 | 8;
+
+const std::map<std::string, int> kUrlFilterKinds = {
+    {"EnableURLFilter", kBool},  {"SecurityLevelType", kInt},      {"EnableApprovedList", kBool},
+    {"URLFilterActionType", kInt}, {"ActionReplaceAll", kText},    {"ActionTagFrontNote", kText},
+    {"EnableArchive", kBool},    {"EnableActionToNoRatingURL", kBool}, {"UFNotificationSettings", kEmbedded},
+};
+const std::map<std::string, int> kNotificationKinds = {
+    {"EnableAdminEmailNotify", kBool},     {"EnableAdminIMNotify", kBool},     {"EnableSNMPNotify", kBool},
+    {"EnableEventLog", kBool},             {"AdminSIPAddress", kText},         {"AdminEmailAddress", kText},
+    {"AdminSubject", kText},               {"AdminMessage", kText},            {"EnableSenderEmailNotify", kBool},
+    {"EnableSenderIMNotify", kBool},       {"SenderSubject", kText},           {"SenderMessage", kText},
+    {"EnableRecipientEmailNotify", kBool}, {"EnableRecipientIMNotify", kBool}, {"RecipientSubject", kText},
+    {"RecipientMessage", kText},
+};
+
+std::map<std::string, int> Kinds(const nlohmann::json& properties) {
+    std::map<std::string, int> kinds;
+    for (const auto& [name, value] : properties.items()) {
+        kinds[name] = value.at("vt").get<int>();
+    }
+    return kinds;
+}
+
+std::set<std::string> Names(const nlohmann::json& object) {
+    std::set<std::string> names;
+    for (const auto& item : object.items()) {
+        names.insert(item.key());
+    }
+    return names;
+}
+
+using StoreTest = ConsoleTest;
+
+TEST_F(StoreTest, FirstUseProvisionsTheSixInstancesWithTheirDeclaredKinds) {
+    const nlohmann::json store = DumpStore();
+    EXPECT_TRUE(std::filesystem::is_regular_file(data_dir_ / "store.db"));
+    ASSERT_EQ(Names(store), (std::set<std::string>{"QZ_UFApprovedLists", "QZ_UrlFilter"}));
+    EXPECT_EQ(Names(store["QZ_UrlFilter"]), (std::set<std::string>{"URL_FILTER", "URL_FILTER_DEFAULT", "URL_FILTER_FILE",
+                                                                    "URL_FILTER_FILE_DEFAULT"}));
+    EXPECT_EQ(Names(store["QZ_UFApprovedLists"]),
+              (std::set<std::string>{"UF_APPROVED_LIST", "UF_APPROVED_LIST_DEFAULT"}));
+    for (const auto& [instance, properties] : store["QZ_UrlFilter"].items()) {
+        SCOPED_TRACE(instance);
+        EXPECT_EQ(Kinds(properties), kUrlFilterKinds);
+        EXPECT_EQ(Kinds(properties["UFNotificationSettings"]["value"]), kNotificationKinds);
+    }
+    for (const auto& [instance, properties] : store["QZ_UFApprovedLists"].items()) {
+        SCOPED_TRACE(instance);
+        EXPECT_EQ(Kinds(properties), (std::map<std::string, int>{{"ApprovedLists", kTextArray}}));
+    }
+}
+
+TEST_F(StoreTest, DumpFiltersByClassAndInstance) {
+    EXPECT_EQ(Names(DumpStore({"QZ_UrlFilter"})), std::set<std::string>{"QZ_UrlFilter"});
+    const nlohmann::json one = DumpStore({"QZ_UrlFilter", "URL_FILTER_FILE"});
+    EXPECT_EQ(Names(one["QZ_UrlFilter"]), std::set<std::string>{"URL_FILTER_FILE"});
+
+    const ProcessResult missing = Console({"store", "dump", "QZ_UrlFilter", "NO_SUCH_POLICY"});
+    EXPECT_EQ(missing.exit_code, 1);
+    EXPECT_EQ(missing.standard_output, "");
+}
+
+TEST_F(StoreTest, LoadStoresValuesExactlyAsGiven) {
+    nlohmann::json document = DumpStore({"QZ_UrlFilter", "URL_FILTER"});
+    document["QZ_UrlFilter"]["URL_FILTER"]["EnableArchive"] = {{"vt", 3}, {"value", 1}};
+    document["QZ_UrlFilter"]["URL_FILTER"]["ActionReplaceAll"] = {{"vt", 8}, {"value", "caf\xC3\xA9 <\"&\">"}};
+    const ProcessResult load = Console({"store", "load", WriteFile("load.json", document.dump()).string()});
+    ASSERT_EQ(load.exit_code, 0) << load.standard_error;
+
+    const nlohmann::json reloaded = DumpStore({"QZ_UrlFilter", "URL_FILTER"});
+    EXPECT_EQ(reloaded, document);
+    EXPECT_EQ(reloaded["QZ_UrlFilter"]["URL_FILTER"]["EnableArchive"], nlohmann::json::parse(R"({"vt": 3, "value": 1})"));
+}
+
+TEST_F(StoreTest, MalformedLoadNamesThePlaceAndChangesNothing) {
+    nlohmann::json half_bad = DumpStore();
+    half_bad["QZ_UrlFilter"]["URL_FILTER"]["EnableURLFilter"] = {{"vt", 11}, {"value", 0}};
+    half_bad["QZ_UrlFilter"]["URL_FILTER_FILE"]["EnableArchive"] = {{"vt", "eleven"}, {"value", 0}};
+    const struct {
+        const char* name;
+        std::string text;
+        std::string place;
+    } kFiles[] = {
+        {"syntax", "{\"QZ_UrlFilter\": {\"URL_FILTER\": {,}}}", "column"},
+        {"second-instance", half_bad.dump(), "QZ_UrlFilter/URL_FILTER_FILE/EnableArchive"},
+        {"not-a-value", R"({"QZ_UrlFilter": {"URL_FILTER": {"EnableArchive": true}}})",
+         "QZ_UrlFilter/URL_FILTER/EnableArchive"},
+    };
+    const nlohmann::json before = DumpStore();
+    for (const auto& file : kFiles) {
+        SCOPED_TRACE(file.name);
+        const ProcessResult load = Console({"store", "load", WriteFile(file.name, file.text).string()});
+        EXPECT_EQ(load.exit_code, 2);
+        EXPECT_TRUE(IsOneLine(load.standard_error)) << load.standard_error;
+        EXPECT_NE(load.standard_error.find(file.place), std::string::npos) << load.standard_error;
+        EXPECT_EQ(DumpStore(), before);
+    }
+}
+
+TEST_F(StoreTest, DeleteRemovesOneInstanceAndFailsForAMissingOne) {
+    const ProcessResult first = Console({"store", "delete", "QZ_UrlFilter", "URL_FILTER_FILE"});
+    EXPECT_EQ(first.exit_code, 0) << first.standard_error;
+    EXPECT_EQ(Names(DumpStore({"QZ_UrlFilter"})["QZ_UrlFilter"]),
+              (std::set<std::string>{"URL_FILTER", "URL_FILTER_DEFAULT", "URL_FILTER_FILE_DEFAULT"}));
+
+    const ProcessResult again = Console({"store", "delete", "QZ_UrlFilter", "URL_FILTER_FILE"});
+    EXPECT_EQ(again.exit_code, 1);
+    EXPECT_NE(again.standard_error.find("QZ_UrlFilter/URL_FILTER_FILE"), std::string::npos) << again.standard_error;
+}
+
+}  // namespace
+}  // namespace tessera::test

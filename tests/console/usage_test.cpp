@@ -1,0 +1,73 @@
+// tessera-console's command line: help, usage errors and failures to start.
+#include "console_fixture.h"
+
+namespace tessera::test {
+namespace {
+
+using UsageTest = ConsoleTest;
+
+TEST_F(UsageTest, EveryCommandHasHelp) {
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {}, {"render"}, {"store"}, {"store", "dump"}, {"store", "load"}, {"store", "delete"}, {"audit"}}) {
+        std::vector<std::string> arguments = command;
+        arguments.push_back("--help");
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ProcessResult result = RunProcess(ConsolePath(), arguments);
+        EXPECT_EQ(result.exit_code, 0) << result.standard_error;
+        EXPECT_NE(result.standard_output.find("Usage"), std::string::npos) << result.standard_output;
+    }
+}
+
+// Nothing runs on a usage error: not even the data folder is created.
+TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
+    const std::string missing_file = (root_ / "missing.txt").string();
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"render"},
+             {"render", "--page"},
+             {"render", "--page", "p", "--field", "no-equals-sign"},
+             {"render", "--page", "p", "--field", "=value-without-name"},
+             {"render", "--page", "p", "--field", "a=1", "b=2"},
+             {"render", "--page", "p", "--max-upload", "lots"},
+             {"render", "--page", "p", "--no-such-option"},
+             {"render", "--page", "p", "--field-file", "approved_list=" + missing_file},
+             {"store", "delete", "QZ_UrlFilter"},
+             {"store", "dump", "QZ_UrlFilter", "URL_FILTER", "extra"},
+             {"store", "load", missing_file},
+             {"audit", "extra"},
+         }) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ProcessResult result = Console(arguments);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_EQ(result.standard_output, "");
+        EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
+        EXPECT_FALSE(std::filesystem::exists(data_dir_));
+    }
+    // Without a complete command there is nothing to give --data to.
+    for (const std::vector<std::string>& arguments :
+         std::vector<std::vector<std::string>>{{}, {"no-such-command"}, {"store"}}) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        const ProcessResult result = RunProcess(ConsolePath(), arguments);
+        EXPECT_EQ(result.exit_code, 2);
+        EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
+    }
+}
+
+TEST_F(UsageTest, StoreThatCannotBeOpenedIsNamed) {
+    std::filesystem::create_directories(data_dir_ / "store.db");  // a folder where the database belongs
+    const ProcessResult result = Console({"audit"});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
+    EXPECT_NE(result.standard_error.find("store.db"), std::string::npos) << result.standard_error;
+}
+
+TEST_F(UsageTest, PluginThatCannotBeLoadedIsNamed) {
+    const std::string plugin = WriteFile("libNotAPlugin.so", "not a library").string();
+    const ProcessResult result =
+        Console({"render", "--page", "scan/WebThreat_Protection.htm", "--plugin", plugin});
+    EXPECT_EQ(result.exit_code, 1);
+    EXPECT_EQ(result.standard_output, "");
+    EXPECT_NE(result.standard_error.find(plugin), std::string::npos) << result.standard_error;
+}
+
+}  // namespace
+}  // namespace tessera::test

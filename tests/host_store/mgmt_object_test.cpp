@@ -1,0 +1,210 @@
+// Store objects as the pages use them: Get and Put over the SQLite store, live
+// views of embedded objects, string arrays and audit records.
+#include "audit_log.h"
+#include "cgi_request.h"
+#include "mgmt_object.h"
+#include "store_fixture.h"
+
+#include <string>
+
+namespace {
+
+using tessera::host::MemoryStore;
+using tessera::host::PropertyBag;
+using tessera::host::SetCurrentStore;
+using tessera::host::SqliteStore;
+using tessera::test::ResourceDir;
+using tessera::test::StoreTest;
+
+constexpr VARTYPE kBstrArray = static_cast<VARTYPE>(VT_ARRAY | VT_BSTR);
+
+using MgmtObjectTest = StoreTest;
+
+TEST_F(MgmtObjectTest, ValuesPutAreReadBackInTheirDeclaredKindsAfterReopening) {
+    {
+        CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+        ASSERT_TRUE(policy.Get());
+        policy.SetPropertyValue(L"EnableArchive", 0);
+        policy.SetPropertyValue(L"EnableActionToNoRatingURL", 1);
+        policy.SetPropertyValue(L"EnableURLFilter", false);
+        policy.SetPropertyValue(L"URLFilterActionType", 3);
+        policy.SetPropertyValue(L"ActionTagFrontNote", L"Achtung – <b>");
+        policy.SetPropertyValue(L"SecurityLevelType", _variant_t(true));  // stored as given
+        ASSERT_TRUE(policy.Put(false));
+    }
+    SetCurrentStore(SqliteStore::Open(DatabaseFile(), ResourceDir()));
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+    ASSERT_TRUE(policy.Get());
+
+    const struct {
+        const wchar_t* name;
+        VARTYPE vt;
+        std::int32_t raw;
+    } expected[] = {
+        {L"EnableArchive", VT_BOOL, VARIANT_FALSE},     {L"EnableActionToNoRatingURL", VT_BOOL, VARIANT_TRUE},
+        {L"EnableURLFilter", VT_BOOL, VARIANT_FALSE},   {L"URLFilterActionType", VT_I4, 3},
+        {L"SecurityLevelType", VT_BOOL, VARIANT_TRUE},
+    };
+    for (const auto& test : expected) {
+        SCOPED_TRACE(std::string(test.name, test.name + std::wcslen(test.name)));
+        const _variant_t* value = policy.GetPropertyValue(test.name);
+        ASSERT_NE(value, nullptr);
+        EXPECT_EQ(value->vt, test.vt);
+        EXPECT_EQ(test.vt == VT_BOOL ? value->boolVal : value->lVal, test.raw);
+    }
+    EXPECT_STREQ(policy.GetPropertyValue(L"ActionTagFrontNote")->bstrVal, L"Achtung – <b>");
+}
+
+TEST_F(MgmtObjectTest, OnlyExistingInstancesNamedExactlyCanBeGotOrPut) {
+    const struct {
+        const wchar_t* class_name;
+        const wchar_t* instance_name;
+    } missing[] = {
+        {L"QZ_UrlFilter", L"url_filter"},
+        {L"qz_urlfilter", L"URL_FILTER"},
+        {L"QZ_UrlFilter", L"URL_FILTER "},
+        {L"QZ_UrlFilter", L"UF_APPROVED_LIST"},
+    };
+    for (const auto& test : missing) {
+        CMgmtObject object(test.class_name, test.instance_name);
+        EXPECT_FALSE(object.Get());
+        EXPECT_EQ(object.GetPropertyValue(L"EnableURLFilter"), nullptr);
+        object.SetPropertyValue(L"EnableURLFilter", true);
+        EXPECT_FALSE(object.Put(false));
+    }
+    EXPECT_EQ(store_->List(nullptr, nullptr).size(), 6u);  // no Put created an instance
+}
+
+TEST_F(MgmtObjectTest, PutFailsBeforeGetAndOnceTheInstanceIsGone) {
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER_FILE");
+    EXPECT_FALSE(policy.Put(false));
+    ASSERT_TRUE(policy.Get());
+    ASSERT_TRUE(store_->Delete(L"QZ_UrlFilter", L"URL_FILTER_FILE"));
+    EXPECT_FALSE(policy.Put(false));
+    PropertyBag properties;
+    EXPECT_FALSE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER_FILE", properties));
+}
+
+TEST_F(MgmtObjectTest, EditsThroughALiveViewAreStoredByTheParentsPut) {
+    {
+        CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+        ASSERT_TRUE(policy.Get());
+        CMgmtObjectBase notifications(policy.GetPropertyValue(L"UFNotificationSettings"), true);
+        notifications.SetPropertyValue(L"EnableSNMPNotify", 1);
+        notifications.SetPropertyValue(L"AdminSubject", L"New subject");
+        const CMgmtObjectBase again(policy.GetPropertyValue(L"UFNotificationSettings"), true);
+        EXPECT_STREQ(again.GetPropertyValue(L"AdminSubject")->bstrVal, L"New subject");
+        ASSERT_TRUE(policy.Put(false));
+    }
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+    ASSERT_TRUE(policy.Get());
+    const CMgmtObjectBase notifications(policy.GetPropertyValue(L"UFNotificationSettings"), true);
+    EXPECT_EQ(notifications.GetPropertyValue(L"EnableSNMPNotify")->vt, VT_BOOL);
+    EXPECT_EQ(notifications.GetPropertyValue(L"EnableSNMPNotify")->boolVal, VARIANT_TRUE);
+    EXPECT_STREQ(notifications.GetPropertyValue(L"AdminSubject")->bstrVal, L"New subject");
+    EXPECT_EQ(notifications.GetPropertyValue(L"EnableEventLog")->boolVal, VARIANT_TRUE);  // untouched member
+}
+
+TEST_F(MgmtObjectTest, AViewOverNoObjectReadsNothingAndChangesNothing) {
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+    ASSERT_TRUE(policy.Get());
+    const _variant_t* not_objects[] = {nullptr, policy.GetPropertyValue(L"ActionReplaceAll"),
+                                       policy.GetPropertyValue(L"NoSuchProperty")};
+    for (const _variant_t* value : not_objects) {
+        CMgmtObjectBase view(value, true);
+        EXPECT_EQ(view.GetPropertyValue(L"AdminSubject"), nullptr);
+        view.SetPropertyValue(L"AdminSubject", L"lost");
+    }
+    ASSERT_TRUE(policy.Put(false));
+    const CMgmtObjectBase notifications(policy.GetPropertyValue(L"UFNotificationSettings"), true);
+    EXPECT_STRNE(notifications.GetPropertyValue(L"AdminSubject")->bstrVal, L"lost");
+    EXPECT_EQ(policy.GetPropertyValue(L"AdminSubject"), nullptr);
+}
+
+TEST_F(MgmtObjectTest, StringArraysAreBuiltInOrderAndReadBack) {
+    CMgmtObject list(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST");
+    ASSERT_TRUE(list.Get());
+    for (const std::vector<const wchar_t*>& entries :
+         {std::vector<const wchar_t*>{L"www.b.example", L"*.a.example", nullptr}, std::vector<const wchar_t*>{}}) {
+        CMgmtBSTRArrayAccessHelper builder;
+        for (const wchar_t* entry : entries) {
+            builder.Add(entry);
+        }
+        _variant_t built;
+        ASSERT_TRUE(builder.PutElementsIntoArray(built));
+        EXPECT_EQ(built.vt, kBstrArray);
+        list.SetPropertyValue(L"ApprovedLists", built);
+        ASSERT_TRUE(list.Put(false));
+
+        CMgmtObject stored(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST");
+        ASSERT_TRUE(stored.Get());
+        const CMgmtBSTRArrayAccessHelper reader(stored.GetPropertyValue(L"ApprovedLists"));
+        ASSERT_EQ(reader.GetElementsCount(), entries.size());
+        for (std::size_t index = 0; index < entries.size(); ++index) {
+            EXPECT_STREQ(reader.GetElement(index), entries[index] == nullptr ? L"" : entries[index]);
+        }
+        EXPECT_EQ(reader.GetElement(entries.size()), nullptr);
+    }
+    EXPECT_EQ(CMgmtBSTRArrayAccessHelper(nullptr).GetElementsCount(), 0u);
+    const _variant_t text(L"not an array");
+    EXPECT_EQ(CMgmtBSTRArrayAccessHelper(&text).GetElementsCount(), 0u);
+}
+
+TEST_F(MgmtObjectTest, AuditRecordsCarryTheRequestContextInOrder) {
+    CCGIRequestData request;
+    request.SetPageID(L"scan/WebThreat_Protection.htm");
+    request.SetSignedInUser(L"admin");
+    OS::x_wstring user;
+    OS::x_wstring address;
+    OS::x_wstring page;
+    InsertAuditLogHelperFunc(CCGIRequestDataHelper(&request), user, address, page);
+    EXPECT_EQ(user, L"admin");
+    EXPECT_EQ(address, L"local");
+    EXPECT_EQ(page, L"scan/WebThreat_Protection.htm");
+
+    for (const wchar_t* message : {L"first", L"second", L"third"}) {
+        ASSERT_TRUE(InsertAuditLog(user, address, page, EventType_ConfigurationChange, SourceType_WebConsole, message));
+    }
+    const auto records = store_->ReadAudit();
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0].message, L"first");
+    EXPECT_EQ(records[2].message, L"third");
+    EXPECT_LT(records[0].seq, records[1].seq);
+    EXPECT_EQ(records[1].context[0], L"admin");
+    EXPECT_EQ(records[1].context[2], L"scan/WebThreat_Protection.htm");
+    EXPECT_EQ(records[1].event_type, 2);
+    EXPECT_EQ(records[1].source_type, 1);
+    EXPECT_EQ(records[1].time.back(), 'Z');
+
+    SetCurrentStore(nullptr);
+    EXPECT_FALSE(InsertAuditLog(user, address, page, EventType_ConfigurationChange, SourceType_WebConsole, L"x"));
+}
+
+TEST(MemoryStore, InjectedFailuresHitOnlyTheNamedInstanceUntilCleared) {
+    auto store = std::make_shared<MemoryStore>();
+    PropertyBag properties;
+    properties.SetInt(L"Value", 1);
+    store->Replace({{L"C", L"A", properties}, {L"C", L"B", properties}, {L"C", L"C", properties}});
+    SetCurrentStore(store);
+    store->FailGet(L"C", L"A");
+    store->FailPut(L"C", L"B");
+    const struct {
+        const wchar_t* instance;
+        bool get;
+        bool put;
+    } cases[] = {{L"A", false, false}, {L"B", true, false}, {L"C", true, true}};
+    for (const auto& test : cases) {
+        CMgmtObject object(L"C", test.instance);
+        EXPECT_EQ(object.Get(), test.get);
+        EXPECT_EQ(object.Put(false), test.put);
+    }
+    store->ClearFailures();
+    for (const wchar_t* instance : {L"A", L"B"}) {
+        CMgmtObject object(L"C", instance);
+        EXPECT_TRUE(object.Get());
+        EXPECT_TRUE(object.Put(false));
+    }
+    SetCurrentStore(nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+// A fresh SQLite store, provisioned from the project's data folder and made
+// the current one, in a folder of its own for each test that also holds the
+// debug log.
+#pragma once
+
+#include "host_config.h"
+#include "mgmt_store.h"
+#include "test_paths.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace tessera::test {
+
+// Sets an environment variable for one scope, then restores it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+        folder_ = std::filesystem::temp_directory_path() / ("tessera-host-store-" + std::to_string(getpid()) + "-" +
+                                                            test->test_suite_name() + "-" + test->name());
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+        host::HostSettings settings;
+        settings.data_dir = folder_;  // the store's failures go to folder_/debug.log
+        host::Configure(settings);
+        store_ = host::SqliteStore::Open(DatabaseFile(), ResourceDir());
+        host::SetCurrentStore(store_);
+    }
+    void TearDown() override {
+        host::SetCurrentStore(nullptr);
+        store_.reset();
+        host::Configure(host::HostSettings{});
+        std::filesystem::remove_all(folder_);
+    }
+
+    std::filesystem::path DatabaseFile() const { return folder_ / "store.db"; }
+
+    std::filesystem::path folder_;
+    std::shared_ptr<host::SqliteStore> store_;
+};
+
+}  // namespace tessera::test

@@ -1,0 +1,120 @@
+// The debug log: record format, escaping to one line, the 64 KiB cut, where
+// records go, and whole records from concurrent threads.
+#include "debug_log.h"
+#include "host_config.h"
+#include "temp_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using tessera::test::TempFolder;
+
+void UseDataDir(const std::filesystem::path& data_dir) {
+    tessera::host::HostSettings settings;
+    settings.data_dir = data_dir;
+    tessera::host::Configure(settings);
+}
+
+// The records of <data_dir>/debug.log without their time, which is checked apart.
+std::vector<std::string> Records(const std::filesystem::path& data_dir) {
+    static const std::regex utc_time(R"(\d{4}-\d{2}-\d{2}T\d{2}:\d{2}:\d{2}\.\d{3}Z)");
+    std::ifstream file(data_dir / "debug.log", std::ios::binary);
+    std::vector<std::string> records;
+    for (std::string line; std::getline(file, line);) {
+        EXPECT_TRUE(std::regex_match(line.substr(0, 24), utc_time)) << line.substr(0, 80);
+        records.push_back(line.substr(24));
+    }
+    std::filesystem::remove(data_dir / "debug.log");
+    return records;
+}
+
+class DebugLogTest : public ::testing::Test {
+protected:
+    void SetUp() override { UseDataDir(folder_.path()); }
+    void TearDown() override { tessera::host::Configure({}); }
+
+    TempFolder folder_;
+};
+
+TEST_F(DebugLogTest, WritesOneEscapedLinePerRecord) {
+    DBG::DebugLogEx(nullptr, 272, ".\\Tessera", 134, L"WebUI_UIRequest()");
+    DBG::DebugLogEx(nullptr, 4099, ".\\web_PageCB_URLFilter", 935, L"Failed to get CMgmtObject (%s:%s)",
+                    L"QZ_UrlFilter", L"URL_\u00C9");
+    DBG::DebugLogEx(nullptr, 258, ".\\web_PageCB_URLFilter", 785, "wmi enable approved list: %d", 1);
+    DBG::DebugLogEx(nullptr, 258, "src", 1, L"TXT STR ID %s", L"A\r\nB\tC\\D\U0001F600");
+    DBG::DebugLogEx(nullptr, 258, "src", 2, "%s", "\x01\x1f\x7f bad \xFF \xC3\xA9");
+    EXPECT_EQ(Records(folder_.path()), (std::vector<std::string>{
+                                           " 272 .\\Tessera:134 WebUI_UIRequest()",
+                                           " 4099 .\\web_PageCB_URLFilter:935 Failed to get CMgmtObject "
+                                           "(QZ_UrlFilter:URL_\xC3\x89)",
+                                           " 258 .\\web_PageCB_URLFilter:785 wmi enable approved list: 1",
+                                           " 258 src:1 TXT STR ID A\\r\\nB\\tC\\\\D\xF0\x9F\x98\x80",
+                                           " 258 src:2 \\x01\\x1f\\x7f bad \xEF\xBF\xBD \xC3\xA9",
+                                       }));
+}
+
+TEST_F(DebugLogTest, CutsMessagesOver64KiBWithAMarker) {
+    std::string accented = "a";  // 1 + 2 * 40000 bytes: the limit falls inside a character
+    std::string escaped_breaks;
+    for (int count = 0; count < 40000; ++count) {
+        accented += "\xC3\xA9";
+        escaped_breaks += count < 32768 ? "\\n" : "";
+    }
+    struct Case {
+        std::string message;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {std::string(65536, 'x'), std::string(65536, 'x')},
+        {std::string(70000, 'x'), std::string(65536, 'x') + "...[cut: 4464 more bytes]"},
+        {accented, accented.substr(0, 65535) + "...[cut: 14466 more bytes]"},
+        {std::string(40000, '\n'), escaped_breaks + "...[cut: 7232 more bytes]"},
+    };
+    for (const Case& c : cases) {
+        DBG::DebugLogEx(nullptr, 258, "src", 1, "%s", c.message.c_str());
+        EXPECT_EQ(Records(folder_.path()), std::vector<std::string>{" 258 src:1 " + c.shown})
+            << "message of " << c.message.size() << " bytes";
+    }
+}
+
+TEST_F(DebugLogTest, FollowsTheConfiguredDataDir) {
+    const TempFolder other;
+    DBG::DebugLogEx(nullptr, 272, "src", 1, L"first");
+    tessera::host::Configure({});
+    DBG::DebugLogEx(nullptr, 272, "src", 2, L"nowhere");
+    UseDataDir(other.path());
+    DBG::DebugLogEx(nullptr, 272, "src", 3, L"second");
+    EXPECT_EQ(Records(folder_.path()), std::vector<std::string>{" 272 src:1 first"});
+    EXPECT_EQ(Records(other.path()), std::vector<std::string>{" 272 src:3 second"});
+}
+
+TEST_F(DebugLogTest, ThreadsNeverInterleaveRecords) {
+    constexpr int kThreads = 4;
+    constexpr int kRecordsPerThread = 200;
+    const std::string payload(3000, 'p');
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread) {
+        threads.emplace_back([&payload, thread] {
+            for (int record = 0; record < kRecordsPerThread; ++record) {
+                DBG::DebugLogEx(nullptr, 258, "thread", thread, "%s", payload.c_str());
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    const auto records = Records(folder_.path());
+    ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kRecordsPerThread));
+    for (const auto& record : records) {
+        ASSERT_TRUE(record.substr(0, 12) == " 258 thread:" && record.substr(14) == payload) << record.substr(0, 80);
+    }
+}
+
+}  // namespace

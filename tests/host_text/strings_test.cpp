@@ -1,0 +1,219 @@
+// The host's string library: case folding, UTF conversions, Format, replace,
+// trim and the splitters.
+#include "core_string.h"
+#include "os_string.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <tuple>
+#include <string>
+#include <vector>
+
+namespace {
+
+int Sign(int value) { return (value > 0) - (value < 0); }
+
+std::wstring Wide(std::initializer_list<std::uint32_t> units) {
+    std::wstring text;
+    for (const std::uint32_t unit : units) {
+        text += static_cast<wchar_t>(unit);
+    }
+    return text;
+}
+
+template <typename... Args>
+std::wstring Formatted(const wchar_t* format, Args... args) {
+    OS::x_wstring text(L"previous content");
+    const int length = text.Format(format, args...);
+    EXPECT_EQ(static_cast<std::size_t>(length), text.size()) << "format " << testing::PrintToString(format);
+    return text;
+}
+
+TEST(CaseFolding, FoldsOnlyAsciiLetters) {
+    const std::tuple<const wchar_t*, const wchar_t*, int> cases[] = {
+        {L"scan/WebThreatProtection_Export.htm", L"SCAN/WEBTHREATPROTECTION_EXPORT.HTM", 0},
+        {L"\u00C9", L"\u00E9", -1},  // É and é are different letters in the C locale
+        {L"[", L"A", -1},             // folds to small letters, as the platform's _wcsicmp does
+        {L"ab", L"abc", -1},
+        {L"b", L"A", 1},
+        {nullptr, L"", 0},
+        {L"a", nullptr, 1},
+    };
+    for (const auto& [left, right, sign] : cases) {
+        EXPECT_EQ(Sign(_wcsicmp(left, right)), sign) << testing::PrintToString(right);
+        EXPECT_EQ(Sign(OS::x_wstring(left).CompareNoCase(right)), sign) << testing::PrintToString(right);
+    }
+    EXPECT_EQ(_wcsnicmp(L"URL_FILTER_FILE", L"url_filter", 10), 0);
+    EXPECT_GT(_wcsnicmp(L"URL_FILTER_FILE", L"url_filter", 11), 0);
+}
+
+TEST(Utf8Encoding, ReplacesWhatIsNoUnicodeScalar) {
+    std::vector<std::pair<std::wstring, std::string>> cases = {
+        {L"", ""},
+        {L"A\u00E9\u20AC", "A\xC3\xA9\xE2\x82\xAC"},
+        {L"\U0001F600", "\xF0\x9F\x98\x80"},
+        {Wide({'a', 0xD800, 'b'}), "a\xEF\xBF\xBD" "b"},
+        {Wide({0xDC00}), "\xEF\xBF\xBD"},
+        {std::wstring(L"a\0b", 3), std::string("a\0b", 3)},
+    };
+#if WCHAR_MAX > 0xFFFF
+    cases.push_back({Wide({0x110000, 0xD83D, 0xDE00}), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"});
+#endif
+    for (const auto& [text, utf8] : cases) {
+        std::size_t length = 99;
+        EXPECT_EQ(std::string(OS::WCharToUTF8Char(text.data(), text.size(), &length)), utf8);
+        EXPECT_EQ(length, utf8.size());
+    }
+    EXPECT_EQ(std::string(OS::WCharToUTF8Char(nullptr, nullptr)), "");
+}
+
+TEST(Utf8Decoding, ReplacesEachBrokenSequenceOnce) {
+    const std::wstring fffd = L"\uFFFD";
+    const std::pair<std::string, std::wstring> cases[] = {
+        {"\xC3\xA9\xF0\x9F\x98\x80", L"\u00E9\U0001F600"},
+        {"\xEF\xBB\xBF" "a", L"\uFEFFa"},
+        {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
+        {"\xC0\xAF", fffd + fffd},                       // overlong "/"
+        {"\xE0\x80\xAF", fffd + fffd + fffd},            // overlong, three bytes
+        {"\xED\xA0\x80", fffd + fffd + fffd},            // a surrogate encoded in UTF-8
+        {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // beyond U+10FFFF
+        {"\xFF" "a\x80", fffd + L"a" + fffd},
+        {"a\xE2\x82", L"a" + fffd},     // truncated at the end
+        {"\xE2\x82" "a", fffd + L"a"},  // the breaking byte starts the next character
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(std::wstring(OS::UTF8CharToWChar(bytes.data(), bytes.size())), text) << testing::PrintToString(bytes);
+    }
+    EXPECT_TRUE(OS::UTF8CharToWChar(nullptr, 5).empty());
+}
+
+TEST(TextFileDecoding, FollowsTheByteOrderMarkAndPairsSurrogates) {
+    const std::wstring fffd = L"\uFFFD";
+    const std::pair<std::string, std::wstring> cases[] = {
+        {std::string("\xFF\xFE" "A\0\xE9\0", 6), L"A\u00E9"},
+        {std::string("\xFE\xFF\0A\0\xE9", 6), L"A\u00E9"},
+        {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), L"\U0001F600"},
+        {std::string("\xFE\xFF\xD8\x3D\xDE\x00" "A", 7), L"\U0001F600" + fffd},  // odd final byte
+        {"\xFF\xFE\x3D\xD8", fffd},                                  // high surrogate at the end
+        {std::string("\xFF\xFE\x3D\xD8" "A\0", 6), fffd + L"A"},     // high surrogate without its low one
+        {std::string("\xFF\xFE\x00\xDE" "A\0", 6), fffd + L"A"},     // lone low surrogate
+        {"\xEF\xBB\xBF" "A\xC3\xA9", L"A\u00E9"},
+        {"\xEF\xBB\xBF\xEF\xBB\xBF", L"\uFEFF"},  // only the first mark is a byte order mark
+        {"A\xC3\xA9", L"A\u00E9"},
+    };
+    for (const auto& [bytes, text] : cases) {
+        EXPECT_EQ(std::wstring(OS::DecodeTextFile(bytes)), text) << testing::PrintToString(bytes);
+    }
+}
+
+TEST(Utf16Order, CountsAndSortsByCodeUnits) {
+    const std::wstring emoji = L"a\U0001F600";
+    EXPECT_EQ(OS::UTF16Length(emoji.data(), emoji.size()), 3u);
+    EXPECT_EQ(OS::UTF16Length(nullptr, 4), 0u);
+    // U+1F600 is D83D DE00 in UTF-16, so it sorts before U+E000 but after U+D7FF.
+    EXPECT_LT(OS::UTF16Compare(L"\U0001F600", L"\uE000"), 0);
+    EXPECT_GT(OS::UTF16Compare(L"\U0001F600", L"\uD7FF"), 0);
+    EXPECT_LT(OS::UTF16Compare(L"\U0001F600", L"\U0001F601"), 0);
+    EXPECT_GT(OS::UTF16Compare(L"ab", L"a"), 0);
+    EXPECT_EQ(OS::UTF16Compare(L"x\U0001F600", L"x\U0001F600"), 0);
+}
+
+TEST(Format, FollowsTheConsoleConventions) {
+    const auto* null_wide = static_cast<const wchar_t*>(nullptr);
+    EXPECT_EQ(Formatted(L"%s|%ls|%s", L"wide", L"also", null_wide), L"wide|also|(null)");
+    EXPECT_EQ(Formatted(L"%hs|%S|%hs", "narrow", "\xC3\xA9\xFF", static_cast<const char*>(nullptr)),
+              L"narrow|\u00E9\uFFFD|(null)");
+    EXPECT_EQ(Formatted(L"%d %i %u", -42, 7, 4294967295u), L"-42 7 4294967295");
+    EXPECT_EQ(Formatted(L"%5d|%-5d|%05d|%+d|% d|%-05d", 42, 42, -42, 42, 42, 42), L"   42|42   |-0042|+42| 42|42   ");
+    EXPECT_EQ(Formatted(L"%x %X %#x %#X %o %#o %#x", 255u, 255u, 255u, 255u, 8u, 8u, 0u), L"ff FF 0xff 0XFF 10 010 0");
+    EXPECT_EQ(Formatted(L"%.3d|%.0d|%8.3d|%08.3d", 7, 0, -7, 7), L"007||    -007|     007");
+    EXPECT_EQ(Formatted(L"%ld %lld %zu %hd %hhu", -1L, LLONG_MIN, SIZE_MAX, 70000, 257),
+              L"-1 -9223372036854775808 18446744073709551615 4464 1");
+    EXPECT_EQ(Formatted(L"%c%c|%3c|%hc", L'\u00E9', L'x', L'y', 'z'), L"\u00E9x|  y|z");
+    EXPECT_EQ(Formatted(L"%*d|%-*d|%.*s|%*d", 4, 1, 3, 2, 2, L"abcdef", -3, 5), L"   1|2  |ab|5  ");
+    EXPECT_EQ(Formatted(L"%6s|%-4s|%.2hs|%.1s", L"r", L"l", "xyz", L"\u00E9t\u00E9"), L"     r|l   |xy|\u00E9");
+    EXPECT_EQ(Formatted(L"100%% %n%d %q%", 5), L"100% %n5 %q%");
+    EXPECT_EQ(Formatted(L"plain"), L"plain");
+    EXPECT_EQ(Formatted(nullptr), L"");
+}
+
+TEST(Format, PointersSelfReferenceAndHugeArguments) {
+    const std::wstring zeros(2 * sizeof(void*) - 4, L'0');
+    EXPECT_EQ(Formatted(L"(%p)", reinterpret_cast<void*>(0xBEEF)), L"(" + zeros + L"BEEF)");
+    OS::x_wstring joined(L"a;");
+    joined.Format(L"%s%s%s", joined.c_str(), L"*.example.com", L";");
+    EXPECT_EQ(std::wstring(joined), L"a;*.example.com;");
+    const std::wstring wide(4'000'000, L'w');
+    const std::string narrow(4'000'000, 'n');
+    EXPECT_EQ(Formatted(L"<%s|%hs>", wide.c_str(), narrow.c_str()), L"<" + wide + L"|" + std::wstring(narrow.size(), L'n') + L">");
+}
+
+TEST(FindAndReplaceAll, NeverRescansInsertedText) {
+    const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, bool> cases[] = {
+        {L"a\\b\\", L"\\", L"\\\\", L"a\\\\b\\\\", true},
+        {L"say \"x\"", L"\"", L"\\\"", L"say \\\"x\\\"", true},
+        {L"aaa", L"a", L"aa", L"aaaaaa", true},
+        {L"aabb", L"ab", L"", L"ab", true},  // removing "ab" joins a new "ab" that stays
+        {L"a\r\nb\rc", L"\r", L"\n", L"a\n\nb\nc", true},
+        {L"abc", L"b", nullptr, L"ac", true},
+        {L"abc", L"x", L"y", L"abc", false},
+        {L"abc", L"", L"y", L"abc", false},
+        {L"abc", nullptr, L"y", L"abc", false},
+    };
+    for (const auto& [original, find, replacement, expected, is_found] : cases) {
+        OS::x_wstring text(original);
+        EXPECT_EQ(text.FindAndReplaceAll(find, replacement), is_found) << testing::PrintToString(original);
+        EXPECT_EQ(std::wstring(text), expected) << testing::PrintToString(original);
+    }
+    OS::x_wstring many(std::wstring(2'000'000, L'\\'));
+    EXPECT_TRUE(many.FindAndReplaceAll(L"\\", L"\\\\"));
+    EXPECT_EQ(many.size(), 4'000'000u);
+}
+
+TEST(TrimRight, RemovesOnlyTrailingAsciiWhiteSpace) {
+    OS::x_wstring text(L" a b \t\r\n\v\f");
+    EXPECT_EQ(std::wstring(text.TrimRight()), L" a b");
+    text = L" \t";
+    EXPECT_TRUE(text.TrimRight().IsEmpty());
+    text = L"a\u00A0";  // a no-break space is kept
+    EXPECT_EQ(std::wstring(text.TrimRight()), L"a\u00A0");
+}
+
+TEST(Splitters, TokensDropEmptyPiecesButCoreStringKeepsThem) {
+    std::vector<OS::x_wstring> tokens{L"kept"};
+    EXPECT_EQ(SplitStringToTokensW(tokens, L";a;;b;", L";"), 2);
+    EXPECT_EQ(SplitStringToTokensW(tokens, L"c\r\nd", L"\r\n"), 2);
+    EXPECT_EQ(SplitStringToTokensW(tokens, L"", L";"), 0);
+    EXPECT_EQ(tokens, (std::vector<OS::x_wstring>{L"kept", L"a", L"b", L"c", L"d"}));
+
+    const std::pair<const wchar_t*, std::vector<std::wstring>> cases[] = {
+        {L"a;;b", {L"a", L"", L"b"}},
+        {L";", {L"", L""}},
+        {L"", {L""}},
+        {L"a,b;c", {L"a", L"b", L"c"}},
+    };
+    for (const auto& [text, expected] : cases) {
+        const Core::Collection::StringArray pieces = Core::String(text).SplitByChar(L";,");
+        std::vector<std::wstring> actual;
+        for (std::size_t index = 0; index < pieces.GetSize(); ++index) {
+            actual.emplace_back(pieces[index].c_str());
+        }
+        EXPECT_EQ(actual, expected) << testing::PrintToString(text);
+    }
+
+    OS::x_wstring joined(L">");
+    EXPECT_EQ(CombineTokensToStringW({L"a", L"", L"b"}, joined, L"\t"), 3);
+    EXPECT_EQ(std::wstring(joined), L">a\t\tb");
+}
+
+TEST(ConcatPath, AddsOneBackslashWhereNeeded) {
+    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"web\\html", L"scan/a.htm")), L"web\\html\\scan/a.htm");
+    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"web/", L"a.htm")), L"web/a.htm");
+    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"web\\", L"a.htm")), L"web\\a.htm");
+    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"", L"a.htm")), L"a.htm");
+    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(nullptr, L"a.htm")), L"a.htm");
+}
+
+}  // namespace

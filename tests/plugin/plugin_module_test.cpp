@@ -1,0 +1,206 @@
+// The plug-in as the console meets it: its exports, the response framing, the
+// routing of page IDs and form actions, and the debug lines they write.
+#include "cgi_request.h"
+#include "plugin_harness.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace {
+
+using tessera::test::Fields;
+using tessera::test::MakeProbeWebRoot;
+using tessera::test::PluginHarness;
+using tessera::test::ProbeValues;
+
+const std::string kHtmlHeader = "Content-type: text/html; charset=utf-8\nAccept-Ranges: bytes\n\n";
+const std::string kAttachmentHeader =
+    "Content-type: application/octet-stream\nContent-disposition: attachment; filename=ApprovedURLList.txt\n\n";
+
+bool HasRecord(const std::vector<std::string>& records, const std::string& record) {
+    return std::find(records.begin(), records.end(), record) != records.end();
+}
+
+class PluginModuleTest : public testing::Test {
+protected:
+    PluginModuleTest()
+        : web_root_(MakeProbeWebRoot({{L"scan/WebThreat_Protection.htm", {"BASE_URL", "FORM_ACTION"}},
+                                      {L"scan/WebThreatProtection_Import.htm", {"BASE_URL", "FORM_ACTION"}},
+                                      {L"scan/WebThreatProtection_Export.htm", {"BASE_URL", "APPROVED_LIST"}},
+                                      {L"scan/Unregistered.htm", {"BASE_URL", "FORM_ACTION"}},
+                                      {L"scan/Empty.htm", {}}})),
+          harness_(web_root_) {}
+    ~PluginModuleTest() override { std::filesystem::remove_all(web_root_); }
+
+    std::filesystem::path web_root_;
+    PluginHarness harness_;
+};
+
+struct HeaderCase {
+    const wchar_t* page_id;
+    const std::string* header;
+};
+
+TEST_F(PluginModuleTest, EachPageGetsItsHeaderBlockAndExactLength) {
+    const HeaderCase cases[] = {
+        {L"scan/WebThreat_Protection.htm", &kHtmlHeader},
+        {L"scan/WebThreatProtection_Import.htm", &kHtmlHeader},
+        {L"scan/WebThreatProtection_Export.htm", &kAttachmentHeader},
+        {L"SCAN/WEBTHREATPROTECTION_EXPORT.HTM", &kAttachmentHeader},
+        {L"scan/unregistered.htm", &kHtmlHeader},
+    };
+    for (const HeaderCase& test : cases) {
+        const auto response = harness_.Render(test.page_id);
+        ASSERT_EQ(response.result, 0) << "page " << OS::WCharToUTF8Char(test.page_id, nullptr);
+        EXPECT_EQ(response.Header(), *test.header) << "page " << OS::WCharToUTF8Char(test.page_id, nullptr);
+    }
+}
+
+TEST_F(PluginModuleTest, EmptyPageIsTheHeaderBlockAlone) {
+    char* output = nullptr;
+    CCGIRequestData request;
+    request.SetPageID(L"scan/Empty.htm");
+    ASSERT_EQ(harness_.Module().UIRequest(&request, &output), 0);
+    EXPECT_EQ(std::string(output), kHtmlHeader);
+    harness_.Module().Free(output);
+}
+
+TEST_F(PluginModuleTest, BodyIsUtf8OfThePage) {
+    const auto response = harness_.Render(L"scan/WebThreatProtection_Export.htm",
+                                          {{L"approved_list", L"\u00e9\U0001F600;x"}});
+    ASSERT_EQ(response.result, 0);
+    EXPECT_NE(response.Body().find("APPROVED_LIST=[\xc3\xa9\xf0\x9f\x98\x80\nx]"), std::string::npos)
+        << response.Body();
+}
+
+TEST_F(PluginModuleTest, MissingTemplateFailsAndLeavesOutputAlone) {
+    const auto before = harness_.DebugRecords().size();
+    CCGIRequestData request;
+    request.SetPageID(L"scan/NoSuchPage.htm");
+    char sentinel = 'x';
+    char* output = &sentinel;
+    EXPECT_EQ(harness_.Module().UIRequest(&request, &output), -1);
+    EXPECT_EQ(output, &sentinel);
+    EXPECT_EQ(harness_.DebugRecordsFrom(before),
+              (std::vector<std::string>{"272 .\\Tessera:134 WebUI_UIRequest()",
+                                        "273 .\\Tessera:177 WebUI_UIRequest(), -1"}));
+}
+
+TEST_F(PluginModuleTest, PathsLeavingTheWebRootAreRefused) {
+    for (const wchar_t* page_id : {L"../../etc/passwd", L"..\\..\\etc\\passwd", L"scan/../../x.htm", L"/etc/passwd"}) {
+        EXPECT_EQ(harness_.Render(page_id).result, -1) << OS::WCharToUTF8Char(page_id, nullptr);
+    }
+}
+
+TEST_F(PluginModuleTest, NullArgumentsAndUninitialisedModuleFail) {
+    CCGIRequestData request;
+    request.SetPageID(L"scan/WebThreat_Protection.htm");
+    char* output = nullptr;
+    EXPECT_EQ(harness_.Module().UIRequest(nullptr, &output), -1);
+    EXPECT_EQ(harness_.Module().UIRequest(&request, nullptr), -1);
+
+    EXPECT_EQ(harness_.Module().Deinitialize(), 0);
+    EXPECT_EQ(harness_.Module().Deinitialize(), 0);
+    const auto before = harness_.DebugRecords().size();
+    EXPECT_EQ(harness_.Module().UIRequest(&request, &output), -1);
+    EXPECT_EQ(output, nullptr);
+    const auto records = harness_.DebugRecordsFrom(before);
+    ASSERT_EQ(records.size(), 3u);
+    EXPECT_EQ(records[0], "272 .\\Tessera:134 WebUI_UIRequest()");
+    EXPECT_EQ(records[1].rfind("4099 .\\Tessera:174 g_pHtmlDocManager(", 0), 0u) << records[1];
+    EXPECT_NE(records[1].find(") is NULL"), std::string::npos) << records[1];
+    EXPECT_EQ(records[2], "273 .\\Tessera:177 WebUI_UIRequest(), -1");
+
+    // Initialising again brings the pages back.
+    EXPECT_EQ(harness_.Module().Initialize(), 0);
+    EXPECT_EQ(harness_.Module().Initialize(), 0);
+    EXPECT_EQ(harness_.Render(L"scan/WebThreat_Protection.htm").result, 0);
+}
+
+TEST_F(PluginModuleTest, FreeOfNullAndSystemMessagesChangeNothing) {
+    harness_.Module().Free(nullptr);
+    EXPECT_EQ(harness_.Module().HandleSystemMessage(1, 2, 3, 4), 0);
+    EXPECT_EQ(harness_.Module().HandleSystemMessage(-1, -1, -1, -1), 0);
+    EXPECT_EQ(harness_.Render(L"scan/WebThreat_Protection.htm").result, 0);
+}
+
+struct ActionCase {
+    const wchar_t* form_action;  // null: no field
+    bool saves;
+    bool resets;
+};
+
+TEST_F(PluginModuleTest, FormActionRunsBeforeThePageWhateverItsCase) {
+    const ActionCase cases[] = {
+        {L"save", true, false}, {L"SAVE", true, false},  {L"sAvE", true, false},  {L"Reset", false, true},
+        {L"reset", false, true}, {L"RESET", false, true}, {L"saved", false, false}, {L"", false, false},
+        {nullptr, false, false},
+    };
+    for (const ActionCase& test : cases) {
+        const std::string label = test.form_action ? OS::WCharToUTF8Char(test.form_action, nullptr) : "(none)";
+        Fields fields;
+        if (test.form_action != nullptr) {
+            fields.emplace_back(L"FormAction", test.form_action);
+        }
+        const auto before = harness_.DebugRecords().size();
+        const auto audit_before = harness_.Audit().size();
+        const auto response = harness_.Render(L"scan/WEBTHREAT_PROTECTION.HTM", fields);
+        ASSERT_EQ(response.result, 0) << label;
+        EXPECT_EQ(ProbeValues(response.Body())["BASE_URL"], "/console/") << label;
+
+        const auto records = harness_.DebugRecordsFrom(before);
+        const auto saved = std::find(records.begin(), records.end(),
+                                     "272 .\\web_PageCB_URLFilter:152 CPageCB_URLFilter::SaveURLFilterSetting()");
+        const auto reset = std::find(records.begin(), records.end(),
+                                     "272 .\\web_PageCB_URLFilter:510 CPageCB_URLFilter::ResetURLFilterSetting()");
+        const auto shown = std::find(records.begin(), records.end(),
+                                     "272 .\\web_PageCB_URLFilter:725 CPageCB_URLFilter::ShowURLFilterPage()");
+        EXPECT_EQ(saved != records.end(), test.saves) << label;
+        EXPECT_EQ(reset != records.end(), test.resets) << label;
+        ASSERT_NE(shown, records.end()) << label;
+        EXPECT_TRUE((saved == records.end() || saved < shown) && (reset == records.end() || reset < shown)) << label;
+        EXPECT_EQ(harness_.Audit().size() - audit_before, test.saves || test.resets ? 1u : 0u) << label;
+    }
+}
+
+TEST_F(PluginModuleTest, OperatorLogsEntryAndExitOnEveryPage) {
+    for (const wchar_t* page_id : {L"scan/WebThreat_Protection.htm", L"scan/WebThreatProtection_Import.htm",
+                                   L"scan/WebThreatProtection_Export.htm"}) {
+        const auto before = harness_.DebugRecords().size();
+        ASSERT_EQ(harness_.Render(page_id).result, 0);
+        const auto records = harness_.DebugRecordsFrom(before);
+        ASSERT_GE(records.size(), 4u);
+        EXPECT_EQ(records[0], "272 .\\Tessera:134 WebUI_UIRequest()");
+        EXPECT_EQ(records[1], "272 .\\web_PageCB_URLFilter:50 CPageCB_URLFilter::operator()");
+        EXPECT_EQ(records[records.size() - 2], "273 .\\web_PageCB_URLFilter:78 CPageCB_URLFilter::operator()");
+        EXPECT_EQ(records.back(), "273 .\\Tessera:177 WebUI_UIRequest(), 0");
+    }
+}
+
+// No callback is registered for it, so the page callback never runs.
+TEST_F(PluginModuleTest, UnregisteredPageIsRenderedAsOpened) {
+    const auto before = harness_.DebugRecords().size();
+    const auto response = harness_.Render(L"scan/Unregistered.htm", {{L"FormAction", L"save"}});
+    ASSERT_EQ(response.result, 0);
+    EXPECT_EQ(response.Body(), "BASE_URL=[$$BASE_URL$$]\nFORM_ACTION=[$$FORM_ACTION$$]\n");
+    EXPECT_EQ(harness_.DebugRecordsFrom(before),
+              (std::vector<std::string>{"272 .\\Tessera:134 WebUI_UIRequest()",
+                                        "273 .\\Tessera:177 WebUI_UIRequest(), 0"}));
+    EXPECT_TRUE(harness_.Audit().empty());
+}
+
+TEST_F(PluginModuleTest, ImportAndExportAreNotGivenTheBaseUrlByTheRouting) {
+    const auto exported = harness_.Render(L"scan/WebThreatProtection_Export.htm", {{L"FormAction", L"save"}});
+    EXPECT_EQ(ProbeValues(exported.Body())["BASE_URL"], "$$BASE_URL$$");
+    // The import page fills it itself.
+    const auto imported = harness_.Render(L"scan/webthreatprotection_import.htm", {{L"FormAction", L"Reset"}});
+    EXPECT_EQ(ProbeValues(imported.Body())["BASE_URL"], "/console/");
+    EXPECT_TRUE(HasRecord(harness_.DebugRecords(),
+                          "273 .\\web_PageCB_URLFilter:147 CPageCB_URLFilter::HandleExportAppURLListPage()"));
+    // Neither ran a form action: only the export's own record.
+    ASSERT_EQ(harness_.Audit().size(), 1u);
+}
+
+}  // namespace

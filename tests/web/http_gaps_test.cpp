@@ -1,0 +1,200 @@
+// The gaps of the HTTP library that the console closes itself, and its limits.
+#include "web_fixture.h"
+
+#include "test_paths.h"
+
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace tessera::test {
+namespace {
+
+ServeOptions WithFakePlugin(std::vector<std::string> more = {}) {
+    ServeOptions options;
+    options.extra_arguments = {"--plugin", FakePluginPath().string()};
+    options.extra_arguments.insert(options.extra_arguments.end(), more.begin(), more.end());
+    return options;
+}
+
+std::string FormPost(const ConsoleServer& console, const std::string& cookie, const std::string& path,
+                     std::vector<std::string> headers, const std::string& body) {
+    headers.push_back("Cookie: " + cookie);
+    headers.push_back("Origin: " + console.Origin());
+    return RawExchange(console.Port(), RawRequest(console.Port(), "POST " + path + " HTTP/1.1", headers, body),
+                       "127.0.0.1", std::chrono::milliseconds(3000));
+}
+
+TEST(HttpGaps, BodiesTheLibraryCannotBoundAreRefusedBeforeTheyAreRead) {
+    ConsoleServer console(WithFakePlugin({"--max-body", "64KiB"}));
+    const std::string cookie = console.SignIn();
+    const std::string form = "Content-Type: application/x-www-form-urlencoded";
+    const struct {
+        const char* what;
+        std::vector<std::string> headers;
+        std::string body;
+        int status;
+    } cases[] = {
+        {"chunked", {form, "Transfer-Encoding: chunked"}, "5\r\na=b&c\r\n0\r\n\r\n", 411},
+        {"other transfer coding", {form, "Transfer-Encoding: gzip, chunked"}, "0\r\n\r\n", 411},
+        {"gzip body", {form, "Content-Encoding: gzip", "Content-Length: 20"}, std::string(20, '\x1f'), 415},
+        {"brotli body", {form, "Content-Encoding: br", "Content-Length: 4"}, "abcd", 415},
+        {"no length", {form}, "", 411},
+        {"over the limit, body never sent", {form, "Content-Length: 65537"}, "", 413},
+        {"far over the limit", {form, "Content-Length: 99999999999999"}, "", 413},
+        {"expecting to continue", {form, "Content-Length: 16777216", "Expect: 100-continue"}, "", 413},
+        {"malformed length", {form, "Content-Length: 12abc"}, "", 400},
+    };
+    for (const auto& each : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const std::string response = FormPost(console, cookie, "/echo.htm", each.headers, each.body);
+        EXPECT_EQ(RawStatus(response), each.status) << each.what << "\n" << response.substr(0, 200);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+            << each.what << ": waited for a body";
+        EXPECT_EQ(response.find("HTTP/1.1 100"), std::string::npos) << each.what;
+        EXPECT_EQ(RawHeader(response, "Connection"), "close") << each.what;
+    }
+    // Up to the limit the body goes through, far beyond the library's built-in 8 192 bytes.
+    const std::string value(65536 - 2, 'v');
+    const std::string at_limit = FormPost(console, cookie, "/echo.htm", {form}, "a=" + value);
+    EXPECT_EQ(RawStatus(at_limit), 200);
+    EXPECT_NE(RawBody(at_limit).find("field a=" + value + "\n"), std::string::npos);
+}
+
+TEST(HttpGaps, AnExceptionFromThePlugInGivesAPlain500AndTheConsoleGoesOn) {
+    ConsoleServer console(WithFakePlugin());
+    const std::string cookie = console.SignIn();
+    for (int repeat = 0; repeat < 3; ++repeat) {
+        const std::string response =
+            RawExchange(console.Port(), RawRequest(console.Port(), "GET /throws.htm HTTP/1.1", {"Cookie: " + cookie}));
+        EXPECT_EQ(RawStatus(response), 500);
+        EXPECT_EQ(response.find("secret"), std::string::npos) << response;
+        EXPECT_EQ(response.find("locked"), std::string::npos) << response;
+        EXPECT_EQ(RawHeader(response, "EXCEPTION_WHAT"), "");
+    }
+    const std::string after =
+        RawExchange(console.Port(), RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}));
+    EXPECT_EQ(RawStatus(after), 200) << "the console still serves";
+    EXPECT_NE(console.DataFile("debug.log").find("/srv/secret/store.db is locked"), std::string::npos)
+        << "the detail goes to the debug log";
+}
+
+TEST(HttpGaps, TheClientAddressComesFromTheSocketOnly) {
+    ConsoleServer console(WithFakePlugin());
+    const std::string cookie = console.SignIn();
+    for (const char* local : {"127.0.0.1", "127.0.0.7"}) {
+        const std::string response =
+            RawExchange(console.Port(),
+                        RawRequest(console.Port(), "GET /echo.htm HTTP/1.1",
+                                   {"Cookie: " + cookie, "REMOTE_ADDR: 203.0.113.9", "X-Forwarded-For: 203.0.113.9"}),
+                        local);
+        EXPECT_NE(RawBody(response).find("address=" + std::string(local) + "\n"), std::string::npos) << response;
+        EXPECT_NE(RawBody(response).find("user=admin\n"), std::string::npos);
+    }
+    EXPECT_EQ(console.DataFile("access.log").find("203.0.113.9"), std::string::npos);
+}
+
+TEST(HttpGaps, AResponseHeaderBlockThatCannotBeTrustedGivesA500) {
+    ConsoleServer console(WithFakePlugin());
+    const std::string cookie = console.SignIn();
+    for (const char* page : {"/unframed.htm", "/split-header.htm"}) {
+        const std::string response =
+            RawExchange(console.Port(),
+                        RawRequest(console.Port(), std::string("GET ") + page + " HTTP/1.1", {"Cookie: " + cookie}));
+        EXPECT_EQ(RawStatus(response), 500) << page;
+        EXPECT_EQ(response.find("planted"), std::string::npos) << page;
+        EXPECT_EQ(response.find("no header block"), std::string::npos) << page;
+        EXPECT_NE(console.DataFile("debug.log").find(std::string(page + 1) + ": the plug-in's response header block"),
+                  std::string::npos)
+            << page;
+    }
+    const std::string download =
+        RawExchange(console.Port(), RawRequest(console.Port(), "GET /download.htm HTTP/1.1", {"Cookie: " + cookie}));
+    EXPECT_EQ(RawHeader(download, "Content-Disposition"), "attachment; filename=ApprovedURLList.txt");
+    EXPECT_EQ(RawHeader(download, "Content-Type"), "application/octet-stream");
+    EXPECT_EQ(RawBody(download), "*.a.com\n");
+}
+
+TEST(HttpGaps, PagesAndFilesGoOutUncompressedWhateverTheBrowserOffers) {
+    ConsoleServer console(WithFakePlugin());
+    const std::string cookie = console.SignIn();
+    const std::string page =
+        RawExchange(console.Port(), RawRequest(console.Port(), "GET /big.htm HTTP/1.1",
+                                               {"Cookie: " + cookie, "Accept-Encoding: br, gzip, deflate"}));
+    EXPECT_EQ(RawStatus(page), 200);
+    EXPECT_EQ(RawHeader(page, "Content-Encoding"), "");
+    EXPECT_EQ(RawBody(page), std::string(200000, 'a'));
+    EXPECT_EQ(RawHeader(page, "Accept-Ranges"), "") << "ranges are not served";
+
+    const std::string style = RawExchange(
+        console.Port(), RawRequest(console.Port(), "GET /static/css/tessera.css HTTP/1.1", {"Accept-Encoding: gzip"}));
+    EXPECT_EQ(RawHeader(style, "Content-Encoding"), "");
+    std::ifstream file(SourceDir() / "web/static/css/tessera.css", std::ios::binary);
+    EXPECT_EQ(RawBody(style), std::string(std::istreambuf_iterator<char>(file), {}));
+}
+
+TEST(HttpGaps, RequestsBeyondTheOtherLimitsGetAClear4xx) {
+    ConsoleServer console(WithFakePlugin());
+    const std::string cookie = console.SignIn();
+    std::vector<std::string> many_headers = {"Cookie: " + cookie};
+    for (int i = 0; i < 120; ++i) many_headers.push_back("X-Filler-" + std::to_string(i) + ": x");
+    const struct {
+        const char* what;
+        std::string request;
+        int status;
+    } cases[] = {
+        {"too many headers", RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", many_headers), 431},
+        {"long URI", RawRequest(console.Port(), "GET /" + std::string(9000, 'u') + " HTTP/1.1", {}), 414},
+        {"long path within the URI limit",
+         RawRequest(console.Port(), "GET /" + std::string(8000, 'p') + " HTTP/1.1", {"Cookie: " + cookie}), 404},
+        {"PUT", RawRequest(console.Port(), "PUT /echo.htm HTTP/1.1", {"Cookie: " + cookie}, "x"), 405},
+        {"range", RawRequest(console.Port(), "GET /big.htm HTTP/1.1", {"Cookie: " + cookie, "Range: bytes=0-1,0-1"}),
+         416},
+        {"GET with a body", RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}, "hello"), 400},
+        {"other form type",
+         RawRequest(console.Port(), "POST /echo.htm HTTP/1.1",
+                    {"Cookie: " + cookie, "Origin: " + console.Origin(), "Content-Type: application/json"}, "{}"),
+         415},
+    };
+    for (const auto& each : cases) {
+        EXPECT_EQ(RawStatus(RawExchange(console.Port(), each.request)), each.status) << each.what;
+    }
+    EXPECT_EQ(RawStatus(RawExchange(console.Port(),
+                                    RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}))),
+              200)
+        << "the console keeps serving";
+}
+
+TEST(HttpGaps, AFixedPoolServesManyClientsWithoutGrowing) {
+    ConsoleServer console(WithFakePlugin({"--threads", "2"}));
+    const std::string cookie = console.SignIn();
+    std::vector<std::future<int>> clients;
+    for (int i = 0; i < 24; ++i) {
+        clients.push_back(std::async(std::launch::async, [&] {
+            int served = 0;
+            for (int request = 0; request < 5; ++request) {
+                const std::string response = RawExchange(
+                    console.Port(), RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}),
+                    "127.0.0.1", std::chrono::milliseconds(20000));
+                served += RawStatus(response) == 200 ? 1 : 0;
+            }
+            return served;
+        }));
+    }
+    int served = 0;
+    for (auto& client : clients) served += client.get();
+    EXPECT_EQ(served, 24 * 5);
+
+    std::ifstream status("/proc/" + std::to_string(console.Pid()) + "/status");
+    std::string line;
+    int threads = 0;
+    while (std::getline(status, line)) {
+        if (line.rfind("Threads:", 0) == 0) threads = std::atoi(line.c_str() + 8);
+    }
+    // main, the signal waiter, the accept loop's caller is main; two workers.
+    EXPECT_GT(threads, 0);
+    EXPECT_LE(threads, 4);
+}
+
+}  // namespace
+}  // namespace tessera::test

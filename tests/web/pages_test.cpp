@@ -1,0 +1,177 @@
+// The plug-in's pages served over HTTP: requests built from the query and the
+// body, the 10 000-entry save both ways, the import upload, static files.
+#include "web_fixture.h"
+
+#include "process_runner.h"
+#include "test_paths.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <fstream>
+
+namespace tessera::test {
+namespace {
+
+constexpr std::size_t kLargeListSize = 10000;
+
+std::string EntryName(const std::string& run, std::size_t index) {
+    return "www.site" + std::to_string(index) + "-" + run + ".example";
+}
+
+void ExpectStoredList(const ConsoleServer& console, const std::string& run) {
+    std::vector<std::string> stored = StoredApprovedList(console.DataDir());
+    EXPECT_EQ(stored.size(), kLargeListSize) << run;
+    std::sort(stored.begin(), stored.end());
+    for (std::size_t i = 0; i < kLargeListSize; i += 997) {
+        EXPECT_TRUE(std::binary_search(stored.begin(), stored.end(), EntryName(run, i))) << run << " entry " << i;
+    }
+}
+
+TEST(Pages, TheRootLeadsToTheSettingsPageWhichThePlugInFills) {
+    ConsoleServer console;
+    httplib::Client client = console.Client();
+    const httplib::Result root = client.Get("/");
+    ASSERT_TRUE(root);
+    EXPECT_EQ(root->status, 303);
+    EXPECT_EQ(root->get_header_value("Location"), kSettingsPath);
+
+    const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(console.SignIn()));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
+    EXPECT_EQ(page->get_header_value("Cache-Control"), "no-store");
+    EXPECT_NE(page->body.find("www.example.org"), std::string::npos) << "the provisioned list is shown";
+    EXPECT_EQ(page->body.find("$$"), std::string::npos) << "every placeholder is filled";
+
+    const httplib::Result missing = client.Get("/scan/NoSuchPage.htm", console.FormHeaders(console.SignIn()));
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->status, 404);
+}
+
+TEST(Pages, ATenThousandEntryListIsSavedUrlEncodedAndMultipart) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+    const std::size_t audit_before = AuditRecordCount(console.DataDir());
+
+    std::string encoded = "FormAction=save&txtPolicyInstanceId=URL_FILTER";
+    for (std::size_t i = 0; i < kLargeListSize; ++i) encoded += "&stApprovedURL=" + EntryName("encoded", i);
+    const httplib::Result first =
+        client.Post(kSettingsPath, console.FormHeaders(cookie), encoded, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first->status, 200);
+    ExpectStoredList(console, "encoded");
+
+    httplib::MultipartFormDataItems parts = {{"FormAction", "save", "", ""},
+                                             {"txtPolicyInstanceId", "URL_FILTER", "", ""}};
+    for (std::size_t i = 0; i < kLargeListSize; ++i)
+        parts.push_back({"stApprovedURL", EntryName("multipart", i), "", ""});
+    const httplib::Result second = client.Post(kSettingsPath, console.FormHeaders(cookie), parts);
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->status, 200);
+    ExpectStoredList(console, "multipart");
+    EXPECT_NE(second->body.find(EntryName("multipart", kLargeListSize - 1)), std::string::npos)
+        << "the page shows what was stored";
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before + 2);
+}
+
+TEST(Pages, TheAuditRecordNamesTheSignedInUserAndTheSocketAddress) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    const std::string response =
+        RawExchange(console.Port(),
+                    RawRequest(console.Port(), std::string("POST ") + kSettingsPath + " HTTP/1.1",
+                               {"Cookie: " + cookie, "Origin: " + console.Origin(), "REMOTE_ADDR: 203.0.113.9",
+                                "Content-Type: application/x-www-form-urlencoded"},
+                               "FormAction=save&txtPolicyInstanceId=URL_FILTER&stApprovedURL=www.a.example"),
+                    "127.0.0.5");
+    ASSERT_EQ(RawStatus(response), 200);
+    const std::string lines = RunConsole({"audit", "--json", "--data", console.DataDir().string()});
+    const nlohmann::json last = nlohmann::json::parse(lines.substr(lines.rfind('\n', lines.size() - 2) + 1));
+    EXPECT_EQ(last.at("context").at(0), "admin");
+    EXPECT_EQ(last.at("context").at(1), "127.0.0.5");
+}
+
+TEST(Pages, TheImportPageTakesAnUploadedTextFile) {
+    ConsoleServer console;
+    httplib::Client client = console.Client();
+    // UTF-16 LE with its byte order mark, as a Windows editor saves it.
+    std::string utf16 = "\xff\xfe";
+    for (char c : std::string("first.example\r\nsecond.example\r\n")) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    const httplib::Result result =
+        client.Post("/scan/WebThreatProtection_Import.htm", console.FormHeaders(console.SignIn()),
+                    httplib::MultipartFormDataItems{{"txtFile", utf16, "ApprovedURLList.txt", "text/plain"}});
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+    EXPECT_NE(result->body.find("first.example"), std::string::npos);
+    EXPECT_NE(result->body.find("second.example"), std::string::npos);
+}
+
+TEST(Pages, StaticFilesComeWithTheirTypesAndNothingElseIsServedFromThere) {
+    ConsoleServer console;
+    httplib::Client client = console.Client();
+    const struct {
+        const char* path;
+        int status;
+        const char* content_type;
+    } cases[] = {
+        {"/static/css/tessera.css", 200, "text/css; charset=utf-8"},
+        {"/static/js/page.js", 200, "text/javascript; charset=utf-8"},
+        {"/static/img/tessera.svg", 200, "image/svg+xml"},
+        {"/static/css/missing.css", 404, "text/html; charset=utf-8"},
+        {"/static/css", 404, "text/html; charset=utf-8"},
+        {"/static/", 404, "text/html; charset=utf-8"},
+    };
+    for (const auto& each : cases) {
+        const httplib::Result result = client.Get(each.path);
+        ASSERT_TRUE(result) << each.path;
+        EXPECT_EQ(result->status, each.status) << each.path;
+        EXPECT_EQ(result->get_header_value("Content-Type"), each.content_type) << each.path;
+    }
+    // A file of another type beside them is not served, even when it exists.
+    const std::filesystem::path stray = SourceDir() / "web/static/css/stray-test-file.htm";
+    std::ofstream(stray) << "<p>stray</p>";
+    const httplib::Result stray_result = client.Get("/static/css/stray-test-file.htm");
+    std::filesystem::remove(stray);
+    ASSERT_TRUE(stray_result);
+    EXPECT_EQ(stray_result->status, 404);
+}
+
+TEST(Pages, FieldsComeFromTheQueryFirstThenTheBodyDecodedAsTextOrFile) {
+    ServeOptions options;
+    options.extra_arguments = {"--plugin", FakePluginPath().string()};
+    ConsoleServer console(options);
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+
+    const httplib::Result encoded =
+        client.Post("/echo.htm?q=%C3%A9t%C3%A9&q=2", console.FormHeaders(cookie), "b=%E2%82%AC+sign&a=plain&bad=%FF",
+                    "application/x-www-form-urlencoded");
+    ASSERT_TRUE(encoded);
+    EXPECT_EQ(encoded->body,
+              "page=echo.htm\nuser=admin\naddress=127.0.0.1\nbase=/\n"
+              "field q=\xC3\xA9t\xC3\xA9\nfield q=2\n"
+              "field a=plain\nfield b=\xE2\x82\xAC sign\nfield bad=\xEF\xBF\xBD\n");
+
+    const httplib::Result multipart =
+        client.Post("/echo.htm", console.FormHeaders(cookie),
+                    httplib::MultipartFormDataItems{
+                        {"text", "\xC3\xA9", "", ""},
+                        {"utf16be", std::string("\xfe\xff\x00\x41\x00\x42", 6), "list.txt", "text/plain"},
+                        {"utf8bom", "\xEF\xBB\xBFok", "list.txt", "application/octet-stream"},
+                    });
+    ASSERT_TRUE(multipart);
+    EXPECT_NE(multipart->body.find("field text=\xC3\xA9\nfield utf16be=AB\nfield utf8bom=ok\n"), std::string::npos)
+        << multipart->body;
+
+    const httplib::Result with_nul = client.Get("/echo%00.htm", console.FormHeaders(cookie));
+    ASSERT_TRUE(with_nul);
+    EXPECT_EQ(with_nul->status, 404);
+}
+
+}  // namespace
+}  // namespace tessera::test

@@ -1,0 +1,204 @@
+// Sign-in, sessions, sign-out and the password command.
+#include "web_fixture.h"
+
+#include "process_runner.h"
+#include "test_paths.h"
+
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+
+#include <regex>
+#include <thread>
+
+namespace tessera::test {
+namespace {
+
+std::string SignInBody(const std::string& user_name, const std::string& password) {
+    return "username=" + httplib::detail::encode_query_param(user_name) +
+           "&password=" + httplib::detail::encode_query_param(password);
+}
+
+// A sign-in from `local_address`, so each case has its own failure count.
+std::string RawSignIn(const ConsoleServer& console, const std::string& user_name, const std::string& password,
+                      const std::string& local_address) {
+    return RawExchange(console.Port(),
+                       RawRequest(console.Port(), "POST /login HTTP/1.1",
+                                  {"Origin: " + console.Origin(), "Content-Type: application/x-www-form-urlencoded"},
+                                  SignInBody(user_name, password)),
+                       local_address);
+}
+
+TEST(SignIn, FirstStartTakesThePasswordFromTheEnvironmentAndStoresOnlyASaltedHash) {
+    ConsoleServer console;
+    const std::string printed = console.StandardOutput();
+    EXPECT_NE(printed.find("http://127.0.0.1:" + std::to_string(console.Port()) + "/"), std::string::npos) << printed;
+    EXPECT_NE(printed.find("\"admin\""), std::string::npos) << printed;
+    EXPECT_NE(printed.find("TESSERA_ADMIN_PASSWORD"), std::string::npos) << printed;
+    EXPECT_EQ(printed.find(kAdminPassword), std::string::npos) << "the password was printed";
+
+    const std::string text = console.DataFile("admin.json");
+    EXPECT_EQ(text.find(kAdminPassword), std::string::npos) << "the password was stored";
+    const nlohmann::json account = nlohmann::json::parse(text);
+    EXPECT_EQ(account.at("user"), "admin");
+    EXPECT_GE(account.at("iterations").get<unsigned>(), 310000u);
+    EXPECT_EQ(account.at("salt").get<std::string>().size(), 32u) << "16 random bytes in hexadecimal";
+    EXPECT_EQ(account.at("hash").get<std::string>().size(), 64u);
+    struct stat info {};
+    ASSERT_EQ(::stat((console.DataDir() / "admin.json").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u) << "the account file is the owner's alone";
+}
+
+TEST(SignIn, WithoutAPasswordInTheEnvironmentOneIsGeneratedAndShown) {
+    ServeOptions options;
+    options.admin_password.reset();
+    ConsoleServer console(options);
+    const std::string printed = console.StandardOutput();
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(printed, match, std::regex("first start: (\\S{20})\n"))) << printed;
+    httplib::Client client = console.Client();
+    const httplib::Result result = client.Post("/login", httplib::Headers{{"Origin", console.Origin()}},
+                                               SignInBody("admin", match[1]), "application/x-www-form-urlencoded");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 303) << "the shown password signs in";
+    EXPECT_EQ(console.DataFile("admin.json").find(match[1].str()), std::string::npos);
+}
+
+TEST(SignIn, WrongCredentialsShowTheFormAgainWithoutASession) {
+    ConsoleServer console;
+    const std::pair<std::string, std::string> wrong[] = {
+        {"admin", "correct horse battery stapler"},
+        {"Admin", kAdminPassword},
+        {"root", kAdminPassword},
+        {"admin", ""},
+    };
+    int address = 10;
+    for (const auto& [user_name, password] : wrong) {
+        const std::string response = RawSignIn(console, user_name, password, "127.0.0." + std::to_string(address++));
+        EXPECT_EQ(RawStatus(response), 200) << user_name << " / " << password;
+        EXPECT_EQ(RawHeader(response, "Set-Cookie"), "") << user_name;
+        EXPECT_NE(RawBody(response).find("class=\"message error\""), std::string::npos) << user_name;
+    }
+}
+
+TEST(SignIn, RightCredentialsSetAStrictHttpOnlySessionCookieAndLeadToTheSettings) {
+    ConsoleServer console;
+    const std::string response = RawSignIn(console, "admin", kAdminPassword, "127.0.0.1");
+    EXPECT_EQ(RawStatus(response), 303);
+    EXPECT_EQ(RawHeader(response, "Location"), kSettingsPath);
+    const std::string cookie = RawHeader(response, "Set-Cookie");
+    EXPECT_TRUE(std::regex_match(cookie, std::regex("tessera_session=[0-9a-f]{32}; HttpOnly; SameSite=Strict; Path=/")))
+        << cookie;
+
+    httplib::Client client = console.Client();
+    const httplib::Result page = client.Get(kSettingsPath, {{"Cookie", cookie.substr(0, cookie.find(';'))}});
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->status, 303) << "a signed-in request reaches the page";
+    EXPECT_NE(console.SignIn(), cookie.substr(0, cookie.find(';'))) << "every sign-in gets a fresh id";
+}
+
+TEST(SignIn, RepeatedFailuresSlowDownThatAddressAloneAndOnlyForAWhile) {
+    ConsoleServer console;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        EXPECT_EQ(RawStatus(RawSignIn(console, "admin", "wrong password", "127.0.0.1")), 200);
+    }
+    const std::string barred = RawSignIn(console, "admin", kAdminPassword, "127.0.0.1");
+    EXPECT_EQ(RawStatus(barred), 429) << "even the right password waits";
+    EXPECT_EQ(RawHeader(barred, "Set-Cookie"), "");
+    const int retry_after = std::atoi(RawHeader(barred, "Retry-After").c_str());
+    EXPECT_GE(retry_after, 1);
+    EXPECT_LE(retry_after, 60);
+
+    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", kAdminPassword, "127.0.0.2")), 303)
+        << "another address is not held up";
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(retry_after * 1000 + 200));
+    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", kAdminPassword, "127.0.0.1")), 303);
+}
+
+TEST(SignIn, WithoutASessionEveryPageRedirectsToSignInAndNothingIsStoredOrAudited) {
+    ConsoleServer console;
+    const std::vector<std::string> list_before = StoredApprovedList(console.DataDir());
+    const std::size_t audit_before = AuditRecordCount(console.DataDir());
+    const std::string save = "FormAction=save&txtPolicyInstanceId=URL_FILTER&stApprovedURL=planted.example.com";
+    const std::string export_form = "approved_list=planted.example.com%3B";
+
+    httplib::Client client = console.Client();
+    const std::string cookies[] = {"", "tessera_session=00000000000000000000000000000000", "tessera_session=../x"};
+    for (const std::string& cookie : cookies) {
+        httplib::Headers headers = {{"Origin", console.Origin()}};
+        if (!cookie.empty()) headers.emplace("Cookie", cookie);
+        const httplib::Result results[] = {
+            client.Get(kSettingsPath, headers),
+            client.Get("/scan/WebThreatProtection_Import.htm", headers),
+            client.Get("/no/such/page.htm", headers),
+            client.Post(kSettingsPath, headers, save, "application/x-www-form-urlencoded"),
+            client.Post("/scan/WebThreatProtection_Export.htm", headers, export_form,
+                        "application/x-www-form-urlencoded"),
+            client.Post(
+                "/scan/WebThreatProtection_Import.htm", headers,
+                httplib::MultipartFormDataItems{{"txtFile", "planted.example.com\n", "list.txt", "text/plain"}}),
+        };
+        for (const httplib::Result& result : results) {
+            ASSERT_TRUE(result);
+            EXPECT_EQ(result->status, 303) << "cookie " << cookie;
+            EXPECT_EQ(result->get_header_value("Location"), "/login");
+        }
+    }
+    EXPECT_EQ(StoredApprovedList(console.DataDir()), list_before);
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before);
+
+    for (const char* open_path : {"/login", "/static/css/tessera.css"}) {
+        const httplib::Result result = client.Get(open_path);
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 200) << open_path;
+    }
+}
+
+TEST(SignIn, SignOutEndsTheSession) {
+    ConsoleServer console;
+    httplib::Client client = console.Client();
+    for (const std::string method : {"POST", "GET"}) {
+        const std::string cookie = console.SignIn();
+        const httplib::Result result = method == "POST" ? client.Post("/logout", console.FormHeaders(cookie), "", "")
+                                                        : client.Get("/logout", console.FormHeaders(cookie));
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 303) << method;
+        EXPECT_EQ(result->get_header_value("Location"), "/login");
+        EXPECT_NE(result->get_header_value("Set-Cookie").find("Max-Age=0"), std::string::npos);
+        const httplib::Result after = client.Get(kSettingsPath, console.FormHeaders(cookie));
+        ASSERT_TRUE(after);
+        EXPECT_EQ(after->status, 303) << "the old id no longer signs in, after " << method;
+    }
+}
+
+TEST(SignIn, PasswdChangesThePasswordAndSignsEverybodyOut) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    const std::string data = console.DataDir().string();
+    const std::string new_password = "a new and longer password";
+    const std::string printed =
+        RunConsole({"passwd", "--data", data}, new_password + "\n", {{"TESSERA_ADMIN_PASSWORD", ""}});
+    EXPECT_NE(printed.find("admin"), std::string::npos);
+    EXPECT_EQ(console.DataFile("admin.json").find(new_password), std::string::npos);
+
+    httplib::Client client = console.Client();
+    const httplib::Result after = client.Get(kSettingsPath, console.FormHeaders(cookie));
+    ASSERT_TRUE(after);
+    EXPECT_EQ(after->status, 303) << "the session made with the old password ended";
+    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", kAdminPassword, "127.0.0.1")), 200) << "the old one fails";
+    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", new_password, "127.0.0.1")), 303);
+
+    RunConsole({"passwd", "--data", data}, {}, {{"TESSERA_ADMIN_PASSWORD", "from the environment"}});
+    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", "from the environment", "127.0.0.1")), 303);
+
+    ProcessOptions too_short;
+    too_short.standard_input = "short\n";
+    too_short.environment = {{"TESSERA_ADMIN_PASSWORD", ""}};
+    EXPECT_EQ(RunProcess(ConsolePath(), {"passwd", "--data", data}, too_short).exit_code, 2);
+    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", "from the environment", "127.0.0.3")), 303)
+        << "a refused password changes nothing";
+}
+
+}  // namespace
+}  // namespace tessera::test

@@ -1,0 +1,263 @@
+// The web console as a background process, and raw HTTP exchanges with it.
+#include "web_fixture.h"
+
+#include "process_runner.h"
+#include "test_paths.h"
+
+#include <nlohmann/json.hpp>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+extern char** environ;
+
+namespace tessera::test {
+namespace {
+
+std::string ReadWholeFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::filesystem::path MakeTemporaryFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tessera-web-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
+// True once the headers and as many body bytes as Content-Length names are in.
+bool IsComplete(const std::string& response) {
+    const std::size_t head_end = response.find("\r\n\r\n");
+    if (head_end == std::string::npos) return false;
+    const std::string head = response.substr(0, head_end);
+    if (head.rfind("HTTP/1.1 100 ", 0) == 0) return false;
+    const std::size_t length_at = head.find("\r\nContent-Length: ");
+    if (length_at == std::string::npos) return false;
+    const std::size_t length = std::strtoul(head.c_str() + length_at + 18, nullptr, 10);
+    return response.size() >= head_end + 4 + length;
+}
+
+}  // namespace
+
+std::filesystem::path FakePluginPath() { return TESSERA_TEST_FAKE_PLUGIN_PATH; }
+
+ConsoleServer::ConsoleServer(const ServeOptions& options) : root_(MakeTemporaryFolder()), data_dir_(root_ / "var") {
+    std::vector<std::string> arguments = {ConsolePath().string(), "serve",  "--listen",
+                                          "127.0.0.1:0",          "--data", data_dir_.string()};
+    arguments.insert(arguments.end(), options.extra_arguments.begin(), options.extra_arguments.end());
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        if (std::string(*entry).rfind("TESSERA_ADMIN_PASSWORD=", 0) != 0) environment.emplace_back(*entry);
+    }
+    if (options.admin_password) environment.push_back("TESSERA_ADMIN_PASSWORD=" + *options.admin_password);
+    for (const auto& [name, value] : options.environment) environment.push_back(name + "=" + value);
+
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const std::string stdout_file = (root_ / "stdout.txt").string();
+    const std::string stderr_file = (root_ / "stderr.txt").string();
+
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        const int out = ::open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int err = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (out < 0 || err < 0 || in < 0) ::_exit(127);
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        ::execve(argv[0], argv.data(), envp.data());
+        ::_exit(127);
+    }
+    // The console prints its URL once it listens.
+    const std::string marker = "http://127.0.0.1:";
+    for (int attempt = 0; attempt < 600 && port_ == 0; ++attempt) {
+        const std::string printed = StandardOutput();
+        const std::size_t at = printed.find(marker);
+        if (at != std::string::npos && printed.find('/', at + marker.size()) != std::string::npos) {
+            port_ = std::atoi(printed.c_str() + at + marker.size());
+            break;
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            throw std::runtime_error("the console ended at start: " + ReadWholeFile(stderr_file));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (port_ == 0) throw std::runtime_error("the console printed no URL: " + StandardOutput());
+}
+
+ConsoleServer::~ConsoleServer() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(root_, ignored);
+}
+
+std::string ConsoleServer::StandardOutput() const { return ReadWholeFile(root_ / "stdout.txt"); }
+
+std::string ConsoleServer::DataFile(const std::string& name) const { return ReadWholeFile(data_dir_ / name); }
+
+int ConsoleServer::Stop(std::chrono::seconds timeout) {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+httplib::Client ConsoleServer::Client() const {
+    httplib::Client client("127.0.0.1", port_);
+    client.set_connection_timeout(5);
+    client.set_read_timeout(30);
+    client.set_write_timeout(30);
+    client.set_follow_location(false);
+    client.set_decompress(false);
+    return client;
+}
+
+std::string ConsoleServer::SignIn() const {
+    httplib::Client client = Client();
+    const httplib::Result result =
+        client.Post("/login", httplib::Headers{{"Origin", Origin()}},
+                    "username=admin&password=" + httplib::detail::encode_query_param(kAdminPassword),
+                    "application/x-www-form-urlencoded");
+    if (!result || result->status != 303) {
+        ADD_FAILURE() << "sign-in failed: " << (result ? result->status : -1);
+        return {};
+    }
+    const std::string cookie = result->get_header_value("Set-Cookie");
+    return cookie.substr(0, cookie.find(';'));
+}
+
+httplib::Headers ConsoleServer::FormHeaders(const std::string& cookie) const {
+    return {{"Cookie", cookie}, {"Origin", Origin()}};
+}
+
+std::string RawExchange(int port, const std::string& request, const std::string& local_address,
+                        std::chrono::milliseconds timeout) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw std::runtime_error("socket failed");
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, local_address.c_str(), &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        ::close(fd);
+        throw std::runtime_error("cannot connect from " + local_address);
+    }
+    std::size_t sent = 0;
+    while (sent < request.size()) {
+        const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) break;  // the console may refuse before it has read everything
+        sent += static_cast<std::size_t>(n);
+    }
+    std::string response;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) break;
+        pollfd poll_fd{fd, POLLIN, 0};
+        if (::poll(&poll_fd, 1, static_cast<int>(left.count())) <= 0) break;
+        char buffer[65536];
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        response.append(buffer, static_cast<std::size_t>(n));
+        if (IsComplete(response)) break;  // without waiting for a kept-alive connection to close
+    }
+    ::close(fd);
+    return response;
+}
+
+std::string RawRequest(int port, const std::string& request_line, const std::vector<std::string>& header_lines,
+                       const std::string& body) {
+    std::string request = request_line + "\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nConnection: close\r\n";
+    bool has_length = false;
+    for (const std::string& line : header_lines) {
+        request += line + "\r\n";
+        has_length = has_length || line.rfind("Content-Length:", 0) == 0;
+    }
+    if (!has_length && !body.empty()) request += "Content-Length: " + std::to_string(body.size()) + "\r\n";
+    return request + "\r\n" + body;
+}
+
+std::string RawHeader(const std::string& response, const std::string& name) {
+    const std::string head = response.substr(0, response.find("\r\n\r\n"));
+    const std::string key = "\r\n" + name + ": ";
+    const std::size_t at = head.find(key);
+    if (at == std::string::npos) return {};
+    const std::size_t start = at + key.size();
+    return head.substr(start, head.find("\r\n", start) - start);
+}
+
+std::string RawBody(const std::string& response) {
+    const std::size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+int RawStatus(const std::string& response) {
+    if (response.rfind("HTTP/1.1 ", 0) != 0) return 0;
+    return std::atoi(response.c_str() + 9);
+}
+
+std::string RunConsole(const std::vector<std::string>& arguments, const std::string& standard_input,
+                       const std::vector<std::pair<std::string, std::string>>& environment) {
+    ProcessOptions options;
+    options.standard_input = standard_input;
+    options.environment = environment;
+    const ProcessResult result = RunProcess(ConsolePath(), arguments, options);
+    EXPECT_EQ(result.exit_code, 0) << result.standard_error;
+    return result.standard_output;
+}
+
+std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_dir) {
+    const nlohmann::json dump = nlohmann::json::parse(
+        RunConsole({"store", "dump", "QZ_UFApprovedLists", "UF_APPROVED_LIST", "--data", data_dir.string()}));
+    return dump.at("QZ_UFApprovedLists").at("UF_APPROVED_LIST").at("ApprovedLists").at("value");
+}
+
+std::size_t AuditRecordCount(const std::filesystem::path& data_dir) {
+    const std::string lines = RunConsole({"audit", "--json", "--data", data_dir.string()});
+    std::size_t count = 0;
+    for (char c : lines) count += c == '\n' ? 1 : 0;
+    return count;
+}
+
+}  // namespace tessera::test

@@ -1,0 +1,92 @@
+// The web console run as a process on a free loopback port with a fresh data
+// folder, and the ways the tests talk to it: httplib's client for ordinary
+// requests, a raw socket for requests that client would not send.
+#pragma once
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace tessera::test {
+
+inline constexpr char kAdminPassword[] = "correct horse battery staple";
+inline constexpr char kSettingsPath[] = "/scan/WebThreat_Protection.htm";
+
+std::filesystem::path FakePluginPath();
+
+struct ServeOptions {
+    std::vector<std::string> extra_arguments;  // after serve --listen --data
+    // TESSERA_ADMIN_PASSWORD; nullopt leaves it unset.
+    std::optional<std::string> admin_password = std::string(kAdminPassword);
+    std::vector<std::pair<std::string, std::string>> environment;
+};
+
+// `tessera-console serve --listen 127.0.0.1:0 --data <fresh folder>`, running
+// in the background until Stop or the end of the test.
+class ConsoleServer {
+public:
+    explicit ConsoleServer(const ServeOptions& options = {});
+    ~ConsoleServer();
+    ConsoleServer(const ConsoleServer&) = delete;
+    ConsoleServer& operator=(const ConsoleServer&) = delete;
+
+    int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
+    const std::filesystem::path& DataDir() const { return data_dir_; }
+    std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    std::string StandardOutput() const;
+    std::string DataFile(const std::string& name) const;  // its whole text, empty when missing
+
+    // SIGTERM, then the exit status (-1 when a signal or the timeout ended it).
+    int Stop(std::chrono::seconds timeout = std::chrono::seconds(20));
+
+    // A client with short timeouts; no redirects followed, nothing decompressed.
+    httplib::Client Client() const;
+    // Signs in and returns the Cookie header value, or fails the test.
+    std::string SignIn() const;
+    // Headers of a same-origin form post with that session.
+    httplib::Headers FormHeaders(const std::string& cookie) const;
+
+private:
+    std::filesystem::path root_;
+    std::filesystem::path data_dir_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+};
+
+// Sends `request` as it is over a fresh connection from `local_address` and
+// returns everything the console sends back until it closes the connection or
+// `timeout` passes.
+std::string RawExchange(int port, const std::string& request, const std::string& local_address = "127.0.0.1",
+                        std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+
+// "<request line>\r\nHost: 127.0.0.1:<port>\r\nConnection: close\r\n", the
+// header lines, a Content-Length of `body` unless a line gives one, then `body`.
+std::string RawRequest(int port, const std::string& request_line, const std::vector<std::string>& header_lines,
+                       const std::string& body = {});
+
+// The status code of a raw response, or 0.
+int RawStatus(const std::string& response);
+
+// The value of header `name` in a raw response (first match, case as given), or empty.
+std::string RawHeader(const std::string& response, const std::string& name);
+std::string RawBody(const std::string& response);
+
+// Runs tessera-console with `arguments` to completion and returns its standard
+// output (the test fails on another exit status than 0).
+std::string RunConsole(const std::vector<std::string>& arguments, const std::string& standard_input = {},
+                       const std::vector<std::pair<std::string, std::string>>& environment = {});
+
+// The approved list entries of the store in `data_dir`, and its audit messages.
+std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_dir);
+std::size_t AuditRecordCount(const std::filesystem::path& data_dir);
+
+}  // namespace tessera::test

@@ -1,0 +1,78 @@
+// The approved URL entry rule as the server applies it when it saves and shows
+// the list, so the pages can tell at once what the server will keep. The server
+// applies it again on save and stays the judge.
+"use strict";
+
+window.Tessera.entryRule = (function (page) {
+  var STAR = "*.";
+  // Counted in UTF-16 code units, as String.length counts them.
+  var MAX_CANONICAL_LENGTH = 255;
+
+  // Key and canonical form of one entry, taken exactly as given. The star test
+  // comes first, so "*.www.example.com" is a star entry with key "www.example.com".
+  function parse(entry) {
+    if (entry.slice(0, STAR.length) === STAR) {
+      return { key: entry.slice(STAR.length), canonical: entry };
+    }
+    if (page.foldAsciiCase(entry.slice(0, 4)) === "www.") {
+      return { key: entry, canonical: entry };
+    }
+    return { key: entry, canonical: STAR + entry };
+  }
+
+  // One step of a pass over a list. `seen` is a Map that starts empty for each
+  // pass; it maps the A-Z-folded keys accepted so far to their canonical forms,
+  // and an accepted entry is added to it: the first entry with a key wins.
+  // Returns { canonical, problem, existing }: problem is null when accepted, or
+  // "empty", "too-long" or "duplicate" (existing: the canonical form that won).
+  function admit(entry, seen) {
+    var parsed = parse(entry);
+    var result = { canonical: parsed.canonical, problem: null, existing: "" };
+    var folded = page.foldAsciiCase(parsed.key);
+    if (parsed.key === "") {
+      result.problem = "empty";
+    } else if (parsed.canonical.length > MAX_CANONICAL_LENGTH) {
+      result.problem = "too-long";
+    } else if (seen.has(folded)) {
+      result.problem = "duplicate";
+      result.existing = seen.get(folded);
+    } else {
+      seen.set(folded, parsed.canonical);
+    }
+    return result;
+  }
+
+  // Why admit() refused an entry, for the user.
+  function problemText(result) {
+    switch (result.problem) {
+      case "empty":
+        return "names no site";
+      case "too-long":
+        return "is too long: " + result.canonical.length + " characters as listed, at most " + MAX_CANONICAL_LENGTH;
+      case "duplicate":
+        return "is already listed as " + page.quote(result.existing);
+      default:
+        return "";
+    }
+  }
+
+  // The entries of a typed or imported text. The server cuts list values at ";"
+  // as well; white space around an entry is never meant, so it is dropped here.
+  function splitEntries(text) {
+    return text
+      .split(";")
+      .map(function (piece) {
+        return piece.trim();
+      })
+      .filter(function (piece) {
+        return piece !== "";
+      });
+  }
+
+  return {
+    MAX_CANONICAL_LENGTH: MAX_CANONICAL_LENGTH,
+    admit: admit,
+    problemText: problemText,
+    splitEntries: splitEntries,
+  };
+})(window.Tessera.page);
