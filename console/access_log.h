@@ -11,6 +11,9 @@
 
 namespace tessera::console {
 
+// The source name of the console's own debug-log lines.
+inline constexpr char kConsoleLogSource[] = ".\\tessera-console";
+
 struct AccessRecord {
     std::string client_address;
     std::string user_name;  // empty: not signed in

@@ -1,6 +1,7 @@
 // The administrator account: hashing, verification and its file.
 #include "admin_account.h"
 
+#include "access_log.h"
 #include "debug_log.h"
 
 #include <nlohmann/json.hpp>
@@ -26,7 +27,6 @@ constexpr std::size_t kSaltBytes = 16;
 constexpr std::size_t kHashBytes = 32;
 constexpr std::size_t kGeneratedPasswordLength = 20;
 constexpr std::uintmax_t kMaxAccountFileBytes = 64 * 1024;
-constexpr char kLogSource[] = ".\\tessera-console";
 
 void FillRandom(unsigned char* bytes, std::size_t count) {
     if (count > static_cast<std::size_t>(std::numeric_limits<int>::max()) ||
@@ -183,7 +183,7 @@ std::shared_ptr<const AdminAccount> AccountFile::Current() {
         const std::optional<AdminAccount> account = ReadAccountFile(file_);
         account_ = account ? std::make_shared<const AdminAccount>(*account) : nullptr;
     } catch (const std::exception& e) {
-        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", e.what());
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", e.what());
         account_.reset();
     }
     has_loaded_ = true;

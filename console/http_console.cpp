@@ -23,7 +23,6 @@ namespace {
 using httplib::Request;
 using httplib::Response;
 
-constexpr char kLogSource[] = ".\\tessera-console";
 constexpr char kHtmlType[] = "text/html; charset=utf-8";
 constexpr char kSignInPath[] = "/login";
 constexpr char kSignOutPath[] = "/logout";
@@ -209,7 +208,7 @@ void HttpConsole::Configure() {
             detail = e.what();
         } catch (...) {
         }
-        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
                         request.path.c_str(), detail.c_str());
         ClearResponse(response);
         SendShortPage(response, 500, "The console could not answer this request.");
@@ -230,14 +229,14 @@ void HttpConsole::Configure() {
         try {
             SetSecurityHeaders(response);
         } catch (...) {
-            DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", "the security headers could not be set");
+            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the security headers could not be set");
         }
     });
     server_.set_logger([this](const Request& request, const Response& response) {
         try {
             LogAccess(request, response);
         } catch (...) {
-            DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", "an access log line could not be written");
+            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "an access log line could not be written");
         }
         t_trace = RequestTrace{};
     });
@@ -390,7 +389,7 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
         }
     }
     if (content_type.empty()) {
-        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__,
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__,
                         "page %s: the plug-in's response header block cannot be parsed", page_id.c_str());
         return SendShortPage(response, 500, "The page could not be made.");
     }
@@ -412,7 +411,7 @@ void HttpConsole::RenderSignIn(Response& response, int status, const std::string
                                const std::string& user_name) {
     CHtmlDoc document(nullptr);
     if (document.Open(kSignInTemplate) != 0) {
-        DBG::DebugLogEx(nullptr, 4099, kLogSource, __LINE__, "%s", "the sign-in template cannot be opened");
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the sign-in template cannot be opened");
         return SendShortPage(response, 500, "The sign-in page is missing.");
     }
     const std::string message_html =

@@ -1,6 +1,7 @@
 // `tessera-console serve` and `tessera-console passwd`.
 #include "serve_command.h"
 
+#include "access_log.h"
 #include "admin_account.h"
 #include "commands.h"
 #include "console_context.h"
@@ -25,7 +26,6 @@
 namespace tessera::console {
 namespace {
 
-constexpr char kLogSource[] = ".\\tessera-console";
 
 struct ServeOptions {
     CommonOptions common;
@@ -93,7 +93,7 @@ public:
                   const int signal_number = sigtimedwait(&signals, nullptr, &poll_interval);
                   if (signal_number <= 0) continue;
                   std::cout << "Stopping: no new connections; finishing the requests in flight." << std::endl;
-                  DBG::DebugLogEx(nullptr, 258, kLogSource, __LINE__, "signal %d: shutting down", signal_number);
+                  DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "signal %d: shutting down", signal_number);
                   console.Stop();
                   return;
               }
@@ -151,11 +151,11 @@ void RunServe(const ServeOptions& options) {
                                                                                      : settings.listen_host;
         std::cout << "Tessera console: open http://" << host << ":" << port << "/ in a browser.\n"
                   << sign_in_hint << std::flush;
-        DBG::DebugLogEx(nullptr, 258, kLogSource, __LINE__, "listening on %s:%d", host.c_str(), port);
+        DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "listening on %s:%d", host.c_str(), port);
         const SignalWaiter signal_waiter(shutdown_signals, console);
         console.Serve();
     }
-    DBG::DebugLogEx(nullptr, 258, kLogSource, __LINE__, "%s", "stopped");
+    DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "%s", "stopped");
     std::cout << "Stopped." << std::endl;
 }
 

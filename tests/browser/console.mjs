@@ -1,0 +1,218 @@
+// Shared by the browser tests: a console of its own for each test (fresh data
+// folder, free loopback port), Debian's Chromium through playwright-core, the
+// sign-in, and a watch on every page for script errors and refused content.
+import assert from "node:assert/strict";
+import { spawn } from "node:child_process";
+import { existsSync } from "node:fs";
+import { copyFile, mkdir, mkdtemp, rm } from "node:fs/promises";
+import os from "node:os";
+import path from "node:path";
+import { fileURLToPath } from "node:url";
+
+import { chromium } from "playwright-core";
+
+export const REPO_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..", "..");
+export const ARTIFACTS_DIR = path.join(REPO_ROOT, "test-artifacts");
+export const ADMIN_USER = "admin";
+export const ADMIN_PASSWORD = "browser-test-password-1";
+export const SETTINGS_PATH = "scan/WebThreat_Protection.htm";
+
+const CONSOLE_PROGRAM =
+  process.env.TESSERA_CONSOLE || path.join(REPO_ROOT, "build", "release", "bin", "tessera-console");
+const CHROMIUM = process.env.TESSERA_CHROMIUM || "/usr/bin/chromium";
+// Without the background-networking switches Chromium reaches out to the
+// network at start, and its connections are refused on a closed network.
+const CHROMIUM_ARGS = [
+  "--no-sandbox",
+  "--disable-gpu",
+  "--disable-quic",
+  "--no-first-run",
+  "--disable-background-networking",
+  "--disable-component-update",
+  "--disable-sync",
+];
+const START_TIMEOUT_MS = 15_000;
+const STOP_TIMEOUT_MS = 10_000;
+// Default for waits and clicks: the pages are local and small.
+export const ACTION_TIMEOUT_MS = 15_000;
+
+// Consoles still running when the test process ends (a test that timed out
+// and was abandoned) are killed rather than left behind.
+const runningConsoles = new Set();
+process.on("exit", () => {
+  for (const child of runningConsoles) child.kill("SIGKILL");
+});
+
+function waitForExit(child, timeoutMs) {
+  if (child.exitCode !== null || child.signalCode !== null) {
+    return Promise.resolve({ code: child.exitCode, signal: child.signalCode });
+  }
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`no exit within ${timeoutMs} ms`)), timeoutMs);
+    child.once("exit", (code, signal) => {
+      clearTimeout(timer);
+      resolve({ code, signal });
+    });
+  });
+}
+
+// Starts `tessera-console serve` on a port that the system picks (the console
+// prints the address it bound) with a data folder of its own, and waits until
+// it answers. stop() ends it with SIGTERM and resolves to its exit code.
+export async function startConsole() {
+  assert.ok(
+    existsSync(CONSOLE_PROGRAM),
+    `no console program at ${CONSOLE_PROGRAM}: build it, or set TESSERA_CONSOLE to its path`,
+  );
+  const dataDir = await mkdtemp(path.join(os.tmpdir(), "tessera-browser-"));
+  const child = spawn(
+    CONSOLE_PROGRAM,
+    ["serve", "--listen", "127.0.0.1:0", "--data", dataDir, "--web-root", REPO_ROOT],
+    { env: { ...process.env, TESSERA_ADMIN_PASSWORD: ADMIN_PASSWORD }, stdio: ["ignore", "pipe", "pipe"] },
+  );
+  runningConsoles.add(child);
+  child.once("exit", () => runningConsoles.delete(child));
+  let output = "";
+  child.stdout.setEncoding("utf8");
+  child.stderr.setEncoding("utf8");
+  child.stderr.on("data", (text) => (output += text));
+
+  const server = {
+    baseUrl: "",
+    dataDir,
+    output: () => output,
+    async stop() {
+      try {
+        if (child.exitCode === null && child.signalCode === null) child.kill("SIGTERM");
+        try {
+          return (await waitForExit(child, STOP_TIMEOUT_MS)).code;
+        } catch (stuck) {
+          child.kill("SIGKILL");
+          await waitForExit(child, STOP_TIMEOUT_MS);
+          throw new Error(`the console did not stop on SIGTERM; its output:\n${output}`);
+        }
+      } finally {
+        await rm(dataDir, { recursive: true, force: true });
+      }
+    },
+  };
+
+  try {
+    server.baseUrl = await new Promise((resolve, reject) => {
+      const timer = setTimeout(() => reject(new Error("the console did not start in time")), START_TIMEOUT_MS);
+      child.stdout.on("data", (text) => {
+        output += text;
+        const found = /open (http:\/\/127\.0\.0\.1:\d+\/)/.exec(output);
+        if (found) {
+          clearTimeout(timer);
+          resolve(found[1]);
+        }
+      });
+      child.once("exit", (code) => {
+        clearTimeout(timer);
+        reject(new Error(`the console exited with ${code} at start`));
+      });
+      child.once("error", reject);
+    });
+    const answer = await fetch(new URL("login", server.baseUrl), { signal: AbortSignal.timeout(START_TIMEOUT_MS) });
+    assert.equal(answer.status, 200, "the sign-in page answers");
+    await answer.arrayBuffer();
+  } catch (failure) {
+    await server.stop().catch(() => {});
+    throw new Error(`${failure.message}; console output:\n${output}`);
+  }
+  return server;
+}
+
+export function launchBrowser() {
+  return chromium.launch({ executablePath: CHROMIUM, headless: true, args: CHROMIUM_ARGS, timeout: START_TIMEOUT_MS });
+}
+
+// A new browser profile (no cookies, no storage) whose every page, popups
+// included, is watched: `problems` collects script errors, console errors
+// (a refused script, style or form shows up there as a Content Security
+// Policy violation) and Content Security Policy reports of any level.
+export async function openContext(browser) {
+  const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1280, height: 900 } });
+  context.setDefaultTimeout(ACTION_TIMEOUT_MS);
+  context.setDefaultNavigationTimeout(ACTION_TIMEOUT_MS);
+  const problems = [];
+  context.on("page", (page) => {
+    page.on("pageerror", (error) => problems.push(`${page.url()}: uncaught ${error.message}`));
+    page.on("console", (message) => {
+      if (message.type() === "error" || /Content Security Policy/i.test(message.text())) {
+        problems.push(`${page.url()}: console ${message.type()}: ${message.text()}`);
+      }
+    });
+  });
+  const page = await context.newPage();
+  return { context, page, problems };
+}
+
+// Runs `body` against a console of its own, in a new browser profile, signed
+// in unless `signedIn` is false. Afterwards the pages must have raised no
+// error, and the console, always stopped, must exit with 0.
+export async function withConsole(browser, body, { signedIn = true } = {}) {
+  const server = await startConsole();
+  let failure = null;
+  let context = null;
+  try {
+    const session = await openContext(browser);
+    context = session.context;
+    if (signedIn) await signIn(session.page, server);
+    await body({ server, ...session });
+    assert.deepEqual(session.problems, [], "no script errors and no refused content on the pages");
+  } catch (error) {
+    failure = error;
+  }
+  await context?.close().catch(() => {});
+  let exitCode = null;
+  try {
+    exitCode = await server.stop();
+  } catch (error) {
+    failure ??= error;
+  }
+  if (failure) throw failure;
+  assert.equal(exitCode, 0, `the console exits with 0 on SIGTERM; its output:\n${server.output()}`);
+}
+
+// Clicks (or otherwise triggers, through `action`) something that loads a new
+// document in `page`, and waits until that document has loaded.
+export async function loadingNewPage(page, action) {
+  await Promise.all([page.waitForNavigation({ waitUntil: "load" }), action()]);
+}
+
+export async function fillSignIn(page, userName, password) {
+  await page.getByLabel("User name").fill(userName);
+  await page.getByLabel("Password").fill(password);
+  await loadingNewPage(page, () => page.getByRole("button", { name: "Sign in" }).click());
+}
+
+// Opens the console's address and signs in as the administrator; ends on the
+// settings page.
+export async function signIn(page, server) {
+  await page.goto(server.baseUrl);
+  await fillSignIn(page, ADMIN_USER, ADMIN_PASSWORD);
+  assert.equal(new URL(page.url()).pathname, "/" + SETTINGS_PATH, "signed in, the settings page opens");
+}
+
+// A full-page screenshot in test-artifacts/, copied to `extraCopy` as well
+// when given. The viewport grows to the page's height for it, so that the
+// sticky action bar sits at the end of the form as a reader would see it.
+export async function saveScreenshot(page, name, extraCopy) {
+  await mkdir(ARTIFACTS_DIR, { recursive: true });
+  const file = path.join(ARTIFACTS_DIR, name);
+  const viewport = page.viewportSize();
+  const height = await page.evaluate(() => document.documentElement.scrollHeight);
+  await page.setViewportSize({ width: viewport.width, height: Math.max(height, viewport.height) });
+  try {
+    await page.screenshot({ path: file, fullPage: true, animations: "disabled", caret: "hide" });
+  } finally {
+    await page.setViewportSize(viewport);
+  }
+  if (extraCopy) {
+    await mkdir(path.dirname(extraCopy), { recursive: true });
+    await copyFile(file, extraCopy);
+  }
+  return file;
+}

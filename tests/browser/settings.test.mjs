@@ -1,0 +1,291 @@
+// The settings page as an administrator uses it: every kind of control, the
+// approved list, the two policies, restoring defaults and the export.
+import assert from "node:assert/strict";
+import { readFile } from "node:fs/promises";
+import { after, before, test } from "node:test";
+
+import { launchBrowser, loadingNewPage, withConsole } from "./console.mjs";
+import {
+  addEntry,
+  DEFAULT_ENTRIES,
+  formState,
+  listedEntries,
+  openSettings,
+  removeEntries,
+  save,
+  switchPolicy,
+} from "./settings_page.mjs";
+
+const TEST_TIMEOUT_MS = 60_000;
+let browser;
+before(async () => {
+  browser = await launchBrowser();
+});
+after(() => browser?.close());
+
+// The save stores the list sorted by UTF-16 code unit, as Array.prototype.sort
+// compares strings.
+function sortedAsStored(entries) {
+  return [...entries].sort();
+}
+
+// The defaults that a new data folder holds for either policy.
+function assertDefaults(state) {
+  assert.equal(state.chkEnable, true, "filtering on");
+  assert.equal(state.rdoSecurityLevelMid, true, "medium level");
+  assert.equal(state.rdoDeliverActReplace, true, "replace action");
+  assert.equal(state.rdoArchiveYes, true, "archive");
+  assert.equal(state.chkLog, true, "event log");
+  assert.equal(state.chkAdminEmail, false, "no administrator mail");
+  assert.match(state.txtNotifyAdminSubject, /^URL filter: /);
+}
+
+test("every kind of control keeps what was saved, after a reload", { timeout: TEST_TIMEOUT_MS }, () =>
+  withConsole(browser, async ({ page, server }) => {
+    const defaults = await formState(page);
+    assertDefaults(defaults);
+
+    const expected = { ...defaults };
+    for (const box of await page.locator('#settingsForm input[type="checkbox"]').all()) {
+      const id = await box.getAttribute("id");
+      await box.setChecked(!defaults[id]);
+      expected[id] = !defaults[id];
+    }
+    for (const [chosen, others] of [
+      ["rdoSecurityLevelLow", ["rdoSecurityLevelHigh", "rdoSecurityLevelMid"]],
+      ["rdoDeliverActAddNote", ["rdoDeliverActPass", "rdoDeliverActCancel", "rdoDeliverActReplace"]],
+      ["rdoArchiveNo", ["rdoArchiveYes"]],
+    ]) {
+      await page.locator("#" + chosen).check();
+      expected[chosen] = true;
+      for (const other of others) expected[other] = false;
+    }
+    // Markup characters, letters beyond ASCII, white space at either end, an
+    // emptied field and lines in a text area must all come back as typed.
+    const texts = {
+      txtDeliverAct_Replace: 'Removed: <a href="x">link</a> & more',
+      txtDeliverAct_AddNote: "  [Caution: ünsafe link — 注意] ",
+      txtAdminEmail: "security@example.com",
+      txtAdminInstant: "sip:admin@example.com",
+      txtNotifyAdminSubject: 'It\'s "blocked" & logged',
+      txtSenderSubject: "",
+      txtRecieverSubject: "<script>alert(1)</script>",
+      txtAdminMessage: "First line\nSecond line &amp; more",
+      txtSenderMessage: "  indented\n\nafter an empty line",
+      txtRecieverMessage: "Grüße, ça va? 漢字 😀",
+    };
+    for (const [id, text] of Object.entries(texts)) {
+      await page.locator("#" + id).fill(text);
+      expected[id] = text;
+    }
+    assert.deepEqual(await formState(page), expected, "the form as filled in");
+
+    await save(page);
+    assert.deepEqual(await formState(page), expected, "the page that answers the save");
+    await openSettings(page, server, "URL_FILTER");
+    assert.deepEqual(await formState(page), expected, "the page opened again");
+    assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES, "the list is left alone");
+  }),
+);
+
+test(
+  "added entries are shown as the server keeps them, duplicates in other letter case are refused, and a removal is saved",
+  { timeout: TEST_TIMEOUT_MS },
+  () =>
+    withConsole(browser, async ({ page, server }) => {
+      assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES);
+      assert.equal(await page.locator("#entryCount").textContent(), "3 entries");
+
+      const cases = [
+        { typed: "tessera.example", listed: ["*.tessera.example"], message: /^Added “\*\.tessera\.example”\./ },
+        {
+          typed: "www.Tessera.test",
+          listed: ["www.Tessera.test"],
+          withEnter: true,
+          message: /^Added “www\.Tessera\.test”/,
+        },
+        {
+          typed: "*.TESSERA.example",
+          refused: /^Not added: “\*\.TESSERA\.example” is already listed as “\*\.tessera\.example”\.$/,
+        },
+        { typed: "WWW.example.ORG", refused: /already listed as “www\.example\.org”/ },
+        { typed: "Example.COM", refused: /already listed as “\*\.example\.com”/ },
+        { typed: "*.", refused: /names no site/ },
+        { typed: "x".repeat(254), refused: /too long: 256 characters as listed, at most 255/ },
+        {
+          typed: " one.example ; two.example ",
+          listed: ["*.one.example", "*.two.example"],
+          message: /^Added 2 entries\./,
+        },
+        // Markup characters must come back from the server as typed, in the value and the label.
+        { typed: `tag<b>&"q'.example`, listed: [`*.tag<b>&"q'.example`], message: /^Added “\*\.tag<b>&"q'\.example”/ },
+      ];
+      const expected = [...DEFAULT_ENTRIES];
+      for (const { typed, listed, refused, message, withEnter } of cases) {
+        const shown = await addEntry(page, typed, { withEnter });
+        if (refused) {
+          assert.match(shown.text, refused, `refusal of ${typed}`);
+          assert.match(shown.kind, /\berror\b/);
+          assert.equal(await page.locator("#txtNewEntry").inputValue(), typed, "a refused entry stays in the box");
+        } else {
+          assert.match(shown.text, message, `addition of ${typed}`);
+          assert.match(shown.text, /Save to keep the changes\.$/);
+          assert.equal(await page.locator("#txtNewEntry").inputValue(), "", "the box is emptied");
+          expected.push(...listed);
+        }
+        assert.deepEqual(await listedEntries(page), expected, `the list after adding ${typed}`);
+      }
+      assert.equal(await page.locator("#entryCount").textContent(), `${expected.length} entries`);
+
+      await removeEntries(page, ["*.example.net", "*.one.example"]);
+      const kept = expected.filter((entry) => entry !== "*.example.net" && entry !== "*.one.example");
+      assert.deepEqual(await listedEntries(page), kept);
+      assert.match(await page.locator("#entryMessage").textContent(), /^Removed 2 entries\./);
+      assert.equal(await page.locator("#entryCount").textContent(), `${kept.length} entries`);
+
+      await save(page);
+      const stored = sortedAsStored(kept);
+      assert.ok(stored.indexOf("www.Tessera.test") < stored.indexOf("www.example.org"), "capitals sort first");
+      assert.deepEqual(await listedEntries(page), stored, "the page that answers the save");
+      await openSettings(page, server, "URL_FILTER");
+      assert.deepEqual(await listedEntries(page), stored, "the page opened again");
+      assert.equal(await page.locator("#entryCount").textContent(), `${stored.length} entries`);
+    }),
+);
+
+test("the two policies keep their own settings and share one approved list", { timeout: TEST_TIMEOUT_MS }, () =>
+  withConsole(browser, async ({ page }) => {
+    const defaults = await formState(page);
+
+    await page.locator("#rdoSecurityLevelLow").check();
+    await page.locator("#chkEnable").uncheck();
+    await page.locator("#txtDeliverAct_Replace").fill("Removed from an instant message.");
+    await addEntry(page, "shared.example");
+    await save(page);
+    const instantMessages = await formState(page);
+    assert.equal(instantMessages.rdoSecurityLevelLow, true);
+
+    await switchPolicy(page, "URL_FILTER_FILE");
+    assert.deepEqual(await formState(page), defaults, "the other policy is untouched");
+    assert.deepEqual(
+      await listedEntries(page),
+      sortedAsStored([...DEFAULT_ENTRIES, "*.shared.example"]),
+      "one list for both",
+    );
+
+    await page.locator("#rdoDeliverActCancel").check();
+    await page.locator("#chkAdminSNMP").check();
+    await removeEntries(page, ["www.example.org"]);
+    // Enter in a text field saves, as the form's first button does.
+    await page.locator("#txtAdminEmail").fill("files@example.com");
+    await save(page, { withEnterIn: "#txtAdminEmail" });
+    const fileTransfers = await formState(page);
+    assert.equal(fileTransfers.rdoDeliverActCancel, true);
+    assert.equal(fileTransfers.chkAdminSNMP, true);
+    assert.equal(fileTransfers.txtAdminEmail, "files@example.com");
+    const sharedList = ["*.example.com", "*.example.net", "*.shared.example"];
+
+    await switchPolicy(page, "URL_FILTER");
+    assert.deepEqual(await formState(page), instantMessages, "instant messages keep their own settings");
+    assert.deepEqual(await listedEntries(page), sharedList, "a change saved with either policy shows in both");
+
+    await switchPolicy(page, "URL_FILTER_FILE");
+    assert.deepEqual(await formState(page), fileTransfers, "file transfers keep their own settings");
+    assert.deepEqual(await listedEntries(page), sharedList);
+  }),
+);
+
+test(
+  "restoring defaults asks first: dismissed, nothing changes; accepted, the policy and the list are restored",
+  { timeout: TEST_TIMEOUT_MS },
+  () =>
+    withConsole(browser, async ({ page, server }) => {
+      const defaults = await formState(page);
+      await page.locator("#rdoSecurityLevelLow").check();
+      await page.locator("#chkAdminEmail").check();
+      await page.locator("#txtNotifyAdminSubject").fill("Changed subject");
+      await addEntry(page, "restored-away.example");
+      await removeEntries(page, ["*.example.net"]);
+      await save(page);
+      const changed = await formState(page);
+      const changedList = ["*.example.com", "*.restored-away.example", "www.example.org"];
+      assert.deepEqual(await listedEntries(page), changedList);
+
+      // A change to the other policy, which restoring this one must not undo.
+      await switchPolicy(page, "URL_FILTER_FILE");
+      await page.locator("#rdoDeliverActCancel").check();
+      await save(page);
+      const fileTransfers = await formState(page);
+      await switchPolicy(page, "URL_FILTER");
+
+      const questions = [];
+      const posts = [];
+      page.on("request", (request) => {
+        if (request.method() === "POST") posts.push(request.url());
+      });
+      await page.locator("#txtSenderSubject").fill("Typed, not saved");
+      page.once("dialog", (dialog) => {
+        questions.push(dialog.message());
+        dialog.dismiss();
+      });
+      await page.locator("#btnReset").click();
+      assert.equal(questions.length, 1, "the question is asked");
+      assert.match(questions[0], /“Instant messages” policy and the default approved URL list/);
+      assert.deepEqual(posts, [], "dismissed, nothing is sent");
+      assert.equal(await page.locator("#txtSenderSubject").inputValue(), "Typed, not saved", "the form is kept");
+      await openSettings(page, server, "URL_FILTER");
+      assert.deepEqual(await formState(page), changed, "dismissed, the stored settings stand");
+      assert.deepEqual(await listedEntries(page), changedList);
+
+      page.once("dialog", (dialog) => {
+        questions.push(dialog.message());
+        dialog.accept();
+      });
+      await loadingNewPage(page, () => page.locator("#btnReset").click());
+      assert.equal(questions.length, 2);
+      assert.equal(posts.length, 1, "accepted, the form is sent once");
+      assert.equal(await page.locator("#txtPolicyInstanceId").inputValue(), "URL_FILTER");
+      assert.deepEqual(await formState(page), defaults, "the page that answers shows the defaults");
+      assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES);
+
+      await openSettings(page, server, "URL_FILTER");
+      assert.deepEqual(await formState(page), defaults, "the defaults are stored");
+      assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES);
+      await openSettings(page, server, "URL_FILTER_FILE");
+      assert.deepEqual(await formState(page), fileTransfers, "the other policy keeps its settings");
+      assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES, "the shared list is the default one");
+    }),
+);
+
+test(
+  "the export downloads the entries listed on the page, each ended by a line feed",
+  { timeout: TEST_TIMEOUT_MS },
+  () =>
+    withConsole(browser, async ({ page, server }) => {
+      // Entries added but not saved are exported too: the file is what the page lists.
+      await addEntry(page, "bücher.example");
+      await addEntry(page, "example.info/path?a=1&b=<2>");
+      const listed = await listedEntries(page);
+      assert.deepEqual(listed, [...DEFAULT_ENTRIES, "*.bücher.example", "*.example.info/path?a=1&b=<2>"]);
+      const settingsUrl = page.url();
+
+      const [download] = await Promise.all([page.waitForEvent("download"), page.locator("#btnExport").click()]);
+      assert.equal(download.suggestedFilename(), "ApprovedURLList.txt");
+      const bytes = await readFile(await download.path());
+      assert.deepEqual(bytes, Buffer.from(listed.map((entry) => entry + "\n").join(""), "utf8"));
+
+      assert.equal(page.url(), settingsUrl, "the settings page stays open");
+      assert.deepEqual(await listedEntries(page), listed, "with its unsaved entries");
+
+      // Emptied with the Delete key, the list exports as an empty file and is stored empty.
+      await page.locator("#stApprovedURL").selectOption(listed);
+      await page.locator("#stApprovedURL").press("Delete");
+      assert.deepEqual(await listedEntries(page), []);
+      const [emptyDownload] = await Promise.all([page.waitForEvent("download"), page.locator("#btnExport").click()]);
+      assert.equal((await readFile(await emptyDownload.path())).length, 0, "an empty file");
+      await save(page);
+      await openSettings(page, server, "URL_FILTER");
+      assert.deepEqual(await listedEntries(page), [], "no entry, not even an empty one");
+      assert.equal(await page.locator("#entryCount").textContent(), "0 entries");
+    }),
+);

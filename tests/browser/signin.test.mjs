@@ -1,0 +1,63 @@
+// Signing in and out, as an administrator meets it in the browser.
+import assert from "node:assert/strict";
+import path from "node:path";
+import { after, before, test } from "node:test";
+
+import {
+  ADMIN_PASSWORD,
+  ADMIN_USER,
+  fillSignIn,
+  launchBrowser,
+  REPO_ROOT,
+  saveScreenshot,
+  SETTINGS_PATH,
+  withConsole,
+} from "./console.mjs";
+import { DEFAULT_ENTRIES, listedEntries } from "./settings_page.mjs";
+
+const TEST_TIMEOUT_MS = 60_000;
+let browser;
+before(async () => {
+  browser = await launchBrowser();
+});
+after(() => browser?.close());
+
+function pathOf(page) {
+  return new URL(page.url()).pathname;
+}
+
+test(
+  "a wrong password keeps the sign-in page with a message; the right one opens the settings page",
+  { timeout: TEST_TIMEOUT_MS },
+  () =>
+    withConsole(
+      browser,
+      async ({ page, server }) => {
+        await page.goto(server.baseUrl);
+        assert.equal(pathOf(page), "/login", "without a session the console asks to sign in");
+        assert.equal(await page.getByLabel("User name").inputValue(), ADMIN_USER, "the one account is offered");
+        assert.equal(await page.getByRole("alert").count(), 0, "no message before a try");
+        await saveScreenshot(page, "signin.png");
+
+        await fillSignIn(page, ADMIN_USER, ADMIN_PASSWORD + "x");
+        assert.equal(pathOf(page), "/login");
+        assert.equal(await page.getByRole("alert").textContent(), "The user name or password is not correct.");
+        assert.equal(await page.getByLabel("User name").inputValue(), ADMIN_USER, "the name typed is kept");
+        assert.equal(await page.getByLabel("Password").inputValue(), "", "the password is not");
+        await page.goto(new URL(SETTINGS_PATH, server.baseUrl).href);
+        assert.equal(pathOf(page), "/login", "still not signed in");
+
+        await fillSignIn(page, ADMIN_USER, ADMIN_PASSWORD);
+        assert.equal(pathOf(page), "/" + SETTINGS_PATH);
+        assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Web threat protection");
+        assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES, "the settings of a new data folder");
+        await saveScreenshot(page, "settings.png", path.join(REPO_ROOT, "docs", "screenshot-settings.png"));
+
+        await page.goto(new URL("logout", server.baseUrl).href);
+        assert.equal(pathOf(page), "/login", "signed out");
+        await page.goto(new URL(SETTINGS_PATH, server.baseUrl).href);
+        assert.equal(pathOf(page), "/login", "the session has ended");
+      },
+      { signedIn: false },
+    ),
+);
