@@ -129,4 +129,14 @@ BENCHMARK(BM_SaveThenPage)->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark
 
 }  // namespace
 
-BENCHMARK_MAIN();
+// The console's allocator settings, so the figures are the console's.
+int main(int argc, char** argv) {
+    tessera::host::KeepFreedMemoryForReuse();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

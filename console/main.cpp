@@ -1,5 +1,6 @@
 // tessera-console: renders the plug-in's pages from the command line, administers
 // the store and the audit log, and serves the web console.
+#include "host_config.h"
 #include "commands.h"
 #include "serve_command.h"
 
@@ -23,6 +24,7 @@ void ReportError(std::string message) {
 
 int main(int argc, char** argv) {
     using namespace tessera::console;
+    tessera::host::KeepFreedMemoryForReuse();
 
     CLI::App app{"The Tessera web administration console: renders the URL filter pages, administers the "
                  "management store and the audit log, and serves the console over HTTP.",

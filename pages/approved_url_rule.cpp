@@ -45,7 +45,7 @@ bool ApprovedEntryPass::AppendCanonical(std::wstring_view entry, std::wstring& o
     if (OS::UTF16Length(parts.key.data(), parts.key.size()) + parts.prefix_length > kMaxApprovedEntryLength) {
         return false;
     }
-    if (!seen_keys_.emplace(parts.key).second) {
+    if (!seen_keys_.insert(parts.key).second) {
         return false;
     }
     if (parts.prefix_length != 0) {
@@ -55,7 +55,7 @@ bool ApprovedEntryPass::AppendCanonical(std::wstring_view entry, std::wstring& o
     return true;
 }
 
-std::size_t ApprovedEntryPass::FoldedHash::operator()(const std::wstring& key) const noexcept {
+std::size_t ApprovedEntryPass::FoldedHash::operator()(std::wstring_view key) const noexcept {
     std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a over the folded characters
     for (const wchar_t character : key) {
         hash = (hash ^ static_cast<std::uint64_t>(FoldAsciiLetter(character))) * 1099511628211ULL;
@@ -63,7 +63,7 @@ std::size_t ApprovedEntryPass::FoldedHash::operator()(const std::wstring& key) c
     return static_cast<std::size_t>(hash);
 }
 
-bool ApprovedEntryPass::FoldedEqual::operator()(const std::wstring& left, const std::wstring& right) const noexcept {
+bool ApprovedEntryPass::FoldedEqual::operator()(std::wstring_view left, std::wstring_view right) const noexcept {
     if (left.size() != right.size()) {
         return false;
     }

@@ -31,9 +31,13 @@ inline constexpr std::size_t kMaxApprovedEntryLength = 255;
 
 // One pass of the rule over a list, in list order. The first entry with a given
 // key wins; keys are compared folding only A-Z to a-z, as _wcsicmp does in the
-// C locale.
+// C locale. The pass remembers keys by reference: every entry given to it must
+// stay alive and unchanged until the pass ends.
 class ApprovedEntryPass {
 public:
+    // `expected_entries` sizes the set of seen keys up front; any count works.
+    explicit ApprovedEntryPass(std::size_t expected_entries = 0) { seen_keys_.reserve(expected_entries); }
+
     // Appends the canonical form of `entry` to `out` and returns true when the
     // entry is accepted; returns false, leaving `out` alone, when its key is
     // empty, its canonical form is longer than kMaxApprovedEntryLength, or its
@@ -42,12 +46,12 @@ public:
 
 private:
     struct FoldedHash {
-        std::size_t operator()(const std::wstring& key) const noexcept;
+        std::size_t operator()(std::wstring_view key) const noexcept;
     };
     struct FoldedEqual {
-        bool operator()(const std::wstring& left, const std::wstring& right) const noexcept;
+        bool operator()(std::wstring_view left, std::wstring_view right) const noexcept;
     };
-    std::unordered_set<std::wstring, FoldedHash, FoldedEqual> seen_keys_;
+    std::unordered_set<std::wstring_view, FoldedHash, FoldedEqual> seen_keys_;
 };
 
 }  // namespace tessera::pages

@@ -87,7 +87,12 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     std::sort(values.begin(), values.end(),
               [](const OS::x_wstring& left, const OS::x_wstring& right) { return OS::UTF16Compare(left, right) < 0; });
 
+    std::size_t joined_length = 0;
+    for (const OS::x_wstring& value : values) {
+        joined_length += value.length() + 1;
+    }
     OS::x_wstring joined;
+    joined.reserve(joined_length);
     for (std::size_t index = 0; index < values.size(); ++index) {
         if (index != 0) {
             joined += L';';
@@ -97,7 +102,7 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     values.clear();
 
     const Core::Collection::StringArray pieces = Core::String(joined.c_str()).SplitByChar(L";");
-    ApprovedEntryPass pass;
+    ApprovedEntryPass pass(pieces.GetSize());
     std::wstring canonical;
     for (std::size_t index = 0; index < pieces.GetSize(); ++index) {
         canonical.clear();

@@ -8,6 +8,7 @@
 #include "stored_value.h"
 #include "url_filter_schema.h"
 
+#include <cwchar>
 #include <optional>
 #include <vector>
 
@@ -90,33 +91,43 @@ void WriteNotificationSettings(CHtmlDocHelper& document, const CMgmtObjectBase& 
 
 // The stored entries pass the entry rule again, so a list that did not come
 // through the save (the defaults, a loaded store) shows in canonical form. The
-// shown order is the stored order.
+// shown order is the stored order. Every accepted entry is one or more options:
+// an entry that holds ";" is cut there, as the tokeniser cuts the list joined
+// by ";", and each piece is escaped for both the value and the label.
 void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved_list) {
     const CMgmtBSTRArrayAccessHelper entries(approved_list.GetPropertyValue(schema::kApprovedLists));
     const std::size_t count = entries.GetElementsCount();
 
-    ApprovedEntryPass pass;
-    OS::x_wstring joined;
+    // A large list makes a page of many megabytes: size it once up front
+    // (escaping may still grow it a little).
+    constexpr std::size_t kOptionMarkupLength = 26;  // <option value=""></option>
+    std::size_t options_length = 1;
     for (std::size_t index = 0; index < count; ++index) {
-        if (pass.AppendCanonical(entries.GetElement(index), joined)) {
-            joined += L';';
+        options_length += 2 * (std::wcslen(entries.GetElement(index)) + 2) + kOptionMarkupLength;
+    }
+    OS::x_wstring options = L"\n";
+    options.reserve(options_length);
+
+    ApprovedEntryPass pass(count);
+    std::wstring canonical;
+    std::vector<OS::x_wstring> pieces;
+    for (std::size_t index = 0; index < count; ++index) {
+        canonical.clear();
+        if (!pass.AppendCanonical(entries.GetElement(index), canonical)) {
+            continue;
+        }
+        pieces.clear();
+        SplitStringToTokensW(pieces, canonical, L";");
+        for (OS::x_wstring& piece : pieces) {
+            CHtmlDocHelper::EscapeSpecialChar(piece);
+            options += L"<option value=\"";
+            options += piece;
+            options += L"\">";
+            options += piece;
+            options += L"</option>";
         }
     }
-
-    // An entry that holds ";" shows as several options, cut at every ";".
-    std::vector<OS::x_wstring> tokens;
-    SplitStringToTokensW(tokens, joined, L";");
-
-    OS::x_wstring options = L"\n";
-    for (OS::x_wstring& token : tokens) {
-        CHtmlDocHelper::EscapeSpecialChar(token);
-        options += L"<option value=\"";
-        options += token;
-        options += L"\">";
-        options += token;
-        options += L"</option>";
-    }
-    document.SetField(L"$$APPROVED_LIST_ENTRIES$$", options);
+    document.SetField(L"$$APPROVED_LIST_ENTRIES$$", std::move(options));
 }
 
 }  // namespace

@@ -43,8 +43,8 @@ int RenderResponse(CHtmlDocmentManager* manager, const CCGIRequestData* request,
                 ModuleLog(pages::kLogFailure, 168, L"pszModifiedHtml(%p) = NULL",
                           static_cast<const void*>(filled_page));
             } else {
-                const OS::x_wstring page(filled_page);
-                const OS::x_astring body = OS::WCharToUTF8Char(page.c_str(), nullptr);
+                // Converted straight from the document: a copy of a large page first would only cost memory.
+                const OS::x_astring body = OS::WCharToUTF8Char(filled_page, nullptr);
                 const bool is_export = request->GetPageID().CompareNoCase(pages::kExportPageId) == 0;
                 const char* const header = is_export ? kAttachmentHeader : kHtmlHeader;
 

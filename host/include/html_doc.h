@@ -35,6 +35,8 @@ public:
     // unchanged. Text inserted by an earlier call is never searched again, so a
     // value that holds "$$NAME$$" stays as it is. Returns the number replaced.
     int SetField(const wchar_t* placeholder, const wchar_t* text);
+    // The same, taking over `text`: a large value is not copied.
+    int SetField(const wchar_t* placeholder, std::wstring&& text);
 
     // The filled page, NUL-terminated; null when no template was opened. Valid
     // until the next SetField or the document's end.
@@ -59,6 +61,7 @@ public:
     CHtmlDoc* GetDocument() const { return document_; }
 
     int SetField(const wchar_t* placeholder, const wchar_t* text);
+    int SetField(const wchar_t* placeholder, std::wstring&& text);
     // Write "checked" for true and the empty text for false into the placeholder,
     // which stands inside an <input> tag.
     void SetChecked(const wchar_t* placeholder, bool is_checked);

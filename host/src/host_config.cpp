@@ -5,6 +5,10 @@
 #include "current_settings.h"
 
 #include <mutex>
+
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <utility>
 
 namespace tessera::host {
@@ -38,6 +42,13 @@ void Configure(const HostSettings& settings) {
 
 HostSettings CurrentSettings() {
     return *SharedSettings();
+}
+
+void KeepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);  // the largest the allocator allows
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+#endif
 }
 
 }  // namespace tessera::host

@@ -179,16 +179,22 @@ int CHtmlDoc::Open(const wchar_t* template_path) {
 }
 
 int CHtmlDoc::SetField(const wchar_t* placeholder, const wchar_t* text) {
+    return SetField(placeholder, std::wstring(text != nullptr ? text : L""));
+}
+
+int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
     if (!is_open_ || placeholder == nullptr || *placeholder == L'\0') {
         return 0;
     }
     const std::wstring_view name(placeholder);
-    const std::wstring value = text != nullptr ? text : L"";
+    std::wstring value = std::move(text);
     // One pass over the segments; only template segments are searched, and each
-    // match splits its segment around a new value segment.
+    // match splits its segment around a new value segment. The value is copied
+    // only for the second and later matches: a page's largest value (the list
+    // box options) usually has a single placeholder.
     std::vector<Segment> filled;
     filled.reserve(segments_.size());
-    int replaced = 0;
+    std::vector<std::size_t> value_slots;
     for (Segment& segment : segments_) {
         std::size_t match = segment.is_template ? segment.text.find(name.data(), 0, name.size()) : std::wstring::npos;
         if (match == std::wstring::npos) {
@@ -200,14 +206,21 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, const wchar_t* text) {
             if (match > start) {
                 filled.push_back(Segment{segment.text.substr(start, match - start), true});
             }
-            filled.push_back(Segment{value, false});
-            ++replaced;
+            value_slots.push_back(filled.size());
+            filled.push_back(Segment{std::wstring(), false});
             start = match + name.size();
             match = segment.text.find(name.data(), start, name.size());
         }
         if (start < segment.text.size()) {
             filled.push_back(Segment{segment.text.substr(start), true});
         }
+    }
+    const int replaced = static_cast<int>(value_slots.size());
+    for (std::size_t slot = 1; slot < value_slots.size(); ++slot) {
+        filled[value_slots[slot]].text = value;
+    }
+    if (!value_slots.empty()) {
+        filled[value_slots.front()].text = std::move(value);
     }
     segments_ = std::move(filled);
     if (replaced > 0) {
@@ -241,6 +254,10 @@ CHtmlDocHelper::~CHtmlDocHelper() = default;
 
 int CHtmlDocHelper::SetField(const wchar_t* placeholder, const wchar_t* text) {
     return document_ != nullptr ? document_->SetField(placeholder, text) : 0;
+}
+
+int CHtmlDocHelper::SetField(const wchar_t* placeholder, std::wstring&& text) {
+    return document_ != nullptr ? document_->SetField(placeholder, std::move(text)) : 0;
 }
 
 void CHtmlDocHelper::SetChecked(const wchar_t* placeholder, bool is_checked) {

@@ -4,6 +4,7 @@
 
 #include "text_util.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <type_traits>
@@ -196,7 +197,12 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* 
         utf8.reserve(length);
         std::size_t index = 0;
         while (index < length) {
-            AppendUtf8(utf8, NextScalar(text, length, index));
+            // Markup is mostly ASCII: copy it straight through.
+            if (static_cast<std::uint32_t>(text[index]) < 0x80) {
+                utf8 += static_cast<char>(text[index++]);
+            } else {
+                AppendUtf8(utf8, NextScalar(text, length, index));
+            }
         }
     }
     if (utf8_length != nullptr) {
@@ -314,8 +320,18 @@ std::size_t UTF16Length(const wchar_t* text, std::size_t length) {
 }
 
 int UTF16Compare(const std::wstring& left, const std::wstring& right) {
-    Utf16Units left_units(left.data(), left.size());
-    Utf16Units right_units(right.data(), right.size());
+    // Equal characters give equal code units, so only the first difference
+    // matters; below the surrogate range a character is its own code unit.
+    const auto [left_at, right_at] = std::mismatch(left.begin(), left.end(), right.begin(), right.end());
+    if (left_at == left.end() || right_at == right.end()) {
+        return (left_at == left.end()) == (right_at == right.end()) ? 0 : (left_at == left.end() ? -1 : 1);
+    }
+    if (static_cast<std::uint32_t>(*left_at) < 0xD800 && static_cast<std::uint32_t>(*right_at) < 0xD800) {
+        return *left_at < *right_at ? -1 : 1;
+    }
+    const std::size_t first_difference = static_cast<std::size_t>(left_at - left.begin());
+    Utf16Units left_units(left.data() + first_difference, left.size() - first_difference);
+    Utf16Units right_units(right.data() + first_difference, right.size() - first_difference);
     for (;;) {
         char32_t left_unit = 0;
         char32_t right_unit = 0;

@@ -48,7 +48,7 @@ std::wstring NameFromKey(const std::string& key, const std::string& place) {
         Fail(place, "a name is longer than " + std::to_string(kMaxNameLength) + " characters");
     }
     if (name.find(L'\0') != std::wstring::npos) {
-        Fail(Join(place, key), "the name holds a NUL character");
+        Fail(place, "a name holds a NUL character");
     }
     return name;
 }

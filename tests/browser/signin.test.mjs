@@ -8,6 +8,7 @@ import {
   ADMIN_USER,
   fillSignIn,
   launchBrowser,
+  loadingNewPage,
   REPO_ROOT,
   saveScreenshot,
   SETTINGS_PATH,
@@ -27,7 +28,7 @@ function pathOf(page) {
 }
 
 test(
-  "a wrong password keeps the sign-in page with a message; the right one opens the settings page",
+  "a wrong password or user name keeps the sign-in page with a message; the right ones open the settings page, and signing out ends the session",
   { timeout: TEST_TIMEOUT_MS },
   () =>
     withConsole(
@@ -39,11 +40,16 @@ test(
         assert.equal(await page.getByRole("alert").count(), 0, "no message before a try");
         await saveScreenshot(page, "signin.png");
 
-        await fillSignIn(page, ADMIN_USER, ADMIN_PASSWORD + "x");
-        assert.equal(pathOf(page), "/login");
-        assert.equal(await page.getByRole("alert").textContent(), "The user name or password is not correct.");
-        assert.equal(await page.getByLabel("User name").inputValue(), ADMIN_USER, "the name typed is kept");
-        assert.equal(await page.getByLabel("Password").inputValue(), "", "the password is not");
+        for (const [userName, password] of [
+          [ADMIN_USER, ADMIN_PASSWORD + "x"],
+          ["operator", ADMIN_PASSWORD],
+        ]) {
+          await fillSignIn(page, userName, password);
+          assert.equal(pathOf(page), "/login", `${userName} with a wrong password or name stays out`);
+          assert.equal(await page.getByRole("alert").textContent(), "The user name or password is not correct.");
+          assert.equal(await page.getByLabel("User name").inputValue(), userName, "the name typed is kept");
+          assert.equal(await page.getByLabel("Password").inputValue(), "", "the password is not");
+        }
         await page.goto(new URL(SETTINGS_PATH, server.baseUrl).href);
         assert.equal(pathOf(page), "/login", "still not signed in");
 
@@ -53,7 +59,7 @@ test(
         assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES, "the settings of a new data folder");
         await saveScreenshot(page, "settings.png", path.join(REPO_ROOT, "docs", "screenshot-settings.png"));
 
-        await page.goto(new URL("logout", server.baseUrl).href);
+        await loadingNewPage(page, () => page.getByRole("button", { name: "Sign out" }).click());
         assert.equal(pathOf(page), "/login", "signed out");
         await page.goto(new URL(SETTINGS_PATH, server.baseUrl).href);
         assert.equal(pathOf(page), "/login", "the session has ended");

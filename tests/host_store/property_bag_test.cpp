@@ -61,17 +61,6 @@ TEST(PropertyBag, SettersCoerceToTheDeclaredKind) {
     }
 }
 
-TEST(PropertyBag, SetReplacesInPlaceAndKeepsFirstSetOrder) {
-    PropertyBag bag;
-    bag.SetInt(L"B", 1);
-    bag.SetInt(L"A", 2);
-    bag.SetInt(L"B", 3);
-    ASSERT_EQ(bag.Items().size(), 2u);
-    EXPECT_EQ(bag.Items()[0].first, L"B");
-    EXPECT_EQ(bag.Items()[0].second.lVal, 3);
-    EXPECT_EQ(bag.Find(L"b"), nullptr);  // names match exactly
-}
-
 TEST(PropertyBag, DeclareReachesEmbeddedObjects) {
     auto members = DeclarationOfKind(VT_BOOL);
     auto declaration = std::make_shared<ClassDeclaration>();

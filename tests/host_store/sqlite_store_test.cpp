@@ -50,18 +50,6 @@ TEST_F(SqliteStoreTest, ProvisionedInstancesHoldEveryDeclaredPropertyInItsKind) 
     EXPECT_EQ(names, expected);
 }
 
-TEST_F(SqliteStoreTest, ProvisionsOnlyOnce) {
-    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
-    ASSERT_TRUE(policy.Get());
-    policy.SetPropertyValue(L"SecurityLevelType", 2);
-    ASSERT_TRUE(policy.Put(false));
-
-    const auto reopened = SqliteStore::Open(DatabaseFile(), ResourceDir());
-    PropertyBag properties;
-    ASSERT_TRUE(reopened->Load(L"QZ_UrlFilter", L"URL_FILTER", properties));
-    EXPECT_EQ(properties.Find(L"SecurityLevelType")->lVal, 2);
-}
-
 TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
     const std::filesystem::path fresh = folder_ / "fresh.db";
     std::atomic<int> failures{0};
@@ -80,7 +68,11 @@ TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
         opener.join();
     }
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(SqliteStore::Open(fresh, ResourceDir())->List(nullptr, nullptr).size(), 6u);
+    const auto store = SqliteStore::Open(fresh, ResourceDir());
+    EXPECT_EQ(store->List(nullptr, nullptr).size(), 6u);
+
+    ASSERT_TRUE(store->Delete(L"QZ_UrlFilter", L"URL_FILTER"));
+    EXPECT_EQ(SqliteStore::Open(fresh, ResourceDir())->List(nullptr, nullptr).size(), 5u);  // not provisioned again
 }
 
 TEST_F(SqliteStoreTest, BusyTimeoutComesFromTheEnvironmentAndIsValidated) {
