@@ -228,18 +228,25 @@ struct FaultCase {
     bool list_changes;
 };
 
-class SaveFaultTest : public SettingsActionTest, public testing::WithParamInterface<FaultCase> {};
+class StoreFaultTest : public SettingsActionTest, public testing::WithParamInterface<FaultCase> {
+protected:
+    void Inject(const FaultCase& fault) {
+        if (fault.fail_get) {
+            harness_.Store().FailGet(fault.class_name, fault.instance);
+        } else {
+            harness_.Store().FailPut(fault.class_name, fault.instance);
+        }
+    }
+};
+
+using SaveFaultTest = StoreFaultTest;
 
 TEST_P(SaveFaultTest, EachStoreStepFailingInTurn) {
     const FaultCase& fault = GetParam();
     harness_.ReplaceInstance(L"QZ_UrlFilter", L"URL_FILTER", R"({"SecurityLevelType": {"vt": 3, "value": 7}})");
     const std::string level_before = Policy(L"SecurityLevelType");
     const auto list_before = harness_.StoredApprovedList();
-    if (fault.fail_get) {
-        harness_.Store().FailGet(fault.class_name, fault.instance);
-    } else {
-        harness_.Store().FailPut(fault.class_name, fault.instance);
-    }
+    Inject(fault);
     const auto before = harness_.DebugRecords().size();
     ASSERT_EQ(Post(L"save", {{L"rdoSecurityLevel", L"Low"}, {L"stApprovedURL", L"fault.example"}}).result, 0);
     harness_.Store().ClearFailures();
@@ -337,18 +344,14 @@ TEST_F(SettingsActionTest, ResetCopiesValuesAsStoredAndKeepsOtherEmbeddedValues)
     EXPECT_EQ(Notification(L"Extra"), "8:stays");
 }
 
-class ResetFaultTest : public SettingsActionTest, public testing::WithParamInterface<FaultCase> {};
+using ResetFaultTest = StoreFaultTest;
 
 TEST_P(ResetFaultTest, EachStoreStepFailingInTurn) {
     const FaultCase& fault = GetParam();
     harness_.ReplaceInstance(L"QZ_UrlFilter", L"URL_FILTER", R"({"SecurityLevelType": {"vt": 3, "value": 7}})");
     harness_.ReplaceInstance(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST",
                              R"({"ApprovedLists": {"vt": 8200, "value": ["changed.com"]}})");
-    if (fault.fail_get) {
-        harness_.Store().FailGet(fault.class_name, fault.instance);
-    } else {
-        harness_.Store().FailPut(fault.class_name, fault.instance);
-    }
+    Inject(fault);
     const auto before = harness_.DebugRecords().size();
     ASSERT_EQ(Post(L"reset", {{L"txtPolicyInstanceId", L"URL_FILTER"}}).result, 0);
     harness_.Store().ClearFailures();
