@@ -1,6 +1,5 @@
 // Template documents: confinement to the web root, placeholder filling,
 // escaping for markup, and routing by page ID.
-#include "cgi_request.h"
 #include "host_config.h"
 #include "html_doc.h"
 #include "temp_folder.h"
@@ -117,71 +116,6 @@ TEST_F(HtmlDocTest, SetFieldReplacesEveryOccurrenceButNeverInsertedText) {
     EXPECT_EQ(document.SetField(L"$$MISSING$$", L"m"), 0);
     EXPECT_EQ(document.SetField(L"", L"m"), 0);
     EXPECT_STREQ(document.GetHtmlContent(), L"<a href=\"$$NAME$$\">$$NAME$$</a>n|B$$");
-}
-
-TEST_F(HtmlDocTest, CheckedWritesTheAttributeOrNothing) {
-    WriteTemplate("boxes.htm", "<input $$ON$$><input $$OFF$$><input $$RADIO$$>");
-    CHtmlDoc document(L"boxes.htm");
-    CHtmlDocHelper helper(&document);
-    helper.SetChecked(L"$$ON$$", true);
-    helper.SetChecked(L"$$OFF$$", false);
-    helper.Checked(L"$$RADIO$$", true);
-    EXPECT_STREQ(document.GetHtmlContent(), L"<input checked><input ><input checked>");
-}
-
-TEST(EscapeSpecialChar, EscapesEveryMarkupCharacterOnce) {
-    const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-        {L"a&b<c>d\"e'f", L"a&amp;b&lt;c&gt;d&quot;e&#39;f"},
-        {L"&amp;", L"&amp;amp;"},
-        {L"<script>alert('x')</script>", L"&lt;script&gt;alert(&#39;x&#39;)&lt;/script&gt;"},
-        {L"plain \u00E9 \\ $$X$$", L"plain \u00E9 \\ $$X$$"},
-        {L"", L""},
-    };
-    for (const auto& [text, expected] : cases) {
-        OS::x_wstring value(text);
-        OS::x_wstring& result = CHtmlDocHelper::EscapeSpecialChar(value);
-        EXPECT_EQ(&result, &value);
-        EXPECT_EQ(std::wstring(value), expected) << testing::PrintToString(text);
-    }
-}
-
-class CountingCallback : public CHtmlDocmentManager::CPageCallback {
-public:
-    void operator()(const CCGIRequestData* request, CHtmlDoc* document) override {
-        ++calls;
-        is_given_both = request == expected_request && document == expected_document;
-    }
-    int calls = 0;
-    bool is_given_both = false;
-    const CCGIRequestData* expected_request = nullptr;
-    CHtmlDoc* expected_document = nullptr;
-};
-
-TEST(DocumentManager, CallsTheCallbackOfThePageWhateverItsLetterCase) {
-    CHtmlDoc document(nullptr);
-    CCGIRequestData request;
-    CountingCallback first;
-    CountingCallback replacement;
-    first.expected_request = replacement.expected_request = &request;
-    first.expected_document = replacement.expected_document = &document;
-    {
-        CHtmlDocmentManager manager;
-        EXPECT_TRUE(manager.RegisterPage(L"scan/WebThreat_Protection.htm", &first));
-        EXPECT_FALSE(manager.RegisterPage(nullptr, &first));
-        const std::pair<const wchar_t*, int> requests[] = {{L"SCAN/webthreat_protection.HTM", 1}, {L"scan/Other.htm", 1}};
-        for (const auto& [page_id, calls] : requests) {
-            request.SetPageID(page_id);
-            manager.ModifyContent(&request, &document);
-            EXPECT_EQ(first.calls, calls) << testing::PrintToString(page_id);
-        }
-        EXPECT_TRUE(first.is_given_both);
-        EXPECT_TRUE(manager.RegisterPage(L"Scan/WebThreat_Protection.htm", &replacement));
-        request.SetPageID(L"scan/webthreat_protection.htm");
-        manager.ModifyContent(&request, &document);
-    }
-    // The manager is gone; the callbacks (on the stack) were neither deleted nor called by it.
-    EXPECT_EQ(first.calls, 1);
-    EXPECT_EQ(replacement.calls, 1);
 }
 
 }  // namespace

@@ -43,14 +43,6 @@ TEST(RequestFields, KeepPostedOrderAndEveryValue) {
     EXPECT_EQ(names, (std::vector<std::wstring>{L"stApprovedURL", L"chkEnable", L"stApprovedURL", L"txtName"}));
 }
 
-TEST(RequestFields, HelperOverNoRequestFindsNothing) {
-    const CCGIRequestDataHelper helper(nullptr);
-    OS::x_wstring value;
-    EXPECT_EQ(helper.GetEnvVariable(L"any", value), -1);
-    EXPECT_FALSE(helper.IsChecked(L"any"));
-    EXPECT_TRUE(helper.GetBaseURL().IsEmpty());
-}
-
 TEST(PageUrls, EncodeWhatCouldBreakMarkupOrTheUrl) {
     CCGIRequestData request;
     request.SetBaseURL(L"/console/");

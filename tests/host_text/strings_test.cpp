@@ -208,12 +208,4 @@ TEST(Splitters, TokensDropEmptyPiecesButCoreStringKeepsThem) {
     EXPECT_EQ(std::wstring(joined), L">a\t\tb");
 }
 
-TEST(ConcatPath, AddsOneBackslashWhereNeeded) {
-    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"web\\html", L"scan/a.htm")), L"web\\html\\scan/a.htm");
-    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"web/", L"a.htm")), L"web/a.htm");
-    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"web\\", L"a.htm")), L"web\\a.htm");
-    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(L"", L"a.htm")), L"a.htm");
-    EXPECT_EQ(std::wstring(NS_StringUtils::concatPath(nullptr, L"a.htm")), L"a.htm");
-}
-
 }  // namespace
