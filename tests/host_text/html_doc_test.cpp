@@ -1,5 +1,5 @@
-// Template documents: confinement to the web root, placeholder filling,
-// escaping for markup, and routing by page ID.
+// Template documents: confinement to the web root, UTF-8 reading and
+// placeholder filling.
 #include "host_config.h"
 #include "html_doc.h"
 #include "temp_folder.h"
