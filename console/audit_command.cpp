@@ -71,7 +71,8 @@ void PrintTable(const std::vector<host::AuditRecord>& records) {
     using Row = std::array<std::string, 8>;
     std::vector<Row> rows{{"SEQ", "TIME", "USER", "CLIENT", "PAGE", "EVENT", "SOURCE", "MESSAGE"}};
     for (const host::AuditRecord& record : records) {
-        rows.push_back({std::to_string(record.seq), record.time,
+        // Seq 0: kept aside while the store refused writes; stored by the next change.
+        rows.push_back({record.seq == 0 ? std::string("pending") : std::to_string(record.seq), record.time,
                         Printable(record.context[0]), Printable(record.context[1]), Printable(record.context[2]),
                         std::to_string(record.event_type), std::to_string(record.source_type),
                         Printable(record.message)});
@@ -111,8 +112,8 @@ void AddAuditCommand(CLI::App& app) {
     auto options = std::make_shared<AuditOptions>();
     AddCommonOptions(*command, options->common, false);
     command->add_flag("--json", options->is_json,
-                      "One JSON object per line: seq, time, context (user, client address, page ID), "
-                      "event_type, source_type, message");
+                      "One JSON object per line: seq (0 for a record not yet stored), time, context (user, "
+                      "client address, page ID), event_type, source_type, message");
     command->callback([options] { RunAudit(*options); });
 }
 

@@ -6,6 +6,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <exception>
 #include <iostream>
@@ -25,6 +27,9 @@ void ReportError(std::string message) {
 int main(int argc, char** argv) {
     using namespace tessera::console;
     tessera::host::KeepFreedMemoryForReuse();
+    // The store holds the audit records, the logs hold what was posted: all of
+    // the console's files are its owner's alone.
+    ::umask(S_IRWXG | S_IRWXO);
 
     CLI::App app{"The Tessera web administration console: renders the URL filter pages, administers the "
                  "management store and the audit log, and serves the console over HTTP.",

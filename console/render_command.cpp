@@ -2,6 +2,7 @@
 // written to standard output byte for byte.
 #include "commands.h"
 #include "console_context.h"
+#include "page_request.h"
 #include "plugin_module.h"
 
 #include "cgi_request.h"
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -97,17 +99,19 @@ bool WriteToStandardOutput(const char* bytes, std::size_t length) {
 void RunRender(const CLI::App& command, const RenderOptions& options) {
     CCGIRequestData request;
     FillRequest(command, options, request);
-    PrepareHost(options.common);
+    const auto store = PrepareHost(options.common);
     const PluginModule plugin(ResolvePluginPath(options.common));
     const PluginSession session(plugin);
 
-    char* output = nullptr;
-    if (plugin.UIRequest(&request, &output) != 0) {
+    const PageAnswer answer = AnswerThroughPlugin(plugin, *store, request);
+    if (!answer.outcome.is_stored) {
+        // The page went out as the store holds it; the plug-in logged the failed writes.
+        std::cerr << "tessera-console: the change was not stored: " << answer.outcome.refusal << "\n";
+    }
+    if (!answer.response) {
         throw CommandError(kExitFailure, "the plug-in made no page for \"" + options.page_id + "\"");
     }
-    const bool is_written = WriteToStandardOutput(output, std::strlen(output));
-    plugin.Free(output);
-    if (!is_written) {
+    if (!WriteToStandardOutput(answer.response.get(), std::strlen(answer.response.get()))) {
         throw CommandError(kExitFailure, "cannot write the page to standard output");
     }
 }

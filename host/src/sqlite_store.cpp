@@ -10,15 +10,22 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <map>
 #include <mutex>
 #include <sstream>
 #include <string_view>
 #include <system_error>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace tessera::host {
 
@@ -43,6 +50,8 @@ constexpr const char* kSchema[] = {
 };
 constexpr const char* kBegin = "BEGIN IMMEDIATE";
 constexpr const char* kCommit = "COMMIT";
+constexpr const char* kIsProvisioned =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'class_declarations'";
 constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
 constexpr const char* kSynchronousFull = "PRAGMA synchronous=FULL";
 constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_declarations";
@@ -59,11 +68,40 @@ constexpr const char* kListInstances =
 constexpr const char* kInsertAudit =
     "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+constexpr const char* kPendingAuditSuffix = ".pending-audit";
 constexpr const char* kSelectAudit =
     "SELECT seq, time, user, client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
 
 void LogFailure(int line, const std::string& what) {
     DBG::DebugLogEx(nullptr, kFailureLevel, kLogSource, line, "%s", what.c_str());
+}
+
+// A statement SQLite refused, with its result code.
+class StoreError : public std::runtime_error {
+public:
+    StoreError(int code, const std::string& what) : std::runtime_error(what), code_(code) {}
+    int Code() const { return code_; }
+
+private:
+    int code_;
+};
+
+// Why a write was refused, in words an administrator can act on.
+std::string PlainReason(const std::exception& error) {
+    const auto* store_error = dynamic_cast<const StoreError*>(&error);
+    switch (store_error == nullptr ? SQLITE_ERROR : store_error->Code() & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+            return "another program kept the store locked for longer than the console waits";
+        case SQLITE_READONLY:
+            return "the store cannot be written: its file or folder is read-only";
+        case SQLITE_FULL:
+            return "the disk that holds the store is full";
+        case SQLITE_IOERR:
+            return "the disk that holds the store reported an input/output error";
+        default:
+            return std::string("the store refused the change (") + error.what() + ")";
+    }
 }
 
 int BusyTimeoutFromEnvironment() {
@@ -142,7 +180,9 @@ public:
         return statement;
     }
 
-    [[noreturn]] void Fail() const { throw std::runtime_error(name_ + ": " + sqlite3_errmsg(db_)); }
+    [[noreturn]] void Fail() const {
+        throw StoreError(sqlite3_extended_errcode(db_), name_ + ": " + sqlite3_errmsg(db_));
+    }
 
     void Run(const char* sql);
     std::string Query(const char* sql);
@@ -152,22 +192,47 @@ public:
     // did, or rolls it all back when it throws. The immediate begin takes the
     // write lock up front, waiting up to the busy timeout: a deferred one would
     // fail at once when another writer got in between its read and its write.
+    // Inside an action the action's transaction is used, and ends with it.
     template <class Work>
     bool Write(Work&& work) {
+        if (action_ != nullptr) {
+            return work();
+        }
         Run(kBegin);
         try {
             const bool result = work();
             Run(kCommit);
             return result;
         } catch (...) {
-            if (sqlite3_get_autocommit(db_) == 0) {
-                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            }
+            RollBack();
             throw;
         }
     }
 
+    void RollBack() noexcept {
+        if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+        }
+    }
+
+    // The action running on this connection's thread, or null.
+    struct Action {
+        std::optional<std::string> refusal;  // set once the store refused a write
+        std::vector<AuditRecord> audit;      // stored at commit
+    };
+    Action* CurrentAction() const { return action_; }
+    void SetAction(Action* action) { action_ = action; }
+
+    // Ends the action's transaction after a write the store refused.
+    void Refuse(const std::exception& error) {
+        RollBack();
+        if (action_ != nullptr && !action_->refusal) {
+            action_->refusal = PlainReason(error);
+        }
+    }
+
 private:
+    Action* action_ = nullptr;
     mutable std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::map<const char*, sqlite3_stmt*> statements_;
@@ -327,6 +392,59 @@ void Provision(Database& database, const std::filesystem::path& resource_dir) {
     });
 }
 
+bool IsProvisioned(Database& database) {
+    return database.Query(kIsProvisioned) != "0" && database.Query(kCountDeclarations) != "0";
+}
+
+void InsertAudit(Database& database, const AuditRecord& record) {
+    Statement(database, kInsertAudit)
+        .Bind(1, record.time.empty() ? detail::CurrentUtcTime() : record.time)
+        .Bind(2, ToUtf8(record.context[0]))
+        .Bind(3, ToUtf8(record.context[1]))
+        .Bind(4, ToUtf8(record.context[2]))
+        .Bind(5, std::int64_t{record.event_type})
+        .Bind(6, std::int64_t{record.source_type})
+        .Bind(7, ToUtf8(record.message))
+        .Step();
+}
+
+nlohmann::json AuditToJson(const AuditRecord& record) {
+    return {{"time", record.time},
+            {"user", ToUtf8(record.context[0])},
+            {"client_address", ToUtf8(record.context[1])},
+            {"page_id", ToUtf8(record.context[2])},
+            {"event_type", record.event_type},
+            {"source_type", record.source_type},
+            {"message", ToUtf8(record.message)}};
+}
+
+AuditRecord AuditFromJson(const nlohmann::json& json) {
+    AuditRecord record;
+    record.time = json.at("time").get<std::string>();
+    record.context[0] = detail::FromUtf8(json.at("user").get<std::string>());
+    record.context[1] = detail::FromUtf8(json.at("client_address").get<std::string>());
+    record.context[2] = detail::FromUtf8(json.at("page_id").get<std::string>());
+    record.event_type = json.at("event_type").get<int>();
+    record.source_type = json.at("source_type").get<int>();
+    record.message = detail::FromUtf8(json.at("message").get<std::string>());
+    return record;
+}
+
+// An exclusive flock on an open file, for as long as it lives.
+class FileLock {
+public:
+    explicit FileLock(int descriptor) : descriptor_(descriptor) {
+        while (::flock(descriptor_, LOCK_EX) != 0 && errno == EINTR) {
+        }
+    }
+    ~FileLock() { ::flock(descriptor_, LOCK_UN); }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int descriptor_;
+};
+
 Declarations ReadDeclarations(Database& database) {
     nlohmann::ordered_json classes = nlohmann::ordered_json::object();
     Statement select(database, kSelectDeclarations);
@@ -346,19 +464,177 @@ struct SqliteStore::Connection final : Database {
     using Database::Database;
 };
 
+// Audit records the store could not take, in order. Records are only ever
+// appended to the file, and only a holder of the store's write lock takes them
+// off its front, so no record is written twice by two processes. When the
+// file itself cannot take a record (a full disk), the record waits in memory.
+class SqliteStore::PendingAudit {
+public:
+    explicit PendingAudit(std::filesystem::path file) : file_(std::move(file)) {}
+
+    void Keep(const std::vector<AuditRecord>& records) {
+        if (records.empty()) {
+            return;
+        }
+        std::string lines;
+        for (const AuditRecord& record : records) {
+            lines += AuditToJson(record).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + '\n';
+        }
+        const std::lock_guard lock(mutex_);
+        if (!AppendToFile(lines)) {
+            in_memory_.insert(in_memory_.end(), records.begin(), records.end());
+        }
+    }
+
+    struct Taken {
+        std::vector<AuditRecord> records;
+        std::size_t file_lines = 0;  // of `records`, how many came from the file
+    };
+    // The kept records, oldest file records first.
+    Taken Peek() {
+        const std::lock_guard lock(mutex_);
+        Taken taken;
+        for (const std::string& line : ReadLines()) {
+            try {
+                taken.records.push_back(AuditFromJson(nlohmann::json::parse(line)));
+            } catch (const nlohmann::json::exception& error) {
+                LogFailure(__LINE__, file_.string() + ": a kept audit record is unreadable and is dropped: " +
+                                         error.what());
+            }
+            ++taken.file_lines;
+        }
+        taken.records.insert(taken.records.end(), in_memory_.begin(), in_memory_.end());
+        return taken;
+    }
+
+    // Forgets what `taken` held, once it is stored.
+    void Drop(const Taken& taken) {
+        const std::lock_guard lock(mutex_);
+        const std::size_t from_memory = taken.records.size() - std::min(taken.records.size(), taken.file_lines);
+        in_memory_.erase(in_memory_.begin(),
+                         in_memory_.begin() + static_cast<std::ptrdiff_t>(std::min(from_memory, in_memory_.size())));
+        if (taken.file_lines == 0) {
+            return;
+        }
+        const int descriptor = ::open(file_.c_str(), O_RDWR | O_CLOEXEC);
+        if (descriptor < 0) {
+            return;
+        }
+        {
+            const FileLock lock_file(descriptor);
+            std::vector<std::string> lines = ReadLines(descriptor);
+            std::string rest;
+            for (std::size_t index = std::min(taken.file_lines, lines.size()); index < lines.size(); ++index) {
+                rest += lines[index] + '\n';
+            }
+            if (::ftruncate(descriptor, 0) != 0 || !WriteAll(descriptor, rest, 0)) {
+                LogFailure(__LINE__, "cannot rewrite " + file_.string() + ": stored audit records may be kept twice");
+            }
+        }
+        ::close(descriptor);
+    }
+
+private:
+    static bool WriteAll(int descriptor, const std::string& text, off_t offset) {
+        std::size_t written = 0;
+        while (written < text.size()) {
+            const ssize_t result = ::pwrite(descriptor, text.data() + written, text.size() - written,
+                                            offset + static_cast<off_t>(written));
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result <= 0) {
+                return false;
+            }
+            written += static_cast<std::size_t>(result);
+        }
+        return ::fsync(descriptor) == 0;
+    }
+
+    bool AppendToFile(const std::string& lines) {
+        const int descriptor = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (descriptor < 0) {
+            return false;
+        }
+        bool is_kept = false;
+        {
+            const FileLock lock_file(descriptor);
+            struct stat status {};
+            if (::fstat(descriptor, &status) == 0) {
+                is_kept = WriteAll(descriptor, lines, status.st_size);
+                if (!is_kept && ::ftruncate(descriptor, status.st_size) != 0) {
+                    LogFailure(__LINE__, "cannot cut a torn record off " + file_.string());
+                }
+            }
+        }
+        ::close(descriptor);
+        return is_kept;
+    }
+
+    std::vector<std::string> ReadLines() const {
+        const int descriptor = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0) {
+            return {};
+        }
+        std::vector<std::string> lines;
+        {
+            const FileLock lock_file(descriptor);
+            lines = ReadLines(descriptor);
+        }
+        ::close(descriptor);
+        return lines;
+    }
+
+    static std::vector<std::string> ReadLines(int descriptor) {
+        std::string text;
+        char buffer[8192];
+        off_t offset = 0;
+        for (;;) {
+            const ssize_t result = ::pread(descriptor, buffer, sizeof buffer, offset);
+            if (result < 0 && errno == EINTR) {
+                continue;
+            }
+            if (result <= 0) {
+                break;
+            }
+            text.append(buffer, static_cast<std::size_t>(result));
+            offset += result;
+        }
+        std::vector<std::string> lines;
+        std::size_t start = 0;
+        for (std::size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', start)) {
+            lines.push_back(text.substr(start, end - start));
+            start = end + 1;
+        }
+        return lines;
+    }
+
+    std::mutex mutex_;
+    std::filesystem::path file_;
+    std::vector<AuditRecord> in_memory_;
+};
+
 SqliteStore::SqliteStore(std::filesystem::path file, int busy_timeout_ms)
-    : file_(std::move(file)), busy_timeout_ms_(busy_timeout_ms), store_id_(g_next_store_id++) {}
+    : file_(std::move(file)),
+      pending_audit_(std::make_shared<PendingAudit>(file_.string() + kPendingAuditSuffix)),
+      busy_timeout_ms_(busy_timeout_ms),
+      store_id_(g_next_store_id++) {}
 
 std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& database_file,
                                                const std::filesystem::path& resource_dir) {
     std::shared_ptr<SqliteStore> store(new SqliteStore(database_file, BusyTimeoutFromEnvironment()));
     try {
         Connection& connection = store->ThreadConnection();
-        Provision(connection, resource_dir);
+        if (!IsProvisioned(connection)) {
+            Provision(connection, resource_dir);
+        }
         store->declarations_ = ReadDeclarations(connection);
     } catch (const StoreFormatError& error) {
         throw std::runtime_error(database_file.string() + ": the stored class declarations are unreadable: " +
                                  error.what());
+    }
+    if (!store->pending_audit_->Peek().records.empty()) {
+        store->RunAction([] {});  // a store that still refuses keeps them for later
     }
     return store;
 }
@@ -421,17 +697,26 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
 bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& instance_name,
                        const PropertyBag& properties) {
     const std::string place = PlaceOf(class_name, instance_name);
+    Database* database = nullptr;
     try {
+        database = &ThreadConnection();
+        if (const Database::Action* action = database->CurrentAction(); action != nullptr && action->refusal) {
+            LogFailure(__LINE__, "Cannot save " + place + ": " + *action->refusal);
+            return false;
+        }
         const std::string text = PropertiesToJson(properties).dump();
-        Database& database = ThreadConnection();
-        return database.Write([&] {
-            Statement(database, kUpdateInstance)
+        return database->Write([&] {
+            Statement(*database, kUpdateInstance)
                 .Bind(1, ToUtf8(class_name))
                 .Bind(2, ToUtf8(instance_name))
                 .Bind(3, text)
                 .Step();
-            return database.Changes() == 1;
+            return database->Changes() == 1;
         });
+    } catch (const StoreError& error) {
+        database->Refuse(error);
+        LogFailure(__LINE__, "Cannot save " + place + ": " + error.what());
+        return false;
     } catch (const std::runtime_error& error) {
         LogFailure(__LINE__, "Cannot save " + place + ": " + error.what());
         return false;
@@ -439,24 +724,65 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
 }
 
 bool SqliteStore::AppendAudit(AuditRecord record) {
+    record.time = detail::CurrentUtcTime();
     try {
         Database& database = ThreadConnection();
+        if (Database::Action* action = database.CurrentAction()) {
+            action->audit.push_back(std::move(record));
+            return true;
+        }
         return database.Write([&] {
-            Statement(database, kInsertAudit)
-                .Bind(1, detail::CurrentUtcTime())
-                .Bind(2, ToUtf8(record.context[0]))
-                .Bind(3, ToUtf8(record.context[1]))
-                .Bind(4, ToUtf8(record.context[2]))
-                .Bind(5, std::int64_t{record.event_type})
-                .Bind(6, std::int64_t{record.source_type})
-                .Bind(7, ToUtf8(record.message))
-                .Step();
+            InsertAudit(database, record);
             return true;
         });
     } catch (const std::runtime_error& error) {
-        LogFailure(__LINE__, std::string("Cannot append an audit record: ") + error.what());
+        LogFailure(__LINE__, std::string("Cannot append an audit record; it is kept aside: ") + error.what());
+        pending_audit_->Keep({record});
         return false;
     }
+}
+
+ActionOutcome SqliteStore::RunAction(const std::function<void()>& action) {
+    Database& database = ThreadConnection();
+    Database::Action state;
+    PendingAudit::Taken pending;
+    try {
+        database.Run(kBegin);
+        pending = pending_audit_->Peek();
+    } catch (const std::runtime_error& error) {
+        state.refusal = PlainReason(error);
+    }
+    database.SetAction(&state);
+    try {
+        action();
+    } catch (...) {
+        database.SetAction(nullptr);
+        database.RollBack();
+        pending_audit_->Keep(state.audit);
+        throw;
+    }
+    database.SetAction(nullptr);
+    if (!state.refusal) {
+        try {
+            for (const AuditRecord& record : pending.records) {
+                InsertAudit(database, record);
+            }
+            for (const AuditRecord& record : state.audit) {
+                InsertAudit(database, record);
+            }
+            database.Run(kCommit);
+            pending_audit_->Drop(pending);
+        } catch (const std::runtime_error& error) {
+            database.RollBack();
+            state.refusal = PlainReason(error);
+        }
+    }
+    if (state.refusal) {
+        LogFailure(__LINE__, "A change was not stored, and its audit records are kept aside: " + *state.refusal);
+        pending_audit_->Keep(state.audit);
+        return {false, *state.refusal};
+    }
+    return {};
 }
 
 std::vector<AuditRecord> SqliteStore::ReadAudit() {
@@ -472,6 +798,9 @@ std::vector<AuditRecord> SqliteStore::ReadAudit() {
         record.event_type = static_cast<int>(select.Integer(5));
         record.source_type = static_cast<int>(select.Integer(6));
         record.message = detail::FromUtf8(select.Text(7));
+        records.push_back(std::move(record));
+    }
+    for (AuditRecord& record : pending_audit_->Peek().records) {
         records.push_back(std::move(record));
     }
     return records;

@@ -88,7 +88,7 @@ TEST_F(SqliteStoreTest, BusyTimeoutComesFromTheEnvironmentAndIsValidated) {
     }
 }
 
-TEST_F(SqliteStoreTest, WritesThatCannotTakeTheLockInTimeFailWithoutThrowing) {
+TEST_F(SqliteStoreTest, WritesThatCannotTakeTheLockInTimeFailAndTheirAuditRecordWaitsForTheNextCommit) {
     const ScopedEnvironment timeout("TESSERA_STORE_BUSY_MS", "20");
     tessera::host::SetCurrentStore(SqliteStore::Open(DatabaseFile(), ResourceDir()));
     sqlite3* other = nullptr;
@@ -103,14 +103,22 @@ TEST_F(SqliteStoreTest, WritesThatCannotTakeTheLockInTimeFailWithoutThrowing) {
 
     ASSERT_EQ(sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(other);
-    EXPECT_TRUE(policy.Put(false));
-    EXPECT_TRUE(store_->ReadAudit().empty());
+    ASSERT_EQ(store_->ReadAudit().size(), 1u);
+    EXPECT_EQ(store_->ReadAudit()[0].seq, 0) << "shown as kept aside, not yet stored";
+
+    EXPECT_TRUE(std::static_pointer_cast<SqliteStore>(tessera::host::CurrentStore())
+                    ->RunAction([&] { EXPECT_TRUE(policy.Put(false)); })
+                    .is_stored);
+    const auto records = store_->ReadAudit();
+    ASSERT_EQ(records.size(), 1u) << "stored once, no longer kept aside";
+    EXPECT_GT(records[0].seq, 0);
+    EXPECT_EQ(records[0].message, L"m");
 
     std::ifstream log(folder_ / "debug.log");
     const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
     EXPECT_NE(logged.find(" 4099 sqlite_store:"), std::string::npos) << logged;
     EXPECT_NE(logged.find("Cannot save QZ_UrlFilter/URL_FILTER: "), std::string::npos) << logged;
-    EXPECT_NE(logged.find("Cannot append an audit record: "), std::string::npos) << logged;
+    EXPECT_NE(logged.find("Cannot append an audit record; it is kept aside: "), std::string::npos) << logged;
 }
 
 TEST_F(SqliteStoreTest, ConcurrentWritersAllSucceed) {

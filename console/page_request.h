@@ -1,0 +1,35 @@
+// One request through the plug-in, as every console command sends it: a
+// request that changes the store runs as one store transaction.
+#pragma once
+
+#include "mgmt_store.h"
+#include "os_string.h"
+#include "plugin_module.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+
+class CCGIRequestData;
+
+namespace tessera::console {
+
+// True for a request that changes the store or the audit log: any request for
+// the import or export page, and a request that names a form action (a field
+// "FormAction" in any letter case).
+bool IsStoreAction(const CCGIRequestData& request);
+
+// True when `page_id` (compared without regard to letter case) names a page
+// whose every request is an action: the import and export pages.
+bool IsActionPage(const OS::x_wstring& page_id);
+
+struct PageAnswer {
+    std::unique_ptr<char, std::function<void(char*)>> response;  // null when the plug-in made none
+    host::ActionOutcome outcome;                                 // of the action; stored when no action ran
+};
+
+// Sends `request` to the plug-in; an action runs inside store.RunAction, so its
+// reads see one state and its writes land together or not at all.
+PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request);
+
+}  // namespace tessera::console
