@@ -1,12 +1,7 @@
 // The access log.
 #include "access_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <ctime>
-#include <stdexcept>
 
 namespace tessera::console {
 namespace {
@@ -46,19 +41,8 @@ std::string FormatAccessFields(const AccessRecord& record) {
 
 }  // namespace
 
-AccessLog::AccessLog(const std::filesystem::path& file)
-    : fd_(::open(file.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR)) {
-    if (fd_ < 0) throw std::runtime_error("access log " + file.string() + " cannot be opened");
-}
+AccessLog::AccessLog(const std::filesystem::path& file) : file_(file, host::LogRotationFromEnvironment()) {}
 
-AccessLog::~AccessLog() { ::close(fd_); }
-
-void AccessLog::Write(const AccessRecord& record) {
-    const std::string line = UtcNow() + ' ' + FormatAccessFields(record) + '\n';
-    std::lock_guard<std::mutex> lock(mutex_);
-    // One write per line with O_APPEND keeps lines whole; a failed write is
-    // not worth failing the request for.
-    [[maybe_unused]] const ssize_t written = ::write(fd_, line.data(), line.size());
-}
+void AccessLog::Write(const AccessRecord& record) { file_.Append(UtcNow() + ' ' + FormatAccessFields(record) + '\n'); }
 
 }  // namespace tessera::console

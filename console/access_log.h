@@ -4,8 +4,9 @@
 // headers, cookies or fields is written, so no secret reaches the file.
 #pragma once
 
+#include "rotating_log_file.h"
+
 #include <filesystem>
-#include <mutex>
 #include <optional>
 #include <string>
 
@@ -26,20 +27,15 @@ struct AccessRecord {
 
 class AccessLog {
 public:
-    // Opens (creating, owner-only) the file for appending; throws
-    // std::runtime_error naming it when it cannot.
+    // Appends to `file` (created owner-only), rotated like the debug log.
     explicit AccessLog(const std::filesystem::path& file);
-    ~AccessLog();
-    AccessLog(const AccessLog&) = delete;
-    AccessLog& operator=(const AccessLog&) = delete;
 
     // Writes one line at once. Bytes outside printable ASCII, and "%", become
     // %XX, so a line stays one line and fields stay apart; an empty field is "-".
     void Write(const AccessRecord& record);
 
 private:
-    std::mutex mutex_;
-    int fd_ = -1;
+    host::RotatingLogFile file_;
 };
 
 }  // namespace tessera::console

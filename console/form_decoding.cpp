@@ -104,13 +104,4 @@ FormBody ReadFormBody(const httplib::Request& request, const httplib::ContentRea
     return Failure(415, "Forms must be URL-encoded or multipart.");
 }
 
-void DiscardBody(const httplib::Request& request, const httplib::ContentReader& reader) {
-    const auto drop = [](const char*, std::size_t) { return true; };
-    if (request.is_multipart_form_data()) {
-        reader([](const httplib::MultipartFormData&) { return true; }, drop);
-    } else {
-        reader(drop);
-    }
-}
-
 }  // namespace tessera::console

@@ -39,7 +39,4 @@ FormFields QueryFields(const httplib::Request& request);
 FormBody ReadFormBody(const httplib::Request& request, const httplib::ContentReader& reader,
                       std::size_t max_body_bytes);
 
-// Reads and drops a body that will not be used, so the connection stays in step.
-void DiscardBody(const httplib::Request& request, const httplib::ContentReader& reader);
-
 }  // namespace tessera::console

@@ -1,11 +1,11 @@
 // The web console's HTTP server.
 #include "http_console.h"
 
-#include "bounded_task_queue.h"
 #include "cgi_request.h"
 #include "confined_path.h"
 #include "debug_log.h"
 #include "html_doc.h"
+#include "page_request.h"
 #include "os_string.h"
 #include "response_frame.h"
 #include "static_files.h"
@@ -24,10 +24,11 @@ using httplib::Request;
 using httplib::Response;
 
 constexpr char kHtmlType[] = "text/html; charset=utf-8";
-constexpr char kSignInPath[] = "/login";
-constexpr char kSignOutPath[] = "/logout";
 constexpr char kStaticPrefix[] = "/static/";
 constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
+// A user name and a password; anyone may send this form, so it stays small.
+constexpr std::size_t kMaxSignInBodyBytes = 8 * 1024;
+constexpr char kStrictTransportSecurity[] = "max-age=31536000";
 
 // What the access log needs to know of the request being served on this
 // thread: the library runs a request's handlers and its logger on one thread.
@@ -68,6 +69,8 @@ const char* StatusTitle(int status) {
             return "Request Header Fields Too Large";
         case 500:
             return "Internal Server Error";
+        case 503:
+            return "Service Unavailable";
         default:
             return status >= 500 ? "Server Error" : "Request Refused";
     }
@@ -89,6 +92,19 @@ std::string EscapeHtml(const std::string& utf8) {
 void RefuseCompression(const Request& request) { const_cast<Request&>(request).headers.erase("Accept-Encoding"); }
 
 bool HasBody(const Response& response) { return !response.body.empty(); }
+
+// How long a client should wait before it sends a refused change again.
+constexpr char kRetryAfterSeconds[] = "5";
+
+// Puts an alert at the top of a page's main content (or of its body), where
+// the administrator looks first.
+void InsertNotice(std::string& page, const std::string& text) {
+    const std::string notice = "\n<p class=\"message error\" role=\"alert\">" + EscapeHtml(text) + "</p>\n";
+    std::size_t anchor = page.find("<main");
+    if (anchor == std::string::npos) anchor = page.find("<body");
+    const std::size_t tag_end = anchor == std::string::npos ? std::string::npos : page.find('>', anchor);
+    page.insert(tag_end == std::string::npos ? 0 : tag_end + 1, notice);
+}
 
 void ClearResponse(Response& response) {
     response.headers.clear();
@@ -115,7 +131,7 @@ void SendRefusal(Response& response, const Refusal& refusal) {
 
 void Redirect(Response& response, const std::string& location) { response.set_redirect(location, 303); }
 
-void SetSecurityHeaders(Response& response) {
+void SetSecurityHeaders(Response& response, bool is_tls) {
     static const std::pair<const char*, const char*> kHeaders[] = {
         {"X-Content-Type-Options", "nosniff"},
         {"X-Frame-Options", "DENY"},
@@ -129,6 +145,7 @@ void SetSecurityHeaders(Response& response) {
         response.headers.emplace(name, value);
     }
     if (!response.has_header("Cache-Control")) response.headers.emplace("Cache-Control", "no-store");
+    if (is_tls) response.set_header("Strict-Transport-Security", kStrictTransportSecurity);
 }
 
 std::string FirstField(const FormFields& fields, const wchar_t* name) {
@@ -150,30 +167,31 @@ bool EqualsNoCase(const std::string& a, const char* b) {
 
 }  // namespace
 
-HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin)
+HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin,
+                         std::shared_ptr<host::SqliteStore> store)
     : settings_(std::move(settings)),
       plugin_(plugin),
+      store_(std::move(store)),
       account_file_(AccountFilePath(settings_.data_dir)),
       sessions_(settings_.session_idle_expiry, settings_.max_sessions),
-      access_log_(settings_.data_dir / "access.log") {
-    screening_.max_body_bytes = settings_.max_body_bytes;
+      access_log_(settings_.data_dir / "access.log"),
+      server_(settings_.connections, settings_.tls_context) {
+    screening_.is_tls = settings_.tls_context != nullptr;
+    screening_.max_body_bytes = settings_.connections.max_body_bytes;
     screening_.listen_host = settings_.listen_host;
     screening_.listen_port = settings_.listen_port;
     Configure();
 }
 
 void HttpConsole::Configure() {
-    const std::size_t workers = settings_.worker_threads;
-    const std::size_t queued = settings_.max_queued_connections;
-    server_.new_task_queue = [workers, queued] { return new BoundedTaskQueue(workers, queued); };
     // Without it a small page waits for the peer's delayed acknowledgement.
     server_.set_tcp_nodelay(true);
     // The library's compile-time limits are baked into its build; these are ours.
-    server_.set_payload_max_length(settings_.max_body_bytes);
-    server_.set_read_timeout(settings_.read_timeout);
-    server_.set_write_timeout(settings_.write_timeout);
-    server_.set_keep_alive_timeout(settings_.keep_alive_timeout.count());
-    server_.set_keep_alive_max_count(settings_.keep_alive_max_requests);
+    // The keep-alive settings only fill the Keep-Alive header: the connection server keeps them.
+    const ConnectionLimits& limits = settings_.connections;
+    server_.set_payload_max_length(limits.max_body_bytes);
+    server_.set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.keep_alive_timeout).count());
+    server_.set_keep_alive_max_count(limits.max_requests_per_connection);
 
     server_.set_expect_100_continue_handler([this](const Request& request, Response& response) {
         StartTrace();
@@ -225,9 +243,9 @@ void HttpConsole::Configure() {
             return httplib::Server::HandlerResponse::Unhandled;
         }
     }));
-    server_.set_post_routing_handler([](const Request&, Response& response) {
+    server_.set_post_routing_handler([this](const Request&, Response& response) {
         try {
-            SetSecurityHeaders(response);
+            SetSecurityHeaders(response, screening_.is_tls);
         } catch (...) {
             DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the security headers could not be set");
         }
@@ -257,6 +275,7 @@ int HttpConsole::Bind() {
 
 void HttpConsole::Serve() {
     if (!is_stop_requested_) server_.listen_after_bind();
+    server_.CloseConnections();
     has_finished_ = true;
 }
 
@@ -279,27 +298,29 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
     ServePage(request, response, user_name, {});
 }
 
+// A POST whose body is not read ends its connection: what follows the headers
+// is not a request. Only a signed-in administrator's form is read.
 void HttpConsole::HandlePost(const Request& request, Response& response, const httplib::ContentReader& reader) {
     const std::string& path = request.path;
     if (path == kSignInPath) return HandleSignIn(request, response, reader);
     if (path == kSignOutPath) {
-        DiscardBody(request, reader);
+        response.set_header("Connection", "close");
         return HandleSignOut(request, response);
     }
     if (path.rfind(kStaticPrefix, 0) == 0) {
-        DiscardBody(request, reader);
         SendShortPage(response, 405, "Static files cannot take a form.");
         response.set_header("Allow", "GET, HEAD");
+        response.set_header("Connection", "close");
         return;
     }
 
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) {
         // Nothing of the form reaches the plug-in, so nothing is stored or audited.
-        DiscardBody(request, reader);
+        response.set_header("Connection", "close");
         return Redirect(response, kSignInPath);
     }
-    const FormBody body = ReadFormBody(request, reader, settings_.max_body_bytes);
+    const FormBody body = ReadFormBody(request, reader, settings_.connections.max_body_bytes);
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");
@@ -309,7 +330,7 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
 }
 
 void HttpConsole::HandleSignIn(const Request& request, Response& response, const httplib::ContentReader& reader) {
-    const FormBody body = ReadFormBody(request, reader, settings_.max_body_bytes);
+    const FormBody body = ReadFormBody(request, reader, kMaxSignInBodyBytes);
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");
@@ -338,14 +359,14 @@ void HttpConsole::HandleSignIn(const Request& request, Response& response, const
     sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
     const std::string session_id = sessions_.Create(account, SteadyClock::now());
     t_trace.user_name = account->user_name;
-    response.set_header("Set-Cookie", SessionCookie(session_id));
+    response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
     Redirect(response, kSettingsPagePath);
 }
 
 void HttpConsole::HandleSignOut(const Request& request, Response& response) {
     t_trace.user_name = SessionUser(request);
     sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
-    response.set_header("Set-Cookie", ExpiredSessionCookie());
+    response.set_header("Set-Cookie", ExpiredSessionCookie(screening_.is_tls));
     Redirect(response, kSignInPath);
 }
 
@@ -372,13 +393,24 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
     for (const auto& [name, value] : body_fields) page_request.AddField(name, value);
 
-    char* output = nullptr;
-    const int result = plugin_.UIRequest(&page_request, &output);
-    const std::unique_ptr<char, std::function<void(char*)>> output_guard(
-        result == 0 ? output : nullptr, [this](char* buffer) { plugin_.Free(buffer); });
-    if (!output_guard) return SendShortPage(response, 404, "There is no such page.");
+    PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
+    const bool is_refused_change = !answer.outcome.is_stored && !IsActionPage(page_request.GetPageID());
+    if (is_refused_change) {
+        // The page may show what the refused transaction held: show the stored state instead.
+        CCGIRequestData view_request;
+        view_request.SetPageID(page_request.GetPageID());
+        view_request.SetBaseURL(L"/");
+        view_request.SetSignedInUser(page_request.GetSignedInUser());
+        view_request.SetClientAddress(page_request.GetClientAddress());
+        OS::x_wstring policy;
+        if (page_request.GetEnvVariable(L"txtPolicyInstanceId", policy, false) == 0) {
+            view_request.AddField(L"txtPolicyInstanceId", policy);
+        }
+        answer.response = AnswerThroughPlugin(plugin_, *store_, view_request).response;
+    }
+    if (!answer.response) return SendShortPage(response, 404, "There is no such page.");
 
-    const std::optional<ResponseFrame> frame = ParseResponseFrame(output_guard.get());
+    std::optional<ResponseFrame> frame = ParseResponseFrame(answer.response.get());
     std::string content_type;
     std::string disposition;
     if (frame) {
@@ -393,9 +425,17 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
                         "page %s: the plug-in's response header block cannot be parsed", page_id.c_str());
         return SendShortPage(response, 500, "The page could not be made.");
     }
-    response.status = 200;
+    std::string body(frame->body.data(), frame->body.size());
+    if (is_refused_change) {
+        response.status = 503;
+        response.set_header("Retry-After", kRetryAfterSeconds);
+        InsertNotice(body, "The change was not stored: " + answer.outcome.refusal +
+                               ". The page shows the settings as they are stored; try again in a moment.");
+    } else {
+        response.status = 200;
+    }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
-    response.set_content(frame->body.data(), frame->body.size(), content_type);
+    response.set_content(std::move(body), content_type);
 }
 
 void HttpConsole::ServeStatic(const Request& request, Response& response) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include "access_log.h"
-#include "form_decoding.h"
 #include "admin_account.h"
+#include "connection_server.h"
+#include "form_decoding.h"
+#include "mgmt_store.h"
 #include "plugin_module.h"
 #include "request_screening.h"
 #include "sign_in.h"
@@ -22,13 +24,8 @@ namespace tessera::console {
 struct ConsoleSettings {
     std::string listen_host = "127.0.0.1";
     int listen_port = 8080;  // 0: any free port
-    std::size_t max_body_bytes = 16u << 20;
-    std::size_t worker_threads = 16;
-    std::size_t max_queued_connections = 64;
-    std::chrono::seconds read_timeout{10};
-    std::chrono::seconds write_timeout{10};
-    std::chrono::seconds keep_alive_timeout{5};
-    std::size_t keep_alive_max_requests = 100;
+    ConnectionLimits connections;  // its max_body_bytes is the console's body limit
+    SSL_CTX* tls_context = nullptr;  // HTTPS when set; the console takes its own reference
     std::chrono::seconds session_idle_expiry{30 * 60};
     std::size_t max_sessions = 256;
     std::filesystem::path data_dir;    // admin.json and access.log
@@ -40,7 +37,7 @@ inline constexpr char kSettingsPagePath[] = "/scan/WebThreat_Protection.htm";
 class HttpConsole {
 public:
     // `plugin` must be initialized, and outlive the console.
-    HttpConsole(ConsoleSettings settings, const PluginModule& plugin);
+    HttpConsole(ConsoleSettings settings, const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store);
 
     // Binds the listening socket and returns its port. Throws
     // std::runtime_error naming the address when it cannot.
@@ -68,12 +65,13 @@ private:
 
     ConsoleSettings settings_;
     const PluginModule& plugin_;
+    std::shared_ptr<host::SqliteStore> store_;
     ScreeningSettings screening_;
     AccountFile account_file_;
     SessionTable sessions_;
     SignInThrottle throttle_;
     AccessLog access_log_;
-    httplib::Server server_;
+    ConnectionServer server_;
     std::atomic<bool> is_stop_requested_{false};
     std::atomic<bool> has_finished_{false};
 };

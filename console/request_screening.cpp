@@ -1,6 +1,9 @@
 // Checks every request passes before any handler runs.
 #include "request_screening.h"
 
+#include "os_string.h"
+#include "page_request.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -9,7 +12,7 @@ namespace {
 
 struct Authority {
     std::string host;  // lower case; an IPv6 address keeps its brackets
-    int port = 80;
+    int port = 0;      // 0: the scheme's default
 };
 
 std::string ToLower(std::string text) {
@@ -53,23 +56,36 @@ bool IsLoopbackHost(const std::string& host) {
     return host == "localhost" || host == "[::1]" || host.rfind("127.", 0) == 0;
 }
 
-bool IsSameAuthority(const Authority& a, const Authority& b) { return a.host == b.host && a.port == b.port; }
-
 Refusal Refuse(int status, std::string reason) { return Refusal{status, std::move(reason), {}}; }
+
+// A GET or HEAD that would change something if it reached a handler: a form
+// action in the query, the import or export page, or signing out. An <img> on
+// another port of the same host can send such a GET with the session cookie.
+bool WouldChangeState(const httplib::Request& request) {
+    if (ToLower(request.path) == kSignOutPath) return true;
+    if (IsActionPage(OS::UTF8CharToWChar(request.path.data() + 1, request.path.size() - 1))) return true;
+    return std::any_of(request.params.begin(), request.params.end(),
+                       [](const auto& param) { return ToLower(param.first) == "formaction"; });
+}
 
 }  // namespace
 
 bool IsOwnOrigin(const std::string& origin, const std::string& host_header, const ScreeningSettings& settings) {
-    static const std::string kScheme = "http://";
-    if (ToLower(origin.substr(0, kScheme.size())) != kScheme) return false;
-    const std::string rest = origin.substr(kScheme.size());
+    const std::string scheme = settings.is_tls ? "https://" : "http://";
+    const int default_port = settings.is_tls ? 443 : 80;
+    if (ToLower(origin.substr(0, scheme.size())) != scheme) return false;
+    const std::string rest = origin.substr(scheme.size());
     const std::optional<Authority> claimed = ParseAuthority(rest.substr(0, rest.find_first_of("/?#")));
     if (!claimed) return false;
+    const int claimed_port = claimed->port == 0 ? default_port : claimed->port;
     const std::optional<Authority> addressed = ParseAuthority(host_header);
-    if (addressed && IsSameAuthority(*claimed, *addressed)) return true;
+    if (addressed && claimed->host == addressed->host &&
+        claimed_port == (addressed->port == 0 ? default_port : addressed->port)) {
+        return true;
+    }
     const std::optional<Authority> listening = ParseAuthority(
         settings.listen_host.find(':') != std::string::npos ? "[" + settings.listen_host + "]" : settings.listen_host);
-    return listening && claimed->host == listening->host && claimed->port == settings.listen_port;
+    return listening && claimed->host == listening->host && claimed_port == settings.listen_port;
 }
 
 std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings) {
@@ -77,6 +93,12 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     if (request.method != "GET" && request.method != "HEAD" && !is_post) {
         Refusal refusal = Refuse(405, "This method is not served.");
         refusal.headers.emplace_back("Allow", "GET, HEAD, POST");
+        return refusal;
+    }
+
+    if (!is_post && WouldChangeState(request)) {
+        Refusal refusal = Refuse(405, "This page changes settings and takes only a form sent with POST.");
+        refusal.headers.emplace_back("Allow", "POST");
         return refusal;
     }
 
@@ -116,7 +138,7 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     if (request.get_header_value("Sec-Fetch-Site") == "cross-site") {
         const bool is_navigation =
             (request.method == "GET" || request.method == "HEAD") &&
-            (request.path == "/" || request.path == "/login") &&
+            (request.path == "/" || request.path == kSignInPath) &&
             (!request.has_header("Sec-Fetch-Mode") || request.get_header_value("Sec-Fetch-Mode") == "navigate");
         if (!is_navigation) return Refuse(403, "Requests from other sites are refused.");
     }

@@ -12,7 +12,11 @@
 
 namespace tessera::console {
 
+inline constexpr char kSignInPath[] = "/login";
+inline constexpr char kSignOutPath[] = "/logout";
+
 struct ScreeningSettings {
+    bool is_tls = false;
     std::size_t max_body_bytes = 16u << 20;
     std::string listen_host;  // as configured, e.g. "127.0.0.1"
     int listen_port = 0;      // the bound port
@@ -29,6 +33,9 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 
 // The first rule `request` breaks, or null. In order:
 // - a method other than GET, HEAD and POST: 405;
+// - a GET or HEAD with a "FormAction" query field (any letter case), for the
+//   import or export page, or for sign-out: 405 with Allow: POST, so that
+//   nothing changes by a link or an image;
 // - more than kMaxRequestHeaders headers or kMaxRequestHeaderBytes in all: 431;
 // - any Transfer-Encoding: 411 (the library's body limit does not apply to
 //   chunked bodies);
@@ -47,9 +54,9 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings);
 
 // True when `origin` ("scheme://host[:port]", or a whole URL such as a
-// Referer) is plain HTTP on the host and port of `host_header`, or on the
-// configured listen address. Host names compare without regard to case; a
-// missing port is 80.
+// Referer) has this console's scheme (https when it speaks TLS, else http) and
+// the host and port of `host_header`, or of the configured listen address.
+// Host names compare without regard to case; a missing port is the scheme's.
 bool IsOwnOrigin(const std::string& origin, const std::string& host_header, const ScreeningSettings& settings);
 
 }  // namespace tessera::console

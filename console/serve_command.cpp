@@ -9,8 +9,12 @@
 #include "host_config.h"
 #include "http_console.h"
 #include "plugin_module.h"
+#include "tls_identity.h"
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -26,13 +30,68 @@
 namespace tessera::console {
 namespace {
 
-
 struct ServeOptions {
     CommonOptions common;
     std::string listen = "127.0.0.1:8080";
-    std::size_t max_body_bytes = 16u << 20;
-    std::size_t worker_threads = 16;
+    ConnectionLimits connections;
+    std::filesystem::path tls_certificate_file;
+    std::filesystem::path tls_key_file;
+    bool is_insecure_http_allowed = false;
 };
+
+bool IsLoopbackAddress(const std::string& host) {
+    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+// Holds an exclusive lock on <data>/console.lock while the console serves, so
+// that a second console on the same folder (with its own sessions and sign-in
+// throttle) is refused instead of quietly splitting them.
+class DataFolderLock {
+public:
+    explicit DataFolderLock(const std::filesystem::path& data_dir) {
+        const std::filesystem::path file = data_dir / "console.lock";
+        fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
+        if (fd_ < 0) throw std::runtime_error("cannot open " + file.string());
+        if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            char holder[32] = {};
+            [[maybe_unused]] const ssize_t read = ::pread(fd_, holder, sizeof holder - 1, 0);
+            ::close(fd_);
+            throw CommandError(kExitFailure, "another console (process " + std::string(holder) +
+                                                 ") already serves the data folder " + data_dir.string() +
+                                                 "; stop it first, or give this one its own --data");
+        }
+        const std::string pid = std::to_string(::getpid());
+        if (::ftruncate(fd_, 0) != 0 || ::pwrite(fd_, pid.data(), pid.size(), 0) < 0) {
+            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "cannot write %s", file.c_str());
+        }
+    }
+    ~DataFolderLock() { ::close(fd_); }
+    DataFolderLock(const DataFolderLock&) = delete;
+    DataFolderLock& operator=(const DataFolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// The TLS context to serve with, or null for plain HTTP; says on standard
+// output which certificate is used.
+TlsContext ChooseTls(const ServeOptions& options, const ConsoleSettings& settings) {
+    const bool is_given = !options.tls_certificate_file.empty() || !options.tls_key_file.empty();
+    if (is_given) {
+        if (options.tls_certificate_file.empty() || options.tls_key_file.empty()) {
+            throw CommandError(kExitUsage, "--tls-cert and --tls-key go together");
+        }
+        return MakeTlsContext(options.tls_certificate_file, options.tls_key_file);
+    }
+    if (IsLoopbackAddress(settings.listen_host) || options.is_insecure_http_allowed) {
+        return TlsContext(nullptr, &SSL_CTX_free);
+    }
+    const SelfSignedCertificate made = EnsureSelfSignedCertificate(settings.data_dir / "tls", settings.listen_host);
+    std::cout << (made.is_new ? "Made a self-signed certificate: " : "Using the self-signed certificate ")
+              << made.certificate_file.string() << "\nIts fingerprint, to compare with the browser's: "
+              << CertificateFingerprint(made.certificate_file) << "\n";
+    return MakeTlsContext(made.certificate_file, made.key_file);
+}
 
 // "host:port", "[v6]:port"; the port may be 0 for any free one.
 void ParseListenAddress(const std::string& text, ConsoleSettings& settings) {
@@ -127,19 +186,21 @@ void RunServe(const ServeOptions& options) {
 
     ConsoleSettings settings;
     ParseListenAddress(options.listen, settings);
-    settings.max_body_bytes = options.max_body_bytes;
-    settings.worker_threads = options.worker_threads;
+    settings.connections = options.connections;
 
     const auto store = PrepareHost(options.common);
     const host::HostSettings host_settings = host::CurrentSettings();
     settings.data_dir = host_settings.data_dir;
     settings.static_dir = host_settings.web_root / "web" / "static";
+    const DataFolderLock data_folder_lock(settings.data_dir);
+    const TlsContext tls = ChooseTls(options, settings);
+    settings.tls_context = tls.get();
     const std::string sign_in_hint = EnsureAccount(settings.data_dir);
 
     const PluginModule plugin(ResolvePluginPath(options.common));
     {
         const InitializedPlugin initialized(plugin);
-        HttpConsole console(settings, plugin);
+        HttpConsole console(settings, plugin, store);
         int port = 0;
         try {
             port = console.Bind();
@@ -149,7 +210,8 @@ void RunServe(const ServeOptions& options) {
         }
         const std::string host = settings.listen_host.find(':') != std::string::npos ? "[" + settings.listen_host + "]"
                                                                                      : settings.listen_host;
-        std::cout << "Tessera console: open http://" << host << ":" << port << "/ in a browser.\n"
+        std::cout << "Tessera console: open " << (tls ? "https://" : "http://") << host << ":" << port
+                  << "/ in a browser.\n"
                   << sign_in_hint << std::flush;
         DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "listening on %s:%d", host.c_str(), port);
         const SignalWaiter signal_waiter(shutdown_signals, console);
@@ -203,12 +265,30 @@ void AddServeCommand(CLI::App& app) {
     CLI::App* command = app.add_subcommand("serve", "Serve the web console over HTTP");
     AddCommonOptions(*command, options->common, true);
     command->add_option("--listen", options->listen, "ADDRESS:PORT to listen on")->capture_default_str();
-    command->add_option("--max-body", options->max_body_bytes, "Largest request body, such as 16MiB")
+    ConnectionLimits& limits = options->connections;
+    command->add_option("--max-body", limits.max_body_bytes, "Largest request body, such as 16MiB")
         ->transform(CLI::AsSizeValue(false))
         ->capture_default_str();
-    command->add_option("--threads", options->worker_threads, "Requests served at once")
+    command->add_option("--threads", limits.worker_threads, "Requests handled at once")
         ->check(CLI::Range(1, 256))
         ->capture_default_str();
+    command->add_option("--max-connections", limits.max_connections, "Open connections, all clients together")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    command
+        ->add_option("--max-connections-per-address", limits.max_connections_per_address,
+                     "Open connections from one client address")
+        ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    command->add_option("--tls-cert", options->tls_certificate_file, "PEM certificate chain: serve HTTPS")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
+    command->add_option("--tls-key", options->tls_key_file, "PEM private key of --tls-cert")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
+    command->add_flag("--insecure-http", options->is_insecure_http_allowed,
+                      "Serve plain HTTP on an address other than loopback (else HTTPS with a certificate made "
+                      "on first start in <data>/tls)");
     command->callback([options] { RunServe(*options); });
 }
 

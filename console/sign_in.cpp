@@ -132,12 +132,14 @@ std::string SessionIdFromCookieHeader(const std::string& cookie_header) {
     return {};
 }
 
-std::string SessionCookie(const std::string& id) {
-    return std::string(kSessionCookieName) + "=" + id + "; HttpOnly; SameSite=Strict; Path=/";
+std::string SessionCookie(const std::string& id, bool is_tls) {
+    return std::string(kSessionCookieName) + "=" + id + "; HttpOnly; SameSite=Strict; Path=/" +
+           (is_tls ? "; Secure" : "");
 }
 
-std::string ExpiredSessionCookie() {
-    return std::string(kSessionCookieName) + "=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0";
+std::string ExpiredSessionCookie(bool is_tls) {
+    return std::string(kSessionCookieName) + "=; HttpOnly; SameSite=Strict; Path=/; Max-Age=0" +
+           (is_tls ? "; Secure" : "");
 }
 
 }  // namespace tessera::console

@@ -80,7 +80,8 @@ private:
 std::string SessionIdFromCookieHeader(const std::string& cookie_header);
 
 // Set-Cookie values that start and end the session.
-std::string SessionCookie(const std::string& id);
-std::string ExpiredSessionCookie();
+// Secure (sent over HTTPS only) when the console speaks TLS.
+std::string SessionCookie(const std::string& id, bool is_tls);
+std::string ExpiredSessionCookie(bool is_tls);
 
 }  // namespace tessera::console

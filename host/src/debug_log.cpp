@@ -5,9 +5,9 @@
 
 #include "current_settings.h"
 #include "os_string.h"
+#include "rotating_log_file.h"
 #include "string_format.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -15,11 +15,8 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <memory>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -94,8 +91,8 @@ std::string MakeRecord(unsigned int level, const char* source, int line, const s
     return record;
 }
 
-// The open log file; reopened when the configured data folder changes or the
-// file was moved or removed (rotation), so that records go where tail -f looks.
+// The debug log of the configured data folder; a new file object when the
+// folder changes.
 class DebugLogFile {
 public:
     void Append(const std::string& record) {
@@ -104,47 +101,21 @@ public:
             return;
         }
         const std::filesystem::path path = settings->data_dir / "debug.log";
-        const std::lock_guard<std::mutex> lock(mutex_);
-        if (descriptor_ < 0 || path != path_ || !IsStillAtPath()) {
-            Reopen(path);
-        }
-        std::size_t written = 0;
-        while (descriptor_ >= 0 && written < record.size()) {
-            const ssize_t result = ::write(descriptor_, record.data() + written, record.size() - written);
-            if (result < 0 && errno == EINTR) {
-                continue;
+        std::shared_ptr<tessera::host::RotatingLogFile> file;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (!file_ || file_->File() != path) {
+                file_ = std::make_shared<tessera::host::RotatingLogFile>(
+                    path, tessera::host::LogRotationFromEnvironment());
             }
-            if (result <= 0) {
-                break;  // a full disk or a removed folder: the record is lost, the caller goes on
-            }
-            written += static_cast<std::size_t>(result);
+            file = file_;
         }
+        file->Append(record);
     }
 
 private:
-    bool IsStillAtPath() const {
-        struct stat at_path {};
-        return ::stat(path_.c_str(), &at_path) == 0 && at_path.st_dev == device_ && at_path.st_ino == inode_;
-    }
-
-    void Reopen(const std::filesystem::path& path) {
-        if (descriptor_ >= 0) {
-            ::close(descriptor_);
-        }
-        path_ = path;
-        descriptor_ = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
-        struct stat opened {};
-        if (descriptor_ >= 0 && ::fstat(descriptor_, &opened) == 0) {
-            device_ = opened.st_dev;
-            inode_ = opened.st_ino;
-        }
-    }
-
     std::mutex mutex_;
-    std::filesystem::path path_;
-    int descriptor_ = -1;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    std::shared_ptr<tessera::host::RotatingLogFile> file_;
 };
 
 void WriteRecord(unsigned int level, const char* source, int line, const std::string& utf8_message) {

@@ -191,9 +191,9 @@ TEST(HttpGaps, AFixedPoolServesManyClientsWithoutGrowing) {
     while (std::getline(status, line)) {
         if (line.rfind("Threads:", 0) == 0) threads = std::atoi(line.c_str() + 8);
     }
-    // main, the signal waiter, the accept loop's caller is main; two workers.
+    // main (which runs the accept loop), the signal waiter, the event loop, two workers.
     EXPECT_GT(threads, 0);
-    EXPECT_LE(threads, 4);
+    EXPECT_LE(threads, 5);
 }
 
 }  // namespace

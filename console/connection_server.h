@@ -1,0 +1,100 @@
+// The web console's connections. cpp-httplib parses each request, routes it
+// and writes the response; this server owns the sockets around that:
+// - an event loop reads a request's headers, and a body of up to
+//   kMaxBodyReadAhead bytes, before any worker thread sees it, so a client that
+//   trickles its request holds a file descriptor and no thread;
+// - headers must arrive within a total deadline, and a body (also one read by
+//   a worker) and a response at no less than a minimum rate;
+// - idle keep-alive connections wait in the event loop, not in a thread;
+// - one address may hold only so many connections, the console only so many;
+// - TLS is spoken here when a certificate is configured.
+// The library's own server runs a thread per connection for its whole life and
+// restarts its read timeout with every byte; an event-driven server from
+// another library would mean a second parser for forms and uploads. So the
+// console keeps the library's request handling and replaces its connection
+// handling.
+#pragma once
+
+#include "bounded_task_queue.h"
+
+#include <httplib.h>
+#include <openssl/ssl.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tessera::console {
+
+struct ConnectionLimits {
+    std::size_t worker_threads = 8;           // requests handled at once
+    std::size_t max_connections = 512;        // open connections, all addresses together
+    std::size_t max_connections_per_address = 48;
+    std::chrono::milliseconds header_timeout{10000};      // from a request's first byte to its last header
+    std::chrono::milliseconds keep_alive_timeout{5000};   // idle time between requests
+    std::size_t min_bytes_per_second = 64 * 1024;         // a body or a response, after header_timeout of grace
+    std::size_t max_header_bytes = 64 * 1024;
+    std::size_t max_body_bytes = 16u << 20;
+    std::size_t max_requests_per_connection = 100;
+};
+
+// Bodies up to this size are read by the event loop; larger ones, which only a
+// signed-in administrator's list save makes, are read by the worker once the
+// request has passed the screening and the session check.
+inline constexpr std::size_t kMaxBodyReadAhead = 1u << 20;
+
+class ConnectionServer : public httplib::Server {
+public:
+    // `tls`, when not null, is used for every connection; the server keeps a reference.
+    ConnectionServer(ConnectionLimits limits, SSL_CTX* tls);
+    ~ConnectionServer() override;
+    ConnectionServer(const ConnectionServer&) = delete;
+    ConnectionServer& operator=(const ConnectionServer&) = delete;
+
+    // Closes every connection once the requests in flight are answered. Call
+    // after the listener has stopped.
+    void CloseConnections();
+
+    struct Connection;
+
+private:
+    // Called by the library's accept loop for each accepted socket; hands it
+    // to the event loop and returns at once.
+    bool process_and_close_socket(socket_t sock) override;
+
+    void EventLoop();
+    void Admit(std::unique_ptr<Connection> connection);
+    // Reads what the socket holds; returns false when the connection is to go.
+    bool ReadAvailable(Connection& connection);
+    // Moves a connection on after a read: to a worker when its request is here.
+    bool Advance(Connection& connection);
+    void Dispatch(Connection& connection);
+    void Serve(Connection& connection);  // on a worker
+    void Return(Connection& connection, bool keep);
+    void Close(Connection& connection);
+    void Watch(Connection& connection, unsigned events);
+
+    ConnectionLimits limits_;
+    SSL_CTX* tls_;
+    int epoll_fd_ = -1;
+    int wake_fd_ = -1;
+
+    std::mutex mutex_;  // guards everything below
+    std::map<int, std::unique_ptr<Connection>> connections_;  // by socket
+    std::map<std::string, std::size_t> per_address_;
+    std::vector<Connection*> arriving_;  // admitted or returned by a worker; the loop takes them
+    std::size_t in_workers_ = 0;
+    std::condition_variable workers_idle_;
+    bool is_stopping_ = false;
+
+    BoundedTaskQueue workers_;
+    std::thread loop_;
+};
+
+}  // namespace tessera::console
