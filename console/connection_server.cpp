@@ -308,6 +308,13 @@ ConnectionServer::~ConnectionServer() {
     if (tls_ != nullptr) SSL_CTX_free(tls_);
 }
 
+void ConnectionServer::WidenListenBacklog() {
+    // listen() again on a listening socket only changes its backlog.
+    if (::listen(svr_sock_, SOMAXCONN) != 0) {
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "cannot widen the listen backlog: errno %d", errno);
+    }
+}
+
 bool ConnectionServer::process_and_close_socket(socket_t sock) {
     auto connection = std::make_unique<Connection>();
     connection->fd = sock;

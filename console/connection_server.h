@@ -57,6 +57,11 @@ public:
     ConnectionServer(const ConnectionServer&) = delete;
     ConnectionServer& operator=(const ConnectionServer&) = delete;
 
+    // Lets the kernel queue more than the library's five connections while
+    // the accept loop catches up: a burst would otherwise see SYNs dropped
+    // and retried a second later. Call after binding.
+    void WidenListenBacklog();
+
     // Closes every connection once the requests in flight are answered. Call
     // after the listener has stopped.
     void CloseConnections();

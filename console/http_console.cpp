@@ -269,6 +269,7 @@ int HttpConsole::Bind() {
     } else if (!server_.bind_to_port(settings_.listen_host, settings_.listen_port)) {
         throw std::runtime_error("cannot listen on " + address);
     }
+    server_.WidenListenBacklog();
     screening_.listen_port = settings_.listen_port;
     return settings_.listen_port;
 }

@@ -55,9 +55,10 @@ bool IsComplete(const std::string& response) {
 
 std::filesystem::path FakePluginPath() { return TESSERA_TEST_FAKE_PLUGIN_PATH; }
 
-ConsoleServer::ConsoleServer(const ServeOptions& options) : root_(MakeTemporaryFolder()), data_dir_(root_ / "var") {
+ConsoleServer::ConsoleServer(const ServeOptions& options)
+    : root_(MakeTemporaryFolder()), data_dir_(options.data_dir.empty() ? root_ / "var" : options.data_dir) {
     std::vector<std::string> arguments = {ConsolePath().string(), "serve",  "--listen",
-                                          "127.0.0.1:0",          "--data", data_dir_.string()};
+                                          options.listen,         "--data", data_dir_.string()};
     arguments.insert(arguments.end(), options.extra_arguments.begin(), options.extra_arguments.end());
     std::vector<std::string> environment;
     for (char** entry = environ; *entry != nullptr; ++entry) {
@@ -88,13 +89,16 @@ ConsoleServer::ConsoleServer(const ServeOptions& options) : root_(MakeTemporaryF
         ::execve(argv[0], argv.data(), envp.data());
         ::_exit(127);
     }
-    // The console prints its URL once it listens.
-    const std::string marker = "http://127.0.0.1:";
+    // The console prints its URL once it listens: "open http://127.0.0.1:PORT/ in a browser."
+    const std::string marker = "console: open ";
     for (int attempt = 0; attempt < 600 && port_ == 0; ++attempt) {
         const std::string printed = StandardOutput();
         const std::size_t at = printed.find(marker);
-        if (at != std::string::npos && printed.find('/', at + marker.size()) != std::string::npos) {
-            port_ = std::atoi(printed.c_str() + at + marker.size());
+        const std::size_t end = at == std::string::npos ? at : printed.find("/ in a browser", at);
+        if (end != std::string::npos) {
+            const std::string url = printed.substr(at + marker.size(), end - at - marker.size());
+            scheme_ = url.substr(0, url.find("://"));
+            port_ = std::atoi(url.c_str() + url.rfind(':') + 1);
             break;
         }
         int status = 0;
@@ -139,7 +143,8 @@ int ConsoleServer::Stop(std::chrono::seconds timeout) {
 }
 
 httplib::Client ConsoleServer::Client() const {
-    httplib::Client client("127.0.0.1", port_);
+    httplib::Client client(Origin());
+    client.enable_server_certificate_verification(false);  // the console's own, self-signed
     client.set_connection_timeout(5);
     client.set_read_timeout(30);
     client.set_write_timeout(30);
@@ -251,6 +256,16 @@ std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_di
     const nlohmann::json dump = nlohmann::json::parse(
         RunConsole({"store", "dump", "QZ_UFApprovedLists", "UF_APPROVED_LIST", "--data", data_dir.string()}));
     return dump.at("QZ_UFApprovedLists").at("UF_APPROVED_LIST").at("ApprovedLists").at("value");
+}
+
+std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
+                             const std::string& property) {
+    const nlohmann::json dump =
+        nlohmann::json::parse(RunConsole({"store", "dump", "QZ_UrlFilter", instance, "--data", data_dir.string()}));
+    const nlohmann::json& policy = dump.at("QZ_UrlFilter").at(instance);
+    const auto found = policy.find(property);
+    if (found != policy.end()) return found->at("value");
+    return policy.at("UFNotificationSettings").at("value").at(property).at("value");
 }
 
 std::size_t AuditRecordCount(const std::filesystem::path& data_dir) {

@@ -23,6 +23,8 @@ inline constexpr char kSettingsPath[] = "/scan/WebThreat_Protection.htm";
 std::filesystem::path FakePluginPath();
 
 struct ServeOptions {
+    std::string listen = "127.0.0.1:0";
+    std::filesystem::path data_dir;            // empty: a fresh folder of the test's own
     std::vector<std::string> extra_arguments;  // after serve --listen --data
     // TESSERA_ADMIN_PASSWORD; nullopt leaves it unset.
     std::optional<std::string> admin_password = std::string(kAdminPassword);
@@ -41,7 +43,8 @@ public:
     int Port() const { return port_; }
     pid_t Pid() const { return pid_; }
     const std::filesystem::path& DataDir() const { return data_dir_; }
-    std::string Origin() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    // The scheme and port of the URL the console printed, on 127.0.0.1.
+    std::string Origin() const { return scheme_ + "://127.0.0.1:" + std::to_string(port_); }
     std::string StandardOutput() const;
     std::string DataFile(const std::string& name) const;  // its whole text, empty when missing
 
@@ -60,6 +63,7 @@ private:
     std::filesystem::path data_dir_;
     pid_t pid_ = -1;
     int port_ = 0;
+    std::string scheme_;
 };
 
 // Sends `request` as it is over a fresh connection from `local_address` and
@@ -85,8 +89,11 @@ std::string RawBody(const std::string& response);
 std::string RunConsole(const std::vector<std::string>& arguments, const std::string& standard_input = {},
                        const std::vector<std::pair<std::string, std::string>>& environment = {});
 
-// The approved list entries of the store in `data_dir`, and its audit messages.
+// The approved list entries of the store in `data_dir`, its audit records, and
+// one stored property of a policy instance.
 std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_dir);
 std::size_t AuditRecordCount(const std::filesystem::path& data_dir);
+std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
+                             const std::string& property);
 
 }  // namespace tessera::test

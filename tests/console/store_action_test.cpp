@@ -1,0 +1,92 @@
+// tessera-console render of a form action: one store transaction, whatever
+// happens to the process or to the store's lock.
+#include "console_fixture.h"
+
+#include <sqlite3.h>
+
+#include <csignal>
+#include <random>
+
+namespace tessera::test {
+namespace {
+
+using StoreActionTest = ConsoleTest;
+
+TEST_F(StoreActionTest, RenderWhileAnotherProgramHoldsTheWriteLockShowsThePageAndLogsTheFailedPut) {
+    ASSERT_EQ(Console({"store", "dump"}).exit_code, 0);  // provisions the store
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open((data_dir_ / "store.db").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+
+    ProcessOptions options;
+    options.environment = {{"TESSERA_STORE_BUSY_MS", "200"}};
+    const std::string data = "--data=" + data_dir_.string();
+    const ProcessResult view =
+        RunProcess(ConsolePath(), {"render", data, "--page", "scan/WebThreat_Protection.htm"}, options);
+    EXPECT_EQ(view.exit_code, 0) << view.standard_error;
+    const ProcessResult save = RunProcess(ConsolePath(),
+                                          {"render", data, "--page", "scan/WebThreat_Protection.htm", "--field",
+                                           "FormAction=save", "--field", "txtDeliverAct_Replace=not stored"},
+                                          options);
+    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+
+    EXPECT_EQ(save.exit_code, 0) << save.standard_error;
+    EXPECT_NE(save.standard_output.find("</html>"), std::string::npos);
+    EXPECT_EQ(save.standard_output.find("not stored"), std::string::npos) << "the page shows what is stored";
+    EXPECT_NE(save.standard_error.find("the change was not stored: another program kept the store locked"),
+              std::string::npos)
+        << save.standard_error;
+    std::ifstream log(data_dir_ / "debug.log");
+    const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    EXPECT_NE(logged.find("Failed to call CMgmtObject::Put() (QZ_UrlFilter:URL_FILTER)"), std::string::npos);
+    EXPECT_NE(logged.find("Failed to call CMgmtObject::Put() (QZ_UFApprovedLists:UF_APPROVED_LIST)"),
+              std::string::npos);
+}
+
+// Each generation saves "gen-N" as a policy text and a list whose entries all
+// start with "gN-"; a process killed at any moment must leave one generation
+// in both objects, never the new settings beside the old list.
+TEST_F(StoreActionTest, AKillAtAnyMomentOfASaveLeavesTheOldStateOrTheNewOneWhole) {
+    constexpr int kEntries = 100000;
+    constexpr int kKills = 20;
+    const auto save_generation = [&](int generation, std::chrono::milliseconds timeout) {
+        std::string list;
+        for (int index = 0; index < kEntries; ++index) {
+            list += "g" + std::to_string(generation) + "-" + std::to_string(index) + ".example.com;";
+        }
+        const std::filesystem::path list_file = WriteFile("list.txt", list);
+        ProcessOptions options;
+        options.timeout = timeout;
+        return RunProcess(ConsolePath(),
+                          {"render", "--data", data_dir_.string(), "--page", "scan/WebThreat_Protection.htm",
+                           "--field", "FormAction=save", "--field", "txtDeliverAct_Replace=gen-" + std::to_string(generation),
+                           "--field-file", "stApprovedURL=" + list_file.string()},
+                          options);
+    };
+    const auto stored_generations = [&] {
+        const nlohmann::json policy = DumpStore({"QZ_UrlFilter", "URL_FILTER"});
+        const nlohmann::json list = DumpStore({"QZ_UFApprovedLists", "UF_APPROVED_LIST"});
+        const std::string text = policy["QZ_UrlFilter"]["URL_FILTER"]["ActionReplaceAll"]["value"];
+        const std::string first = list["QZ_UFApprovedLists"]["UF_APPROVED_LIST"]["ApprovedLists"]["value"].at(0);
+        return std::make_pair(text.substr(4), first.substr(3, first.find('-') - 3));  // "gen-N", "*.gN-..."
+    };
+
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(save_generation(0, std::chrono::milliseconds(60000)).exit_code, 0);
+    const auto full_save = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+
+    std::mt19937 random(20261206);
+    int killed = 0;
+    for (int generation = 1; generation <= kKills; ++generation) {
+        const auto kill_after = std::chrono::milliseconds(random() % static_cast<unsigned>(full_save.count() + 1));
+        const ProcessResult result = save_generation(generation, kill_after);
+        killed += result.term_signal == SIGKILL ? 1 : 0;
+        const auto [settings, list] = stored_generations();
+        EXPECT_EQ(settings, list) << "killed after " << kill_after.count() << " ms of " << full_save.count();
+    }
+    EXPECT_GT(killed, kKills / 2) << "most saves must be cut short for the test to mean anything";
+}
+
+}  // namespace
+}  // namespace tessera::test

@@ -1,0 +1,339 @@
+// The web console against hostile and slow clients and a store that refuses
+// writes: what changes by GET, what a refused change looks like, and who may
+// hold a connection.
+#include "web_fixture.h"
+
+#include <sqlite3.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <future>
+#include <thread>
+
+namespace tessera::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+std::string SaveForm(const std::string& fields) {
+    return "FormAction=save&txtPolicyInstanceId=URL_FILTER&" + fields;
+}
+
+// Another program's write transaction on the store, held while it lives.
+class WriteLockHolder {
+public:
+    explicit WriteLockHolder(const std::filesystem::path& database) {
+        EXPECT_EQ(sqlite3_open(database.c_str(), &db_), SQLITE_OK);
+        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    }
+    ~WriteLockHolder() {
+        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+        sqlite3_close(db_);
+    }
+
+private:
+    sqlite3* db_ = nullptr;
+};
+
+// A TCP connection from `local_address` to the console that the test drives byte by byte.
+int ConnectFrom(const std::string& local_address, int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // The port is chosen at connect, clear of the console's TIME_WAIT entries
+    // for this address (their SYNs would wait a second to be retried).
+    const int yes = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, local_address.c_str(), &local.sin_addr);
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(static_cast<std::uint16_t>(port));
+    ::inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// True when the console has closed `fd` (after a response or not).
+bool IsClosedByConsole(int fd) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+        if (n == 0) return true;
+        if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK;
+    }
+}
+
+TEST(StateChanges, OnlyAPostChangesAnything) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    const auto list_before = StoredApprovedList(console.DataDir());
+    const std::size_t audit_before = AuditRecordCount(console.DataDir());
+    // As an <img> on another port of this host would send them, with the session cookie.
+    const std::vector<std::string> same_site = {"Cookie: " + cookie, "Sec-Fetch-Site: same-site"};
+    for (const std::string request_line : {
+             "GET /scan/WebThreat_Protection.htm?FormAction=save&txtDeliverAct_Replace=X HTTP/1.1",
+             "GET /scan/WebThreat_Protection.htm?formaction=RESET&txtPolicyInstanceId=URL_FILTER HTTP/1.1",
+             "HEAD /scan/WebThreat_Protection.htm?FORMACTION=save HTTP/1.1",
+             "GET /scan/WebThreatProtection_Export.htm?approved_list=a.com HTTP/1.1",
+             "GET /SCAN/webthreatprotection_import.htm HTTP/1.1",
+             "GET /logout HTTP/1.1",
+         }) {
+        const std::string response =
+            RawExchange(console.Port(), RawRequest(console.Port(), request_line, same_site));
+        EXPECT_EQ(RawStatus(response), 405) << request_line;
+        EXPECT_EQ(RawHeader(response, "Allow"), "POST") << request_line;
+    }
+    EXPECT_EQ(StoredApprovedList(console.DataDir()), list_before);
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before);
+    const httplib::Result still_signed_in = console.Client().Get(
+        "/scan/WebThreat_Protection.htm?txtPolicyInstanceId=URL_FILTER_FILE", console.FormHeaders(cookie));
+    ASSERT_TRUE(still_signed_in);
+    EXPECT_EQ(still_signed_in->status, 200) << "a GET of the page may name its policy, and GET /logout signed nobody out";
+}
+
+TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndItsAuditRecordFollows) {
+    ServeOptions options;
+    options.environment = {{"TESSERA_STORE_BUSY_MS", "200"}};
+    ConsoleServer console(options);
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+    const std::string stored = StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll");
+    {
+        const WriteLockHolder other_program(console.DataDir() / "store.db");
+        const httplib::Result refused = client.Post(
+            kSettingsPath, console.FormHeaders(cookie), SaveForm("txtDeliverAct_Replace=refused+text"),
+            "application/x-www-form-urlencoded");
+        ASSERT_TRUE(refused);
+        EXPECT_EQ(refused->status, 503);
+        EXPECT_EQ(refused->get_header_value("Retry-After"), "5");
+        EXPECT_NE(refused->body.find("role=\"alert\">The change was not stored: another program kept the store "
+                                     "locked"),
+                  std::string::npos);
+        EXPECT_EQ(refused->body.find("refused text"), std::string::npos) << "the page shows what is stored";
+
+        const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(cookie));
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, 200) << "reading needs no write lock";
+        const std::string audit = RunConsole({"audit", "--data", console.DataDir().string()}, {},
+                                             {{"TESSERA_STORE_BUSY_MS", "100"}});
+        EXPECT_NE(audit.find("\npending "), std::string::npos) << audit;
+    }
+    EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), stored);
+    EXPECT_NE(console.DataFile("debug.log").find("Failed to call CMgmtObject::Put() (QZ_UrlFilter:URL_FILTER)"),
+              std::string::npos);
+
+    // Kept aside while the lock is held elsewhere, stored as soon as it is not.
+    const std::string audit = RunConsole({"audit", "--data", console.DataDir().string()});
+    EXPECT_EQ(audit.find("pending"), std::string::npos) << audit;
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), 1u);
+}
+
+// The store on a small file system of its own, filled under the console.
+TEST(StoreFaults, AFullDiskRefusesTheChangeVisiblyAndLosesNoAuditRecord) {
+    const std::filesystem::path mount_point =
+        std::filesystem::temp_directory_path() / ("tessera-small-disk-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(mount_point);
+    if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=4m,mode=0700") != 0) {
+        std::filesystem::remove(mount_point);
+        GTEST_SKIP() << "mounting a small file system needs root: " << std::strerror(errno);
+    }
+    struct Unmount {
+        std::filesystem::path point;
+        ~Unmount() {
+            ::umount2(point.c_str(), MNT_DETACH);
+            std::filesystem::remove(point);
+        }
+    } unmount{mount_point};
+
+    ServeOptions options;
+    options.data_dir = mount_point / "var";
+    ConsoleServer console(options);
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+    const auto save = [&](const std::string& text) {
+        return client.Post(kSettingsPath, console.FormHeaders(cookie), SaveForm("txtDeliverAct_Replace=" + text),
+                           "application/x-www-form-urlencoded");
+    };
+    {
+        std::ofstream filler(mount_point / "filler", std::ios::binary);
+        const std::string block(4096, 'x');
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
+        }
+    }
+    const httplib::Result refused = save("while-full");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+    EXPECT_NE(refused->body.find("the disk that holds the store is full"), std::string::npos);
+    std::filesystem::remove(mount_point / "filler");
+
+    const httplib::Result mended = save("mended");
+    ASSERT_TRUE(mended);
+    EXPECT_EQ(mended->status, 200);
+    EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), "mended");
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), 2u) << "the refused save's record was kept, in memory";
+}
+
+TEST(Transactions, TenClientsSavingTheirOwnFieldEachKeepTheirLastAcknowledgedValue) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    const std::vector<std::pair<std::string, std::string>> fields = {
+        {"txtDeliverAct_Replace", "ActionReplaceAll"},   {"txtDeliverAct_AddNote", "ActionTagFrontNote"},
+        {"txtAdminInstant", "AdminSIPAddress"},          {"txtAdminEmail", "AdminEmailAddress"},
+        {"txtNotifyAdminSubject", "AdminSubject"},       {"txtAdminMessage", "AdminMessage"},
+        {"txtSenderSubject", "SenderSubject"},           {"txtSenderMessage", "SenderMessage"},
+        {"txtRecieverSubject", "RecipientSubject"},      {"txtRecieverMessage", "RecipientMessage"},
+    };
+    const auto end = Clock::now() + 30s;
+    std::vector<std::future<std::string>> clients;
+    for (const auto& [field, property] : fields) {
+        clients.push_back(std::async(std::launch::async, [&, field = field] {
+            httplib::Client client = console.Client();
+            std::string acknowledged;
+            for (int round = 0; Clock::now() < end; ++round) {
+                const std::string value = field + "-" + std::to_string(round);
+                const httplib::Result result = client.Post(kSettingsPath, console.FormHeaders(cookie),
+                                                           SaveForm(field + "=" + value),
+                                                           "application/x-www-form-urlencoded");
+                if (result && result->status == 200) acknowledged = value;
+            }
+            return acknowledged;
+        }));
+    }
+    for (std::size_t index = 0; index < fields.size(); ++index) {
+        const std::string acknowledged = clients[index].get();
+        EXPECT_FALSE(acknowledged.empty()) << fields[index].first;
+        EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", fields[index].second), acknowledged)
+            << fields[index].first;
+    }
+}
+
+TEST(Connections, SlowClientsFromAnotherAddressNeitherDelayASignedInPageNorOutliveTheirDeadline) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    std::vector<int> slow;
+    for (int index = 0; index < 200; ++index) {
+        const int fd = ConnectFrom("127.0.0.2", console.Port());
+        ASSERT_GE(fd, 0);
+        ::send(fd, "GET /login HTTP/1.1\r\n", 21, MSG_NOSIGNAL);
+        slow.push_back(fd);
+    }
+    std::this_thread::sleep_for(300ms);
+    const auto closed = [&] {
+        return std::count_if(slow.begin(), slow.end(), [](int fd) { return IsClosedByConsole(fd); });
+    };
+    const auto refused_at_once = closed();
+    EXPECT_GE(refused_at_once, 100) << "one address may hold only so many connections";
+
+    const auto start = Clock::now();
+    const httplib::Result page = console.Client().Get(kSettingsPath, console.FormHeaders(cookie));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_LT(Clock::now() - start, 1s);
+
+    // A header line every 2 s restarts no clock: the headers' deadline is 10 s in all.
+    const auto trickle_start = Clock::now();
+    while (closed() < 200 && Clock::now() - trickle_start < 14s) {
+        for (int fd : slow) ::send(fd, "X-Slow: 1\r\n", 11, MSG_NOSIGNAL | MSG_DONTWAIT);
+        std::this_thread::sleep_for(2s);
+    }
+    EXPECT_EQ(closed(), 200);
+    EXPECT_LT(Clock::now() - trickle_start, 13s);
+    for (int fd : slow) ::close(fd);
+}
+
+TEST(Connections, IdleKeepAliveConnectionsHoldNoWorker) {
+    ServeOptions options;
+    options.extra_arguments = {"--threads", "2"};
+    ConsoleServer console(options);
+    std::vector<std::unique_ptr<httplib::Client>> idle;
+    for (int index = 0; index < 32; ++index) {
+        idle.push_back(std::make_unique<httplib::Client>(console.Origin()));
+        idle.back()->set_keep_alive(true);
+        const httplib::Result result = idle.back()->Get("/login");
+        ASSERT_TRUE(result);
+        EXPECT_EQ(result->status, 200);
+    }
+    // Each idle connection would hold one of the two workers for its 5 s keep-alive time.
+    const auto start = Clock::now();
+    const httplib::Result result = console.Client().Get("/login");
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->status, 200);
+    EXPECT_LT(Clock::now() - start, 2s);
+}
+
+TEST(Https, GivenAndMadeCertificatesServeWithASecureCookieAndHsts) {
+    ServeOptions made_options;
+    made_options.listen = "0.0.0.0:0";  // not loopback: HTTPS unless told otherwise
+    ConsoleServer made(made_options);
+    EXPECT_NE(made.StandardOutput().find("Made a self-signed certificate"), std::string::npos);
+    EXPECT_NE(made.StandardOutput().find("fingerprint, to compare with the browser's: SHA-256 "), std::string::npos);
+    const std::filesystem::path certificate = made.DataDir() / "tls" / "console.crt";
+    const std::filesystem::path key = made.DataDir() / "tls" / "console.key";
+    EXPECT_EQ(std::filesystem::status(key).permissions() & std::filesystem::perms::group_all,
+              std::filesystem::perms::none);
+
+    ServeOptions given_options;
+    given_options.extra_arguments = {"--tls-cert", certificate.string(), "--tls-key", key.string()};
+    ConsoleServer given(given_options);
+    for (const ConsoleServer* console : {&made, &given}) {
+        EXPECT_EQ(console->Origin().rfind("https://", 0), 0u);
+        const httplib::Result signed_in = console->Client().Post(
+            "/login", httplib::Headers{{"Origin", console->Origin()}},
+            "username=admin&password=" + httplib::detail::encode_query_param(kAdminPassword),
+            "application/x-www-form-urlencoded");
+        ASSERT_TRUE(signed_in);
+        EXPECT_EQ(signed_in->status, 303);
+        EXPECT_NE(signed_in->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
+        EXPECT_EQ(signed_in->get_header_value("Strict-Transport-Security"), "max-age=31536000");
+    }
+    ServeOptions plain_options;
+    plain_options.listen = "0.0.0.0:0";
+    plain_options.extra_arguments = {"--insecure-http"};
+    const ConsoleServer plain(plain_options);
+    EXPECT_EQ(plain.Origin().rfind("http://", 0), 0u);
+}
+
+TEST(DataFolder, OneConsoleServesAFolderAndItsFilesAreItsOwnersAlone) {
+    ServeOptions options;
+    options.environment = {{"TESSERA_LOG_MAX_BYTES", "4096"}};
+    ConsoleServer console(options);
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+    for (int index = 0; index < 80; ++index) client.Get(kSettingsPath, console.FormHeaders(cookie));
+
+    try {
+        ServeOptions second;
+        second.data_dir = console.DataDir();
+        ConsoleServer other(second);
+        ADD_FAILURE() << "a second console served the same folder";
+    } catch (const std::runtime_error& refused) {
+        EXPECT_NE(std::string(refused.what()).find("already serves the data folder"), std::string::npos)
+            << refused.what();
+    }
+
+    for (const char* name : {"store.db", "store.db-wal", "store.db-shm", "debug.log", "access.log", "access.log.1",
+                             "debug.log.1", "admin.json"}) {
+        const std::filesystem::path file = console.DataDir() / name;
+        ASSERT_TRUE(std::filesystem::exists(file)) << name;
+        EXPECT_EQ(std::filesystem::status(file).permissions() & (std::filesystem::perms::group_all |
+                                                                  std::filesystem::perms::others_all),
+                  std::filesystem::perms::none)
+            << name;
+        EXPECT_LT(std::filesystem::file_size(file), 64u * 1024) << name << ": logs rotate at their size";
+    }
+    EXPECT_FALSE(std::filesystem::exists(console.DataDir() / "access.log.4")) << "three old logs are kept";
+}
+
+}  // namespace
+}  // namespace tessera::test
