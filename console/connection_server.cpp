@@ -520,10 +520,10 @@ bool ConnectionServer::Advance(Connection& connection) {
 void ConnectionServer::Dispatch(Connection& connection) {
     ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, connection.fd, nullptr);
     connection.watched_events = 0;
-    connection.phase = Connection::Phase::kWorker;
     connection.read_offset = 0;
     {
         const std::lock_guard lock(mutex_);
+        connection.phase = Connection::Phase::kWorker;
         ++in_workers_;
     }
     workers_.enqueue([this, &connection] { Serve(connection); });
@@ -540,18 +540,19 @@ void ConnectionServer::Serve(Connection& connection) {
 
 void ConnectionServer::Return(Connection& connection, bool keep) {
     bool is_closing = !keep;
-    if (keep) {
-        // What follows the request is the start of the next one.
-        connection.input.erase(0, connection.read_offset);
-        connection.read_offset = 0;
-        connection.body_left_to_read = 0;
-        connection.phase = Connection::Phase::kIdle;
-        connection.deadline = Clock::now() + limits_.keep_alive_timeout;
-    }
     {
+        // Under the lock: the loop's deadline scan reads the phase and the deadline.
         const std::lock_guard lock(mutex_);
         is_closing = is_closing || is_stopping_;
-        if (!is_closing) arriving_.push_back(&connection);
+        if (!is_closing) {
+            // What follows the request is the start of the next one.
+            connection.input.erase(0, connection.read_offset);
+            connection.read_offset = 0;
+            connection.body_left_to_read = 0;
+            connection.phase = Connection::Phase::kIdle;
+            connection.deadline = Clock::now() + limits_.keep_alive_timeout;
+            arriving_.push_back(&connection);
+        }
     }
     if (is_closing) {
         Close(connection);

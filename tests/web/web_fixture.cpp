@@ -171,10 +171,13 @@ httplib::Headers ConsoleServer::FormHeaders(const std::string& cookie) const {
     return {{"Cookie", cookie}, {"Origin", Origin()}};
 }
 
-std::string RawExchange(int port, const std::string& request, const std::string& local_address,
-                        std::chrono::milliseconds timeout) {
+int ConnectFrom(const std::string& local_address, int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) throw std::runtime_error("socket failed");
+    // The port is chosen at connect, clear of the console's TIME_WAIT entries
+    // for this address (their SYNs would wait a second to be retried).
+    const int yes = 1;
+    ::setsockopt(fd, IPPROTO_IP, IP_BIND_ADDRESS_NO_PORT, &yes, sizeof yes);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     ::inet_pton(AF_INET, local_address.c_str(), &local.sin_addr);
@@ -187,6 +190,12 @@ std::string RawExchange(int port, const std::string& request, const std::string&
         ::close(fd);
         throw std::runtime_error("cannot connect from " + local_address);
     }
+    return fd;
+}
+
+std::string RawExchange(int port, const std::string& request, const std::string& local_address,
+                        std::chrono::milliseconds timeout) {
+    const int fd = ConnectFrom(local_address, port);
     std::size_t sent = 0;
     while (sent < request.size()) {
         const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);

@@ -66,6 +66,10 @@ private:
     std::string scheme_;
 };
 
+// A TCP connection from `local_address` (any 127.x.y.z) to the console on
+// 127.0.0.1:`port`; throws std::runtime_error when it cannot connect.
+int ConnectFrom(const std::string& local_address, int port);
+
 // Sends `request` as it is over a fresh connection from `local_address` and
 // returns everything the console sends back until it closes the connection or
 // `timeout` passes.

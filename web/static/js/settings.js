@@ -8,7 +8,8 @@
 //     the number of entries in #entryCount
 //   #btnSave posts FormAction=save with every list entry selected;
 //   #btnReset posts FormAction=Reset once confirm() is accepted
-//   #lnkImport opens the import page (a popup window when one can be opened)
+//   #lnkImport submits #importForm, which opens the import page by POST (in a
+//     popup window when one can be opened, else in this one)
 //   #btnExport submits #exportForm, whose #approvedListField ("approved_list")
 //     gets every list entry followed by ";"
 //   policy tabs a[data-policy="URL_FILTER"], a[data-policy="URL_FILTER_FILE"]:
@@ -23,7 +24,7 @@
   var newEntry = document.getElementById("txtNewEntry");
   var message = document.getElementById("entryMessage");
   var entryCount = document.getElementById("entryCount");
-  var importLink = document.getElementById("lnkImport");
+  var importForm = document.getElementById("importForm");
   var policy = page.knownPolicy(document.getElementById(page.POLICY_FIELD).value);
   var MAX_REFUSALS_LISTED = 3;
 
@@ -158,17 +159,15 @@
     });
   }
 
-  function openImportWindow(event) {
-    if (event.button !== 0 || event.ctrlKey || event.shiftKey || event.metaKey || event.altKey) {
-      return;
-    }
-    // A window of its own keeps unsaved edits here and lets the import page
-    // add to this list through window.opener. Blocked, the link goes on in
-    // this window and the entries come back through sessionStorage.
-    var importWindow = window.open(importLink.href, "tesseraImport", "popup,width=760,height=760");
+  // A window of its own keeps unsaved edits here and lets the import page add
+  // to this list through window.opener. Blocked, the form goes on in this
+  // window and the entries come back through sessionStorage.
+  function openImportWindow() {
+    var importWindow = window.open("", importForm.getAttribute("target"), "popup,width=760,height=760");
     if (importWindow) {
-      event.preventDefault();
       importWindow.focus();
+    } else {
+      importForm.target = "_self";
     }
   }
 
@@ -238,7 +237,7 @@
       .join("");
   });
 
-  importLink.addEventListener("click", openImportWindow);
+  importForm.addEventListener("submit", openImportWindow);
 
   window.Tessera.settings = {
     addImportedEntries: function (texts) {
@@ -250,7 +249,7 @@
 
   markCurrentPolicyTab();
   // The import page is told the policy, so that its way back leads here.
-  importLink.setAttribute("href", page.withPolicy(importLink.getAttribute("href"), policy));
+  importForm.setAttribute("action", page.withPolicy(importForm.getAttribute("action"), policy));
   showEntryCount();
   takePendingImport();
 })(window.Tessera.page, window.Tessera.entryRule);
