@@ -13,11 +13,11 @@
 
 namespace tessera::console {
 
-// The library's own pool queues without limit. This one holds at most
-// `max_queued` accepted connections; when it is full, enqueue blocks the
-// accepting thread, so further clients wait in the kernel's listen backlog
-// instead of growing memory. The library's enqueue cannot refuse a task, and
-// dropping one would leak its socket, hence blocking rather than refusing.
+// The web console's workers. The queue holds at most `max_queued` tasks; when
+// it is full, enqueue blocks its caller rather than dropping a task (which
+// would leak its connection). The connection server sizes it to its
+// connection limit, and a connection is queued at most once, so its event
+// loop never blocks here.
 class BoundedTaskQueue : public httplib::TaskQueue {
 public:
     BoundedTaskQueue(std::size_t worker_count, std::size_t max_queued);
