@@ -40,7 +40,7 @@ struct ConnectionLimits {
     std::chrono::milliseconds keep_alive_timeout{5000};   // idle time between requests
     std::size_t min_bytes_per_second = 64 * 1024;         // a body or a response, after header_timeout of grace
     std::size_t max_header_bytes = 64 * 1024;
-    std::size_t max_body_bytes = 16u << 20;
+    std::size_t max_body_bytes = 64u << 20;   // a save of a million approved entries is about 35 MB
     std::size_t max_requests_per_connection = 100;
 };
 

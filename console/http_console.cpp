@@ -28,6 +28,7 @@ constexpr char kStaticPrefix[] = "/static/";
 constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
 // A user name and a password; anyone may send this form, so it stays small.
 constexpr std::size_t kMaxSignInBodyBytes = 8 * 1024;
+constexpr std::size_t kMaxSignInFields = 16;
 constexpr char kStrictTransportSecurity[] = "max-age=31536000";
 
 // What the access log needs to know of the request being served on this
@@ -321,7 +322,8 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         response.set_header("Connection", "close");
         return Redirect(response, kSignInPath);
     }
-    const FormBody body = ReadFormBody(request, reader, settings_.connections.max_body_bytes);
+    const FormBody body =
+        ReadFormBody(request, reader, FormLimits{settings_.connections.max_body_bytes, settings_.max_form_fields});
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");
@@ -331,7 +333,7 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
 }
 
 void HttpConsole::HandleSignIn(const Request& request, Response& response, const httplib::ContentReader& reader) {
-    const FormBody body = ReadFormBody(request, reader, kMaxSignInBodyBytes);
+    const FormBody body = ReadFormBody(request, reader, FormLimits{kMaxSignInBodyBytes, kMaxSignInFields});
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");

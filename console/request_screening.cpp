@@ -119,7 +119,8 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
         if (length_count == 0) return Refuse(411, "A request body must come with a Content-Length.");
         if (length_count > 1 || !IsDecimal(length_text)) return Refuse(400, "The Content-Length is not valid.");
         if (std::stoull(length_text) > settings.max_body_bytes) {
-            return Refuse(413, "The request body is larger than this console accepts.");
+            return Refuse(413, "The request body is larger than " + std::to_string(settings.max_body_bytes) +
+                                   " bytes, the most this console takes (serve --max-body).");
         }
     } else if (length_count > 0 && length_text != "0") {
         return Refuse(400, "This request cannot carry a body.");

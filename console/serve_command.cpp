@@ -34,6 +34,7 @@ struct ServeOptions {
     CommonOptions common;
     std::string listen = "127.0.0.1:8080";
     ConnectionLimits connections;
+    std::size_t max_form_fields = FormLimits{}.max_fields;
     std::filesystem::path tls_certificate_file;
     std::filesystem::path tls_key_file;
     bool is_insecure_http_allowed = false;
@@ -187,6 +188,7 @@ void RunServe(const ServeOptions& options) {
     ConsoleSettings settings;
     ParseListenAddress(options.listen, settings);
     settings.connections = options.connections;
+    settings.max_form_fields = options.max_form_fields;
 
     const auto store = PrepareHost(options.common);
     const host::HostSettings host_settings = host::CurrentSettings();
@@ -266,8 +268,11 @@ void AddServeCommand(CLI::App& app) {
     AddCommonOptions(*command, options->common, true);
     command->add_option("--listen", options->listen, "ADDRESS:PORT to listen on")->capture_default_str();
     ConnectionLimits& limits = options->connections;
-    command->add_option("--max-body", limits.max_body_bytes, "Largest request body, such as 16MiB")
+    command->add_option("--max-body", limits.max_body_bytes, "Largest request body, such as 64MiB")
         ->transform(CLI::AsSizeValue(false))
+        ->capture_default_str();
+    command->add_option("--max-fields", options->max_form_fields, "Most fields in one form (a list entry is one)")
+        ->check(CLI::Range(std::size_t{16}, std::size_t{100'000'000}))
         ->capture_default_str();
     command->add_option("--threads", limits.worker_threads, "Requests handled at once")
         ->check(CLI::Range(1, 256))

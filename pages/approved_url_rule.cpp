@@ -12,16 +12,43 @@ constexpr wchar_t FoldAsciiLetter(wchar_t character) {
     return character >= L'A' && character <= L'Z' ? static_cast<wchar_t>(character - L'A' + L'a') : character;
 }
 
-bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
-    if (text.size() < prefix.size()) {
+// FNV-1a over the folded characters; never 0, which marks a free slot.
+std::uint64_t FoldedHash(std::wstring_view key) {
+    std::uint64_t hash = 14695981039346656037ULL;
+    for (const wchar_t character : key) {
+        hash = (hash ^ static_cast<std::uint64_t>(FoldAsciiLetter(character))) * 1099511628211ULL;
+    }
+    return hash == 0 ? 1 : hash;
+}
+
+bool EqualsFolded(std::wstring_view left, std::wstring_view right) {
+    if (left.size() != right.size()) {
         return false;
     }
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (FoldAsciiLetter(text[i]) != FoldAsciiLetter(prefix[i])) {
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (FoldAsciiLetter(left[i]) != FoldAsciiLetter(right[i])) {
             return false;
         }
     }
     return true;
+}
+
+bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
+    return text.size() >= prefix.size() && EqualsFolded(text.substr(0, prefix.size()), prefix);
+}
+
+// FNV's low bits depend only on the low bits of the characters: fold the high
+// ones in before the hash picks a slot.
+std::size_t HomeSlot(std::uint64_t hash, std::size_t mask) {
+    return static_cast<std::size_t>(hash ^ (hash >> 29)) & mask;
+}
+
+std::size_t SlotCountFor(std::size_t keys) {
+    std::size_t count = 16;
+    while (count < 2 * keys) {
+        count *= 2;
+    }
+    return count;
 }
 
 }  // namespace
@@ -37,6 +64,43 @@ ApprovedEntryParts ClassifyApprovedEntry(std::wstring_view entry) {
     return {ApprovedEntryKind::kPlain, entry, 2};
 }
 
+ApprovedEntryPass::ApprovedEntryPass(std::size_t expected_entries) : slots_(SlotCountFor(expected_entries)) {}
+
+bool ApprovedEntryPass::Remember(std::wstring_view key) {
+    if (2 * (used_slots_ + 1) > slots_.size()) {
+        Grow();
+    }
+    const std::uint64_t hash = FoldedHash(key);
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t index = HomeSlot(hash, mask);; index = (index + 1) & mask) {
+        Slot& slot = slots_[index];
+        if (slot.hash == 0) {
+            slot = Slot{hash, key.data(), key.size()};
+            ++used_slots_;
+            return true;
+        }
+        if (slot.hash == hash && EqualsFolded({slot.key, slot.length}, key)) {
+            return false;
+        }
+    }
+}
+
+void ApprovedEntryPass::Grow() {
+    std::vector<Slot> old(slots_.size() * 2);
+    old.swap(slots_);
+    const std::size_t mask = slots_.size() - 1;
+    for (const Slot& slot : old) {
+        if (slot.hash == 0) {
+            continue;
+        }
+        std::size_t index = HomeSlot(slot.hash, mask);
+        while (slots_[index].hash != 0) {
+            index = (index + 1) & mask;
+        }
+        slots_[index] = slot;
+    }
+}
+
 bool ApprovedEntryPass::AppendCanonical(std::wstring_view entry, std::wstring& out) {
     const ApprovedEntryParts parts = ClassifyApprovedEntry(entry);
     if (parts.key.empty()) {
@@ -45,33 +109,13 @@ bool ApprovedEntryPass::AppendCanonical(std::wstring_view entry, std::wstring& o
     if (OS::UTF16Length(parts.key.data(), parts.key.size()) + parts.prefix_length > kMaxApprovedEntryLength) {
         return false;
     }
-    if (!seen_keys_.insert(parts.key).second) {
+    if (!Remember(parts.key)) {
         return false;
     }
     if (parts.prefix_length != 0) {
         out += L"*.";
     }
     out.append(parts.key);
-    return true;
-}
-
-std::size_t ApprovedEntryPass::FoldedHash::operator()(std::wstring_view key) const noexcept {
-    std::uint64_t hash = 14695981039346656037ULL;  // FNV-1a over the folded characters
-    for (const wchar_t character : key) {
-        hash = (hash ^ static_cast<std::uint64_t>(FoldAsciiLetter(character))) * 1099511628211ULL;
-    }
-    return static_cast<std::size_t>(hash);
-}
-
-bool ApprovedEntryPass::FoldedEqual::operator()(std::wstring_view left, std::wstring_view right) const noexcept {
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (FoldAsciiLetter(left[i]) != FoldAsciiLetter(right[i])) {
-            return false;
-        }
-    }
     return true;
 }
 

@@ -5,9 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace tessera::pages {
 
@@ -36,7 +37,7 @@ inline constexpr std::size_t kMaxApprovedEntryLength = 255;
 class ApprovedEntryPass {
 public:
     // `expected_entries` sizes the set of seen keys up front; any count works.
-    explicit ApprovedEntryPass(std::size_t expected_entries = 0) { seen_keys_.reserve(expected_entries); }
+    explicit ApprovedEntryPass(std::size_t expected_entries = 0);
 
     // Appends the canonical form of `entry` to `out` and returns true when the
     // entry is accepted; returns false, leaving `out` alone, when its key is
@@ -45,13 +46,20 @@ public:
     bool AppendCanonical(std::wstring_view entry, std::wstring& out);
 
 private:
-    struct FoldedHash {
-        std::size_t operator()(std::wstring_view key) const noexcept;
+    // One seen key: its folded hash (0 marks a free slot) and where it lies.
+    // Keys are compared only when their whole hashes match, so a lookup
+    // touches one slot, not the scattered text of the entries.
+    struct Slot {
+        std::uint64_t hash = 0;
+        const wchar_t* key = nullptr;
+        std::size_t length = 0;
     };
-    struct FoldedEqual {
-        bool operator()(std::wstring_view left, std::wstring_view right) const noexcept;
-    };
-    std::unordered_set<std::wstring_view, FoldedHash, FoldedEqual> seen_keys_;
+    // False when an equal key was seen before.
+    bool Remember(std::wstring_view key);
+    void Grow();
+
+    std::vector<Slot> slots_;  // open addressing, linear probing; a power of two, at most half full
+    std::size_t used_slots_ = 0;
 };
 
 }  // namespace tessera::pages

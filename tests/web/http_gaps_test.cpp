@@ -26,7 +26,7 @@ std::string FormPost(const ConsoleServer& console, const std::string& cookie, co
 }
 
 TEST(HttpGaps, BodiesTheLibraryCannotBoundAreRefusedBeforeTheyAreRead) {
-    ConsoleServer console(WithFakePlugin({"--max-body", "64KiB"}));
+    ConsoleServer console(WithFakePlugin({"--max-body", "64KiB", "--max-fields", "16"}));
     const std::string cookie = console.SignIn();
     const std::string form = "Content-Type: application/x-www-form-urlencoded";
     const struct {
@@ -54,6 +54,13 @@ TEST(HttpGaps, BodiesTheLibraryCannotBoundAreRefusedBeforeTheyAreRead) {
         EXPECT_EQ(response.find("HTTP/1.1 100"), std::string::npos) << each.what;
         EXPECT_EQ(RawHeader(response, "Connection"), "close") << each.what;
     }
+    std::string many_fields;
+    for (int index = 0; index < 20; ++index) many_fields += "f" + std::to_string(index) + "=x&";
+    const std::string refused = FormPost(console, cookie, "/echo.htm", {form}, many_fields);
+    EXPECT_EQ(RawStatus(refused), 413);
+    EXPECT_NE(refused.find("more than 16 fields, the most this console takes (serve --max-fields)"),
+              std::string::npos)
+        << "a refusal names its real cause";
     // Up to the limit the body goes through, far beyond the library's built-in 8 192 bytes.
     const std::string value(65536 - 2, 'v');
     const std::string at_limit = FormPost(console, cookie, "/echo.htm", {form}, "a=" + value);

@@ -155,7 +155,8 @@ TEST(Pages, FieldsComeFromTheQueryFirstThenTheBodyDecodedAsTextOrFile) {
     EXPECT_EQ(encoded->body,
               "page=echo.htm\nuser=admin\naddress=127.0.0.1\nbase=/\n"
               "field q=\xC3\xA9t\xC3\xA9\nfield q=2\n"
-              "field a=plain\nfield b=\xE2\x82\xAC sign\nfield bad=\xEF\xBF\xBD\n");
+              "field b=\xE2\x82\xAC sign\nfield a=plain\nfield bad=\xEF\xBF\xBD\n")
+        << "in the order sent";
 
     const httplib::Result multipart =
         client.Post("/echo.htm", console.FormHeaders(cookie),
@@ -171,6 +172,19 @@ TEST(Pages, FieldsComeFromTheQueryFirstThenTheBodyDecodedAsTextOrFile) {
     const httplib::Result with_nul = client.Get("/echo%00.htm", console.FormHeaders(cookie));
     ASSERT_TRUE(with_nul);
     EXPECT_EQ(with_nul->status, 404);
+}
+
+TEST(Pages, ASaveOfAListOfAQuarterMillionEntriesIsStoredWhole) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    constexpr int kEntries = 250000;
+    std::string form = "FormAction=save&txtPolicyInstanceId=URL_FILTER";
+    for (int index = 0; index < kEntries; ++index) form += "&stApprovedURL=e" + std::to_string(index) + ".example.com";
+    const httplib::Result saved =
+        console.Client().Post(kSettingsPath, console.FormHeaders(cookie), form, "application/x-www-form-urlencoded");
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 300);
+    EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), static_cast<std::size_t>(kEntries));
 }
 
 }  // namespace
