@@ -109,22 +109,29 @@ void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved
     options.reserve(options_length);
 
     ApprovedEntryPass pass(count);
-    std::wstring canonical;
+    OS::x_wstring canonical;  // reused, so an ordinary entry costs no allocation
     std::vector<OS::x_wstring> pieces;
+    const auto append_option = [&options](OS::x_wstring& piece) {
+        CHtmlDocHelper::EscapeSpecialChar(piece);
+        options += L"<option value=\"";
+        options += piece;
+        options += L"\">";
+        options += piece;
+        options += L"</option>";
+    };
     for (std::size_t index = 0; index < count; ++index) {
         canonical.clear();
         if (!pass.AppendCanonical(entries.GetElement(index), canonical)) {
             continue;
         }
+        if (canonical.find(L';') == std::wstring::npos) {
+            append_option(canonical);  // the one piece the tokeniser would give
+            continue;
+        }
         pieces.clear();
         SplitStringToTokensW(pieces, canonical, L";");
         for (OS::x_wstring& piece : pieces) {
-            CHtmlDocHelper::EscapeSpecialChar(piece);
-            options += L"<option value=\"";
-            options += piece;
-            options += L"\">";
-            options += piece;
-            options += L"</option>";
+            append_option(piece);
         }
     }
     document.SetField(L"$$APPROVED_LIST_ENTRIES$$", std::move(options));

@@ -94,5 +94,8 @@ public:
 
 private:
     const SAFEARRAY* reading_ = nullptr;
-    std::vector<std::wstring> added_;
+    // The texts added, each followed by a NUL, in one buffer: a list of a
+    // million entries is built without an allocation per entry.
+    std::vector<wchar_t> added_text_;
+    std::vector<std::size_t> added_starts_;
 };

@@ -39,6 +39,9 @@ protected:
 };
 
 // One-dimensional array of BSTR (VT_ARRAY | VT_BSTR); owns its elements.
+// Their texts lie in one buffer that copies share until one is changed: a
+// pointer to an element's text stays valid until an element of that array is
+// set or the array is destroyed.
 struct SAFEARRAY;
 
 struct tagVARIANT {
@@ -68,14 +71,19 @@ TESSERA_HOST_API void SafeArrayDestroy(SAFEARRAY* array);
 TESSERA_HOST_API std::size_t SafeArrayGetCount(const SAFEARRAY* array);
 // The element's text, owned by the array; null when `index` is out of range.
 TESSERA_HOST_API const wchar_t* SafeArrayGetBSTR(const SAFEARRAY* array, std::size_t index);
+// Its length in characters (a text may hold NULs); 0 when out of range.
+TESSERA_HOST_API std::size_t SafeArrayGetBSTRLength(const SAFEARRAY* array, std::size_t index);
+// Makes room for `characters` more characters of text, so that setting the
+// elements one by one does not move the buffer again and again.
+TESSERA_HOST_API void SafeArrayReserveText(SAFEARRAY* array, std::size_t characters);
 // Copies `text` into the element; false when `index` is out of range.
 TESSERA_HOST_API bool SafeArraySetBSTR(SAFEARRAY* array, std::size_t index, const wchar_t* text, std::size_t length);
 
 TESSERA_HOST_API void VariantInit(VARIANT* value);
 // Releases what the variant holds and leaves it VT_EMPTY.
 TESSERA_HOST_API HRESULT VariantClear(VARIANT* value);
-// Deep copy: texts and arrays are duplicated, embedded objects cloned, so the
-// copy never aliases the source.
+// Copy: texts are duplicated, embedded objects cloned, arrays share their
+// texts until either is changed; changing the copy never changes the source.
 TESSERA_HOST_API HRESULT VariantCopy(VARIANT* destination, const VARIANT* source);
 
 class TESSERA_HOST_API _variant_t : public tagVARIANT {

@@ -7,6 +7,7 @@
 #include "store_internal.h"
 
 #include <stdexcept>
+#include <string_view>
 
 namespace tessera::host {
 
@@ -126,23 +127,30 @@ CMgmtBSTRArrayAccessHelper::CMgmtBSTRArrayAccessHelper(const _variant_t* value)
 CMgmtBSTRArrayAccessHelper::~CMgmtBSTRArrayAccessHelper() = default;
 
 std::size_t CMgmtBSTRArrayAccessHelper::GetElementsCount() const {
-    return reading_ != nullptr ? SafeArrayGetCount(reading_) : added_.size();
+    return reading_ != nullptr ? SafeArrayGetCount(reading_) : added_starts_.size();
 }
 
 const wchar_t* CMgmtBSTRArrayAccessHelper::GetElement(std::size_t index) const {
     if (reading_ != nullptr) {
         return SafeArrayGetBSTR(reading_, index);
     }
-    return index < added_.size() ? added_[index].c_str() : nullptr;
+    return index < added_starts_.size() ? added_text_.data() + added_starts_[index] : nullptr;
 }
 
-void CMgmtBSTRArrayAccessHelper::Add(const wchar_t* text) { added_.emplace_back(text == nullptr ? L"" : text); }
+void CMgmtBSTRArrayAccessHelper::Add(const wchar_t* text) {
+    const std::wstring_view added = text == nullptr ? L"" : text;
+    added_starts_.push_back(added_text_.size());
+    added_text_.insert(added_text_.end(), added.begin(), added.end());
+    added_text_.push_back(L'\0');
+}
 
 bool CMgmtBSTRArrayAccessHelper::PutElementsIntoArray(_variant_t& out) {
-    std::unique_ptr<SAFEARRAY, decltype(&SafeArrayDestroy)> array(SafeArrayCreateBSTR(added_.size()),
-                                                                  &SafeArrayDestroy);
-    for (std::size_t index = 0; index < added_.size(); ++index) {
-        SafeArraySetBSTR(array.get(), index, added_[index].c_str(), added_[index].size());
+    const std::size_t count = added_starts_.size();
+    std::unique_ptr<SAFEARRAY, decltype(&SafeArrayDestroy)> array(SafeArrayCreateBSTR(count), &SafeArrayDestroy);
+    SafeArrayReserveText(array.get(), added_text_.size());
+    for (std::size_t index = 0; index < count; ++index) {
+        const std::size_t end = index + 1 < count ? added_starts_[index + 1] : added_text_.size();
+        SafeArraySetBSTR(array.get(), index, added_text_.data() + added_starts_[index], end - 1 - added_starts_[index]);
     }
     out.Clear();
     out.parray = array.release();

@@ -53,14 +53,15 @@ std::wstring NameFromKey(const std::string& key, const std::string& place) {
     return name;
 }
 
-template <class Json>
-std::wstring TextFromJson(const Json& json, const std::string& place) {
+// `place()` names the value in a failure; it is only called then.
+template <class Json, class PlaceName>
+std::wstring TextFromJson(const Json& json, const PlaceName& place) {
     if (!json.is_string()) {
-        Fail(place, "expected a text");
+        Fail(place(), "expected a text");
     }
     std::wstring text = FromUtf8(json.template get_ref<const std::string&>());
     if (text.find(L'\0') != std::wstring::npos) {
-        Fail(place, "the text holds a NUL character");
+        Fail(place(), "the text holds a NUL character");
     }
     return text;
 }
@@ -117,7 +118,7 @@ _variant_t ValueFromJsonAt(const Json& json, const std::string& place, int depth
         result.ulVal = IntegerFromJson<std::uint32_t>(*value, place, value_name);
         break;
     case VT_BSTR:
-        result = _variant_t(TextFromJson(*value, place).c_str());
+        result = _variant_t(TextFromJson(*value, [&] { return place; }).c_str());
         break;
     case kBstrArray: {
         if (!value->is_array()) {
@@ -125,8 +126,14 @@ _variant_t ValueFromJsonAt(const Json& json, const std::string& place, int depth
         }
         std::unique_ptr<SAFEARRAY, decltype(&SafeArrayDestroy)> array(SafeArrayCreateBSTR(value->size()),
                                                                       &SafeArrayDestroy);
+        std::size_t utf8_bytes = 0;
+        for (const auto& element : *value) {
+            utf8_bytes += element.is_string() ? element.template get_ref<const std::string&>().size() : 0;
+        }
+        SafeArrayReserveText(array.get(), utf8_bytes);  // at most one character per byte
         for (std::size_t index = 0; index < value->size(); ++index) {
-            const std::wstring text = TextFromJson((*value)[index], place + "[" + std::to_string(index) + "]");
+            const std::wstring text =
+                TextFromJson((*value)[index], [&] { return place + "[" + std::to_string(index) + "]"; });
             SafeArraySetBSTR(array.get(), index, text.c_str(), text.size());
         }
         result.parray = array.release();

@@ -65,40 +65,74 @@ std::size_t SysStringLen(BSTR text) {
 
 // ---- SAFEARRAY of BSTR ------------------------------------------------------------
 
+// Every element's characters in one buffer, each followed by a NUL, so that an
+// array of a million texts is two allocations, not a million. Copies share the
+// buffer until one of them is changed, so a store that hands out a stored list
+// copies nothing. An element set again is appended anew; its old text stays
+// unused until the array goes (elements are set once, in order, in practice).
 struct SAFEARRAY {
-    explicit SAFEARRAY(std::size_t count) : elements(count, nullptr) {}
-    ~SAFEARRAY() {
-        for (BSTR element : elements) {
-            SysFreeString(element);
-        }
-    }
-    SAFEARRAY(const SAFEARRAY&) = delete;
-    SAFEARRAY& operator=(const SAFEARRAY&) = delete;
+    struct Element {
+        std::size_t start = 0;  // in `text`; the empty text is the NUL at 0
+        std::size_t length = 0;
+    };
+    struct Storage {
+        std::vector<Element> elements;
+        std::vector<wchar_t> text;
+    };
+    explicit SAFEARRAY(std::size_t count)
+        : storage(std::make_shared<Storage>(Storage{std::vector<Element>(count), std::vector<wchar_t>(1, L'\0')})) {}
 
-    std::vector<BSTR> elements;  // null: the empty text
+    // Only one array changes a buffer: a shared one is copied first. Readers
+    // of the other copies never see it change.
+    Storage& Writable() {
+        if (storage.use_count() > 1) {
+            storage = std::make_shared<Storage>(*storage);
+        }
+        return *storage;
+    }
+
+    std::shared_ptr<Storage> storage;
 };
 
 SAFEARRAY* SafeArrayCreateBSTR(std::size_t count) { return new SAFEARRAY(count); }
 
 void SafeArrayDestroy(SAFEARRAY* array) { delete array; }
 
-std::size_t SafeArrayGetCount(const SAFEARRAY* array) { return array == nullptr ? 0 : array->elements.size(); }
+std::size_t SafeArrayGetCount(const SAFEARRAY* array) {
+    return array == nullptr ? 0 : array->storage->elements.size();
+}
 
 const wchar_t* SafeArrayGetBSTR(const SAFEARRAY* array, std::size_t index) {
-    if (array == nullptr || index >= array->elements.size()) {
+    if (array == nullptr || index >= array->storage->elements.size()) {
         return nullptr;
     }
-    const BSTR element = array->elements[index];
-    return element == nullptr ? L"" : element;
+    return array->storage->text.data() + array->storage->elements[index].start;
+}
+
+std::size_t SafeArrayGetBSTRLength(const SAFEARRAY* array, std::size_t index) {
+    return array == nullptr || index >= array->storage->elements.size() ? 0 : array->storage->elements[index].length;
+}
+
+void SafeArrayReserveText(SAFEARRAY* array, std::size_t characters) {
+    if (array != nullptr) {
+        SAFEARRAY::Storage& storage = array->Writable();
+        storage.text.reserve(storage.text.size() + characters + storage.elements.size());
+    }
 }
 
 bool SafeArraySetBSTR(SAFEARRAY* array, std::size_t index, const wchar_t* text, std::size_t length) {
-    if (array == nullptr || index >= array->elements.size()) {
+    if (array == nullptr || index >= array->storage->elements.size()) {
         return false;
     }
-    BSTR copy = SysAllocStringLen(text, length);
-    SysFreeString(array->elements[index]);
-    array->elements[index] = copy;
+    SAFEARRAY::Storage& storage = array->Writable();
+    if (length == 0) {
+        storage.elements[index] = {};
+        return true;
+    }
+    const std::size_t start = storage.text.size();
+    storage.text.insert(storage.text.end(), text, text + length);
+    storage.text.push_back(L'\0');
+    storage.elements[index] = {start, length};
     return true;
 }
 
@@ -109,11 +143,8 @@ namespace {
 using ArrayPtr = std::unique_ptr<SAFEARRAY, decltype(&SafeArrayDestroy)>;
 
 ArrayPtr CopyArray(const SAFEARRAY& source) {
-    ArrayPtr copy(SafeArrayCreateBSTR(source.elements.size()), &SafeArrayDestroy);
-    for (std::size_t index = 0; index < source.elements.size(); ++index) {
-        const BSTR element = source.elements[index];
-        SafeArraySetBSTR(copy.get(), index, element, SysStringLen(element));
-    }
+    ArrayPtr copy(SafeArrayCreateBSTR(0), &SafeArrayDestroy);
+    copy->storage = source.storage;
     return copy;
 }
 
