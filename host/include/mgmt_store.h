@@ -207,9 +207,11 @@ private:
     struct Connection;
     Connection& ThreadConnection();
     class PendingAudit;
+    class DecodedCache;
 
     std::filesystem::path file_;
     std::shared_ptr<PendingAudit> pending_audit_;
+    std::shared_ptr<DecodedCache> decoded_cache_;
     int busy_timeout_ms_;
     Declarations declarations_;
     std::uint64_t store_id_;  // tells this store's per-thread connections from another's

@@ -174,7 +174,7 @@ TEST(Pages, FieldsComeFromTheQueryFirstThenTheBodyDecodedAsTextOrFile) {
     EXPECT_EQ(with_nul->status, 404);
 }
 
-TEST(Pages, ASaveOfAListOfAQuarterMillionEntriesIsStoredWhole) {
+TEST(Pages, AQuarterMillionEntriesAreSavedWholeAndAListChangedByAnotherProgramShowsAtOnce) {
     ConsoleServer console;
     const std::string cookie = console.SignIn();
     constexpr int kEntries = 250000;
@@ -185,6 +185,18 @@ TEST(Pages, ASaveOfAListOfAQuarterMillionEntriesIsStoredWhole) {
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 300);
     EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), static_cast<std::size_t>(kEntries));
+
+    // The console keeps the decoded list while the stored one is unchanged.
+    nlohmann::json other = nlohmann::json::array();
+    for (int index = 0; index < 20000; ++index) other.push_back("other" + std::to_string(index) + ".example.com");
+    const std::filesystem::path file = console.DataDir().parent_path() / "other.json";
+    std::ofstream(file) << nlohmann::json{
+        {"QZ_UFApprovedLists", {{"UF_APPROVED_LIST", {{"ApprovedLists", {{"vt", 8200}, {"value", other}}}}}}}};
+    RunConsole({"store", "load", file.string(), "--data", console.DataDir().string()});
+    const httplib::Result page = console.Client().Get(kSettingsPath, console.FormHeaders(cookie));
+    ASSERT_TRUE(page);
+    EXPECT_NE(page->body.find(">*.other19999.example.com</option>"), std::string::npos);
+    EXPECT_EQ(page->body.find(">*.e0.example.com</option>"), std::string::npos);
 }
 
 }  // namespace
