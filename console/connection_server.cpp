@@ -433,8 +433,9 @@ bool ConnectionServer::ReadAvailable(Connection& connection) {
             return false;
         }
         connection.is_handshaken = true;
-        Watch(connection, EPOLLIN);
     }
+    // A TLS read that had to wait for the socket to take a write watched for that; reading watches for input.
+    Watch(connection, EPOLLIN);
     // Read no further than the request being read ahead needs.
     const std::size_t limit = connection.phase == Connection::Phase::kBody
                                   ? connection.request_end
