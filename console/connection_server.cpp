@@ -149,8 +149,7 @@ public:
     ConnectionStream(ConnectionServer::Connection& connection, const ConnectionLimits& limits)
         : connection_(connection),
           limits_(limits),
-          started_(Clock::now()),
-          read_deadline_(started_ + limits.header_timeout +
+          read_deadline_(Clock::now() + limits.header_timeout +
                          TimeFor(connection.body_left_to_read, limits.min_bytes_per_second)) {}
 
     bool is_readable() const override { return connection_.read_offset < connection_.input.size(); }
@@ -172,6 +171,7 @@ public:
     }
 
     ssize_t write(const char* data, size_t size) override {
+        if (written_ == 0) write_started_ = Clock::now();  // handling the request took its own time
         std::size_t sent = 0;
         while (sent < size) {
             const ssize_t result = Send(data + sent, size - sent);
@@ -207,7 +207,7 @@ private:
     }
 
     Clock::time_point WriteDeadline() const {
-        return started_ + limits_.header_timeout + TimeFor(written_, limits_.min_bytes_per_second);
+        return write_started_ + limits_.header_timeout + TimeFor(written_, limits_.min_bytes_per_second);
     }
 
     // Bytes received, 0 at the end of the stream, or -1 to wait for wait_events_.
@@ -273,8 +273,8 @@ private:
 
     ConnectionServer::Connection& connection_;
     const ConnectionLimits& limits_;
-    Clock::time_point started_;
     Clock::time_point read_deadline_;
+    Clock::time_point write_started_;
     std::size_t written_ = 0;
     short wait_events_ = POLLIN;
     bool has_failed_ = false;
