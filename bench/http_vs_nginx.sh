@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# The small settings page over HTTP: the console (signed in) against nginx
+# serving the same page bytes from a file, one after the other in one run, with
+# the same wrk load (2 threads, 32 keep-alive connections, 10 s each); prints
+# both rates and the console's share. Usage: bench/http_vs_nginx.sh [SECONDS]
+# Needs wrk, curl and nginx (apt-get install wrk nginx-light).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${1:-10}"
+console=build/release/bin/tessera-console
+for tool in wrk curl nginx; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
+done
+
+work=$(mktemp -d)
+cleanup() {
+  [[ -n "${console_pid:-}" ]] && kill "$console_pid" 2>/dev/null
+  [[ -f "$work/nginx.pid" ]] && kill "$(cat "$work/nginx.pid")" 2>/dev/null
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+TESSERA_ADMIN_PASSWORD=bench-password-1 "$console" serve --listen 127.0.0.1:0 --data "$work/var" >"$work/out" 2>&1 &
+console_pid=$!
+for _ in $(seq 100); do grep -q "in a browser" "$work/out" 2>/dev/null && break; sleep 0.05; done
+origin=$(sed -n 's/.*open \(http:[^ ]*\)\/ in a browser.*/\1/p' "$work/out")
+cookie=$(curl -s -o /dev/null -D - -H "Origin: $origin" --data 'username=admin&password=bench-password-1' \
+  "$origin/login" | sed -n 's/^Set-Cookie: \([^;]*\).*/\1/p')
+mkdir -p "$work/www/scan"
+curl -s -H "Cookie: $cookie" -o "$work/www/scan/WebThreat_Protection.htm" "$origin/scan/WebThreat_Protection.htm"
+
+port=$((20000 + RANDOM % 20000))
+cat >"$work/nginx.conf" <<CONF
+worker_processes 2;
+pid $work/nginx.pid;
+error_log $work/nginx-error.log;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  server {
+    listen 127.0.0.1:$port;
+    root $work/www;
+    default_type text/html;
+  }
+}
+CONF
+nginx -c "$work/nginx.conf" -p "$work"
+sleep 0.3
+
+rate() { wrk -t2 -c32 -d"${seconds}s" "$@" | sed -n 's/^Requests\/sec: *//p'; }
+console_rate=$(rate -H "Cookie: $cookie" "$origin/scan/WebThreat_Protection.htm")
+nginx_rate=$(rate "http://127.0.0.1:$port/scan/WebThreat_Protection.htm")
+echo "page: $(stat -c %s "$work/www/scan/WebThreat_Protection.htm") bytes"
+echo "console: $console_rate requests/s"
+echo "nginx:   $nginx_rate requests/s"
+python3 -c "import sys; print('console / nginx: %.1f%%' % (100 * float(sys.argv[1]) / float(sys.argv[2])))" \
+  "$console_rate" "$nginx_rate"
