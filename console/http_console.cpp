@@ -396,21 +396,9 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
     for (const auto& [name, value] : body_fields) page_request.AddField(name, value);
 
-    PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
+    const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
+    // Import and export need the store for their audit record alone, which is kept.
     const bool is_refused_change = !answer.outcome.is_stored && !IsActionPage(page_request.GetPageID());
-    if (is_refused_change) {
-        // The page may show what the refused transaction held: show the stored state instead.
-        CCGIRequestData view_request;
-        view_request.SetPageID(page_request.GetPageID());
-        view_request.SetBaseURL(L"/");
-        view_request.SetSignedInUser(page_request.GetSignedInUser());
-        view_request.SetClientAddress(page_request.GetClientAddress());
-        OS::x_wstring policy;
-        if (page_request.GetEnvVariable(L"txtPolicyInstanceId", policy, false) == 0) {
-            view_request.AddField(L"txtPolicyInstanceId", policy);
-        }
-        answer.response = AnswerThroughPlugin(plugin_, *store_, view_request).response;
-    }
     if (!answer.response) return SendShortPage(response, 404, "There is no such page.");
 
     std::optional<ResponseFrame> frame = ParseResponseFrame(answer.response.get());

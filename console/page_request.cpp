@@ -27,6 +27,24 @@ bool IsStoreAction(const CCGIRequestData& request) {
     return false;
 }
 
+namespace {
+
+// The same page, for the same user and policy, without the action.
+CCGIRequestData ViewOf(const CCGIRequestData& request) {
+    CCGIRequestData view;
+    view.SetPageID(request.GetPageID());
+    view.SetBaseURL(request.GetBaseURL());
+    view.SetSignedInUser(request.GetSignedInUser());
+    view.SetClientAddress(request.GetClientAddress());
+    OS::x_wstring policy;
+    if (request.GetEnvVariable(L"txtPolicyInstanceId", policy, false) == 0) {
+        view.AddField(L"txtPolicyInstanceId", policy);
+    }
+    return view;
+}
+
+}  // namespace
+
 PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request) {
     char* output = nullptr;
     int result = -1;
@@ -37,6 +55,12 @@ PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& st
         result = plugin.UIRequest(&request, &output);
     }
     answer.response = {result == 0 ? output : nullptr, [&plugin](char* buffer) { plugin.Free(buffer); }};
+    if (!answer.outcome.is_stored && !IsActionPage(request.GetPageID())) {
+        // A refusal at commit comes after the page was filled from the
+        // transaction's own writes: the page that goes out shows the stored state.
+        const CCGIRequestData view = ViewOf(request);
+        answer.response = AnswerThroughPlugin(plugin, store, view).response;
+    }
     return answer;
 }
 

@@ -29,7 +29,9 @@ struct PageAnswer {
 };
 
 // Sends `request` to the plug-in; an action runs inside store.RunAction, so its
-// reads see one state and its writes land together or not at all.
+// reads see one state and its writes land together or not at all. When the
+// store refused a change of settings, the response is the page asked for
+// again without the action, so that it shows what the store holds.
 PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request);
 
 }  // namespace tessera::console

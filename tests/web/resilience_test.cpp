@@ -151,6 +151,7 @@ TEST(StoreFaults, AFullDiskRefusesTheChangeVisiblyAndLosesNoAuditRecord) {
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 503);
     EXPECT_NE(refused->body.find("the disk that holds the store is full"), std::string::npos);
+    EXPECT_EQ(refused->body.find("while-full"), std::string::npos) << "the page shows what is stored";
     std::filesystem::remove(mount_point / "filler");
 
     const httplib::Result mended = save("mended");
