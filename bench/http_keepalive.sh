@@ -6,15 +6,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 connections="${1:-32}"
 seconds="${2:-10}"
-console=build/release/bin/tessera-console
-command -v wrk >/dev/null || { echo "wrk is missing: apt-get install wrk" >&2; exit 2; }
+for tool in wrk curl; do
+  command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
+done
 
-data=$(mktemp -d)
-trap 'kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; rm -rf "$data"' EXIT
-TESSERA_ADMIN_PASSWORD=bench-password-1 "$console" serve --listen 127.0.0.1:0 --data "$data/var" >"$data/out" 2>&1 &
-pid=$!
-for _ in $(seq 100); do grep -q "in a browser" "$data/out" 2>/dev/null && break; sleep 0.05; done
-origin=$(sed -n 's/.*open \(http:[^ ]*\)\/ in a browser.*/\1/p' "$data/out")
-cookie=$(curl -s -o /dev/null -D - -H "Origin: $origin" --data 'username=admin&password=bench-password-1' \
-  "$origin/login" | sed -n 's/^Set-Cookie: \([^;]*\).*/\1/p')
+work=$(mktemp -d)
+trap 'kill "$console_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
+source bench/signed_in_console.sh
+start_signed_in_console
 wrk -t2 -c"$connections" -d"${seconds}s" --latency -H "Cookie: $cookie" "$origin/scan/WebThreat_Protection.htm"

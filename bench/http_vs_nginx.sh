@@ -7,7 +7,6 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-10}"
-console=build/release/bin/tessera-console
 for tool in wrk curl nginx; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
 done
@@ -21,12 +20,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-TESSERA_ADMIN_PASSWORD=bench-password-1 "$console" serve --listen 127.0.0.1:0 --data "$work/var" >"$work/out" 2>&1 &
-console_pid=$!
-for _ in $(seq 100); do grep -q "in a browser" "$work/out" 2>/dev/null && break; sleep 0.05; done
-origin=$(sed -n 's/.*open \(http:[^ ]*\)\/ in a browser.*/\1/p' "$work/out")
-cookie=$(curl -s -o /dev/null -D - -H "Origin: $origin" --data 'username=admin&password=bench-password-1' \
-  "$origin/login" | sed -n 's/^Set-Cookie: \([^;]*\).*/\1/p')
+source bench/signed_in_console.sh
+start_signed_in_console
 mkdir -p "$work/www/scan"
 curl -s -H "Cookie: $cookie" -o "$work/www/scan/WebThreat_Protection.htm" "$origin/scan/WebThreat_Protection.htm"
 

@@ -70,6 +70,10 @@ bool WouldChangeState(const httplib::Request& request) {
 
 }  // namespace
 
+bool IsLoopbackListenHost(const std::string& listen_host) {
+    return IsLoopbackHost(ToLower(listen_host)) || listen_host == "::1";
+}
+
 bool IsOwnOrigin(const std::string& origin, const std::string& host_header, const ScreeningSettings& settings) {
     const std::string scheme = settings.is_tls ? "https://" : "http://";
     const int default_port = settings.is_tls ? 443 : 80;
@@ -132,7 +136,7 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     const std::string host_header = request.get_header_value("Host");
     const std::optional<Authority> addressed = ParseAuthority(host_header);
     if (!addressed) return Refuse(400, "The Host header is not valid.");
-    if (IsLoopbackHost(ToLower(settings.listen_host)) || settings.listen_host == "::1") {
+    if (IsLoopbackListenHost(settings.listen_host)) {
         if (!IsLoopbackHost(addressed->host)) return Refuse(421, "This console answers only to a loopback address.");
     }
 

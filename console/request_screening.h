@@ -53,6 +53,9 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 // A refused request's body is left unread, so every refusal closes the connection.
 std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings);
 
+// True when the console listens on a loopback address ("localhost", 127.x.y.z, "::1").
+bool IsLoopbackListenHost(const std::string& listen_host);
+
 // True when `origin` ("scheme://host[:port]", or a whole URL such as a
 // Referer) has this console's scheme (https when it speaks TLS, else http) and
 // the host and port of `host_header`, or of the configured listen address.

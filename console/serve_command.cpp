@@ -9,6 +9,7 @@
 #include "host_config.h"
 #include "http_console.h"
 #include "plugin_module.h"
+#include "request_screening.h"
 #include "tls_identity.h"
 
 #include <fcntl.h>
@@ -39,10 +40,6 @@ struct ServeOptions {
     std::filesystem::path tls_key_file;
     bool is_insecure_http_allowed = false;
 };
-
-bool IsLoopbackAddress(const std::string& host) {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
 
 // Holds an exclusive lock on <data>/console.lock while the console serves, so
 // that a second console on the same folder (with its own sessions and sign-in
@@ -84,7 +81,7 @@ TlsContext ChooseTls(const ServeOptions& options, const ConsoleSettings& setting
         }
         return MakeTlsContext(options.tls_certificate_file, options.tls_key_file);
     }
-    if (IsLoopbackAddress(settings.listen_host) || options.is_insecure_http_allowed) {
+    if (IsLoopbackListenHost(settings.listen_host) || options.is_insecure_http_allowed) {
         return TlsContext(nullptr, &SSL_CTX_free);
     }
     const SelfSignedCertificate made = EnsureSelfSignedCertificate(settings.data_dir / "tls", settings.listen_host);
