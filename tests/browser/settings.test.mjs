@@ -4,10 +4,12 @@ import assert from "node:assert/strict";
 import { readFile } from "node:fs/promises";
 import { after, before, test } from "node:test";
 
-import { launchBrowser, loadingNewPage, withConsole } from "./console.mjs";
+import { launchBrowser, withConsole } from "./console.mjs";
 import {
   addEntry,
+  answeredInPlace,
   DEFAULT_ENTRIES,
+  entryRow,
   formState,
   listedEntries,
   openSettings,
@@ -241,7 +243,7 @@ test(
         questions.push(dialog.message());
         dialog.accept();
       });
-      await loadingNewPage(page, () => page.locator("#btnReset").click());
+      await answeredInPlace(page, () => page.locator("#btnReset").click());
       assert.equal(questions.length, 2);
       assert.equal(posts.length, 1, "accepted, the form is sent once");
       assert.equal(await page.locator("#txtPolicyInstanceId").inputValue(), "URL_FILTER");
@@ -278,8 +280,9 @@ test(
       assert.deepEqual(await listedEntries(page), listed, "with its unsaved entries");
 
       // Emptied with the Delete key, the list exports as an empty file and is stored empty.
-      await page.locator("#stApprovedURL").selectOption(listed);
-      await page.locator("#stApprovedURL").press("Delete");
+      await page.locator("#approvedList").focus();
+      await page.keyboard.press("ControlOrMeta+A");
+      await page.keyboard.press("Delete");
       assert.deepEqual(await listedEntries(page), []);
       const [emptyDownload] = await Promise.all([page.waitForEvent("download"), page.locator("#btnExport").click()]);
       assert.equal((await readFile(await emptyDownload.path())).length, 0, "an empty file");
@@ -287,5 +290,52 @@ test(
       await openSettings(page, server, "URL_FILTER");
       assert.deepEqual(await listedEntries(page), [], "no entry, not even an empty one");
       assert.equal(await page.locator("#entryCount").textContent(), "0 entries");
+    }),
+);
+
+test(
+  "a list of 50,000 entries: only the rows in view exist, the filter narrows it, a row's button removes its entry",
+  { timeout: 120_000 },
+  () =>
+    withConsole(browser, async ({ page, server }) => {
+      const sites = Array.from({ length: 50_000 }, (_, i) => `site-${String(i).padStart(5, "0")}.example`);
+      // Handed over as the import page would: the page's own script then posts them all.
+      const added = await page.evaluate((texts) => window.Tessera.settings.addImportedEntries(texts).added.length, sites);
+      assert.equal(added, sites.length);
+      await save(page);
+      await openSettings(page, server, "URL_FILTER");
+      assert.equal(await page.locator("#entryCount").textContent(), "50,003 entries");
+      assert.ok((await page.locator("#approvedList .entry-row").count()) <= 12, "only the rows in view are made");
+
+      await page.locator("#approvedList").focus();
+      await page.keyboard.press("End");
+      assert.equal(await page.locator("#approvedList .entry-row.is-active .entry-text").textContent(), "www.example.org");
+
+      await page.locator("#txtFilter").pressSequentially("SITE-4999");
+      assert.equal(await page.locator("#entryCount").textContent(), "10 of 50,003 entries shown");
+      const filtered = await listedEntries(page);
+      assert.deepEqual(filtered, Array.from({ length: 10 }, (_, i) => `*.site-4999${i}.example`));
+
+      await (await entryRow(page, "*.site-49993.example")).locator(".entry-remove").click();
+      assert.match(await page.locator("#entryMessage").textContent(), /^Removed “\*\.site-49993\.example”\./);
+      assert.equal(await page.locator("#entryCount").textContent(), "9 of 50,002 entries shown");
+
+      // A new entry that the filter would hide clears it, and is shown marked.
+      await addEntry(page, "zz-new.example");
+      assert.equal(await page.locator("#txtFilter").inputValue(), "");
+      assert.equal(await page.locator("#entryCount").textContent(), "50,003 entries");
+      const newRow = await entryRow(page, "*.zz-new.example");
+      assert.match(await newRow.getAttribute("class"), /\bis-new\b/);
+      assert.equal(await newRow.getAttribute("aria-selected"), "true");
+
+      await save(page);
+      await openSettings(page, server, "URL_FILTER");
+      assert.equal(await page.locator("#entryCount").textContent(), "50,003 entries");
+      await page.locator("#txtFilter").fill("site-4999");
+      assert.equal(
+        (await listedEntries(page)).includes("*.site-49993.example"),
+        false,
+        "the removed entry stays removed",
+      );
     }),
 );

@@ -35,14 +35,26 @@ export function formState(page) {
   });
 }
 
-// The approved list as shown: the value of each option, whose label must be
-// the same text.
+// The approved list as shown, for lists short enough to be in view whole.
 export async function listedEntries(page) {
-  const options = await page
-    .locator("#stApprovedURL option")
-    .evaluateAll((elements) => elements.map((option) => [option.value, option.textContent]));
-  for (const [value, label] of options) assert.equal(label, value, "an option shows its own value");
-  return options.map(([value]) => value);
+  const list = page.locator('#approvedList[data-ready="true"]');
+  await list.waitFor();
+  const rows = await list
+    .locator(".entry-row")
+    .evaluateAll((elements) =>
+      elements.map((row) => [row.querySelector(".entry-text").textContent, Number(row.getAttribute("aria-setsize"))]),
+    );
+  for (const [, setSize] of rows) assert.equal(setSize, rows.length, "every entry is in view");
+  return rows.map(([text]) => text);
+}
+
+// The row of the list box that shows `entry`, by its exact text.
+export async function entryRow(page, entry) {
+  const position = await page
+    .locator("#approvedList .entry-row .entry-text")
+    .evaluateAll((texts, wanted) => texts.findIndex((text) => text.textContent === wanted), entry);
+  assert.ok(position >= 0, `${entry} is in view`);
+  return page.locator("#approvedList .entry-row").nth(position);
 }
 
 export async function entryMessage(page) {
@@ -63,15 +75,33 @@ export async function addEntry(page, text, { withEnter = false } = {}) {
 }
 
 export async function removeEntries(page, entries) {
-  await page.locator("#stApprovedURL").selectOption(entries);
+  // A plain click selects one entry alone; Ctrl+click adds to the selection.
+  for (const [index, entry] of entries.entries()) {
+    await (await entryRow(page, entry)).click({ modifiers: index === 0 ? [] : ["ControlOrMeta"] });
+  }
   await page.locator("#btnRemoveEntries").click();
+}
+
+// Runs `action`, which makes the page's script post the form, and waits for
+// the page that answers to be shown and ready in place of this one.
+export async function answeredInPlace(page, action) {
+  await page.evaluate(() => {
+    document.documentElement.dataset.replaced = "pending";
+  });
+  await action();
+  await page.waitForFunction(
+    () =>
+      document.documentElement.dataset.replaced === undefined &&
+      document.readyState === "complete" &&
+      document.querySelector('#approvedList[data-ready="true"]') !== null,
+  );
 }
 
 // Saves the form with the Save button, or with the Enter key in the text
 // field `withEnterIn`, and checks that the answer is the settings page again.
 export async function save(page, { withEnterIn = null } = {}) {
   const policy = await page.locator("#txtPolicyInstanceId").inputValue();
-  await loadingNewPage(page, () =>
+  await answeredInPlace(page, () =>
     withEnterIn ? page.locator(withEnterIn).press("Enter") : page.locator("#btnSave").click(),
   );
   assert.equal(new URL(page.url()).pathname, "/" + SETTINGS_PATH);

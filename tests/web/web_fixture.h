@@ -87,6 +87,9 @@ int RawStatus(const std::string& response);
 // The value of header `name` in a raw response (first match, case as given), or empty.
 std::string RawHeader(const std::string& response, const std::string& name);
 std::string RawBody(const std::string& response);
+// gzip's member format, as browsers send and take it.
+std::string Gzipped(const std::string& text);
+std::string Gunzipped(const std::string& compressed);
 
 // Runs tessera-console with `arguments` to completion and returns its standard
 // output (the test fails on another exit status than 0).

@@ -69,9 +69,14 @@ window.Tessera.entryRule = (function (page) {
       });
   }
 
+  function keyOf(entry) {
+    return parse(entry).key;
+  }
+
   return {
     MAX_CANONICAL_LENGTH: MAX_CANONICAL_LENGTH,
     admit: admit,
+    keyOf: keyOf,
     problemText: problemText,
     splitEntries: splitEntries,
   };

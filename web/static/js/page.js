@@ -48,8 +48,13 @@ window.Tessera.page = (function () {
     element.className = "message" + (kind ? " " + kind : "");
   }
 
+  // Counts are written with thousands separators: "1,250,000".
+  function number(count) {
+    return count.toLocaleString("en-US");
+  }
+
   function plural(count, one, many) {
-    return count + " " + (count === 1 ? one : many);
+    return number(count) + " " + (count === 1 ? one : many);
   }
 
   // An entry quoted for a message, cut short (at a character, not inside a
@@ -67,6 +72,7 @@ window.Tessera.page = (function () {
     knownPolicy: knownPolicy,
     withPolicy: withPolicy,
     showMessage: showMessage,
+    number: number,
     plural: plural,
     quote: quote,
   };

@@ -1,13 +1,15 @@
-// The URL filter settings page: editing the approved list (add, remove, entries
-// handed over by the import page), its export, the policy tabs, and the
-// confirmation before defaults are restored.
+// The URL filter settings page: editing the approved list (add, remove,
+// filter, entries handed over by the import page), its export, saving, the
+// policy tabs, and the confirmation before defaults are restored.
 //
 // Stable hooks, relied on by the browser tests:
-//   #settingsForm with the hidden #txtPolicyInstanceId and the list #stApprovedURL
+//   #settingsForm with the hidden #txtPolicyInstanceId; the list box
+//     #approvedList (see entry_view.js) and its filter #txtFilter
 //   #txtNewEntry, #btnAddEntry, #btnRemoveEntries; feedback in #entryMessage,
 //     the number of entries in #entryCount
-//   #btnSave posts FormAction=save with every list entry selected;
-//   #btnReset posts FormAction=Reset once confirm() is accepted
+//   #btnSave posts FormAction=save with one stApprovedURL per listed entry;
+//   #btnReset posts FormAction=Reset once confirm() is accepted. The script
+//     posts the form itself and shows the page that answers in place.
 //   #lnkImport submits #importForm, which opens the import page by POST (in a
 //     popup window when one can be opened, else in this one)
 //   #btnExport submits #exportForm, whose #approvedListField ("approved_list")
@@ -18,38 +20,58 @@
 //     through window.opener; returns { added: [...], refused: [...] }
 "use strict";
 
-(function (page, rule) {
+(function (page, rule, EntryView) {
   var form = document.getElementById("settingsForm");
-  var list = document.getElementById("stApprovedURL");
+  var filter = document.getElementById("txtFilter");
   var newEntry = document.getElementById("txtNewEntry");
   var message = document.getElementById("entryMessage");
   var entryCount = document.getElementById("entryCount");
   var importForm = document.getElementById("importForm");
   var policy = page.knownPolicy(document.getElementById(page.POLICY_FIELD).value);
   var MAX_REFUSALS_LISTED = 3;
-
-  function options() {
-    return Array.prototype.slice.call(list.options);
-  }
+  var list = new EntryView(document.getElementById("approvedList"), {
+    onChange: showEntryCount,
+    onRemove: reportRemoval,
+  });
+  // Keys of the entries listed, for the duplicate test of new ones; made at
+  // the first addition and kept up to date from then on.
+  var listedKeys = null;
 
   function showEntryCount() {
-    entryCount.textContent = page.plural(list.options.length, "entry", "entries");
+    var total = list.count();
+    entryCount.textContent =
+      list.shownCount() === total
+        ? page.plural(total, "entry", "entries")
+        : page.number(list.shownCount()) + " of " + page.plural(total, "entry", "entries") + " shown";
   }
 
-  // Keys of the entries listed now, for the duplicate test of new ones.
-  function listedKeys() {
-    var seen = new Map();
-    options().forEach(function (option) {
-      rule.admit(option.value, seen);
+  function keysOfListed() {
+    if (!listedKeys) {
+      listedKeys = new Map();
+      list.entries.forEach(function (entry) {
+        rule.admit(entry, listedKeys);
+      });
+    }
+    return listedKeys;
+  }
+
+  function forgetKeys(removed) {
+    if (!listedKeys) {
+      return;
+    }
+    removed.forEach(function (entry) {
+      var key = page.foldAsciiCase(rule.keyOf(entry));
+      if (listedKeys.get(key) === entry) {
+        listedKeys.delete(key);
+      }
     });
-    return seen;
   }
 
   // Puts each entry of `texts` (each may hold several, cut at ";") through the
   // entry rule and appends the accepted ones; the new ones end up selected, so
   // that "Remove selected" takes them back.
   function addEntries(texts) {
-    var seen = listedKeys();
+    var seen = keysOfListed();
     var outcome = { added: [], refused: [] };
     Array.prototype.forEach.call(texts, function (text) {
       rule.splitEntries(String(text)).forEach(function (entry) {
@@ -58,16 +80,13 @@
           outcome.refused.push({ entry: entry, reason: rule.problemText(result) });
           return;
         }
-        list.add(new Option(result.canonical, result.canonical));
         outcome.added.push(result.canonical);
       });
     });
-    if (outcome.added.length > 0) {
-      var firstNew = list.options.length - outcome.added.length;
-      options().forEach(function (option, index) {
-        option.selected = index >= firstNew;
-      });
-      showEntryCount();
+    list.add(outcome.added);
+    // The list clears a filter that would hide the new entries.
+    if (list.filter === "") {
+      filter.value = "";
     }
     return outcome;
   }
@@ -123,23 +142,80 @@
     newEntry.focus();
   }
 
+  function reportRemoval(removed) {
+    forgetKeys(removed);
+    var what = removed.length === 1 ? page.quote(removed[0]) : page.plural(removed.length, "entry", "entries");
+    page.showMessage(message, "Removed " + what + ". Save to keep the changes.", "success");
+  }
+
   function removeSelectedEntries() {
-    var selected = options().filter(function (option) {
-      return option.selected;
-    });
-    if (selected.length === 0) {
+    var removed = list.removeSelected();
+    if (removed.length === 0) {
       page.showMessage(message, "Select the entries to remove first.", "info");
       return;
     }
-    selected.forEach(function (option) {
-      option.remove();
+    reportRemoval(removed);
+  }
+
+  // The form with one "stApprovedURL" per entry, URL-encoded. Built as text:
+  // a million form controls would take the browser minutes to make.
+  function formBody(submitter) {
+    var fields = new URLSearchParams(new FormData(form, submitter)).toString();
+    var parts = [fields];
+    var entries = list.entries;
+    for (var i = 0; i < entries.length; i++) {
+      parts.push("stApprovedURL=" + encodeURIComponent(entries[i]));
+    }
+    return parts.join("&");
+  }
+
+  // A large form goes gzip-compressed: the browser's own upload is slow
+  // (about 10 MB/s here), and a list compresses to a tenth of its size.
+  var COMPRESS_FROM_BYTES = 1 << 20;
+
+  function requestOf(body) {
+    var request = {
+      method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded" },
+      body: body,
+      credentials: "same-origin",
+    };
+    if (body.length < COMPRESS_FROM_BYTES || typeof CompressionStream !== "function") {
+      return Promise.resolve(request);
+    }
+    var compressed = new Blob([body]).stream().pipeThrough(new CompressionStream("gzip"));
+    return new Response(compressed).blob().then(function (blob) {
+      request.body = blob;
+      request.headers["Content-Encoding"] = "gzip";
+      return request;
     });
-    showEntryCount();
-    page.showMessage(
-      message,
-      "Removed " + page.plural(selected.length, "entry", "entries") + ". Save to keep the changes.",
-      "success"
-    );
+  }
+
+  // Posts the form and shows the page that answers in place of this one, as
+  // a navigation would; a sign-in page that answers instead is opened.
+  function postForm(submitter) {
+    page.showMessage(message, "Saving\u2026", "info");
+    requestOf(formBody(submitter))
+      .then(function (request) {
+        return fetch(form.action, request);
+      })
+      .then(function (response) {
+        if (response.redirected) {
+          window.location.assign(response.url);
+          return null;
+        }
+        return response.text();
+      })
+      .then(function (answer) {
+        if (answer !== null) {
+          document.open();
+          document.write(answer);
+          document.close();
+        }
+      })
+      .catch(function () {
+        page.showMessage(message, "The console could not be reached; nothing was saved. Try again.", "error");
+      });
   }
 
   function policyName() {
@@ -206,18 +282,22 @@
     }
   });
   document.getElementById("btnRemoveEntries").addEventListener("click", removeSelectedEntries);
-  list.addEventListener("keydown", function (event) {
+  list.element.addEventListener("keydown", function (event) {
     if (event.key === "Delete") {
       event.preventDefault();
       removeSelectedEntries();
     }
   });
+  filter.addEventListener("focus", function () {
+    list.prepareFilter();
+  });
+  filter.addEventListener("input", function () {
+    list.setFilter(filter.value);
+  });
 
-  // The server takes the list from the selected options only.
-  form.addEventListener("submit", function () {
-    options().forEach(function (option) {
-      option.selected = true;
-    });
+  form.addEventListener("submit", function (event) {
+    event.preventDefault();
+    postForm(event.submitter);
   });
   document.getElementById("btnReset").addEventListener("click", function (event) {
     var question =
@@ -230,11 +310,8 @@
   });
 
   document.getElementById("exportForm").addEventListener("submit", function () {
-    document.getElementById("approvedListField").value = options()
-      .map(function (option) {
-        return option.value + ";";
-      })
-      .join("");
+    var entries = list.entries;
+    document.getElementById("approvedListField").value = entries.length === 0 ? "" : entries.join(";") + ";";
   });
 
   importForm.addEventListener("submit", openImportWindow);
@@ -250,6 +327,9 @@
   markCurrentPolicyTab();
   // The import page is told the policy, so that its way back leads here.
   importForm.setAttribute("action", page.withPolicy(importForm.getAttribute("action"), policy));
+  var source = document.getElementById("approvedListSource");
+  list.setEntries(EntryView.optionValues(source.textContent));
+  source.remove();
   showEntryCount();
   takePendingImport();
-})(window.Tessera.page, window.Tessera.entryRule);
+})(window.Tessera.page, window.Tessera.entryRule, window.Tessera.EntryView);
