@@ -132,8 +132,8 @@ export function launchBrowser() {
 // included, is watched: `problems` collects script errors, console errors
 // (a refused script, style or form shows up there as a Content Security
 // Policy violation) and Content Security Policy reports of any level.
-export async function openContext(browser) {
-  const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1280, height: 900 } });
+export async function openContext(browser, options = {}) {
+  const context = await browser.newContext({ acceptDownloads: true, viewport: { width: 1280, height: 900 }, ...options });
   context.setDefaultTimeout(ACTION_TIMEOUT_MS);
   context.setDefaultNavigationTimeout(ACTION_TIMEOUT_MS);
   const problems = [];
@@ -152,12 +152,12 @@ export async function openContext(browser) {
 // Runs `body` against a console of its own, in a new browser profile, signed
 // in unless `signedIn` is false. Afterwards the pages must have raised no
 // error, and the console, always stopped, must exit with 0.
-export async function withConsole(browser, body, { signedIn = true } = {}) {
+export async function withConsole(browser, body, { signedIn = true, contextOptions = {} } = {}) {
   const server = await startConsole();
   let failure = null;
   let context = null;
   try {
-    const session = await openContext(browser);
+    const session = await openContext(browser, contextOptions);
     context = session.context;
     if (signedIn) await signIn(session.page, server);
     await body({ server, ...session });

@@ -4,7 +4,7 @@ import assert from "node:assert/strict";
 import { readFile } from "node:fs/promises";
 import { after, before, test } from "node:test";
 
-import { launchBrowser, withConsole } from "./console.mjs";
+import { launchBrowser, loadingNewPage, SETTINGS_PATH, withConsole } from "./console.mjs";
 import {
   addEntry,
   answeredInPlace,
@@ -338,4 +338,23 @@ test(
         "the removed entry stays removed",
       );
     }),
+);
+
+test("with scripts off the list is a plain list box, and a save keeps the entries selected in it", { timeout: TEST_TIMEOUT_MS }, () =>
+  withConsole(
+    browser,
+    async ({ page, server }) => {
+      const box = page.locator("select#stApprovedURL");
+      const shown = await box.locator("option").evaluateAll((options) => options.map((option) => option.value));
+      assert.deepEqual(shown, DEFAULT_ENTRIES);
+      await box.selectOption(["*.example.com", "www.example.org"]);
+      await loadingNewPage(page, () => page.locator("#btnSave").click());
+      await page.goto(new URL(SETTINGS_PATH, server.baseUrl).href);
+      assert.deepEqual(
+        await box.locator("option").evaluateAll((options) => options.map((option) => option.value)),
+        ["*.example.com", "www.example.org"],
+      );
+    },
+    { contextOptions: { javaScriptEnabled: false } },
+  ),
 );
