@@ -42,14 +42,21 @@ public:
     // until the next SetField or the document's end.
     const wchar_t* GetHtmlContent();
 
+    // A template file as read once and kept while the file is unchanged.
+    struct Template;
+
 private:
+    // A stretch of the template's text, or a value inserted by SetField.
     struct Segment {
-        std::wstring text;
-        bool is_template = true;  // false: a value inserted by SetField
+        bool is_template = true;
+        std::size_t begin = 0;  // of a template stretch: where it starts in the text
+        std::size_t length = 0;
+        std::wstring value;
     };
+    std::shared_ptr<const Template> template_;
     std::vector<Segment> segments_;
+    std::vector<Segment> filled_;  // SetField's work space, kept for its capacity
     std::wstring content_;
-    bool is_open_ = false;
     bool is_content_current_ = false;
 };
 

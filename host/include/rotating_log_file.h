@@ -4,6 +4,7 @@
 
 #include "host_api.h"
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <mutex>
@@ -40,12 +41,20 @@ private:
     void Reopen();
     void RotateIfFull();
 
+    // Whether the file's size must be looked at before the next record: after
+    // a sixteenth of max_bytes written here or a second, whichever comes first,
+    // not at every record. Whether the file is still at its path (moved or
+    // removed by someone else) is looked at every time.
+    bool IsSizeCheckDue() const;
+
     std::mutex mutex_;
     std::filesystem::path file_;
     LogRotation rotation_;
     int descriptor_ = -1;
     std::uint64_t device_ = 0;
     std::uint64_t inode_ = 0;
+    std::uint64_t written_since_check_ = 0;
+    std::chrono::steady_clock::time_point last_check_;
 };
 
 // The rotation of the debug log and the access log: TESSERA_LOG_MAX_BYTES

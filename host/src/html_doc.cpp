@@ -10,8 +10,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include <fcntl.h>
@@ -116,20 +118,13 @@ private:
     int descriptor_;
 };
 
-// The bytes of a regular file of at most `max_bytes`, or nothing.
-std::optional<std::string> ReadRegularFile(const fs::path& file, std::size_t max_bytes) {
-    // O_NONBLOCK: a FIFO must not hang the request before it is refused below.
-    const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat info {};
-    if (descriptor.get() < 0 || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > max_bytes) {
-        return std::nullopt;
-    }
+// The bytes of the open regular file `descriptor` of at most `max_bytes`, or nothing.
+std::optional<std::string> ReadRegularFile(int descriptor, std::size_t max_bytes) {
     // The file may grow after fstat, so the limit is checked again while reading.
     std::string bytes;
     char chunk[64 * 1024];
     for (;;) {
-        const ssize_t count = ::read(descriptor.get(), chunk, sizeof chunk);
+        const ssize_t count = ::read(descriptor, chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -146,6 +141,104 @@ std::optional<std::string> ReadRegularFile(const fs::path& file, std::size_t max
     }
 }
 
+// What tells one version of a file from another without reading it.
+struct FileVersion {
+    dev_t device = 0;
+    ino_t inode = 0;
+    off_t size = 0;
+    timespec modified{};
+
+    bool operator==(const FileVersion& other) const {
+        return device == other.device && inode == other.inode && size == other.size &&
+               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
+    }
+};
+
+// Templates as read and indexed, by path, each kept while its file keeps the
+// same version: a page request then reads and decodes no file.
+class TemplateCache {
+public:
+    std::shared_ptr<const CHtmlDoc::Template> Find(const std::string& path, const FileVersion& version) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        const auto found = entries_.find(path);
+        if (found == entries_.end() || !(found->second.version == version)) {
+            return nullptr;
+        }
+        return found->second.parsed;
+    }
+
+    void Keep(const std::string& path, const FileVersion& version, std::shared_ptr<const CHtmlDoc::Template> parsed) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        // A web root holds a handful of templates; the bound is for a folder
+        // that is changed under a running console again and again.
+        if (entries_.size() >= kMaxTemplates && entries_.count(path) == 0) {
+            entries_.clear();
+        }
+        entries_[path] = Entry{version, std::move(parsed)};
+    }
+
+private:
+    static constexpr std::size_t kMaxTemplates = 64;
+    struct Entry {
+        FileVersion version;
+        std::shared_ptr<const CHtmlDoc::Template> parsed;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
+TemplateCache& Templates() {
+    static TemplateCache cache;
+    return cache;
+}
+
+std::shared_ptr<const CHtmlDoc::Template> ParseTemplate(const std::string& bytes);
+
+// The template at `file`, from the cache while its file is unchanged; nothing
+// when it is not a regular file of at most `max_bytes`.
+std::shared_ptr<const CHtmlDoc::Template> LoadTemplate(const fs::path& file, std::size_t max_bytes) {
+    // O_NONBLOCK: a FIFO must not hang the request before it is refused below.
+    const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat info {};
+    if (descriptor.get() < 0 || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        static_cast<std::uintmax_t>(info.st_size) > max_bytes) {
+        return nullptr;
+    }
+    const FileVersion version{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
+    if (auto cached = Templates().Find(file.string(), version)) {
+        return cached;
+    }
+    const auto bytes = ReadRegularFile(descriptor.get(), max_bytes);
+    if (!bytes) {
+        return nullptr;
+    }
+    std::shared_ptr<const CHtmlDoc::Template> parsed = ParseTemplate(*bytes);
+    Templates().Keep(file.string(), version, parsed);
+    return parsed;
+}
+
+bool StartsWithMark(std::wstring_view text) { return text.size() >= 2 && text[0] == L'$' && text[1] == L'$'; }
+
+}  // namespace
+
+struct CHtmlDoc::Template {
+    std::wstring text;
+    // Every position where "$$" starts, overlapping ones included: a
+    // placeholder that begins with "$$" can only stand at one of them.
+    std::vector<std::size_t> marks;
+};
+
+namespace {
+
+std::shared_ptr<const CHtmlDoc::Template> ParseTemplate(const std::string& bytes) {
+    auto parsed = std::make_shared<CHtmlDoc::Template>();
+    parsed->text = OS::DecodeTextFile(bytes);
+    for (std::size_t at = parsed->text.find(L"$$"); at != std::wstring::npos; at = parsed->text.find(L"$$", at + 1)) {
+        parsed->marks.push_back(at);
+    }
+    return parsed;
+}
+
 }  // namespace
 
 CHtmlDoc::CHtmlDoc(const wchar_t* template_path) {
@@ -157,9 +250,9 @@ CHtmlDoc::CHtmlDoc(const wchar_t* template_path) {
 CHtmlDoc::~CHtmlDoc() = default;
 
 int CHtmlDoc::Open(const wchar_t* template_path) {
+    template_.reset();
     segments_.clear();
     content_.clear();
-    is_open_ = false;
     is_content_current_ = false;
     if (template_path == nullptr) {
         return -1;
@@ -169,12 +262,11 @@ int CHtmlDoc::Open(const wchar_t* template_path) {
     if (!file) {
         return -1;
     }
-    const auto bytes = ReadRegularFile(*file, settings.max_template_bytes);
-    if (!bytes) {
+    template_ = LoadTemplate(*file, settings.max_template_bytes);
+    if (!template_) {
         return -1;
     }
-    segments_.push_back(Segment{OS::DecodeTextFile(*bytes), true});
-    is_open_ = true;
+    segments_.push_back(Segment{true, 0, template_->text.size(), {}});
     return 0;
 }
 
@@ -183,46 +275,63 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, const wchar_t* text) {
 }
 
 int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
-    if (!is_open_ || placeholder == nullptr || *placeholder == L'\0') {
+    if (!template_ || placeholder == nullptr || *placeholder == L'\0') {
         return 0;
     }
     const std::wstring_view name(placeholder);
+    const std::wstring_view template_text(template_->text);
+    const std::vector<std::size_t>& marks = template_->marks;
+    // The first occurrence of the name in [from, end) of the template text.
+    const auto next_match = [&](std::size_t from, std::size_t end) -> std::size_t {
+        if (!StartsWithMark(name)) {
+            const std::size_t match = template_text.find(name, from);
+            return match != std::wstring_view::npos && match + name.size() <= end ? match : std::wstring_view::npos;
+        }
+        for (auto mark = std::lower_bound(marks.begin(), marks.end(), from);
+             mark != marks.end() && *mark + name.size() <= end; ++mark) {
+            if (template_text.compare(*mark, name.size(), name) == 0) {
+                return *mark;
+            }
+        }
+        return std::wstring_view::npos;
+    };
     std::wstring value = std::move(text);
-    // One pass over the segments; only template segments are searched, and each
-    // match splits its segment around a new value segment. The value is copied
-    // only for the second and later matches: a page's largest value (the list
-    // box options) usually has a single placeholder.
-    std::vector<Segment> filled;
-    filled.reserve(segments_.size());
+    // One pass over the segments; only template stretches are searched, and
+    // each match splits its stretch around a new value segment. The value is
+    // copied only for the second and later matches: a page's largest value
+    // (the list box options) usually has a single placeholder.
+    std::vector<Segment>& filled = filled_;
+    filled.clear();
     std::vector<std::size_t> value_slots;
     for (Segment& segment : segments_) {
-        std::size_t match = segment.is_template ? segment.text.find(name.data(), 0, name.size()) : std::wstring::npos;
-        if (match == std::wstring::npos) {
+        const std::size_t end = segment.begin + segment.length;
+        std::size_t match = segment.is_template ? next_match(segment.begin, end) : std::wstring_view::npos;
+        if (match == std::wstring_view::npos) {
             filled.push_back(std::move(segment));
             continue;
         }
-        std::size_t start = 0;
-        while (match != std::wstring::npos) {
+        std::size_t start = segment.begin;
+        while (match != std::wstring_view::npos) {
             if (match > start) {
-                filled.push_back(Segment{segment.text.substr(start, match - start), true});
+                filled.push_back(Segment{true, start, match - start, {}});
             }
             value_slots.push_back(filled.size());
-            filled.push_back(Segment{std::wstring(), false});
+            filled.push_back(Segment{false, 0, 0, {}});
             start = match + name.size();
-            match = segment.text.find(name.data(), start, name.size());
+            match = next_match(start, end);
         }
-        if (start < segment.text.size()) {
-            filled.push_back(Segment{segment.text.substr(start), true});
+        if (start < end) {
+            filled.push_back(Segment{true, start, end - start, {}});
         }
     }
     const int replaced = static_cast<int>(value_slots.size());
     for (std::size_t slot = 1; slot < value_slots.size(); ++slot) {
-        filled[value_slots[slot]].text = value;
+        filled[value_slots[slot]].value = value;
     }
     if (!value_slots.empty()) {
-        filled[value_slots.front()].text = std::move(value);
+        filled[value_slots.front()].value = std::move(value);
     }
-    segments_ = std::move(filled);
+    segments_.swap(filled);
     if (replaced > 0) {
         is_content_current_ = false;
     }
@@ -230,18 +339,22 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
 }
 
 const wchar_t* CHtmlDoc::GetHtmlContent() {
-    if (!is_open_) {
+    if (!template_) {
         return nullptr;
     }
     if (!is_content_current_) {
         std::size_t total = 0;
         for (const Segment& segment : segments_) {
-            total += segment.text.size();
+            total += segment.is_template ? segment.length : segment.value.size();
         }
         content_.clear();
         content_.reserve(total);
         for (const Segment& segment : segments_) {
-            content_ += segment.text;
+            if (segment.is_template) {
+                content_.append(template_->text, segment.begin, segment.length);
+            } else {
+                content_ += segment.value;
+            }
         }
         is_content_current_ = true;
     }

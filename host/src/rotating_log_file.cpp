@@ -23,7 +23,11 @@ RotatingLogFile::~RotatingLogFile() {
 void RotatingLogFile::Append(const std::string& record) {
     const std::lock_guard<std::mutex> lock(mutex_);
     if (descriptor_ < 0 || !IsStillAtPath()) Reopen();
-    RotateIfFull();
+    if (IsSizeCheckDue()) {
+        RotateIfFull();
+        written_since_check_ = 0;
+        last_check_ = std::chrono::steady_clock::now();
+    }
     std::size_t written = 0;
     while (descriptor_ >= 0 && written < record.size()) {
         const ssize_t result = ::write(descriptor_, record.data() + written, record.size() - written);
@@ -31,6 +35,12 @@ void RotatingLogFile::Append(const std::string& record) {
         if (result <= 0) break;  // the record is lost; the caller goes on
         written += static_cast<std::size_t>(result);
     }
+    written_since_check_ += written;
+}
+
+bool RotatingLogFile::IsSizeCheckDue() const {
+    return written_since_check_ >= rotation_.max_bytes / 16 ||
+           std::chrono::steady_clock::now() - last_check_ >= std::chrono::seconds(1);
 }
 
 bool RotatingLogFile::IsStillAtPath() const {

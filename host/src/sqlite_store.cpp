@@ -682,17 +682,15 @@ SqliteStore::Connection& SqliteStore::ThreadConnection() {
     return *connection;
 }
 
-// The last decoded form of each large stored object, with the text it was
-// decoded from: a page load of an unchanged approved list of a million entries
-// compares 35 MB instead of parsing them. Comparing the text itself, rather
+// The last decoded form of each stored object, with the text it was decoded
+// from: a page load of an unchanged approved list of a million entries
+// compares 35 MB instead of parsing them, and one of the small page compares
+// a few kilobytes instead of parsing JSON. Comparing the text itself, rather
 // than a version, holds whoever changed the row: this process, another one, or
 // a hand edit. Copies of a decoded object share its arrays, so handing one out
 // copies no list.
 class SqliteStore::DecodedCache {
 public:
-    // Rows smaller than this decode faster than they are worth keeping.
-    static constexpr std::size_t kMinCachedBytes = 64 * 1024;
-
     bool Find(const std::string& place, std::string_view text, PropertyBag& out) {
         const std::lock_guard lock(mutex_);
         const auto found = entries_.find(place);
@@ -704,9 +702,6 @@ public:
     }
 
     void Keep(const std::string& place, std::string_view text, const PropertyBag& properties) {
-        if (text.size() < kMinCachedBytes) {
-            return;
-        }
         Entry entry{std::string(text), properties};
         const std::lock_guard lock(mutex_);
         entries_[place] = std::move(entry);
