@@ -121,6 +121,27 @@ TEST_F(SqliteStoreTest, WritesThatCannotTakeTheLockInTimeFailAndTheirAuditRecord
     EXPECT_NE(logged.find("Cannot append an audit record; it is kept aside: "), std::string::npos) << logged;
 }
 
+TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(DatabaseFile().c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other,
+                           "CREATE TRIGGER refuse_update BEFORE UPDATE ON instances WHEN NEW.instance = 'URL_FILTER' "
+                           "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+    ASSERT_TRUE(policy.Get());
+    policy.SetPropertyValue(L"SecurityLevelType", 2);
+    EXPECT_FALSE(policy.Put(false));
+
+    // Left open, the failed transaction would hold the write lock.
+    EXPECT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; COMMIT", nullptr, nullptr, nullptr), SQLITE_OK)
+        << "another program can write at once";
+    ASSERT_EQ(sqlite3_exec(other, "DROP TRIGGER refuse_update", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(other);
+    EXPECT_TRUE(policy.Put(false)) << "and so can this store";
+}
+
 TEST_F(SqliteStoreTest, ConcurrentWritersAllSucceed) {
     constexpr int kThreads = 4;
     constexpr int kWritesPerThread = 15;
