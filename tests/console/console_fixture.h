@@ -2,6 +2,7 @@
 #pragma once
 
 #include "process_runner.h"
+#include "temp_folder.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>
@@ -17,13 +18,6 @@ namespace tessera::test {
 
 class ConsoleTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tessera-console-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        data_dir_ = root_ / "var";  // not created: the console makes it on first use
-    }
-    void TearDown() override { std::filesystem::remove_all(root_); }
 
     // tessera-console with `arguments`, then --data and this test's data folder.
     ProcessResult Console(std::vector<std::string> arguments) const {
@@ -47,8 +41,9 @@ protected:
         return nlohmann::json::parse(result.standard_output);
     }
 
-    std::filesystem::path root_;
-    std::filesystem::path data_dir_;
+    TempFolder temp_{"tessera-console"};
+    std::filesystem::path root_ = temp_.path();
+    std::filesystem::path data_dir_ = root_ / "var";  // not created: the console makes it on first use
 };
 
 inline bool IsOneLine(const std::string& text) {

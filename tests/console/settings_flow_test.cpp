@@ -105,13 +105,6 @@ TEST_F(SettingsFlowTest, ResetWithoutAPolicyRestoresTheSecondPolicyButShowsTheFi
     EXPECT_NE(nlohmann::json::parse(lines[2])["message"], nlohmann::json::parse(lines[0])["message"]);
 }
 
-TEST_F(SettingsFlowTest, BothPoliciesShowTheListSavedFromEither) {
-    Render({"FormAction=save", "txtPolicyInstanceId=URL_FILTER_FILE", "stApprovedURL=shared.example"});
-    EXPECT_EQ(ListedEntries(Render({"txtPolicyInstanceId=URL_FILTER"})),
-              std::vector<std::string>{"*.shared.example"});
-    EXPECT_EQ(ListedEntries(Render({})), std::vector<std::string>{"*.shared.example"});
-}
-
 TEST_F(SettingsFlowTest, ExportedListImportsBackToTheSameEntries) {
     const std::string page = Render({"FormAction=save", "stApprovedURL=a.example", "stApprovedURL=www.b.example",
                                      "stApprovedURL=*.c.example"});

@@ -6,18 +6,6 @@ namespace {
 
 using UsageTest = ConsoleTest;
 
-TEST_F(UsageTest, EveryCommandHasHelp) {
-    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
-             {}, {"render"}, {"store"}, {"store", "dump"}, {"store", "load"}, {"store", "delete"}, {"audit"}}) {
-        std::vector<std::string> arguments = command;
-        arguments.push_back("--help");
-        SCOPED_TRACE(testing::PrintToString(arguments));
-        const ProcessResult result = RunProcess(ConsolePath(), arguments);
-        EXPECT_EQ(result.exit_code, 0) << result.standard_error;
-        EXPECT_NE(result.standard_output.find("Usage"), std::string::npos) << result.standard_output;
-    }
-}
-
 // Nothing runs on a usage error: not even the data folder is created.
 TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
     const std::string missing_file = (root_ / "missing.txt").string();

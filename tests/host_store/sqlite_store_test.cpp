@@ -14,8 +14,6 @@
 
 namespace {
 
-using tessera::host::ClassDeclaration;
-using tessera::host::EmbeddedProperties;
 using tessera::host::PropertyBag;
 using tessera::host::SqliteStore;
 using tessera::host::StoredInstance;
@@ -23,32 +21,7 @@ using tessera::test::ResourceDir;
 using tessera::test::ScopedEnvironment;
 using tessera::test::StoreTest;
 
-void ExpectDeclaredKinds(const PropertyBag& properties, const ClassDeclaration& declaration) {
-    for (const auto& [name, declared] : declaration.properties) {
-        SCOPED_TRACE(std::string(name.begin(), name.end()));
-        const _variant_t* value = properties.Find(name);
-        ASSERT_NE(value, nullptr);
-        EXPECT_EQ(value->vt, declared.kind);
-        if (declared.members) {
-            ExpectDeclaredKinds(*EmbeddedProperties(*value), *declared.members);
-        }
-    }
-}
-
 using SqliteStoreTest = StoreTest;
-
-TEST_F(SqliteStoreTest, ProvisionedInstancesHoldEveryDeclaredPropertyInItsKind) {
-    const auto instances = store_->List(nullptr, nullptr);
-    std::vector<std::wstring> names;
-    for (const StoredInstance& instance : instances) {
-        names.push_back(instance.instance_name);
-        ExpectDeclaredKinds(instance.properties, *store_->ClassDeclarations().at(instance.class_name));
-    }
-    const std::vector<std::wstring> expected = {L"UF_APPROVED_LIST",   L"UF_APPROVED_LIST_DEFAULT",
-                                                L"URL_FILTER",         L"URL_FILTER_DEFAULT",
-                                                L"URL_FILTER_FILE",    L"URL_FILTER_FILE_DEFAULT"};
-    EXPECT_EQ(names, expected);
-}
 
 TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
     const std::filesystem::path fresh = folder_ / "fresh.db";

@@ -5,6 +5,7 @@
 
 #include "host_config.h"
 #include "mgmt_store.h"
+#include "temp_folder.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>
@@ -44,11 +45,6 @@ private:
 class StoreTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = std::filesystem::temp_directory_path() / ("tessera-host-store-" + std::to_string(getpid()) + "-" +
-                                                            test->test_suite_name() + "-" + test->name());
-        std::filesystem::remove_all(folder_);
-        std::filesystem::create_directories(folder_);
         host::HostSettings settings;
         settings.data_dir = folder_;  // the store's failures go to folder_/debug.log
         host::Configure(settings);
@@ -59,12 +55,12 @@ protected:
         host::SetCurrentStore(nullptr);
         store_.reset();
         host::Configure(host::HostSettings{});
-        std::filesystem::remove_all(folder_);
     }
 
     std::filesystem::path DatabaseFile() const { return folder_ / "store.db"; }
 
-    std::filesystem::path folder_;
+    TempFolder temp_{"tessera-host-store"};
+    std::filesystem::path folder_ = temp_.path();
     std::shared_ptr<host::SqliteStore> store_;
 };
 

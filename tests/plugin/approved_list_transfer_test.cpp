@@ -13,14 +13,7 @@ namespace {
 
 using namespace tessera::test;
 
-class ApprovedListTransferTest : public testing::Test {
-protected:
-    ApprovedListTransferTest() : web_root_(MakeSettingsProbeWebRoot()), harness_(web_root_) {}
-    ~ApprovedListTransferTest() override { std::filesystem::remove_all(web_root_); }
-
-    std::filesystem::path web_root_;
-    PluginHarness harness_;
-};
+using ApprovedListTransferTest = SettingsProbeTest;
 
 struct ExportCase {
     const char* name;

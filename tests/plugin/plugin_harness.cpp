@@ -43,16 +43,8 @@ std::string Response::Header() const {
     return end == std::string::npos ? bytes : bytes.substr(0, end + 2);
 }
 
-fs::path MakeTempDir(const std::string& prefix) {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-        throw std::runtime_error("cannot make a temporary folder");
-    }
-    return pattern;
-}
-
 PluginHarness::PluginHarness(fs::path web_root)
-    : data_dir_(MakeTempDir("tessera-plugin-test")) {
+{
     host::Configure({data_dir_, web_root.empty() ? SourceDir() : web_root, ResourceDir()});
     store_ = std::make_shared<host::MemoryStore>(
         host::DeclarationsFromJson(ReadJsonFile(ResourceDir() / "classes.json")));
@@ -66,8 +58,6 @@ PluginHarness::~PluginHarness() {
     module_->Deinitialize();
     module_.reset();
     host::SetCurrentStore(nullptr);
-    std::error_code ignored;
-    fs::remove_all(data_dir_, ignored);
 }
 
 Response PluginHarness::Render(const std::wstring& page_id, const Fields& fields, const std::wstring& user,
@@ -139,8 +129,9 @@ void PluginHarness::ReplaceInstance(const std::wstring& class_name, const std::w
     store_->Replace({{class_name, instance_name, std::move(properties)}});
 }
 
-fs::path MakeProbeWebRoot(const std::map<std::wstring, std::vector<std::string>>& templates) {
-    const fs::path root = MakeTempDir("tessera-probe-root");
+fs::path WriteProbeTemplates(const TempFolder& web_root,
+                             const std::map<std::wstring, std::vector<std::string>>& templates) {
+    const fs::path& root = web_root.path();
     for (const auto& [page_id, placeholders] : templates) {
         const fs::path file = root / "web" / "html" / fs::path(page_id);
         fs::create_directories(file.parent_path());

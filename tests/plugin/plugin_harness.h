@@ -4,6 +4,7 @@
 #pragma once
 
 #include "mgmt_store.h"
+#include "temp_folder.h"
 #include "os_string.h"
 #include "plugin_module.h"
 
@@ -53,19 +54,20 @@ public:
     void ReplaceInstance(const std::wstring& class_name, const std::wstring& instance_name, const std::string& json);
 
 private:
-    std::filesystem::path data_dir_;
+    TempFolder data_folder_{"tessera-plugin-test"};
+    std::filesystem::path data_dir_ = data_folder_.path();
     std::shared_ptr<host::MemoryStore> store_;
     std::unique_ptr<console::PluginModule> module_;
 };
 
-// A web root holding one template per page ID, each listing the placeholders
+// Makes `web_root` hold one template per page ID, each listing the placeholders
 // it is given as "NAME=[$$NAME$$]" lines, so a test can read what each got.
-std::filesystem::path MakeProbeWebRoot(const std::map<std::wstring, std::vector<std::string>>& templates);
+// Returns the folder's path.
+std::filesystem::path WriteProbeTemplates(const TempFolder& web_root,
+                                          const std::map<std::wstring, std::vector<std::string>>& templates);
 
 // The values of a probe page: placeholder name -> value. A placeholder that was
 // not written keeps its "$$NAME$$" text.
 std::map<std::string, std::string> ProbeValues(const std::string& body);
-
-std::filesystem::path MakeTempDir(const std::string& prefix);
 
 }  // namespace tessera::test

@@ -13,11 +13,11 @@ namespace {
 
 using namespace tessera::test;
 
-std::wstring AuditText(unsigned int message_id, unsigned int description_id) {
-    OS::x_wstring text;
-    text.Format(KESTREL::LoadStringW(message_id).c_str(), KESTREL::LoadString_W(description_id).c_str());
-    return text;
-}
+// The audit messages as data/texts.json words them.
+const std::wstring kSavedInstantMessages = L"Settings of the instant message URL filter policy saved.";
+const std::wstring kSavedFileTransfers = L"Settings of the file transfer URL filter policy saved.";
+const std::wstring kResetInstantMessages = L"Settings of the instant message URL filter policy restored to their defaults.";
+const std::wstring kResetFileTransfers = L"Settings of the file transfer URL filter policy restored to their defaults.";
 
 // "vt:value" of a stored scalar, or "absent".
 std::string Describe(const std::optional<_variant_t>& value) {
@@ -34,11 +34,8 @@ std::string Describe(const std::optional<_variant_t>& value) {
     }
 }
 
-class SettingsActionTest : public testing::Test {
+class SettingsActionTest : public SettingsProbeTest {
 protected:
-    SettingsActionTest() : web_root_(MakeSettingsProbeWebRoot()), harness_(web_root_) {}
-    ~SettingsActionTest() override { std::filesystem::remove_all(web_root_); }
-
     Response Post(const std::wstring& action, Fields fields) {
         fields.insert(fields.begin(), {L"FormAction", action});
         return harness_.Render(L"scan/WebThreat_Protection.htm", fields);
@@ -53,9 +50,6 @@ protected:
         const auto records = harness_.DebugRecordsFrom(from);
         return std::find(records.begin(), records.end(), record) != records.end();
     }
-
-    std::filesystem::path web_root_;
-    PluginHarness harness_;
 };
 
 TEST_F(SettingsActionTest, SaveStoresEveryFieldOfTheForm) {
@@ -95,7 +89,7 @@ TEST_F(SettingsActionTest, SaveStoresEveryFieldOfTheForm) {
 
     const auto audit = harness_.Audit();
     ASSERT_EQ(audit.size(), 1u);
-    EXPECT_EQ(audit[0].message, AuditText(859, 1012));
+    EXPECT_EQ(audit[0].message, kSavedInstantMessages);
     EXPECT_EQ(audit[0].event_type, 2);
     EXPECT_EQ(audit[0].source_type, 1);
     EXPECT_EQ(audit[0].context[0], L"local");
@@ -198,14 +192,14 @@ TEST_F(SettingsActionTest, BothPoliciesShareOneApprovedList) {
     EXPECT_NE(Policy(L"SecurityLevelType", L"URL_FILTER"), "3:0");
     const auto shown = ProbeValues(harness_.Render(L"scan/WebThreat_Protection.htm").Body());
     EXPECT_EQ(shown.at("APPROVED_LIST_ENTRIES"), "\n<option value=\"*.shared.com\">*.shared.com</option>");
-    EXPECT_EQ(harness_.Audit().back().message, AuditText(859, 1011));
+    EXPECT_EQ(harness_.Audit().back().message, kSavedFileTransfers);
 }
 
 TEST_F(SettingsActionTest, SaveOfAPolicyTheStoreLacksStillSavesTheList) {
     const struct {
         const wchar_t* posted;
-        unsigned int description;
-    } cases[] = {{L"url_filter", 1012}, {L"NO_SUCH_POLICY", 1011}};
+        const std::wstring& audit_message;
+    } cases[] = {{L"url_filter", kSavedInstantMessages}, {L"NO_SUCH_POLICY", kSavedFileTransfers}};
     for (const auto& test : cases) {
         const auto before = harness_.DebugRecords().size();
         ASSERT_EQ(Post(L"save", {{L"txtPolicyInstanceId", test.posted}, {L"stApprovedURL", test.posted}}).result, 0);
@@ -213,7 +207,7 @@ TEST_F(SettingsActionTest, SaveOfAPolicyTheStoreLacksStillSavesTheList) {
                                    "(QZ_UrlFilter:" +
                                        std::string(OS::WCharToUTF8Char(test.posted, nullptr)) + ")"));
         EXPECT_EQ(harness_.StoredApprovedList(), std::vector<std::wstring>{L"*." + std::wstring(test.posted)});
-        EXPECT_EQ(harness_.Audit().back().message, AuditText(859, test.description));
+        EXPECT_EQ(harness_.Audit().back().message, test.audit_message);
     }
     EXPECT_EQ(harness_.Audit().size(), 2u);
 }
@@ -282,20 +276,23 @@ TEST_F(SettingsActionTest, SaveWritesItsAuditRecordWhenBothObjectsFail) {
     harness_.Store().FailGet(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST");
     ASSERT_EQ(Post(L"save", {}).result, 0);
     ASSERT_EQ(harness_.Audit().size(), 1u);
-    EXPECT_EQ(harness_.Audit()[0].message, AuditText(859, 1012));
+    EXPECT_EQ(harness_.Audit()[0].message, kSavedInstantMessages);
 }
 
 struct ResetChoiceCase {
     const wchar_t* posted;  // null: no field
     const wchar_t* live;
-    unsigned int description;
+    const std::wstring& audit_message;
 };
 
 TEST_F(SettingsActionTest, ResetChoosesThePolicyFromThePostedId) {
     const ResetChoiceCase cases[] = {
-        {L"URL_FILTER", L"URL_FILTER", 1012},      {L"url_Filter", L"URL_FILTER", 1012},
-        {L"URL_FILTER_FILE", L"URL_FILTER_FILE", 1011}, {L"", L"URL_FILTER_FILE", 1011},
-        {nullptr, L"URL_FILTER_FILE", 1011},        {L"anything", L"URL_FILTER_FILE", 1011},
+        {L"URL_FILTER", L"URL_FILTER", kResetInstantMessages},
+        {L"url_Filter", L"URL_FILTER", kResetInstantMessages},
+        {L"URL_FILTER_FILE", L"URL_FILTER_FILE", kResetFileTransfers},
+        {L"", L"URL_FILTER_FILE", kResetFileTransfers},
+        {nullptr, L"URL_FILTER_FILE", kResetFileTransfers},
+        {L"anything", L"URL_FILTER_FILE", kResetFileTransfers},
     };
     for (const ResetChoiceCase& test : cases) {
         const std::string posted = test.posted ? std::string(OS::WCharToUTF8Char(test.posted, nullptr)) : "";
@@ -320,7 +317,7 @@ TEST_F(SettingsActionTest, ResetChoosesThePolicyFromThePostedId) {
         EXPECT_EQ(Policy(L"SecurityLevelType", other), "3:7") << posted;
         EXPECT_EQ(harness_.StoredApprovedList(), harness_.StoredApprovedList(L"UF_APPROVED_LIST_DEFAULT")) << posted;
         EXPECT_TRUE(Logged(before, "258 .\\web_PageCB_URLFilter:513 txrPolicyInstanceId: " + posted)) << posted;
-        EXPECT_EQ(harness_.Audit().back().message, AuditText(862, test.description)) << posted;
+        EXPECT_EQ(harness_.Audit().back().message, test.audit_message) << posted;
     }
     EXPECT_EQ(harness_.Audit().size(), std::size(cases));
 }
@@ -361,7 +358,7 @@ TEST_P(ResetFaultTest, EachStoreStepFailingInTurn) {
     EXPECT_EQ(Policy(L"SecurityLevelType") != "3:7", fault.policy_changes);
     EXPECT_EQ(harness_.StoredApprovedList() != std::vector<std::wstring>{L"changed.com"}, fault.list_changes);
     ASSERT_EQ(harness_.Audit().size(), 1u);
-    EXPECT_EQ(harness_.Audit()[0].message, AuditText(862, 1012));
+    EXPECT_EQ(harness_.Audit()[0].message, kResetInstantMessages);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -12,19 +12,13 @@ namespace {
 
 using namespace tessera::test;
 
-class SettingsPageTest : public testing::Test {
+class SettingsPageTest : public SettingsProbeTest {
 protected:
-    SettingsPageTest() : web_root_(MakeSettingsProbeWebRoot()), harness_(web_root_) {}
-    ~SettingsPageTest() override { std::filesystem::remove_all(web_root_); }
-
     std::map<std::string, std::string> Show(const Fields& fields = {}) {
         const Response response = harness_.Render(L"scan/WebThreat_Protection.htm", fields);
         EXPECT_EQ(response.result, 0);
         return ProbeValues(response.Body());
     }
-
-    std::filesystem::path web_root_;
-    PluginHarness harness_;
 };
 
 struct ReadRuleCase {

@@ -4,6 +4,8 @@
 
 #include "plugin_harness.h"
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -48,11 +50,15 @@ inline const std::vector<std::string> kSettingsPlaceholders = {
     "APPROVED_LIST_ENTRIES",
 };
 
-inline std::filesystem::path MakeSettingsProbeWebRoot() {
-    return MakeProbeWebRoot({{L"scan/WebThreat_Protection.htm", kSettingsPlaceholders},
-                             {L"scan/WebThreatProtection_Import.htm", {"APPROVED_LIST", "FORM_ACTION", "BASE_URL"}},
-                             {L"scan/WebThreatProtection_Export.htm", {"APPROVED_LIST"}}});
-}
+// The plug-in over probe templates of its three pages, in a folder of the test's own.
+class SettingsProbeTest : public testing::Test {
+protected:
+    TempFolder web_root_{"tessera-probe-root"};
+    PluginHarness harness_{
+        WriteProbeTemplates(web_root_, {{L"scan/WebThreat_Protection.htm", kSettingsPlaceholders},
+                                        {L"scan/WebThreatProtection_Import.htm", {"APPROVED_LIST", "FORM_ACTION", "BASE_URL"}},
+                                        {L"scan/WebThreatProtection_Export.htm", {"APPROVED_LIST"}}})};
+};
 
 // "$$NAME$$": what a placeholder still holds when the page did not write it.
 inline std::string Unwritten(const std::string& name) { return "$$" + name + "$$"; }

@@ -12,9 +12,8 @@ namespace tessera::test {
 namespace {
 
 TEST(Lifecycle, SigtermFinishesTheRequestInFlightThenDeinitializesAndExitsCleanly) {
-    const std::filesystem::path events =
-        std::filesystem::temp_directory_path() / ("tessera-events-" + std::to_string(::getpid()));
-    std::filesystem::remove(events);
+    const TempFolder folder("tessera-events");
+    const std::filesystem::path events = folder.path() / "events";
     ServeOptions options;
     options.extra_arguments = {"--plugin", FakePluginPath().string()};
     options.environment = {{"TESSERA_FAKE_PLUGIN_EVENTS", events.string()}};
@@ -24,17 +23,22 @@ TEST(Lifecycle, SigtermFinishesTheRequestInFlightThenDeinitializesAndExitsCleanl
     std::future<std::string> in_flight = std::async(std::launch::async, [&] {
         return RawExchange(console.Port(), RawRequest(console.Port(), "GET /slow.htm HTTP/1.1", {"Cookie: " + cookie}));
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // The plug-in says when the request has begun; only then is it in flight.
+    const auto recorded_events = [&] {
+        std::ifstream in(events);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (recorded_events().find("slow request begins") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
     EXPECT_EQ(console.Stop(), 0);
     const std::string response = in_flight.get();
     EXPECT_EQ(RawStatus(response), 200);
     EXPECT_EQ(RawBody(response), "<p>slow</p>");
 
-    std::ifstream in(events);
-    std::stringstream recorded;
-    recorded << in.rdbuf();
-    std::filesystem::remove(events);
-    EXPECT_EQ(recorded.str(), "initialize\nslow request begins\nslow request ends\ndeinitialize\n");
+    EXPECT_EQ(recorded_events(), "initialize\nslow request begins\nslow request ends\ndeinitialize\n");
     EXPECT_NE(console.StandardOutput().find("Stopping"), std::string::npos);
     EXPECT_NE(console.StandardOutput().find("Stopped."), std::string::npos);
     EXPECT_NE(console.DataFile("debug.log").find("shutting down"), std::string::npos);

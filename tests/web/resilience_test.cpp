@@ -117,19 +117,14 @@ TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndIt
 
 // The store on a small file system of its own, filled under the console.
 TEST(StoreFaults, AFullDiskRefusesTheChangeVisiblyAndLosesNoAuditRecord) {
-    const std::filesystem::path mount_point =
-        std::filesystem::temp_directory_path() / ("tessera-small-disk-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(mount_point);
+    const TempFolder folder("tessera-small-disk");
+    const std::filesystem::path& mount_point = folder.path();
     if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=4m,mode=0700") != 0) {
-        std::filesystem::remove(mount_point);
         GTEST_SKIP() << "mounting a small file system needs root: " << std::strerror(errno);
     }
     struct Unmount {
         std::filesystem::path point;
-        ~Unmount() {
-            ::umount2(point.c_str(), MNT_DETACH);
-            std::filesystem::remove(point);
-        }
+        ~Unmount() { ::umount2(point.c_str(), MNT_DETACH); }
     } unmount{mount_point};
 
     ServeOptions options;

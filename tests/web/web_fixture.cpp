@@ -34,12 +34,6 @@ std::string ReadWholeFile(const std::filesystem::path& file) {
     return text.str();
 }
 
-std::filesystem::path MakeTemporaryFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tessera-web-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    return pattern;
-}
-
 // True once the headers and as many body bytes as Content-Length names are in.
 bool IsComplete(const std::string& response) {
     const std::size_t head_end = response.find("\r\n\r\n");
@@ -57,7 +51,7 @@ bool IsComplete(const std::string& response) {
 std::filesystem::path FakePluginPath() { return TESSERA_TEST_FAKE_PLUGIN_PATH; }
 
 ConsoleServer::ConsoleServer(const ServeOptions& options)
-    : root_(MakeTemporaryFolder()), data_dir_(options.data_dir.empty() ? root_ / "var" : options.data_dir) {
+    : data_dir_(options.data_dir.empty() ? root_ / "var" : options.data_dir) {
     std::vector<std::string> arguments = {ConsolePath().string(), "serve",  "--listen",
                                           options.listen,         "--data", data_dir_.string()};
     arguments.insert(arguments.end(), options.extra_arguments.begin(), options.extra_arguments.end());
@@ -117,8 +111,6 @@ ConsoleServer::~ConsoleServer() {
         ::kill(pid_, SIGKILL);
         ::waitpid(pid_, nullptr, 0);
     }
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
 }
 
 std::string ConsoleServer::StandardOutput() const { return ReadWholeFile(root_ / "stdout.txt"); }

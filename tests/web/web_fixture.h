@@ -3,6 +3,7 @@
 // requests, a raw socket for requests that client would not send.
 #pragma once
 
+#include "temp_folder.h"
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -59,7 +60,8 @@ public:
     httplib::Headers FormHeaders(const std::string& cookie) const;
 
 private:
-    std::filesystem::path root_;
+    TempFolder temp_{"tessera-web"};
+    std::filesystem::path root_ = temp_.path();
     std::filesystem::path data_dir_;
     pid_t pid_ = -1;
     int port_ = 0;
