@@ -49,31 +49,24 @@ TEST(Pages, TheRootLeadsToTheSettingsPageWhichThePlugInFills) {
     EXPECT_EQ(missing->status, 404);
 }
 
-TEST(Pages, ATenThousandEntryListIsSavedUrlEncodedAndMultipart) {
+// The page's script posts URL-encoded (see below); a form without it may be multipart.
+TEST(Pages, ATenThousandEntryListIsSavedMultipart) {
     ConsoleServer console;
     const std::string cookie = console.SignIn();
     httplib::Client client = console.Client();
     const std::size_t audit_before = AuditRecordCount(console.DataDir());
 
-    std::string encoded = "FormAction=save&txtPolicyInstanceId=URL_FILTER";
-    for (std::size_t i = 0; i < kLargeListSize; ++i) encoded += "&stApprovedURL=" + EntryName("encoded", i);
-    const httplib::Result first =
-        client.Post(kSettingsPath, console.FormHeaders(cookie), encoded, "application/x-www-form-urlencoded");
-    ASSERT_TRUE(first);
-    EXPECT_EQ(first->status, 200);
-    ExpectStoredList(console, "encoded");
-
     httplib::MultipartFormDataItems parts = {{"FormAction", "save", "", ""},
                                              {"txtPolicyInstanceId", "URL_FILTER", "", ""}};
     for (std::size_t i = 0; i < kLargeListSize; ++i)
         parts.push_back({"stApprovedURL", EntryName("multipart", i), "", ""});
-    const httplib::Result second = client.Post(kSettingsPath, console.FormHeaders(cookie), parts);
-    ASSERT_TRUE(second);
-    EXPECT_EQ(second->status, 200);
+    const httplib::Result saved = client.Post(kSettingsPath, console.FormHeaders(cookie), parts);
+    ASSERT_TRUE(saved);
+    EXPECT_EQ(saved->status, 200);
     ExpectStoredList(console, "multipart");
-    EXPECT_NE(second->body.find(EntryName("multipart", kLargeListSize - 1)), std::string::npos)
+    EXPECT_NE(saved->body.find(EntryName("multipart", kLargeListSize - 1)), std::string::npos)
         << "the page shows what was stored";
-    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before + 2);
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before + 1);
 }
 
 TEST(Pages, TheAuditRecordNamesTheSignedInUserAndTheSocketAddress) {
@@ -182,8 +175,10 @@ TEST(Pages, ALargeListIsSavedWholeAndAListChangedByAnotherProgramShowsAtOnce) {
     for (int index = 0; index < kEntries; ++index) form += "&stApprovedURL=e" + std::to_string(index) + ".example.com";
     httplib::Client client = console.Client();
     client.set_read_timeout(120);  // sanitizer builds take their time over a list this size
-    const httplib::Result saved =
-        client.Post(kSettingsPath, console.FormHeaders(cookie), form, "application/x-www-form-urlencoded");
+    // gzip-compressed, as the settings page's script sends a large list.
+    httplib::Headers headers = console.FormHeaders(cookie);
+    headers.emplace("Content-Encoding", "gzip");
+    const httplib::Result saved = client.Post(kSettingsPath, headers, Gzipped(form), "application/x-www-form-urlencoded");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 300);
     EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), static_cast<std::size_t>(kEntries));
