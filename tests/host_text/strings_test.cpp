@@ -108,18 +108,6 @@ TEST(TextFileDecoding, FollowsTheByteOrderMarkAndPairsSurrogates) {
     }
 }
 
-TEST(Utf16Order, CountsAndSortsByCodeUnits) {
-    const std::wstring emoji = L"a\U0001F600";
-    EXPECT_EQ(OS::UTF16Length(emoji.data(), emoji.size()), 3u);
-    EXPECT_EQ(OS::UTF16Length(nullptr, 4), 0u);
-    // U+1F600 is D83D DE00 in UTF-16, so it sorts before U+E000 but after U+D7FF.
-    EXPECT_LT(OS::UTF16Compare(L"\U0001F600", L"\uE000"), 0);
-    EXPECT_GT(OS::UTF16Compare(L"\U0001F600", L"\uD7FF"), 0);
-    EXPECT_LT(OS::UTF16Compare(L"\U0001F600", L"\U0001F601"), 0);
-    EXPECT_GT(OS::UTF16Compare(L"ab", L"a"), 0);
-    EXPECT_EQ(OS::UTF16Compare(L"x\U0001F600", L"x\U0001F600"), 0);
-}
-
 TEST(Format, FollowsTheConsoleConventions) {
     const auto* null_wide = static_cast<const wchar_t*>(nullptr);
     EXPECT_EQ(Formatted(L"%s|%ls|%s", L"wide", L"also", null_wide), L"wide|also|(null)");
