@@ -4,6 +4,7 @@
 
 #include "access_log.h"
 #include "debug_log.h"
+#include "text_util.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,7 +18,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <tuple>
@@ -79,12 +79,6 @@ std::pair<std::string, int> AddressOf(const sockaddr_storage& address) {
     return {text, ntohs(v6.sin6_port)};
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 // What the event loop needs of a request's header block.
 struct HeadFacts {
     bool has_valid_length = false;
@@ -103,7 +97,7 @@ HeadFacts ReadHeadFacts(const std::string& input, std::size_t head_end) {
         const std::string line = input.substr(line_start, line_end - line_start);
         const std::size_t colon = line.find(':');
         if (colon != std::string::npos) {
-            const std::string name = Lower(line.substr(0, colon));
+            const std::string name = host::FoldAsciiCase(line.substr(0, colon));
             std::string value = line.substr(colon + 1);
             value.erase(0, value.find_first_not_of(" \t"));
             value.erase(value.find_last_not_of(" \t") + 1);
@@ -114,7 +108,7 @@ HeadFacts ReadHeadFacts(const std::string& input, std::size_t head_end) {
                 if (facts.has_valid_length) facts.content_length = std::stoull(value);
             } else if (name == "transfer-encoding") {
                 facts.has_transfer_encoding = true;
-            } else if (name == "expect" && Lower(value) == "100-continue") {
+            } else if (name == "expect" && host::FoldAsciiCase(value) == "100-continue") {
                 facts.expect_line_start = line_start;
                 facts.expect_line_length = line_end + 2 - line_start;
             }
@@ -262,7 +256,7 @@ private:
         head_.append(data, std::min(size, std::size_t{64 * 1024}));
         const std::size_t end = head_.find("\r\n\r\n");
         if (end == std::string::npos) return;
-        const std::string head = Lower(head_.substr(0, end + 2));
+        const std::string head = host::FoldAsciiCase(head_.substr(0, end + 2));
         if (head.compare(0, 10, "http/1.1 1") == 0) {
             head_.erase(0, end + 4);
             return;

@@ -1,8 +1,9 @@
 // Decoding of query strings and POST bodies into wide fields.
 #include "form_decoding.h"
 
+#include "text_util.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace tessera::console {
 namespace {
@@ -54,9 +55,7 @@ FormFields DecodeUrlEncoded(const std::string& text) {
 bool IsUrlEncoded(const httplib::Request& request) {
     static const std::string kType = "application/x-www-form-urlencoded";
     const std::string type = request.get_header_value("Content-Type");
-    if (type.size() < kType.size()) return false;
-    return std::equal(kType.begin(), kType.end(), type.begin(),
-                      [](char a, char b) { return a == std::tolower(static_cast<unsigned char>(b)); });
+    return host::FoldAsciiCase(type.substr(0, kType.size())) == kType;
 }
 
 FormBody Failure(int status, std::string reason) {

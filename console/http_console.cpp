@@ -5,12 +5,12 @@
 #include "confined_path.h"
 #include "debug_log.h"
 #include "html_doc.h"
-#include "page_request.h"
 #include "os_string.h"
+#include "page_request.h"
 #include "response_frame.h"
 #include "static_files.h"
+#include "text_util.h"
 
-#include <cctype>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -87,13 +87,7 @@ std::string EscapeHtml(const std::string& utf8) {
 }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i] != '\0'; ++i) {
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-            return false;
-        }
-    }
-    return i == a.size() && b[i] == '\0';
+    return host::FoldAsciiCase(a) == host::FoldAsciiCase(std::string(b));
 }
 
 std::string Trimmed(const std::string& text) {

@@ -37,4 +37,17 @@ private:
     WebUI_Deinitialize_fn deinitialize_ = nullptr;
 };
 
+// WebUI_Initialize for its lifetime, paired with WebUI_Deinitialize on every
+// way out, a thrown exception included.
+class PluginSession {
+public:
+    explicit PluginSession(const PluginModule& plugin) : plugin_(plugin) { plugin_.Initialize(); }
+    ~PluginSession() { plugin_.Deinitialize(); }
+    PluginSession(const PluginSession&) = delete;
+    PluginSession& operator=(const PluginSession&) = delete;
+
+private:
+    const PluginModule& plugin_;
+};
+
 }  // namespace tessera::console

@@ -77,18 +77,6 @@ void FillRequest(const CLI::App& command, const RenderOptions& options, CCGIRequ
     }
 }
 
-// Pairs WebUI_Initialize with WebUI_Deinitialize, also when a request throws.
-class PluginSession {
-public:
-    explicit PluginSession(const PluginModule& plugin) : plugin_(plugin) { plugin_.Initialize(); }
-    ~PluginSession() { plugin_.Deinitialize(); }
-    PluginSession(const PluginSession&) = delete;
-    PluginSession& operator=(const PluginSession&) = delete;
-
-private:
-    const PluginModule& plugin_;
-};
-
 bool WriteToStandardOutput(const char* bytes, std::size_t length) {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);

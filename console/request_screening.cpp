@@ -3,6 +3,7 @@
 
 #include "os_string.h"
 #include "page_request.h"
+#include "text_util.h"
 
 #include <algorithm>
 #include <cctype>
@@ -14,12 +15,6 @@ struct Authority {
     std::string host;  // lower case; an IPv6 address keeps its brackets
     int port = 0;      // 0: the scheme's default
 };
-
-std::string ToLower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool IsDecimal(const std::string& text) {
     return !text.empty() && text.size() <= 18 &&
@@ -48,7 +43,7 @@ std::optional<Authority> ParseAuthority(const std::string& text) {
         if (!IsDecimal(port) || port.size() > 5) return std::nullopt;
         authority.port = std::stoi(port);
     }
-    authority.host = ToLower(authority.host);
+    authority.host = host::FoldAsciiCase(authority.host);
     return authority;
 }
 
@@ -62,22 +57,22 @@ Refusal Refuse(int status, std::string reason) { return Refusal{status, std::mov
 // action in the query, the import or export page, or signing out. An <img> on
 // another port of the same host can send such a GET with the session cookie.
 bool WouldChangeState(const httplib::Request& request) {
-    if (ToLower(request.path) == kSignOutPath) return true;
+    if (host::FoldAsciiCase(request.path) == kSignOutPath) return true;
     if (IsActionPage(OS::UTF8CharToWChar(request.path.data() + 1, request.path.size() - 1))) return true;
     return std::any_of(request.params.begin(), request.params.end(),
-                       [](const auto& param) { return ToLower(param.first) == "formaction"; });
+                       [](const auto& param) { return host::FoldAsciiCase(param.first) == "formaction"; });
 }
 
 }  // namespace
 
 bool IsLoopbackListenHost(const std::string& listen_host) {
-    return IsLoopbackHost(ToLower(listen_host)) || listen_host == "::1";
+    return IsLoopbackHost(host::FoldAsciiCase(listen_host)) || listen_host == "::1";
 }
 
 bool IsOwnOrigin(const std::string& origin, const std::string& host_header, const ScreeningSettings& settings) {
     const std::string scheme = settings.is_tls ? "https://" : "http://";
     const int default_port = settings.is_tls ? 443 : 80;
-    if (ToLower(origin.substr(0, scheme.size())) != scheme) return false;
+    if (host::FoldAsciiCase(origin.substr(0, scheme.size())) != scheme) return false;
     const std::string rest = origin.substr(scheme.size());
     const std::optional<Authority> claimed = ParseAuthority(rest.substr(0, rest.find_first_of("/?#")));
     if (!claimed) return false;
@@ -117,7 +112,7 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     }
     // The page's script sends a large form gzip-compressed; the form limits
     // count its bytes as decoded, so a small body cannot expand past them.
-    if (request.has_header("Content-Encoding") && ToLower(request.get_header_value("Content-Encoding")) != "gzip") {
+    if (request.has_header("Content-Encoding") && host::FoldAsciiCase(request.get_header_value("Content-Encoding")) != "gzip") {
         return Refuse(415, "A request body may be gzip-compressed, and compressed no other way.");
     }
 

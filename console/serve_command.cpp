@@ -167,18 +167,6 @@ private:
     std::thread waiter_;
 };
 
-// WebUI_Deinitialize on every way out, once the console no longer serves.
-class InitializedPlugin {
-public:
-    explicit InitializedPlugin(const PluginModule& plugin) : plugin_(plugin) { plugin_.Initialize(); }
-    ~InitializedPlugin() { plugin_.Deinitialize(); }
-    InitializedPlugin(const InitializedPlugin&) = delete;
-    InitializedPlugin& operator=(const InitializedPlugin&) = delete;
-
-private:
-    const PluginModule& plugin_;
-};
-
 void RunServe(const ServeOptions& options) {
     const sigset_t shutdown_signals = BlockShutdownSignals();
 
@@ -198,7 +186,8 @@ void RunServe(const ServeOptions& options) {
 
     const PluginModule plugin(ResolvePluginPath(options.common));
     {
-        const InitializedPlugin initialized(plugin);
+        // Deinitialized once the console no longer serves.
+        const PluginSession session(plugin);
         HttpConsole console(settings, plugin, store);
         int port = 0;
         try {

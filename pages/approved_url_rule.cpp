@@ -2,21 +2,18 @@
 #include "approved_url_rule.h"
 
 #include "os_string.h"
+#include "text_util.h"
 
 #include <cstdint>
 
 namespace tessera::pages {
 namespace {
 
-constexpr wchar_t FoldAsciiLetter(wchar_t character) {
-    return character >= L'A' && character <= L'Z' ? static_cast<wchar_t>(character - L'A' + L'a') : character;
-}
-
 // FNV-1a over the folded characters; never 0, which marks a free slot.
 std::uint64_t FoldedHash(std::wstring_view key) {
     std::uint64_t hash = 14695981039346656037ULL;
     for (const wchar_t character : key) {
-        hash = (hash ^ static_cast<std::uint64_t>(FoldAsciiLetter(character))) * 1099511628211ULL;
+        hash = (hash ^ static_cast<std::uint64_t>(host::FoldAsciiCase(character))) * 1099511628211ULL;
     }
     return hash == 0 ? 1 : hash;
 }
@@ -26,7 +23,7 @@ bool EqualsFolded(std::wstring_view left, std::wstring_view right) {
         return false;
     }
     for (std::size_t i = 0; i < left.size(); ++i) {
-        if (FoldAsciiLetter(left[i]) != FoldAsciiLetter(right[i])) {
+        if (host::FoldAsciiCase(left[i]) != host::FoldAsciiCase(right[i])) {
             return false;
         }
     }

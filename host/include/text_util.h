@@ -1,4 +1,4 @@
-// Small text helpers shared by the host's string, document and request code.
+// Small text helpers shared by the host, the pages and the console: header-only.
 #pragma once
 
 #include <cstddef>
