@@ -22,10 +22,6 @@ struct AuditOptions {
     bool is_json = false;
 };
 
-std::string Utf8(const std::wstring& text) {
-    return OS::WCharToUTF8Char(text.c_str(), text.size(), nullptr);
-}
-
 std::string JsonText(const std::string& utf8) {
     return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
@@ -44,7 +40,7 @@ std::string Printable(const std::wstring& text) {
             shown += c;
         }
     }
-    return Utf8(shown);
+    return OS::ToUtf8(shown);
 }
 
 // Width on screen, counting each UTF-8 sequence as one column.
@@ -56,10 +52,10 @@ std::size_t Columns(const std::string& utf8) {
 void PrintJsonLines(const std::vector<host::AuditRecord>& records) {
     for (const host::AuditRecord& record : records) {
         std::cout << "{\"seq\": " << record.seq << ", \"time\": " << JsonText(record.time) << ", \"context\": ["
-                  << JsonText(Utf8(record.context[0])) << ", " << JsonText(Utf8(record.context[1])) << ", "
-                  << JsonText(Utf8(record.context[2])) << "], \"event_type\": " << record.event_type
+                  << JsonText(OS::ToUtf8(record.context[0])) << ", " << JsonText(OS::ToUtf8(record.context[1])) << ", "
+                  << JsonText(OS::ToUtf8(record.context[2])) << "], \"event_type\": " << record.event_type
                   << ", \"source_type\": " << record.source_type
-                  << ", \"message\": " << JsonText(Utf8(record.message)) << "}\n";
+                  << ", \"message\": " << JsonText(OS::ToUtf8(record.message)) << "}\n";
     }
 }
 

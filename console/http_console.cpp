@@ -78,12 +78,10 @@ const char* StatusTitle(int status) {
     }
 }
 
-OS::x_wstring Wide(const std::string& utf8) { return OS::UTF8CharToWChar(utf8.data(), utf8.size()); }
-std::string Utf8(const std::wstring& wide) { return OS::WCharToUTF8Char(wide.c_str(), wide.size(), nullptr); }
 
 std::string EscapeHtml(const std::string& utf8) {
-    OS::x_wstring text = Wide(utf8);
-    return Utf8(CHtmlDocHelper::EscapeSpecialChar(text));
+    OS::x_wstring text = OS::FromUtf8(utf8);
+    return OS::ToUtf8(CHtmlDocHelper::EscapeSpecialChar(text));
 }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
@@ -189,7 +187,7 @@ void SetSecurityHeaders(Response& response, bool is_tls) {
 
 std::string FirstField(const FormFields& fields, const wchar_t* name) {
     for (const auto& [field_name, value] : fields) {
-        if (field_name == name) return Utf8(value);
+        if (field_name == name) return OS::ToUtf8(value);
     }
     return {};
 }
@@ -418,11 +416,11 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     if (!IsConfinedRelativePath(page_id)) return SendShortPage(response, 404, "There is no such page.");
 
     CCGIRequestData page_request;
-    page_request.SetPageID(Wide(page_id));
+    page_request.SetPageID(OS::FromUtf8(page_id));
     page_request.SetBaseURL(L"/");
-    page_request.SetSignedInUser(Wide(user_name));
+    page_request.SetSignedInUser(OS::FromUtf8(user_name));
     // The socket's address only: a client's REMOTE_ADDR header is no evidence.
-    page_request.SetClientAddress(Wide(request.remote_addr));
+    page_request.SetClientAddress(OS::FromUtf8(request.remote_addr));
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
     for (const auto& [name, value] : body_fields) page_request.AddField(name, value);
 
@@ -477,11 +475,11 @@ void HttpConsole::RenderSignIn(Response& response, int status, const std::string
     }
     const std::string message_html =
         message.empty() ? std::string() : "<p class=\"message error\" role=\"alert\">" + EscapeHtml(message) + "</p>";
-    document.SetField(L"$$MESSAGE$$", Wide(message_html).c_str());
-    document.SetField(L"$$USER_NAME$$", Wide(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
+    document.SetField(L"$$MESSAGE$$", OS::FromUtf8(message_html).c_str());
+    document.SetField(L"$$USER_NAME$$", OS::FromUtf8(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
     const wchar_t* content = document.GetHtmlContent();
     response.status = status;
-    response.set_content(Utf8(content != nullptr ? content : L""), kHtmlType);
+    response.set_content(OS::ToUtf8(content != nullptr ? content : L""), kHtmlType);
 }
 
 void HttpConsole::LogAccess(const Request& request, const Response& response) {

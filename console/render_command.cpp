@@ -36,10 +36,6 @@ struct RenderOptions {
     std::uintmax_t max_upload_bytes = kDefaultMaxUploadBytes;
 };
 
-OS::x_wstring Wide(const std::string& utf8) {
-    return OS::UTF8CharToWChar(utf8.data(), utf8.size());
-}
-
 // NAME=VALUE split at the first '='; the validator below guarantees one exists.
 std::pair<std::string, std::string> SplitAssignment(const std::string& assignment) {
     const std::size_t equals = assignment.find('=');
@@ -56,8 +52,8 @@ const CLI::Validator kAssignment(
 // The request as the command line describes it: --field and --field-file values
 // in the order they were given, interleaved.
 void FillRequest(const CLI::App& command, const RenderOptions& options, CCGIRequestData& request) {
-    request.SetPageID(Wide(options.page_id));
-    request.SetBaseURL(Wide(options.base_url));
+    request.SetPageID(OS::FromUtf8(options.page_id));
+    request.SetBaseURL(OS::FromUtf8(options.base_url));
 
     const CLI::Option* field_option = command.get_option("--field");
     const CLI::Option* file_option = command.get_option("--field-file");
@@ -68,11 +64,11 @@ void FillRequest(const CLI::App& command, const RenderOptions& options, CCGIRequ
     for (const CLI::Option* option : command.parse_order()) {
         if (option == field_option) {
             const auto [name, value] = SplitAssignment(options.fields.at(next_field++));
-            request.AddField(Wide(name), Wide(value));
+            request.AddField(OS::FromUtf8(name), OS::FromUtf8(value));
         } else if (option == file_option) {
             const auto [name, path] = SplitAssignment(options.field_files.at(next_file++));
             const std::string bytes = ReadInputFile(std::filesystem::u8path(path), options.max_upload_bytes);
-            request.AddField(Wide(name), OS::DecodeTextFile(bytes));
+            request.AddField(OS::FromUtf8(name), OS::DecodeTextFile(bytes));
         }
     }
 }

@@ -28,19 +28,15 @@ struct StoreOptions {
     std::string file;
 };
 
-std::wstring Wide(const std::string& utf8) {
-    return OS::UTF8CharToWChar(utf8.data(), utf8.size());
-}
-
 void RunDump(const StoreOptions& options) {
     const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
     std::optional<std::wstring> class_filter;
     std::optional<std::wstring> instance_filter;
     if (!options.class_name.empty()) {
-        class_filter = Wide(options.class_name);
+        class_filter = OS::FromUtf8(options.class_name);
     }
     if (!options.instance_name.empty()) {
-        instance_filter = Wide(options.instance_name);
+        instance_filter = OS::FromUtf8(options.instance_name);
     }
     const std::vector<host::StoredInstance> instances =
         store->List(class_filter ? &*class_filter : nullptr, instance_filter ? &*instance_filter : nullptr);
@@ -80,7 +76,7 @@ void RunLoad(const StoreOptions& options) {
 
 void RunDelete(const StoreOptions& options) {
     const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
-    if (!store->Delete(Wide(options.class_name), Wide(options.instance_name))) {
+    if (!store->Delete(OS::FromUtf8(options.class_name), OS::FromUtf8(options.instance_name))) {
         throw CommandError(kExitFailure, "no instance " + options.class_name + "/" + options.instance_name);
     }
     std::cout << "deleted " << options.class_name << '/' << options.instance_name << '\n';

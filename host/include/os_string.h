@@ -67,6 +67,10 @@ TESSERA_HOST_API x_astring WCharToUTF8Char(const wchar_t* text, std::size_t leng
 // A byte order mark is kept as U+FEFF (callers that read files drop it).
 TESSERA_HOST_API x_wstring UTF8CharToWChar(const char* bytes, std::size_t length);
 
+// The two conversions above for a whole string, as the console and the store use them.
+inline x_astring ToUtf8(const std::wstring& text) { return WCharToUTF8Char(text.c_str(), text.size(), nullptr); }
+inline x_wstring FromUtf8(const std::string& bytes) { return UTF8CharToWChar(bytes.data(), bytes.size()); }
+
 // Wide text of UTF-16 bytes in the given byte order; lone surrogates and a final
 // odd byte become U+FFFD.
 TESSERA_HOST_API x_wstring UTF16BytesToWChar(const unsigned char* bytes, std::size_t length, bool big_endian);

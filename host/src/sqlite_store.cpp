@@ -4,6 +4,7 @@
 // returned is never lost.
 #include "debug_log.h"
 #include "mgmt_store.h"
+#include "os_string.h"
 #include "store_internal.h"
 
 #include <sqlite3.h>
@@ -30,8 +31,6 @@
 namespace tessera::host {
 
 namespace {
-
-using detail::ToUtf8;
 
 constexpr int kDefaultBusyTimeoutMs = 5000;
 constexpr int kMaxBusyTimeoutMs = 10 * 60 * 1000;
@@ -263,7 +262,7 @@ public:
             Check(sqlite3_bind_null(statement_, index));
             return *this;
         }
-        return Bind(index, ToUtf8(*text));
+        return Bind(index, OS::ToUtf8(*text));
     }
 
     // True while there is a row to read.
@@ -338,7 +337,7 @@ nlohmann::ordered_json ReadJsonFile(const std::filesystem::path& file) {
 }
 
 std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance_name) {
-    return ToUtf8(class_name) + "/" + ToUtf8(instance_name);
+    return OS::ToUtf8(class_name) + "/" + OS::ToUtf8(instance_name);
 }
 
 // The stored properties of one row, with the class declaration attached.
@@ -385,8 +384,8 @@ void Provision(Database& database, const std::filesystem::path& resource_dir) {
         }
         for (const StoredInstance& instance : instances) {
             Statement(database, kReplaceInstance)
-                .Bind(1, ToUtf8(instance.class_name))
-                .Bind(2, ToUtf8(instance.instance_name))
+                .Bind(1, OS::ToUtf8(instance.class_name))
+                .Bind(2, OS::ToUtf8(instance.instance_name))
                 .Bind(3, PropertiesToJson(instance.properties).dump())
                 .Step();
         }
@@ -401,34 +400,34 @@ bool IsProvisioned(Database& database) {
 void InsertAudit(Database& database, const AuditRecord& record) {
     Statement(database, kInsertAudit)
         .Bind(1, record.time.empty() ? detail::CurrentUtcTime() : record.time)
-        .Bind(2, ToUtf8(record.context[0]))
-        .Bind(3, ToUtf8(record.context[1]))
-        .Bind(4, ToUtf8(record.context[2]))
+        .Bind(2, OS::ToUtf8(record.context[0]))
+        .Bind(3, OS::ToUtf8(record.context[1]))
+        .Bind(4, OS::ToUtf8(record.context[2]))
         .Bind(5, std::int64_t{record.event_type})
         .Bind(6, std::int64_t{record.source_type})
-        .Bind(7, ToUtf8(record.message))
+        .Bind(7, OS::ToUtf8(record.message))
         .Step();
 }
 
 nlohmann::json AuditToJson(const AuditRecord& record) {
     return {{"time", record.time},
-            {"user", ToUtf8(record.context[0])},
-            {"client_address", ToUtf8(record.context[1])},
-            {"page_id", ToUtf8(record.context[2])},
+            {"user", OS::ToUtf8(record.context[0])},
+            {"client_address", OS::ToUtf8(record.context[1])},
+            {"page_id", OS::ToUtf8(record.context[2])},
             {"event_type", record.event_type},
             {"source_type", record.source_type},
-            {"message", ToUtf8(record.message)}};
+            {"message", OS::ToUtf8(record.message)}};
 }
 
 AuditRecord AuditFromJson(const nlohmann::json& json) {
     AuditRecord record;
     record.time = json.at("time").get<std::string>();
-    record.context[0] = detail::FromUtf8(json.at("user").get<std::string>());
-    record.context[1] = detail::FromUtf8(json.at("client_address").get<std::string>());
-    record.context[2] = detail::FromUtf8(json.at("page_id").get<std::string>());
+    record.context[0] = OS::FromUtf8(json.at("user").get<std::string>());
+    record.context[1] = OS::FromUtf8(json.at("client_address").get<std::string>());
+    record.context[2] = OS::FromUtf8(json.at("page_id").get<std::string>());
     record.event_type = json.at("event_type").get<int>();
     record.source_type = json.at("source_type").get<int>();
-    record.message = detail::FromUtf8(json.at("message").get<std::string>());
+    record.message = OS::FromUtf8(json.at("message").get<std::string>());
     return record;
 }
 
@@ -720,7 +719,7 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
     const std::string place = PlaceOf(class_name, instance_name);
     try {
         Statement select(ThreadConnection(), kSelectInstance);
-        if (!select.Bind(1, ToUtf8(class_name)).Bind(2, ToUtf8(instance_name)).Step()) {
+        if (!select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step()) {
             return false;
         }
         const std::string_view text = select.TextView(0);
@@ -749,8 +748,8 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
         const std::string text = PropertiesToJson(properties).dump();
         return database->Write([&] {
             Statement(*database, kUpdateInstance)
-                .Bind(1, ToUtf8(class_name))
-                .Bind(2, ToUtf8(instance_name))
+                .Bind(1, OS::ToUtf8(class_name))
+                .Bind(2, OS::ToUtf8(instance_name))
                 .Bind(3, text)
                 .Step();
             return database->Changes() == 1;
@@ -835,11 +834,11 @@ std::vector<AuditRecord> SqliteStore::ReadAudit() {
         record.seq = select.Integer(0);
         record.time = select.Text(1);
         for (int index = 0; index < 3; ++index) {
-            record.context[index] = detail::FromUtf8(select.Text(2 + index));
+            record.context[index] = OS::FromUtf8(select.Text(2 + index));
         }
         record.event_type = static_cast<int>(select.Integer(5));
         record.source_type = static_cast<int>(select.Integer(6));
-        record.message = detail::FromUtf8(select.Text(7));
+        record.message = OS::FromUtf8(select.Text(7));
         records.push_back(std::move(record));
     }
     for (AuditRecord& record : pending_audit_->Peek().records) {
@@ -853,7 +852,7 @@ std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, co
     Statement select(ThreadConnection(), kListInstances);
     select.Bind(1, class_name).Bind(2, instance_name);
     while (select.Step()) {
-        StoredInstance instance{detail::FromUtf8(select.Text(0)), detail::FromUtf8(select.Text(1)), {}};
+        StoredInstance instance{OS::FromUtf8(select.Text(0)), OS::FromUtf8(select.Text(1)), {}};
         instance.properties = PropertiesFromRow(select.Text(2), PlaceOf(instance.class_name, instance.instance_name),
                                                 detail::DeclarationOf(declarations_, instance.class_name));
         instances.push_back(std::move(instance));
@@ -875,8 +874,8 @@ void SqliteStore::Replace(const std::vector<StoredInstance>& instances) {
     database.Write([&] {
         for (std::size_t index = 0; index < instances.size(); ++index) {
             Statement(database, kReplaceInstance)
-                .Bind(1, ToUtf8(instances[index].class_name))
-                .Bind(2, ToUtf8(instances[index].instance_name))
+                .Bind(1, OS::ToUtf8(instances[index].class_name))
+                .Bind(2, OS::ToUtf8(instances[index].instance_name))
                 .Bind(3, texts[index])
                 .Step();
         }
@@ -887,7 +886,7 @@ void SqliteStore::Replace(const std::vector<StoredInstance>& instances) {
 bool SqliteStore::Delete(const std::wstring& class_name, const std::wstring& instance_name) {
     Database& database = ThreadConnection();
     return database.Write([&] {
-        Statement(database, kDeleteInstance).Bind(1, ToUtf8(class_name)).Bind(2, ToUtf8(instance_name)).Step();
+        Statement(database, kDeleteInstance).Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step();
         return database.Changes() == 1;
     });
 }

@@ -19,9 +19,6 @@ bool IsIntegerKind(VARTYPE kind);
 std::shared_ptr<const ClassDeclaration> DeclarationOf(const Declarations& declarations,
                                                       const std::wstring& class_name);
 
-std::string ToUtf8(const std::wstring& text);
-std::wstring FromUtf8(const std::string& text);
-
 // The JSON readers over documents whose key order is kept, so that properties
 // stay in the order of the file (the public ones take std::map-ordered json).
 Declarations DeclarationsFromJson(const nlohmann::ordered_json& json);

@@ -12,19 +12,11 @@
 
 namespace tessera::host {
 
-namespace detail {
-
-std::string ToUtf8(const std::wstring& text) { return OS::WCharToUTF8Char(text.c_str(), text.size(), nullptr); }
-
-std::wstring FromUtf8(const std::string& text) { return OS::UTF8CharToWChar(text.data(), text.size()); }
-
-}  // namespace detail
-
 namespace {
 
-using detail::FromUtf8;
 using detail::kBstrArray;
-using detail::ToUtf8;
+using OS::FromUtf8;
+using OS::ToUtf8;
 
 // Embedded objects inside embedded objects are legal but never this deep.
 constexpr int kMaxEmbeddingDepth = 8;
