@@ -2,6 +2,7 @@
 // the plug-in's exports against the in-memory store.
 #include "cgi_request.h"
 #include "host_config.h"
+#include "memory_store.h"
 #include "mgmt_object.h"
 #include "mgmt_store.h"
 #include "plugin_module.h"

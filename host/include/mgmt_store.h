@@ -38,6 +38,10 @@ struct TESSERA_HOST_API ClassDeclaration {
 };
 using Declarations = std::map<std::wstring, std::shared_ptr<const ClassDeclaration>>;
 
+// The declaration of `class_name`, or null when the class is not declared.
+TESSERA_HOST_API std::shared_ptr<const ClassDeclaration> DeclarationOf(const Declarations& declarations,
+                                                                       const std::wstring& class_name);
+
 // One object's values by name, in the order first set; knows its declaration.
 class TESSERA_HOST_API PropertyBag {
 public:
@@ -123,35 +127,6 @@ public:
     virtual bool Delete(const std::wstring& class_name, const std::wstring& instance_name) = 0;
 
     virtual const Declarations& ClassDeclarations() const = 0;
-};
-
-class TESSERA_HOST_API MemoryStore : public StoreBackend {
-public:
-    explicit MemoryStore(Declarations declarations = {});
-
-    // Makes every later Load (or Save) of that instance fail, until cleared.
-    void FailGet(const std::wstring& class_name, const std::wstring& instance_name);
-    void FailPut(const std::wstring& class_name, const std::wstring& instance_name);
-    void ClearFailures();
-
-    bool Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) override;
-    bool Save(const std::wstring& class_name, const std::wstring& instance_name,
-              const PropertyBag& properties) override;
-    bool AppendAudit(AuditRecord record) override;
-    std::vector<AuditRecord> ReadAudit() override;
-    std::vector<StoredInstance> List(const std::wstring* class_name, const std::wstring* instance_name) override;
-    void Replace(const std::vector<StoredInstance>& instances) override;
-    bool Delete(const std::wstring& class_name, const std::wstring& instance_name) override;
-    const Declarations& ClassDeclarations() const override { return declarations_; }
-
-private:
-    using Key = std::pair<std::wstring, std::wstring>;
-    std::mutex mutex_;
-    Declarations declarations_;
-    std::map<Key, PropertyBag> instances_;
-    std::set<Key> failing_gets_;
-    std::set<Key> failing_puts_;
-    std::vector<AuditRecord> audit_;
 };
 
 // What became of the writes of one administrative action.

@@ -56,5 +56,6 @@ bool InsertAuditLog(const OS::x_wstring& user, const OS::x_wstring& client_addre
     record.event_type = event_type;
     record.source_type = source_type;
     record.message = message;
+    record.time = tessera::host::detail::CurrentUtcTime();
     return store->AppendAudit(std::move(record));
 }

@@ -13,13 +13,13 @@ namespace detail {
 
 bool IsIntegerKind(VARTYPE kind) { return kind == VT_I4 || kind == VT_UI4 || kind == VT_INT || kind == VT_UINT; }
 
+}  // namespace detail
+
 std::shared_ptr<const ClassDeclaration> DeclarationOf(const Declarations& declarations,
                                                       const std::wstring& class_name) {
     const auto found = declarations.find(class_name);
     return found == declarations.end() ? nullptr : found->second;
 }
-
-}  // namespace detail
 
 namespace {
 

@@ -726,7 +726,7 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
         if (decoded_cache_->Find(place, text, out)) {
             return true;
         }
-        out = PropertiesFromRow(text, place, detail::DeclarationOf(declarations_, class_name));
+        out = PropertiesFromRow(text, place, DeclarationOf(declarations_, class_name));
         decoded_cache_->Keep(place, text, out);
         return true;
     } catch (const std::runtime_error& error) {
@@ -765,7 +765,6 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
 }
 
 bool SqliteStore::AppendAudit(AuditRecord record) {
-    record.time = detail::CurrentUtcTime();
     try {
         Database& database = ThreadConnection();
         if (Database::Action* action = database.CurrentAction()) {
@@ -854,7 +853,7 @@ std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, co
     while (select.Step()) {
         StoredInstance instance{OS::FromUtf8(select.Text(0)), OS::FromUtf8(select.Text(1)), {}};
         instance.properties = PropertiesFromRow(select.Text(2), PlaceOf(instance.class_name, instance.instance_name),
-                                                detail::DeclarationOf(declarations_, instance.class_name));
+                                                DeclarationOf(declarations_, instance.class_name));
         instances.push_back(std::move(instance));
     }
     return instances;

@@ -15,10 +15,6 @@ constexpr VARTYPE kBstrArray = static_cast<VARTYPE>(VT_ARRAY | VT_BSTR);
 // VT_I4, VT_UI4, VT_INT and VT_UINT: the kinds that hold a 32-bit integer.
 bool IsIntegerKind(VARTYPE kind);
 
-// The declaration of `class_name`, or null when the class is not declared.
-std::shared_ptr<const ClassDeclaration> DeclarationOf(const Declarations& declarations,
-                                                      const std::wstring& class_name);
-
 // The JSON readers over documents whose key order is kept, so that properties
 // stay in the order of the file (the public ones take std::map-ordered json).
 Declarations DeclarationsFromJson(const nlohmann::ordered_json& json);

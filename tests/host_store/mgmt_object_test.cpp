@@ -2,6 +2,7 @@
 // views of embedded objects, string arrays and audit records.
 #include "audit_log.h"
 #include "cgi_request.h"
+#include "memory_store.h"
 #include "mgmt_object.h"
 #include "store_fixture.h"
 

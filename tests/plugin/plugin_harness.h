@@ -3,10 +3,10 @@
 // debug log. Templates are the project's own unless a test writes its own.
 #pragma once
 
-#include "mgmt_store.h"
-#include "temp_folder.h"
+#include "memory_store.h"
 #include "os_string.h"
 #include "plugin_module.h"
+#include "temp_folder.h"
 
 #include <filesystem>
 #include <map>

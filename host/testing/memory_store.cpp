@@ -1,7 +1,5 @@
-// The in-memory store of the tests: the same contract as the SQLite store, plus
-// Get and Put failures on demand for the paths a real store cannot be made to take.
-#include "mgmt_store.h"
-#include "store_internal.h"
+// The in-memory store of the tests and the benchmark.
+#include "memory_store.h"
 
 #include <utility>
 
@@ -39,7 +37,7 @@ bool MemoryStore::Load(const std::wstring& class_name, const std::wstring& insta
 bool MemoryStore::Save(const std::wstring& class_name, const std::wstring& instance_name,
                        const PropertyBag& properties) {
     PropertyBag stored = properties;
-    stored.Declare(detail::DeclarationOf(declarations_, class_name));
+    stored.Declare(DeclarationOf(declarations_, class_name));
     const std::lock_guard lock(mutex_);
     const Key key(class_name, instance_name);
     const auto found = instances_.find(key);
@@ -51,7 +49,6 @@ bool MemoryStore::Save(const std::wstring& class_name, const std::wstring& insta
 }
 
 bool MemoryStore::AppendAudit(AuditRecord record) {
-    record.time = detail::CurrentUtcTime();
     const std::lock_guard lock(mutex_);
     record.seq = audit_.empty() ? 1 : audit_.back().seq + 1;
     audit_.push_back(std::move(record));
@@ -81,7 +78,7 @@ void MemoryStore::Replace(const std::vector<StoredInstance>& instances) {
     std::map<Key, PropertyBag> replaced = instances_;
     for (const StoredInstance& instance : instances) {
         PropertyBag stored = instance.properties;
-        stored.Declare(detail::DeclarationOf(declarations_, instance.class_name));
+        stored.Declare(DeclarationOf(declarations_, instance.class_name));
         replaced[Key(instance.class_name, instance.instance_name)] = std::move(stored);
     }
     instances_.swap(replaced);
