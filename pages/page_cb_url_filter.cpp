@@ -10,6 +10,7 @@ using namespace tessera::pages;
 
 struct PageRoute {
     const wchar_t* page_id;
+    ResponseKind response;
     void (*handle)(CPageCB_URLFilter& pages, const CCGIRequestData* request, CHtmlDoc* document,
                    const CCGIRequestDataHelper& request_helper, CHtmlDocHelper& document_helper);
 };
@@ -40,17 +41,39 @@ void HandleSettingsPage(CPageCB_URLFilter& pages, const CCGIRequestData* request
     pages.ShowURLFilterPage(request, document);
 }
 
+// The one table of pages: registration, routing and framing all follow it.
 const PageRoute kPageRoutes[] = {
-    {kSettingsPageId, &HandleSettingsPage},
-    {kImportPageId,
+    {kSettingsPageId, ResponseKind::kHtml, &HandleSettingsPage},
+    {kImportPageId, ResponseKind::kHtml,
      [](CPageCB_URLFilter& pages, const CCGIRequestData*, CHtmlDoc*, const CCGIRequestDataHelper& request_helper,
         CHtmlDocHelper& document_helper) { pages.HandleImportAppURLListPage(request_helper, document_helper); }},
-    {kExportPageId,
+    {kExportPageId, ResponseKind::kAttachment,
      [](CPageCB_URLFilter& pages, const CCGIRequestData*, CHtmlDoc*, const CCGIRequestDataHelper& request_helper,
         CHtmlDocHelper& document_helper) { pages.HandleExportAppURLListPage(request_helper, document_helper); }},
 };
 
 }  // namespace
+
+namespace tessera::pages {
+
+std::vector<ServedPage> ServedPages() {
+    std::vector<ServedPage> pages;
+    for (const PageRoute& route : kPageRoutes) {
+        pages.push_back({route.page_id, route.response});
+    }
+    return pages;
+}
+
+ResponseKind ResponseKindOf(const OS::x_wstring& page_id) {
+    for (const PageRoute& route : kPageRoutes) {
+        if (page_id.CompareNoCase(route.page_id) == 0) {
+            return route.response;
+        }
+    }
+    return ResponseKind::kHtml;
+}
+
+}  // namespace tessera::pages
 
 void CPageCB_URLFilter::operator()(const CCGIRequestData* request, CHtmlDoc* document) {
     PageLog(kLogEnter, 50, L"CPageCB_URLFilter::operator()");

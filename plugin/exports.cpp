@@ -21,8 +21,8 @@ TESSERA_EXPORT int WebUI_Initialize() {
     g_pHtmlDocManager = std::make_unique<CHtmlDocmentManager>();
     g_pPageCallback.reset();
     g_pPageCallback = std::make_unique<CPageCB_URLFilter>();
-    for (const wchar_t* page_id : tessera::pages::kRegisteredPageIds) {
-        g_pHtmlDocManager->RegisterPage(page_id, g_pPageCallback.get());
+    for (const tessera::pages::ServedPage& page : tessera::pages::ServedPages()) {
+        g_pHtmlDocManager->RegisterPage(page.page_id, g_pPageCallback.get());
     }
     return 0;
 }

@@ -45,8 +45,9 @@ int RenderResponse(CHtmlDocmentManager* manager, const CCGIRequestData* request,
             } else {
                 // Converted straight from the document: a copy of a large page first would only cost memory.
                 const OS::x_astring body = OS::WCharToUTF8Char(filled_page, nullptr);
-                const bool is_export = request->GetPageID().CompareNoCase(pages::kExportPageId) == 0;
-                const char* const header = is_export ? kAttachmentHeader : kHtmlHeader;
+                const bool is_attachment =
+                    pages::ResponseKindOf(request->GetPageID()) == pages::ResponseKind::kAttachment;
+                const char* const header = is_attachment ? kAttachmentHeader : kHtmlHeader;
 
                 const std::size_t header_length = std::strlen(header);
                 char* const response = new char[header_length + body.length() + 1];
