@@ -46,13 +46,19 @@ public:
     struct Template;
 
 private:
-    // A stretch of the template's text, or a value inserted by SetField.
+    // A stretch of the template's text, or a value inserted by SetField. A
+    // value whose buffer became the filled page lies in content_ instead.
     struct Segment {
         bool is_template = true;
-        std::size_t begin = 0;  // of a template stretch: where it starts in the text
+        std::size_t begin = 0;  // where the stretch starts in the template's text, or in content_
         std::size_t length = 0;
         std::wstring value;
+        bool is_in_content = false;
+        std::size_t Size() const { return is_template || is_in_content ? length : value.size(); }
     };
+    // Builds content_ in the buffer of the largest value when it has room for
+    // the whole page; false, changing nothing, when none has.
+    bool FillInLargestValue(std::size_t total);
     std::shared_ptr<const Template> template_;
     std::vector<Segment> segments_;
     std::vector<Segment> filled_;  // SetField's work space, kept for its capacity

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cwchar>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -342,23 +343,71 @@ const wchar_t* CHtmlDoc::GetHtmlContent() {
     if (!template_) {
         return nullptr;
     }
-    if (!is_content_current_) {
-        std::size_t total = 0;
-        for (const Segment& segment : segments_) {
-            total += segment.is_template ? segment.length : segment.value.size();
-        }
-        content_.clear();
-        content_.reserve(total);
-        for (const Segment& segment : segments_) {
+    if (is_content_current_) {
+        return content_.c_str();
+    }
+    std::size_t total = 0;
+    for (const Segment& segment : segments_) {
+        total += segment.Size();
+    }
+    if (!FillInLargestValue(total)) {
+        std::wstring filled;
+        filled.reserve(total);
+        for (Segment& segment : segments_) {
+            const std::size_t at = filled.size();
             if (segment.is_template) {
-                content_.append(template_->text, segment.begin, segment.length);
+                filled.append(template_->text, segment.begin, segment.length);
+            } else if (segment.is_in_content) {
+                filled.append(content_, segment.begin, segment.length);
+                segment.begin = at;
             } else {
-                content_ += segment.value;
+                filled += segment.value;
             }
         }
-        is_content_current_ = true;
+        content_ = std::move(filled);
     }
+    is_content_current_ = true;
     return content_.c_str();
+}
+
+// The page of a million entries is a value of some 70 million characters: taken
+// over as the page's buffer, it is not copied into a second one of its size.
+bool CHtmlDoc::FillInLargestValue(std::size_t total) {
+    std::size_t largest = segments_.size();
+    for (std::size_t index = 0; index < segments_.size(); ++index) {
+        const Segment& segment = segments_[index];
+        if (segment.is_in_content) {
+            return false;  // content_ is still a source
+        }
+        if (!segment.is_template && (largest == segments_.size() || segment.value.size() > segments_[largest].value.size())) {
+            largest = index;
+        }
+    }
+    if (largest == segments_.size() || segments_[largest].value.capacity() < total) {
+        return false;
+    }
+    std::wstring filled = std::move(segments_[largest].value);
+    const std::size_t value_length = filled.size();
+    std::size_t offset = 0;
+    for (std::size_t index = 0; index < largest; ++index) {
+        offset += segments_[index].Size();
+    }
+    filled.resize(total);  // within the capacity: no new buffer
+    std::wmemmove(filled.data() + offset, filled.data(), value_length);
+    std::size_t at = 0;
+    for (std::size_t index = 0; index < segments_.size(); ++index) {
+        Segment& segment = segments_[index];
+        if (index == largest) {
+            segment = Segment{false, offset, value_length, {}, true};
+        } else if (segment.is_template) {
+            template_->text.copy(filled.data() + at, segment.length, segment.begin);
+        } else {
+            segment.value.copy(filled.data() + at, segment.value.size());
+        }
+        at += segment.Size();
+    }
+    content_ = std::move(filled);
+    return true;
 }
 
 CHtmlDocHelper::CHtmlDocHelper(CHtmlDoc* document) : document_(document) {}

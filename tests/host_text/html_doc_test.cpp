@@ -118,4 +118,21 @@ TEST_F(HtmlDocTest, SetFieldReplacesEveryOccurrenceButNeverInsertedText) {
     EXPECT_STREQ(document.GetHtmlContent(), L"<a href=\"$$NAME$$\">$$NAME$$</a>n|B$$");
 }
 
+// A value with room for the whole page becomes the page's buffer; what was
+// filled in before and after it must land around it, and stay there.
+TEST_F(HtmlDocTest, ALargeValueWithRoomForThePageIsFilledInPlace) {
+    WriteTemplate("big.htm", "head $$LIST$$ middle $$NAME$$ tail $$LATE$$.");
+    CHtmlDoc document(L"big.htm");
+    std::wstring list(1000, L'o');
+    list += L"$$NAME$$";  // inserted text is never searched
+    list.reserve(4096);
+    EXPECT_EQ(document.SetField(L"$$LIST$$", std::move(list)), 1);
+    EXPECT_EQ(document.SetField(L"$$NAME$$", L"n"), 1);
+    const std::wstring list_shown = std::wstring(1000, L'o') + L"$$NAME$$";
+    EXPECT_EQ(std::wstring(document.GetHtmlContent()), L"head " + list_shown + L" middle n tail $$LATE$$.");
+    EXPECT_EQ(document.SetField(L"$$LATE$$", L"late"), 1);
+    EXPECT_EQ(document.SetField(L"$$NAME$$", L"again"), 0);
+    EXPECT_EQ(std::wstring(document.GetHtmlContent()), L"head " + list_shown + L" middle n tail late.");
+}
+
 }  // namespace
