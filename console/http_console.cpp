@@ -78,7 +78,6 @@ const char* StatusTitle(int status) {
     }
 }
 
-
 std::string EscapeHtml(const std::string& utf8) {
     OS::x_wstring text = OS::FromUtf8(utf8);
     return OS::ToUtf8(CHtmlDocHelper::EscapeSpecialChar(text));
@@ -191,7 +190,6 @@ std::string FirstField(const FormFields& fields, const wchar_t* name) {
     }
     return {};
 }
-
 
 }  // namespace
 
