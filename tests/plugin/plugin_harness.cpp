@@ -24,13 +24,6 @@ nlohmann::json ReadJsonFile(const fs::path& file) {
     return nlohmann::json::parse(in);
 }
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 }  // namespace
 
 std::string Response::Body() const {
@@ -83,7 +76,7 @@ Response PluginHarness::Render(const std::wstring& page_id, const Fields& fields
 std::vector<std::string> PluginHarness::DebugRecords() const { return DebugRecordsFrom(0); }
 
 std::vector<std::string> PluginHarness::DebugRecordsFrom(std::size_t first) const {
-    std::istringstream lines(ReadFile(data_dir_ / "debug.log"));
+    std::istringstream lines(ReadWholeFile(data_dir_ / "debug.log"));
     std::vector<std::string> records;
     std::string line;
     for (std::size_t index = 0; std::getline(lines, line); ++index) {

@@ -1,9 +1,11 @@
-// A fresh folder of the test's own, removed with everything in it afterwards.
+// A fresh folder of the test's own, removed with everything in it afterwards,
+// and reading a file whole.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 
@@ -35,5 +37,13 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// The whole content of `file`, or empty when it cannot be read.
+inline std::string ReadWholeFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
 
 }  // namespace tessera::test

@@ -16,23 +16,11 @@
 #include <zlib.h>
 
 #include <cstdlib>
-#include <fcntl.h>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
 
-extern char** environ;
-
 namespace tessera::test {
 namespace {
-
-std::string ReadWholeFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 // True once the headers and as many body bytes as Content-Length names are in.
 bool IsComplete(const std::string& response) {
@@ -52,38 +40,13 @@ std::filesystem::path FakePluginPath() { return TESSERA_TEST_FAKE_PLUGIN_PATH; }
 
 ConsoleServer::ConsoleServer(const ServeOptions& options)
     : data_dir_(options.data_dir.empty() ? root_ / "var" : options.data_dir) {
-    std::vector<std::string> arguments = {ConsolePath().string(), "serve",  "--listen",
-                                          options.listen,         "--data", data_dir_.string()};
+    std::vector<std::string> arguments = {"serve", "--listen", options.listen, "--data", data_dir_.string()};
     arguments.insert(arguments.end(), options.extra_arguments.begin(), options.extra_arguments.end());
-    std::vector<std::string> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        if (std::string(*entry).rfind("TESSERA_ADMIN_PASSWORD=", 0) != 0) environment.emplace_back(*entry);
-    }
-    if (options.admin_password) environment.push_back("TESSERA_ADMIN_PASSWORD=" + *options.admin_password);
-    for (const auto& [name, value] : options.environment) environment.push_back(name + "=" + value);
-
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    const std::string stdout_file = (root_ / "stdout.txt").string();
-    const std::string stderr_file = (root_ / "stderr.txt").string();
-
-    pid_ = ::fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        const int out = ::open(stdout_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int err = ::open(stderr_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        const int in = ::open("/dev/null", O_RDONLY);
-        if (out < 0 || err < 0 || in < 0) ::_exit(127);
-        ::dup2(in, 0);
-        ::dup2(out, 1);
-        ::dup2(err, 2);
-        ::execve(argv[0], argv.data(), envp.data());
-        ::_exit(127);
-    }
+    ProcessOptions process;
+    process.environment = options.environment;
+    process.environment.emplace_back("TESSERA_ADMIN_PASSWORD", options.admin_password.value_or(""));
+    const std::filesystem::path stderr_file = root_ / "stderr.txt";
+    pid_ = StartProcess(ConsolePath(), arguments, process, {root_ / "stdout.txt", stderr_file});
     // The console prints its URL once it listens: "open http://127.0.0.1:PORT/ in a browser."
     const std::string marker = "console: open ";
     for (int attempt = 0; attempt < 600 && port_ == 0; ++attempt) {

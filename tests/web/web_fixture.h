@@ -27,7 +27,7 @@ struct ServeOptions {
     std::string listen = "127.0.0.1:0";
     std::filesystem::path data_dir;            // empty: a fresh folder of the test's own
     std::vector<std::string> extra_arguments;  // after serve --listen --data
-    // TESSERA_ADMIN_PASSWORD; nullopt leaves it unset.
+    // TESSERA_ADMIN_PASSWORD; nullopt leaves it empty, which the console takes as unset.
     std::optional<std::string> admin_password = std::string(kAdminPassword);
     std::vector<std::pair<std::string, std::string>> environment;
 };
