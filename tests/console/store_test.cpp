@@ -90,25 +90,38 @@ TEST_F(StoreTest, MalformedLoadNamesThePlaceAndChangesNothing) {
     nlohmann::json half_bad = DumpStore();
     half_bad["QZ_UrlFilter"]["URL_FILTER"]["EnableURLFilter"] = {{"vt", 11}, {"value", 0}};
     half_bad["QZ_UrlFilter"]["URL_FILTER_FILE"]["EnableArchive"] = {{"vt", "eleven"}, {"value", 0}};
+    const auto archive = [](const char* value) {
+        return std::string(R"({"QZ_UrlFilter": {"URL_FILTER": {"EnableArchive": )") + value + "}}}";
+    };
     const struct {
-        const char* name;
         std::string text;
-        std::string place;
+        std::string message;
     } kFiles[] = {
-        {"syntax", "{\"QZ_UrlFilter\": {\"URL_FILTER\": {,}}}", "column"},
-        {"second-instance", half_bad.dump(), "QZ_UrlFilter/URL_FILTER_FILE/EnableArchive"},
-        {"not-a-value", R"({"QZ_UrlFilter": {"URL_FILTER": {"EnableArchive": true}}})",
-         "QZ_UrlFilter/URL_FILTER/EnableArchive"},
+        {"{\"QZ_UrlFilter\": {\"URL_FILTER\": {,}}}", "column"},
+        {half_bad.dump(), "QZ_UrlFilter/URL_FILTER_FILE/EnableArchive"},
+        {archive("true"), "QZ_UrlFilter/URL_FILTER/EnableArchive"},
+        {R"({"QZ_UrlFilter": 5})", "QZ_UrlFilter: expected an object of instances"},
+        {R"({"QZ_UrlFilter": {"URL_FILTER": {"": {"vt": 11, "value": 0}}}})", "QZ_UrlFilter/URL_FILTER: a name is empty"},
+        {archive(R"({"vt": 11})"), "EnableArchive: expected both"},
+        {archive(R"({"vt": 11, "value": 0, "x": 1})"), "EnableArchive: unexpected key \"x\""},
+        {archive(R"({"vt": 11, "value": 40000})"), "EnableArchive: \"value\" 40000 is outside -32768 to 32767"},
+        {archive(R"({"vt": 3, "value": 2147483648})"), "EnableArchive: \"value\" 2147483648 is outside"},
+        {archive(R"({"vt": 19, "value": -1})"), "EnableArchive: \"value\" -1 is outside"},
+        {archive(R"({"vt": 3, "value": 1.5})"), "EnableArchive: \"value\" is not a whole number"},
+        {archive(R"({"vt": 8, "value": "a\u0000b"})"), "EnableArchive: the text holds a NUL"},
+        {archive(R"({"vt": 8200, "value": ["a", 3]})"), "EnableArchive[1]: expected a text"},
+        {archive(R"({"vt": 99, "value": 0})"), "EnableArchive: \"vt\" 99 is not one of"},
+        {archive(R"({"vt": 13, "value": {"M": {"vt": 11, "value": "x"}}})"), "EnableArchive/M: \"value\" is not"},
     };
     const nlohmann::json before = DumpStore();
     for (const auto& file : kFiles) {
-        SCOPED_TRACE(file.name);
-        const ProcessResult load = Console({"store", "load", WriteFile(file.name, file.text).string()});
+        SCOPED_TRACE(file.text);
+        const ProcessResult load = Console({"store", "load", WriteFile("load.json", file.text).string()});
         EXPECT_EQ(load.exit_code, 2);
         EXPECT_TRUE(IsOneLine(load.standard_error)) << load.standard_error;
-        EXPECT_NE(load.standard_error.find(file.place), std::string::npos) << load.standard_error;
-        EXPECT_EQ(DumpStore(), before);
+        EXPECT_NE(load.standard_error.find(file.message), std::string::npos) << load.standard_error;
     }
+    EXPECT_EQ(DumpStore(), before);
 }
 
 TEST_F(StoreTest, DeleteRemovesOneInstanceAndFailsForAMissingOne) {

@@ -1,26 +1,21 @@
 // Store objects as the pages use them: Get and Put over the SQLite store, live
-// views of embedded objects, string arrays and audit records.
+// views of embedded objects and audit records.
 #include "audit_log.h"
 #include "cgi_request.h"
-#include "memory_store.h"
 #include "mgmt_object.h"
 #include "store_fixture.h"
 
 #include <cwchar>
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
 
-using tessera::host::MemoryStore;
 using tessera::host::PropertyBag;
 using tessera::host::SetCurrentStore;
 using tessera::host::SqliteStore;
 using tessera::test::ResourceDir;
 using tessera::test::StoreTest;
-
-constexpr VARTYPE kBstrArray = static_cast<VARTYPE>(VT_ARRAY | VT_BSTR);
 
 using MgmtObjectTest = StoreTest;
 
@@ -102,51 +97,6 @@ TEST_F(MgmtObjectTest, EditsThroughALiveViewAreStoredByTheParentsPut) {
     EXPECT_EQ(notifications.GetPropertyValue(L"EnableEventLog")->boolVal, VARIANT_TRUE);  // untouched member
 }
 
-TEST_F(MgmtObjectTest, AViewOverNoObjectReadsNothingAndChangesNothing) {
-    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
-    ASSERT_TRUE(policy.Get());
-    const _variant_t* not_objects[] = {nullptr, policy.GetPropertyValue(L"ActionReplaceAll"),
-                                       policy.GetPropertyValue(L"NoSuchProperty")};
-    for (const _variant_t* value : not_objects) {
-        CMgmtObjectBase view(value, true);
-        EXPECT_EQ(view.GetPropertyValue(L"AdminSubject"), nullptr);
-        view.SetPropertyValue(L"AdminSubject", L"lost");
-    }
-    ASSERT_TRUE(policy.Put(false));
-    const CMgmtObjectBase notifications(policy.GetPropertyValue(L"UFNotificationSettings"), true);
-    EXPECT_STRNE(notifications.GetPropertyValue(L"AdminSubject")->bstrVal, L"lost");
-    EXPECT_EQ(policy.GetPropertyValue(L"AdminSubject"), nullptr);
-}
-
-TEST_F(MgmtObjectTest, StringArraysAreBuiltInOrderAndReadBack) {
-    CMgmtObject list(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST");
-    ASSERT_TRUE(list.Get());
-    for (const std::vector<const wchar_t*>& entries :
-         {std::vector<const wchar_t*>{L"www.b.example", L"*.a.example", nullptr}, std::vector<const wchar_t*>{}}) {
-        CMgmtBSTRArrayAccessHelper builder;
-        for (const wchar_t* entry : entries) {
-            builder.Add(entry);
-        }
-        _variant_t built;
-        ASSERT_TRUE(builder.PutElementsIntoArray(built));
-        EXPECT_EQ(built.vt, kBstrArray);
-        list.SetPropertyValue(L"ApprovedLists", built);
-        ASSERT_TRUE(list.Put(false));
-
-        CMgmtObject stored(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST");
-        ASSERT_TRUE(stored.Get());
-        const CMgmtBSTRArrayAccessHelper reader(stored.GetPropertyValue(L"ApprovedLists"));
-        ASSERT_EQ(reader.GetElementsCount(), entries.size());
-        for (std::size_t index = 0; index < entries.size(); ++index) {
-            EXPECT_STREQ(reader.GetElement(index), entries[index] == nullptr ? L"" : entries[index]);
-        }
-        EXPECT_EQ(reader.GetElement(entries.size()), nullptr);
-    }
-    EXPECT_EQ(CMgmtBSTRArrayAccessHelper(nullptr).GetElementsCount(), 0u);
-    const _variant_t text(L"not an array");
-    EXPECT_EQ(CMgmtBSTRArrayAccessHelper(&text).GetElementsCount(), 0u);
-}
-
 TEST_F(MgmtObjectTest, AuditRecordsCarryTheRequestContextInOrder) {
     CCGIRequestData request;
     request.SetPageID(L"scan/WebThreat_Protection.htm");
@@ -170,26 +120,6 @@ TEST_F(MgmtObjectTest, AuditRecordsCarryTheRequestContextInOrder) {
 
     SetCurrentStore(nullptr);
     EXPECT_FALSE(InsertAuditLog(user, address, page, EventType_ConfigurationChange, SourceType_WebConsole, L"x"));
-}
-
-TEST(MemoryStore, InjectedFailuresHitOnlyTheNamedInstanceUntilCleared) {
-    auto store = std::make_shared<MemoryStore>();
-    store->Replace({{L"C", L"A", PropertyBag()}, {L"C", L"B", PropertyBag()}, {L"C", L"C", PropertyBag()}});
-    SetCurrentStore(store);
-    store->FailGet(L"C", L"A");
-    store->FailPut(L"C", L"B");
-    const struct { const wchar_t* instance; bool get; bool put; } cases[] = {
-        {L"A", false, false}, {L"B", true, false}, {L"C", true, true}};
-    for (const auto& test : cases) {
-        CMgmtObject object(L"C", test.instance);
-        EXPECT_EQ(object.Get(), test.get);
-        EXPECT_EQ(object.Put(false), test.put);
-    }
-    store->ClearFailures();
-    CMgmtObject object(L"C", L"A");
-    EXPECT_TRUE(object.Get());
-    EXPECT_TRUE(object.Put(false));
-    SetCurrentStore(nullptr);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The debug log: record format, escaping to one line, the 64 KiB cut, where
-// records go, and whole records from concurrent threads.
+// The debug log: record format, escaping to one line, the 64 KiB cut and whole
+// records from concurrent threads.
 #include "debug_log.h"
 #include "host_config.h"
 #include "temp_folder.h"
@@ -44,17 +44,13 @@ protected:
 };
 
 TEST_F(DebugLogTest, WritesOneEscapedLinePerRecord) {
-    DBG::DebugLogEx(nullptr, 272, ".\\Tessera", 134, L"WebUI_UIRequest()");
     DBG::DebugLogEx(nullptr, 4099, ".\\web_PageCB_URLFilter", 935, L"Failed to get CMgmtObject (%s:%s)",
                     L"QZ_UrlFilter", L"URL_\u00C9");
-    DBG::DebugLogEx(nullptr, 258, ".\\web_PageCB_URLFilter", 785, "wmi enable approved list: %d", 1);
     DBG::DebugLogEx(nullptr, 258, "src", 1, L"TXT STR ID %s", L"A\r\nB\tC\\D\U0001F600");
     DBG::DebugLogEx(nullptr, 258, "src", 2, "%s", "\x01\x1f\x7f bad \xFF \xC3\xA9");
     EXPECT_EQ(Records(folder_.path()), (std::vector<std::string>{
-                                           " 272 .\\Tessera:134 WebUI_UIRequest()",
                                            " 4099 .\\web_PageCB_URLFilter:935 Failed to get CMgmtObject "
                                            "(QZ_UrlFilter:URL_\xC3\x89)",
-                                           " 258 .\\web_PageCB_URLFilter:785 wmi enable approved list: 1",
                                            " 258 src:1 TXT STR ID A\\r\\nB\\tC\\\\D\xF0\x9F\x98\x80",
                                            " 258 src:2 \\x01\\x1f\\x7f bad \xEF\xBF\xBD \xC3\xA9",
                                        }));
@@ -82,17 +78,6 @@ TEST_F(DebugLogTest, CutsMessagesOver64KiBWithAMarker) {
         EXPECT_EQ(Records(folder_.path()), std::vector<std::string>{" 258 src:1 " + c.shown})
             << "message of " << c.message.size() << " bytes";
     }
-}
-
-TEST_F(DebugLogTest, FollowsTheConfiguredDataDir) {
-    const TempFolder other;
-    DBG::DebugLogEx(nullptr, 272, "src", 1, L"first");
-    tessera::host::Configure({});
-    DBG::DebugLogEx(nullptr, 272, "src", 2, L"nowhere");
-    UseDataDir(other.path());
-    DBG::DebugLogEx(nullptr, 272, "src", 3, L"second");
-    EXPECT_EQ(Records(folder_.path()), std::vector<std::string>{" 272 src:1 first"});
-    EXPECT_EQ(Records(other.path()), std::vector<std::string>{" 272 src:3 second"});
 }
 
 TEST_F(DebugLogTest, ThreadsNeverInterleaveRecords) {

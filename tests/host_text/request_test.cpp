@@ -1,47 +1,12 @@
-// Requests: posted fields in order, multi-valued names, and URLs that are safe
-// to stand unescaped in a page.
+// Page URLs: safe to stand unescaped in a page.
 #include "cgi_request.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <utility>
-#include <vector>
 
 namespace {
-
-TEST(RequestFields, KeepPostedOrderAndEveryValue) {
-    CCGIRequestData request;
-    request.AddField(L"stApprovedURL", L"b.example");
-    request.AddField(L"chkEnable", L"");
-    request.AddField(L"stApprovedURL", L"a.example");
-    request.AddField(L"txtName", std::wstring(L"x\0y", 3));
-    const CCGIRequestDataHelper helper(&request);
-
-    OS::x_wstring value(L"untouched");
-    EXPECT_EQ(helper.GetEnvVariable(L"stApprovedURL", value), 0);
-    EXPECT_EQ(std::wstring(value), L"b.example");
-    EXPECT_EQ(helper.GetEnvVariable(L"stapprovedurl", value), -1);  // names are exact
-    EXPECT_EQ(request.GetEnvVariable(L"missing", value, false), -1);
-    EXPECT_EQ(std::wstring(value), L"b.example");
-    EXPECT_EQ(helper.GetEnvVariable(L"txtName", value), 0);
-    EXPECT_EQ(std::wstring(value), L"x\uFFFDy");
-
-    std::vector<OS::x_wstring> values{L"earlier"};
-    EXPECT_EQ(helper.GetEnvVariable(L"stApprovedURL", values), 0);
-    EXPECT_EQ(values, (std::vector<OS::x_wstring>{L"earlier", L"b.example", L"a.example"}));
-    EXPECT_EQ(helper.GetEnvVariable(L"missing", values), -1);
-    EXPECT_EQ(values.size(), 3u);
-
-    EXPECT_TRUE(helper.IsChecked(L"chkEnable"));
-    EXPECT_FALSE(helper.IsChecked(L"chkOther"));
-
-    std::vector<std::wstring> names;
-    for (const auto& field : request.Fields()) {
-        names.push_back(field.first);
-    }
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"stApprovedURL", L"chkEnable", L"stApprovedURL", L"txtName"}));
-}
 
 TEST(PageUrls, EncodeWhatCouldBreakMarkupOrTheUrl) {
     CCGIRequestData request;

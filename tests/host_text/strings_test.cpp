@@ -1,5 +1,5 @@
-// The host's string library: case folding, UTF conversions, Format, replace,
-// trim and the splitters.
+// The host's string library where no page reaches all of it: the UTF
+// conversions and Format.
 #include "core_string.h"
 #include "os_string.h"
 
@@ -7,13 +7,10 @@
 
 #include <climits>
 #include <cstdint>
-#include <tuple>
 #include <string>
 #include <vector>
 
 namespace {
-
-int Sign(int value) { return (value > 0) - (value < 0); }
 
 std::wstring Wide(std::initializer_list<std::uint32_t> units) {
     std::wstring text;
@@ -29,24 +26,6 @@ std::wstring Formatted(const wchar_t* format, Args... args) {
     const int length = text.Format(format, args...);
     EXPECT_EQ(static_cast<std::size_t>(length), text.size()) << "format " << testing::PrintToString(format);
     return text;
-}
-
-TEST(CaseFolding, FoldsOnlyAsciiLetters) {
-    const std::tuple<const wchar_t*, const wchar_t*, int> cases[] = {
-        {L"scan/WebThreatProtection_Export.htm", L"SCAN/WEBTHREATPROTECTION_EXPORT.HTM", 0},
-        {L"\u00C9", L"\u00E9", -1},  // É and é are different letters in the C locale
-        {L"[", L"A", -1},             // folds to small letters, as the platform's _wcsicmp does
-        {L"ab", L"abc", -1},
-        {L"b", L"A", 1},
-        {nullptr, L"", 0},
-        {L"a", nullptr, 1},
-    };
-    for (const auto& [left, right, sign] : cases) {
-        EXPECT_EQ(Sign(_wcsicmp(left, right)), sign) << testing::PrintToString(right);
-        EXPECT_EQ(Sign(OS::x_wstring(left).CompareNoCase(right)), sign) << testing::PrintToString(right);
-    }
-    EXPECT_EQ(_wcsnicmp(L"URL_FILTER_FILE", L"url_filter", 10), 0);
-    EXPECT_GT(_wcsnicmp(L"URL_FILTER_FILE", L"url_filter", 11), 0);
 }
 
 TEST(Utf8Encoding, ReplacesWhatIsNoUnicodeScalar) {
@@ -125,9 +104,6 @@ TEST(Format, FollowsTheConsoleConventions) {
     EXPECT_EQ(Formatted(L"100%% %n%d %q%", 5), L"100% %n5 %q%");
     EXPECT_EQ(Formatted(L"plain"), L"plain");
     EXPECT_EQ(Formatted(nullptr), L"");
-}
-
-TEST(Format, PointersSelfReferenceAndHugeArguments) {
     const std::wstring zeros(2 * sizeof(void*) - 4, L'0');
     EXPECT_EQ(Formatted(L"(%p)", reinterpret_cast<void*>(0xBEEF)), L"(" + zeros + L"BEEF)");
     OS::x_wstring joined(L"a;");
@@ -136,64 +112,6 @@ TEST(Format, PointersSelfReferenceAndHugeArguments) {
     const std::wstring wide(4'000'000, L'w');
     const std::string narrow(4'000'000, 'n');
     EXPECT_EQ(Formatted(L"<%s|%hs>", wide.c_str(), narrow.c_str()), L"<" + wide + L"|" + std::wstring(narrow.size(), L'n') + L">");
-}
-
-TEST(FindAndReplaceAll, NeverRescansInsertedText) {
-    const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*, const wchar_t*, bool> cases[] = {
-        {L"a\\b\\", L"\\", L"\\\\", L"a\\\\b\\\\", true},
-        {L"say \"x\"", L"\"", L"\\\"", L"say \\\"x\\\"", true},
-        {L"aaa", L"a", L"aa", L"aaaaaa", true},
-        {L"aabb", L"ab", L"", L"ab", true},  // removing "ab" joins a new "ab" that stays
-        {L"a\r\nb\rc", L"\r", L"\n", L"a\n\nb\nc", true},
-        {L"abc", L"b", nullptr, L"ac", true},
-        {L"abc", L"x", L"y", L"abc", false},
-        {L"abc", L"", L"y", L"abc", false},
-        {L"abc", nullptr, L"y", L"abc", false},
-    };
-    for (const auto& [original, find, replacement, expected, is_found] : cases) {
-        OS::x_wstring text(original);
-        EXPECT_EQ(text.FindAndReplaceAll(find, replacement), is_found) << testing::PrintToString(original);
-        EXPECT_EQ(std::wstring(text), expected) << testing::PrintToString(original);
-    }
-    OS::x_wstring many(std::wstring(2'000'000, L'\\'));
-    EXPECT_TRUE(many.FindAndReplaceAll(L"\\", L"\\\\"));
-    EXPECT_EQ(many.size(), 4'000'000u);
-}
-
-TEST(TrimRight, RemovesOnlyTrailingAsciiWhiteSpace) {
-    OS::x_wstring text(L" a b \t\r\n\v\f");
-    EXPECT_EQ(std::wstring(text.TrimRight()), L" a b");
-    text = L" \t";
-    EXPECT_TRUE(text.TrimRight().IsEmpty());
-    text = L"a\u00A0";  // a no-break space is kept
-    EXPECT_EQ(std::wstring(text.TrimRight()), L"a\u00A0");
-}
-
-TEST(Splitters, TokensDropEmptyPiecesButCoreStringKeepsThem) {
-    std::vector<OS::x_wstring> tokens{L"kept"};
-    EXPECT_EQ(SplitStringToTokensW(tokens, L";a;;b;", L";"), 2);
-    EXPECT_EQ(SplitStringToTokensW(tokens, L"c\r\nd", L"\r\n"), 2);
-    EXPECT_EQ(SplitStringToTokensW(tokens, L"", L";"), 0);
-    EXPECT_EQ(tokens, (std::vector<OS::x_wstring>{L"kept", L"a", L"b", L"c", L"d"}));
-
-    const std::pair<const wchar_t*, std::vector<std::wstring>> cases[] = {
-        {L"a;;b", {L"a", L"", L"b"}},
-        {L";", {L"", L""}},
-        {L"", {L""}},
-        {L"a,b;c", {L"a", L"b", L"c"}},
-    };
-    for (const auto& [text, expected] : cases) {
-        const Core::Collection::StringArray pieces = Core::String(text).SplitByChar(L";,");
-        std::vector<std::wstring> actual;
-        for (std::size_t index = 0; index < pieces.GetSize(); ++index) {
-            actual.emplace_back(pieces[index].c_str());
-        }
-        EXPECT_EQ(actual, expected) << testing::PrintToString(text);
-    }
-
-    OS::x_wstring joined(L">");
-    EXPECT_EQ(CombineTokensToStringW({L"a", L"", L"b"}, joined, L"\t"), 3);
-    EXPECT_EQ(std::wstring(joined), L">a\t\tb");
 }
 
 }  // namespace
