@@ -1,4 +1,4 @@
-// The in-memory store of the tests and the benchmark.
+// The in-memory store of the benchmark.
 #include "memory_store.h"
 
 #include <utility>
@@ -7,27 +7,11 @@ namespace tessera::host {
 
 MemoryStore::MemoryStore(Declarations declarations) : declarations_(std::move(declarations)) {}
 
-void MemoryStore::FailGet(const std::wstring& class_name, const std::wstring& instance_name) {
-    const std::lock_guard lock(mutex_);
-    failing_gets_.emplace(class_name, instance_name);
-}
-
-void MemoryStore::FailPut(const std::wstring& class_name, const std::wstring& instance_name) {
-    const std::lock_guard lock(mutex_);
-    failing_puts_.emplace(class_name, instance_name);
-}
-
-void MemoryStore::ClearFailures() {
-    const std::lock_guard lock(mutex_);
-    failing_gets_.clear();
-    failing_puts_.clear();
-}
-
 bool MemoryStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
     const std::lock_guard lock(mutex_);
     const Key key(class_name, instance_name);
     const auto found = instances_.find(key);
-    if (failing_gets_.count(key) != 0 || found == instances_.end()) {
+    if (found == instances_.end()) {
         return false;
     }
     out = found->second;
@@ -41,7 +25,7 @@ bool MemoryStore::Save(const std::wstring& class_name, const std::wstring& insta
     const std::lock_guard lock(mutex_);
     const Key key(class_name, instance_name);
     const auto found = instances_.find(key);
-    if (failing_puts_.count(key) != 0 || found == instances_.end()) {
+    if (found == instances_.end()) {
         return false;
     }
     found->second = std::move(stored);

@@ -1,13 +1,11 @@
-// The in-memory store of the tests and the benchmark: the same contract as the
-// SQLite store, plus Get and Put failures on demand for the paths a real store
-// cannot be made to take. Not part of the shipped host library.
+// The in-memory store of the benchmark: the same contract as the SQLite store,
+// without the disk. Not part of the shipped host library.
 #pragma once
 
 #include "mgmt_store.h"
 
 #include <map>
 #include <mutex>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,11 +15,6 @@ namespace tessera::host {
 class MemoryStore : public StoreBackend {
 public:
     explicit MemoryStore(Declarations declarations = {});
-
-    // Makes every later Load (or Save) of that instance fail, until cleared.
-    void FailGet(const std::wstring& class_name, const std::wstring& instance_name);
-    void FailPut(const std::wstring& class_name, const std::wstring& instance_name);
-    void ClearFailures();
 
     bool Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) override;
     bool Save(const std::wstring& class_name, const std::wstring& instance_name,
@@ -38,8 +31,6 @@ private:
     std::mutex mutex_;
     Declarations declarations_;
     std::map<Key, PropertyBag> instances_;
-    std::set<Key> failing_gets_;
-    std::set<Key> failing_puts_;
     std::vector<AuditRecord> audit_;
 };
 

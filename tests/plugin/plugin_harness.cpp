@@ -14,18 +14,6 @@
 namespace tessera::test {
 namespace fs = std::filesystem;
 
-namespace {
-
-nlohmann::json ReadJsonFile(const fs::path& file) {
-    std::ifstream in(file);
-    if (!in) {
-        throw std::runtime_error("cannot read " + file.string());
-    }
-    return nlohmann::json::parse(in);
-}
-
-}  // namespace
-
 std::string Response::Body() const {
     const std::size_t end = bytes.find("\n\n");
     return end == std::string::npos ? std::string() : bytes.substr(end + 2);
@@ -39,9 +27,7 @@ std::string Response::Header() const {
 PluginHarness::PluginHarness(fs::path web_root)
 {
     host::Configure({data_dir_, web_root.empty() ? SourceDir() : web_root, ResourceDir()});
-    store_ = std::make_shared<host::MemoryStore>(
-        host::DeclarationsFromJson(ReadJsonFile(ResourceDir() / "classes.json")));
-    store_->Replace(host::InstancesFromJson(ReadJsonFile(ResourceDir() / "provision.json")));
+    store_ = std::make_shared<host::FailingStore>(host::SqliteStore::Open(data_dir_ / "store.db", ResourceDir()));
     host::SetCurrentStore(store_);
     module_ = std::make_unique<console::PluginModule>(PluginPath());
     module_->Initialize();

@@ -1,9 +1,10 @@
-// Loads the real plug-in through its exports, against an in-memory store
-// provisioned from the project's data files, with a fresh data folder for the
-// debug log. Templates are the project's own unless a test writes its own.
+// Loads the real plug-in through its exports, against a SQLite store
+// provisioned from the project's data files in a fresh data folder, which also
+// holds the debug log. Get and Put fail on demand through Store(). Templates
+// are the project's own unless a test writes its own.
 #pragma once
 
-#include "memory_store.h"
+#include "failing_store.h"
 #include "os_string.h"
 #include "plugin_module.h"
 #include "temp_folder.h"
@@ -36,7 +37,7 @@ public:
     Response Render(const std::wstring& page_id, const Fields& fields = {}, const std::wstring& user = L"",
                     const std::wstring& client_address = L"");
 
-    host::MemoryStore& Store() { return *store_; }
+    host::FailingStore& Store() { return *store_; }
     console::PluginModule& Module() { return *module_; }
     const std::filesystem::path& DataDir() const { return data_dir_; }
 
@@ -56,7 +57,7 @@ public:
 private:
     TempFolder data_folder_{"tessera-plugin-test"};
     std::filesystem::path data_dir_ = data_folder_.path();
-    std::shared_ptr<host::MemoryStore> store_;
+    std::shared_ptr<host::FailingStore> store_;
     std::unique_ptr<console::PluginModule> module_;
 };
 

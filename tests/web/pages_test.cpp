@@ -1,5 +1,5 @@
 // The plug-in's pages served over HTTP: requests built from the query and the
-// body, the 10 000-entry save both ways, the import upload, static files.
+// body, large saves, the audit record's user and address, static files.
 #include "web_fixture.h"
 
 #include "process_runner.h"
@@ -26,27 +26,6 @@ void ExpectStoredList(const ConsoleServer& console, const std::string& run) {
     for (std::size_t i = 0; i < kLargeListSize; i += 997) {
         EXPECT_TRUE(std::binary_search(stored.begin(), stored.end(), EntryName(run, i))) << run << " entry " << i;
     }
-}
-
-TEST(Pages, TheRootLeadsToTheSettingsPageWhichThePlugInFills) {
-    ConsoleServer console;
-    httplib::Client client = console.Client();
-    const httplib::Result root = client.Get("/");
-    ASSERT_TRUE(root);
-    EXPECT_EQ(root->status, 303);
-    EXPECT_EQ(root->get_header_value("Location"), kSettingsPath);
-
-    const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(console.SignIn()));
-    ASSERT_TRUE(page);
-    EXPECT_EQ(page->status, 200);
-    EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
-    EXPECT_EQ(page->get_header_value("Cache-Control"), "no-store");
-    EXPECT_NE(page->body.find("www.example.org"), std::string::npos) << "the provisioned list is shown";
-    EXPECT_EQ(page->body.find("$$"), std::string::npos) << "every placeholder is filled";
-
-    const httplib::Result missing = client.Get("/scan/NoSuchPage.htm", console.FormHeaders(console.SignIn()));
-    ASSERT_TRUE(missing);
-    EXPECT_EQ(missing->status, 404);
 }
 
 // The page's script posts URL-encoded (see below); a form without it may be multipart.
@@ -84,24 +63,6 @@ TEST(Pages, TheAuditRecordNamesTheSignedInUserAndTheSocketAddress) {
     const nlohmann::json last = nlohmann::json::parse(lines.substr(lines.rfind('\n', lines.size() - 2) + 1));
     EXPECT_EQ(last.at("context").at(0), "admin");
     EXPECT_EQ(last.at("context").at(1), "127.0.0.5");
-}
-
-TEST(Pages, TheImportPageTakesAnUploadedTextFile) {
-    ConsoleServer console;
-    httplib::Client client = console.Client();
-    // UTF-16 LE with its byte order mark, as a Windows editor saves it.
-    std::string utf16 = "\xff\xfe";
-    for (char c : std::string("first.example\r\nsecond.example\r\n")) {
-        utf16 += c;
-        utf16 += '\0';
-    }
-    const httplib::Result result =
-        client.Post("/scan/WebThreatProtection_Import.htm", console.FormHeaders(console.SignIn()),
-                    httplib::MultipartFormDataItems{{"txtFile", utf16, "ApprovedURLList.txt", "text/plain"}});
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 200);
-    EXPECT_NE(result->body.find("first.example"), std::string::npos);
-    EXPECT_NE(result->body.find("second.example"), std::string::npos);
 }
 
 TEST(Pages, StaticFilesComeWithTheirTypesAndNothingElseIsServedFromThere) {
