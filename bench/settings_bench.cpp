@@ -6,6 +6,7 @@
 #include "mgmt_object.h"
 #include "mgmt_store.h"
 #include "plugin_module.h"
+#include "store_json.h"
 
 #include <benchmark/benchmark.h>
 

@@ -4,6 +4,7 @@
 
 #include "mgmt_store.h"
 #include "os_string.h"
+#include "sqlite_store.h"
 
 #include <nlohmann/json.hpp>
 

@@ -3,6 +3,7 @@
 
 #include "host_config.h"
 #include "mgmt_store.h"
+#include "sqlite_store.h"
 
 #include <cstdlib>
 #include <stdexcept>

@@ -1,3 +1,4 @@
+#include "sqlite_store.h"
 // Options every console command shares, and the one place that turns them into
 // configured host services.
 #pragma once

@@ -8,6 +8,7 @@
 #include "os_string.h"
 #include "page_request.h"
 #include "response_frame.h"
+#include "sqlite_store.h"
 #include "static_files.h"
 #include "text_util.h"
 

@@ -10,6 +10,7 @@
 #include "plugin_module.h"
 #include "request_screening.h"
 #include "sign_in.h"
+#include "sqlite_store.h"
 
 #include <httplib.h>
 

@@ -3,6 +3,7 @@
 
 #include "cgi_request.h"
 #include "os_string.h"
+#include "sqlite_store.h"
 
 namespace tessera::console {
 namespace {

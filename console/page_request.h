@@ -5,6 +5,7 @@
 #include "mgmt_store.h"
 #include "os_string.h"
 #include "plugin_module.h"
+#include "sqlite_store.h"
 
 #include <functional>
 #include <memory>

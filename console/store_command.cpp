@@ -5,6 +5,8 @@
 
 #include "mgmt_store.h"
 #include "os_string.h"
+#include "sqlite_store.h"
+#include "store_json.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,23 +1,15 @@
-// Backends of the management store and audit log: SQLite for the console, an
-// in-memory store for tests (it can be told to fail a given Get or Put), the
-// property bags that hold one object's values, and their JSON form used by the
-// provisioning file and the console's dump and load:
-//   {"<class>": {"<instance>": {"<property>": {"vt": N, "value": ...}}}}
+// The management store as the pages see it: the property bags that hold one
+// object's values, their class declarations, the backend interface of the
+// store and audit log, and the current backend. The console's SQLite store and
+// the JSON form are in store_include/, out of the plug-in's view.
 #pragma once
 
 #include "host_api.h"
 #include "variant.h"
 
-#include <nlohmann/json.hpp>
-
 #include <cstdint>
-#include <filesystem>
-#include <functional>
 #include <map>
 #include <memory>
-#include <mutex>
-#include <optional>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -78,22 +70,11 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-TESSERA_HOST_API nlohmann::ordered_json ValueToJson(const VARIANT& value);
-TESSERA_HOST_API _variant_t ValueFromJson(const nlohmann::json& json, const std::string& place);
-TESSERA_HOST_API nlohmann::ordered_json PropertiesToJson(const PropertyBag& properties);
-TESSERA_HOST_API PropertyBag PropertiesFromJson(const nlohmann::json& json, const std::string& place);
-// Class declarations: {"<class>": {"<property>": VT, "<embedded>": {"<member>": VT, ...}}}.
-TESSERA_HOST_API Declarations DeclarationsFromJson(const nlohmann::json& json);
-
 struct StoredInstance {
     std::wstring class_name;
     std::wstring instance_name;
     PropertyBag properties;
 };
-// Parses a whole document in the JSON format above; throws StoreFormatError.
-TESSERA_HOST_API std::vector<StoredInstance> InstancesFromJson(const nlohmann::json& json);
-TESSERA_HOST_API nlohmann::ordered_json InstancesToJson(const std::vector<StoredInstance>& instances);
-
 struct AuditRecord {
     std::int64_t seq = 0;       // assigned by the backend, increasing
     std::string time;           // ISO-8601 UTC, assigned by the backend
@@ -127,69 +108,6 @@ public:
     virtual bool Delete(const std::wstring& class_name, const std::wstring& instance_name) = 0;
 
     virtual const Declarations& ClassDeclarations() const = 0;
-};
-
-// What became of the writes of one administrative action.
-struct ActionOutcome {
-    bool is_stored = true;
-    std::string refusal;  // when not stored: why, in plain words for the administrator
-};
-
-// SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
-// transaction with synchronous=FULL, prepared statements only. Reading never
-// needs the write lock. Audit records the store cannot take are kept in
-// `<store file>.pending-audit` (owner-only, one JSON object a line) and written
-// by the next transaction that commits.
-class TESSERA_HOST_API SqliteStore : public StoreBackend {
-public:
-    // Opens or creates the database. On first use (no declarations stored) it is
-    // provisioned from `resource_dir`/classes.json and `resource_dir`/provision.json;
-    // a provisioned store opens without the write lock. Audit records kept aside
-    // are written when the write lock comes within the busy timeout, else later.
-    // The busy timeout is TESSERA_STORE_BUSY_MS when set, else 5000 ms. Throws
-    // std::runtime_error naming the file when it cannot be opened or provisioned.
-    static std::shared_ptr<SqliteStore> Open(const std::filesystem::path& database_file,
-                                             const std::filesystem::path& resource_dir);
-    ~SqliteStore() override;
-
-    bool Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) override;
-    bool Save(const std::wstring& class_name, const std::wstring& instance_name,
-              const PropertyBag& properties) override;
-    // Outside an action a record the store cannot take is kept aside, never lost.
-    bool AppendAudit(AuditRecord record) override;
-    // The stored records, then those kept aside (seq 0), oldest first.
-    std::vector<AuditRecord> ReadAudit() override;
-    std::vector<StoredInstance> List(const std::wstring* class_name, const std::wstring* instance_name) override;
-    void Replace(const std::vector<StoredInstance>& instances) override;
-    bool Delete(const std::wstring& class_name, const std::wstring& instance_name) override;
-    const Declarations& ClassDeclarations() const override { return declarations_; }
-
-    // Runs `action` on this thread as one transaction, taken before it starts
-    // (waiting up to the busy timeout for the write lock): its Loads see one
-    // state, and its Saves and audit records are stored together when it
-    // returns, or none of them is. When the store refuses a write (busy past
-    // the timeout, read-only, disk full, I/O error) the transaction is rolled
-    // back at once; the action's later Saves fail without waiting, its Loads
-    // read what is stored, and its audit records are kept aside. Rolls back and
-    // rethrows what `action` throws, keeping its audit records aside.
-    ActionOutcome RunAction(const std::function<void()>& action);
-
-    const std::filesystem::path& File() const { return file_; }
-    int BusyTimeoutMs() const { return busy_timeout_ms_; }
-
-private:
-    SqliteStore(std::filesystem::path file, int busy_timeout_ms);
-    struct Connection;
-    Connection& ThreadConnection();
-    class PendingAudit;
-    class DecodedCache;
-
-    std::filesystem::path file_;
-    std::shared_ptr<PendingAudit> pending_audit_;
-    std::shared_ptr<DecodedCache> decoded_cache_;
-    int busy_timeout_ms_;
-    Declarations declarations_;
-    std::uint64_t store_id_;  // tells this store's per-thread connections from another's
 };
 
 // The backend that CMgmtObject, InsertAuditLog and the console use. Throws

@@ -6,6 +6,7 @@
 #include "mgmt_store.h"
 #include "store_internal.h"
 
+#include <mutex>
 #include <stdexcept>
 #include <string_view>
 

@@ -5,7 +5,9 @@
 #include "debug_log.h"
 #include "mgmt_store.h"
 #include "os_string.h"
+#include "sqlite_store.h"
 #include "store_internal.h"
+#include "store_json.h"
 
 #include <sqlite3.h>
 

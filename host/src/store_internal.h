@@ -3,6 +3,7 @@
 #pragma once
 
 #include "mgmt_store.h"
+#include "store_json.h"
 
 #include <memory>
 #include <string>

@@ -4,6 +4,7 @@
 #include "mgmt_store.h"
 #include "os_string.h"
 #include "store_internal.h"
+#include "store_json.h"
 
 #include <cstdint>
 #include <limits>

@@ -2,6 +2,7 @@
 // processes that start at once, a write the database refuses, and connection
 // lifetimes.
 #include "mgmt_object.h"
+#include "sqlite_store.h"
 #include "store_fixture.h"
 
 #include <sqlite3.h>

@@ -5,6 +5,7 @@
 
 #include "host_config.h"
 #include "mgmt_store.h"
+#include "sqlite_store.h"
 #include "temp_folder.h"
 #include "test_paths.h"
 

@@ -4,6 +4,8 @@
 #include "cgi_request.h"
 #include "host_config.h"
 #include "mgmt_object.h"
+#include "sqlite_store.h"
+#include "store_json.h"
 #include "test_paths.h"
 
 #include <cstdlib>
