@@ -1,6 +1,6 @@
 // The SQLite store where the console's tests cannot reach: provisioning by
-// processes that start at once, a write the database refuses, and connection
-// lifetimes.
+// processes that start at once, Get and Put of only existing instances named
+// exactly, a write the database refuses, and connection lifetimes.
 #include "mgmt_object.h"
 #include "sqlite_store.h"
 #include "store_fixture.h"
@@ -10,6 +10,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -58,6 +59,33 @@ TEST_F(SqliteStoreTest, BusyTimeoutComesFromTheEnvironmentAndIsValidated) {
         const ScopedEnvironment timeout("TESSERA_STORE_BUSY_MS", invalid);
         EXPECT_THROW(SqliteStore::Open(DatabaseFile(), ResourceDir()), std::runtime_error);
     }
+}
+
+TEST_F(SqliteStoreTest, OnlyExistingInstancesNamedExactlyCanBeGotOrPut) {
+    const std::pair<const wchar_t*, const wchar_t*> missing[] = {
+        {L"QZ_UrlFilter", L"url_filter"},
+        {L"qz_urlfilter", L"URL_FILTER"},
+        {L"QZ_UrlFilter", L"URL_FILTER "},
+        {L"QZ_UrlFilter", L"UF_APPROVED_LIST"},
+    };
+    for (const auto& [class_name, instance_name] : missing) {
+        CMgmtObject object(class_name, instance_name);
+        EXPECT_FALSE(object.Get());
+        EXPECT_EQ(object.GetPropertyValue(L"EnableURLFilter"), nullptr);
+        object.SetPropertyValue(L"EnableURLFilter", true);
+        EXPECT_FALSE(object.Put(false));
+    }
+    EXPECT_EQ(store_->List(nullptr, nullptr).size(), 6u);  // no Put created an instance
+}
+
+TEST_F(SqliteStoreTest, PutFailsBeforeGetAndOnceTheInstanceIsGone) {
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER_FILE");
+    EXPECT_FALSE(policy.Put(false));
+    ASSERT_TRUE(policy.Get());
+    ASSERT_TRUE(store_->Delete(L"QZ_UrlFilter", L"URL_FILTER_FILE"));
+    EXPECT_FALSE(policy.Put(false));
+    PropertyBag properties;
+    EXPECT_FALSE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER_FILE", properties));
 }
 
 TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {

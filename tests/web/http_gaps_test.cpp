@@ -84,15 +84,13 @@ TEST(HttpGaps, AnExceptionFromThePlugInGivesAPlain500AndTheConsoleGoesOn) {
     ConsoleServer console(WithFakePlugin());
     const std::string cookie = console.SignIn();
     for (int repeat = 0; repeat < 3; ++repeat) {
-        const std::string response =
-            RawExchange(console.Port(), RawRequest(console.Port(), "GET /throws.htm HTTP/1.1", {"Cookie: " + cookie}));
+        const std::string response = console.Exchange("GET /throws.htm HTTP/1.1", {"Cookie: " + cookie});
         EXPECT_EQ(RawStatus(response), 500);
         EXPECT_EQ(response.find("secret"), std::string::npos) << response;
         EXPECT_EQ(response.find("locked"), std::string::npos) << response;
         EXPECT_EQ(RawHeader(response, "EXCEPTION_WHAT"), "");
     }
-    const std::string after =
-        RawExchange(console.Port(), RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}));
+    const std::string after = console.Exchange("GET /echo.htm HTTP/1.1", {"Cookie: " + cookie});
     EXPECT_EQ(RawStatus(after), 200) << "the console still serves";
     EXPECT_NE(console.DataFile("debug.log").find("/srv/secret/store.db is locked"), std::string::npos)
         << "the detail goes to the debug log";
@@ -102,11 +100,9 @@ TEST(HttpGaps, TheClientAddressComesFromTheSocketOnly) {
     ConsoleServer console(WithFakePlugin());
     const std::string cookie = console.SignIn();
     for (const char* local : {"127.0.0.1", "127.0.0.7"}) {
-        const std::string response =
-            RawExchange(console.Port(),
-                        RawRequest(console.Port(), "GET /echo.htm HTTP/1.1",
-                                   {"Cookie: " + cookie, "REMOTE_ADDR: 203.0.113.9", "X-Forwarded-For: 203.0.113.9"}),
-                        local);
+        const std::string response = console.Exchange(
+            "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie, "REMOTE_ADDR: 203.0.113.9", "X-Forwarded-For: 203.0.113.9"},
+            {}, local);
         EXPECT_NE(RawBody(response).find("address=" + std::string(local) + "\n"), std::string::npos) << response;
         EXPECT_NE(RawBody(response).find("user=admin\n"), std::string::npos);
     }
@@ -117,9 +113,7 @@ TEST(HttpGaps, AResponseHeaderBlockThatCannotBeTrustedGivesA500) {
     ConsoleServer console(WithFakePlugin());
     const std::string cookie = console.SignIn();
     for (const char* page : {"/unframed.htm", "/split-header.htm"}) {
-        const std::string response =
-            RawExchange(console.Port(),
-                        RawRequest(console.Port(), std::string("GET ") + page + " HTTP/1.1", {"Cookie: " + cookie}));
+        const std::string response = console.Exchange(std::string("GET ") + page + " HTTP/1.1", {"Cookie: " + cookie});
         EXPECT_EQ(RawStatus(response), 500) << page;
         EXPECT_EQ(response.find("planted"), std::string::npos) << page;
         EXPECT_EQ(response.find("no header block"), std::string::npos) << page;
@@ -127,8 +121,7 @@ TEST(HttpGaps, AResponseHeaderBlockThatCannotBeTrustedGivesA500) {
                   std::string::npos)
             << page;
     }
-    const std::string download =
-        RawExchange(console.Port(), RawRequest(console.Port(), "GET /download.htm HTTP/1.1", {"Cookie: " + cookie}));
+    const std::string download = console.Exchange("GET /download.htm HTTP/1.1", {"Cookie: " + cookie});
     EXPECT_EQ(RawHeader(download, "Content-Disposition"), "attachment; filename=ApprovedURLList.txt");
     EXPECT_EQ(RawHeader(download, "Content-Type"), "application/octet-stream");
     EXPECT_EQ(RawBody(download), "*.a.com\n");
@@ -150,8 +143,7 @@ TEST(HttpGaps, PagesAndFilesGoOutGzippedWhenTheBrowserOffersGzipAndPlainOtherwis
     for (const auto& each : cases) {
         std::vector<std::string> headers = {"Cookie: " + cookie};
         if (*each.offer != '\0') headers.push_back(std::string("Accept-Encoding: ") + each.offer);
-        const std::string page =
-            RawExchange(console.Port(), RawRequest(console.Port(), "GET /big.htm HTTP/1.1", headers));
+        const std::string page = console.Exchange("GET /big.htm HTTP/1.1", headers);
         EXPECT_EQ(RawStatus(page), 200) << each.offer;
         EXPECT_EQ(RawHeader(page, "Content-Encoding"), each.coding) << each.offer;
         EXPECT_EQ(RawHeader(page, "Vary"), "Accept-Encoding") << each.offer;
@@ -160,8 +152,7 @@ TEST(HttpGaps, PagesAndFilesGoOutGzippedWhenTheBrowserOffersGzipAndPlainOtherwis
         EXPECT_EQ(RawHeader(page, "Accept-Ranges"), "") << "ranges are not served";
     }
 
-    const std::string style = RawExchange(
-        console.Port(), RawRequest(console.Port(), "GET /static/css/tessera.css HTTP/1.1", {"Accept-Encoding: gzip"}));
+    const std::string style = console.Exchange("GET /static/css/tessera.css HTTP/1.1", {"Accept-Encoding: gzip"});
     EXPECT_EQ(RawHeader(style, "Content-Encoding"), "gzip");
     std::ifstream file(SourceDir() / "web/static/css/tessera.css", std::ios::binary);
     EXPECT_EQ(Gunzipped(RawBody(style)), std::string(std::istreambuf_iterator<char>(file), {}));
@@ -193,9 +184,7 @@ TEST(HttpGaps, RequestsBeyondTheOtherLimitsGetAClear4xx) {
     for (const auto& each : cases) {
         EXPECT_EQ(RawStatus(RawExchange(console.Port(), each.request)), each.status) << each.what;
     }
-    EXPECT_EQ(RawStatus(RawExchange(console.Port(),
-                                    RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}))),
-              200)
+    EXPECT_EQ(RawStatus(console.Exchange("GET /echo.htm HTTP/1.1", {"Cookie: " + cookie})), 200)
         << "the console keeps serving";
 }
 

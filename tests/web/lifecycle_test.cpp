@@ -20,9 +20,8 @@ TEST(Lifecycle, SigtermFinishesTheRequestInFlightThenDeinitializesAndExitsCleanl
     ConsoleServer console(options);
     const std::string cookie = console.SignIn();
 
-    std::future<std::string> in_flight = std::async(std::launch::async, [&] {
-        return RawExchange(console.Port(), RawRequest(console.Port(), "GET /slow.htm HTTP/1.1", {"Cookie: " + cookie}));
-    });
+    std::future<std::string> in_flight = std::async(
+        std::launch::async, [&] { return console.Exchange("GET /slow.htm HTTP/1.1", {"Cookie: " + cookie}); });
     // The plug-in says when the request has begun; only then is it in flight.
     const auto recorded_events = [&] {
         std::ifstream in(events);

@@ -1,5 +1,5 @@
 // The plug-in's pages served over HTTP: requests built from the query and the
-// body, large saves, the audit record's user and address, static files.
+// body, large saves, static files.
 #include "web_fixture.h"
 
 #include "process_runner.h"
@@ -46,23 +46,6 @@ TEST(Pages, ATenThousandEntryListIsSavedMultipart) {
     EXPECT_NE(saved->body.find(EntryName("multipart", kLargeListSize - 1)), std::string::npos)
         << "the page shows what was stored";
     EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before + 1);
-}
-
-TEST(Pages, TheAuditRecordNamesTheSignedInUserAndTheSocketAddress) {
-    ConsoleServer console;
-    const std::string cookie = console.SignIn();
-    const std::string response =
-        RawExchange(console.Port(),
-                    RawRequest(console.Port(), std::string("POST ") + kSettingsPath + " HTTP/1.1",
-                               {"Cookie: " + cookie, "Origin: " + console.Origin(), "REMOTE_ADDR: 203.0.113.9",
-                                "Content-Type: application/x-www-form-urlencoded"},
-                               "FormAction=save&txtPolicyInstanceId=URL_FILTER&stApprovedURL=www.a.example"),
-                    "127.0.0.5");
-    ASSERT_EQ(RawStatus(response), 200);
-    const std::string lines = RunConsole({"audit", "--json", "--data", console.DataDir().string()});
-    const nlohmann::json last = nlohmann::json::parse(lines.substr(lines.rfind('\n', lines.size() - 2) + 1));
-    EXPECT_EQ(last.at("context").at(0), "admin");
-    EXPECT_EQ(last.at("context").at(1), "127.0.0.5");
 }
 
 TEST(Pages, StaticFilesComeWithTheirTypesAndNothingElseIsServedFromThere) {

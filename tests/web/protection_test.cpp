@@ -59,20 +59,18 @@ TEST(Protection, CrossSitePostWithAValidSessionIsRefusedAndStoresNothing) {
         const std::string what = headers.empty() ? "no origin" : headers.front();
         headers.push_back("Cookie: " + cookie);
         headers.push_back("Content-Type: application/x-www-form-urlencoded");
-        const std::string response = RawExchange(
-            console.Port(),
-            RawRequest(console.Port(), std::string("POST ") + kSettingsPath + " HTTP/1.1", headers, kSaveForm));
+        const std::string response =
+            console.Exchange(std::string("POST ") + kSettingsPath + " HTTP/1.1", headers, kSaveForm);
         EXPECT_EQ(RawStatus(response), 403) << what;
     }
     EXPECT_EQ(StoredApprovedList(console.DataDir()), list_before);
     EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before);
 
     // The same form from the console's own page is stored, so the checks above could see a store.
-    const std::string response =
-        RawExchange(console.Port(), RawRequest(console.Port(), std::string("POST ") + kSettingsPath + " HTTP/1.1",
-                                               {"Referer: " + own + kSettingsPath, "Cookie: " + cookie,
-                                                "Content-Type: application/x-www-form-urlencoded"},
-                                               kSaveForm));
+    const std::string response = console.Exchange(
+        std::string("POST ") + kSettingsPath + " HTTP/1.1",
+        {"Referer: " + own + kSettingsPath, "Cookie: " + cookie, "Content-Type: application/x-www-form-urlencoded"},
+        kSaveForm);
     EXPECT_EQ(RawStatus(response), 200);
     EXPECT_NE(StoredApprovedList(console.DataDir()), list_before);
     EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before + 1);
@@ -96,8 +94,7 @@ TEST(Protection, CrossSiteRequestsReachOnlyTheEntryPagesByNavigation) {
         {"GET /static/css/tessera.css HTTP/1.1", {"Sec-Fetch-Site: same-origin", "Sec-Fetch-Mode: no-cors"}, 200},
     };
     for (const auto& each : cases) {
-        const std::string response =
-            RawExchange(console.Port(), RawRequest(console.Port(), each.request_line, each.headers));
+        const std::string response = console.Exchange(each.request_line, each.headers);
         EXPECT_EQ(RawStatus(response), each.status) << each.request_line << " " << each.headers.back();
     }
 }
@@ -124,9 +121,7 @@ TEST(Protection, PathsThatWouldLeaveTheWebRootAreNotFound) {
         "/static/../html/scan/WebThreat_Protection.htm",
     };
     for (const char* path : paths) {
-        const std::string response =
-            RawExchange(console.Port(),
-                        RawRequest(console.Port(), std::string("GET ") + path + " HTTP/1.1", {"Cookie: " + cookie}));
+        const std::string response = console.Exchange(std::string("GET ") + path + " HTTP/1.1", {"Cookie: " + cookie});
         EXPECT_EQ(RawStatus(response), 404) << path;
         EXPECT_EQ(response.find("root:"), std::string::npos) << path;
     }

@@ -65,8 +65,7 @@ TEST(StateChanges, OnlyAPostChangesAnything) {
              "GET /SCAN/webthreatprotection_import.htm HTTP/1.1",
              "GET /logout HTTP/1.1",
          }) {
-        const std::string response =
-            RawExchange(console.Port(), RawRequest(console.Port(), request_line, same_site));
+        const std::string response = console.Exchange(request_line, same_site);
         EXPECT_EQ(RawStatus(response), 405) << request_line;
         EXPECT_EQ(RawHeader(response, "Allow"), "POST") << request_line;
     }

@@ -22,11 +22,9 @@ std::string SignInBody(const std::string& user_name, const std::string& password
 // A sign-in from `local_address`, so each case has its own failure count.
 std::string RawSignIn(const ConsoleServer& console, const std::string& user_name, const std::string& password,
                       const std::string& local_address) {
-    return RawExchange(console.Port(),
-                       RawRequest(console.Port(), "POST /login HTTP/1.1",
-                                  {"Origin: " + console.Origin(), "Content-Type: application/x-www-form-urlencoded"},
-                                  SignInBody(user_name, password)),
-                       local_address);
+    return console.Exchange("POST /login HTTP/1.1",
+                            {"Origin: " + console.Origin(), "Content-Type: application/x-www-form-urlencoded"},
+                            SignInBody(user_name, password), local_address);
 }
 
 TEST(SignIn, FirstStartTakesThePasswordFromTheEnvironmentAndStoresOnlyASaltedHash) {

@@ -98,6 +98,11 @@ int ConsoleServer::Stop(std::chrono::seconds timeout) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string ConsoleServer::Exchange(const std::string& request_line, const std::vector<std::string>& header_lines,
+                                    const std::string& body, const std::string& local_address) const {
+    return RawExchange(port_, RawRequest(port_, request_line, header_lines, body), local_address);
+}
+
 httplib::Client ConsoleServer::Client() const {
     httplib::Client client(Origin());
     client.enable_server_certificate_verification(false);  // the console's own, self-signed

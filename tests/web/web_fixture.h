@@ -52,6 +52,10 @@ public:
     // SIGTERM, then the exit status (-1 when a signal or the timeout ended it).
     int Stop(std::chrono::seconds timeout = std::chrono::seconds(20));
 
+    // RawRequest(request_line, header_lines, body) sent from `local_address`,
+    // and the whole response (see RawExchange).
+    std::string Exchange(const std::string& request_line, const std::vector<std::string>& header_lines = {},
+                         const std::string& body = {}, const std::string& local_address = "127.0.0.1") const;
     // A client with short timeouts; no redirects followed, nothing decompressed.
     httplib::Client Client() const;
     // Signs in and returns the Cookie header value, or fails the test.
