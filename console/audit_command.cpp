@@ -6,6 +6,8 @@
 #include "os_string.h"
 #include "sqlite_store.h"
 
+#include <CLI/CLI.hpp>
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>

@@ -11,9 +11,9 @@ BoundedTaskQueue::BoundedTaskQueue(std::size_t worker_count, std::size_t max_que
     for (std::size_t i = 0; i < worker_count; ++i) workers_.emplace_back([this] { WorkerLoop(); });
 }
 
-BoundedTaskQueue::~BoundedTaskQueue() { shutdown(); }
+BoundedTaskQueue::~BoundedTaskQueue() { Shutdown(); }
 
-void BoundedTaskQueue::enqueue(std::function<void()> task) {
+void BoundedTaskQueue::Enqueue(std::function<void()> task) {
     std::unique_lock<std::mutex> lock(mutex_);
     has_room_.wait(lock, [this] { return tasks_.size() < max_queued_ || is_shutting_down_; });
     tasks_.push_back(std::move(task));
@@ -21,7 +21,7 @@ void BoundedTaskQueue::enqueue(std::function<void()> task) {
     has_task_.notify_one();
 }
 
-void BoundedTaskQueue::shutdown() {
+void BoundedTaskQueue::Shutdown() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (is_shutting_down_ && workers_.empty()) return;

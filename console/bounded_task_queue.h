@@ -1,7 +1,5 @@
-// A fixed pool of worker threads for the HTTP server, with a bounded backlog.
+// A fixed pool of worker threads for the connection server, with a bounded backlog.
 #pragma once
-
-#include <httplib.h>
 
 #include <condition_variable>
 #include <cstddef>
@@ -14,18 +12,20 @@
 namespace tessera::console {
 
 // The web console's workers. The queue holds at most `max_queued` tasks; when
-// it is full, enqueue blocks its caller rather than dropping a task (which
+// it is full, Enqueue blocks its caller rather than dropping a task (which
 // would leak its connection). The connection server sizes it to its
 // connection limit, and a connection is queued at most once, so its event
 // loop never blocks here.
-class BoundedTaskQueue : public httplib::TaskQueue {
+class BoundedTaskQueue {
 public:
     BoundedTaskQueue(std::size_t worker_count, std::size_t max_queued);
-    ~BoundedTaskQueue() override;
+    ~BoundedTaskQueue();
+    BoundedTaskQueue(const BoundedTaskQueue&) = delete;
+    BoundedTaskQueue& operator=(const BoundedTaskQueue&) = delete;
 
-    void enqueue(std::function<void()> task) override;
+    void Enqueue(std::function<void()> task);
     // Runs every task already queued, then joins the workers.
-    void shutdown() override;
+    void Shutdown();
 
 private:
     void WorkerLoop();

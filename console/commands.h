@@ -1,12 +1,14 @@
 // The console's command-line commands and how each one ends with an exit status.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <cstdint>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace tessera::console {
 

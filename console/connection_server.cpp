@@ -3,6 +3,7 @@
 #include "connection_server.h"
 
 #include "access_log.h"
+#include "bounded_task_queue.h"
 #include "debug_log.h"
 #include "text_util.h"
 
@@ -14,13 +15,20 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <httplib.h>
 #include <openssl/err.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include <fcntl.h>
 
@@ -28,7 +36,9 @@ namespace tessera::console {
 
 using Clock = std::chrono::steady_clock;
 
-struct ConnectionServer::Connection {
+namespace {
+
+struct Connection {
     enum class Phase { kIdle, kHead, kBody, kWorker };
 
     int fd = -1;
@@ -56,6 +66,51 @@ struct ConnectionServer::Connection {
         if (fd >= 0) ::close(fd);
     }
 };
+
+}  // namespace
+
+class ConnectionServer::EventServer : public httplib::Server {
+public:
+    EventServer(ConnectionLimits limits, SSL_CTX* tls);
+    ~EventServer() override;
+
+    void WidenListenBacklog();
+    void CloseConnections();
+
+private:
+    // Called by the library's accept loop for each accepted socket; hands it
+    // to the event loop and returns at once.
+    bool process_and_close_socket(socket_t sock) override;
+
+    void EventLoop();
+    void Admit(std::unique_ptr<Connection> connection);
+    // Reads what the socket holds; returns false when the connection is to go.
+    bool ReadAvailable(Connection& connection);
+    // Moves a connection on after a read: to a worker when its request is here.
+    bool Advance(Connection& connection);
+    void Dispatch(Connection& connection);
+    void Serve(Connection& connection);  // on a worker
+    void Return(Connection& connection, bool keep);
+    void Close(Connection& connection);
+    void Watch(Connection& connection, unsigned events);
+
+    ConnectionLimits limits_;
+    SSL_CTX* tls_;
+    int epoll_fd_ = -1;
+    int wake_fd_ = -1;
+
+    std::mutex mutex_;  // guards everything below
+    std::map<int, std::unique_ptr<Connection>> connections_;  // by socket
+    std::map<std::string, std::size_t> per_address_;
+    std::vector<Connection*> arriving_;  // admitted or returned by a worker; the loop takes them
+    std::size_t in_workers_ = 0;
+    std::condition_variable workers_idle_;
+    bool is_stopping_ = false;
+
+    BoundedTaskQueue workers_;
+    std::thread loop_;
+};
+
 
 namespace {
 
@@ -140,7 +195,7 @@ Clock::duration TimeFor(std::size_t bytes, std::size_t bytes_per_second) {
 // out at no less than the minimum rate.
 class ConnectionStream final : public httplib::Stream {
 public:
-    ConnectionStream(ConnectionServer::Connection& connection, const ConnectionLimits& limits)
+    ConnectionStream(Connection& connection, const ConnectionLimits& limits)
         : connection_(connection),
           limits_(limits),
           read_deadline_(Clock::now() + limits.header_timeout +
@@ -265,7 +320,7 @@ private:
         response_closes_ = head.find("\r\nconnection: close\r\n") != std::string::npos;
     }
 
-    ConnectionServer::Connection& connection_;
+    Connection& connection_;
     const ConnectionLimits& limits_;
     Clock::time_point read_deadline_;
     Clock::time_point write_started_;
@@ -279,7 +334,7 @@ private:
 
 }  // namespace
 
-ConnectionServer::ConnectionServer(ConnectionLimits limits, SSL_CTX* tls)
+ConnectionServer::EventServer::EventServer(ConnectionLimits limits, SSL_CTX* tls)
     : limits_(limits),
       tls_(tls),
       epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)),
@@ -295,21 +350,21 @@ ConnectionServer::ConnectionServer(ConnectionLimits limits, SSL_CTX* tls)
     loop_ = std::thread([this] { EventLoop(); });
 }
 
-ConnectionServer::~ConnectionServer() {
+ConnectionServer::EventServer::~EventServer() {
     CloseConnections();
     ::close(wake_fd_);
     ::close(epoll_fd_);
     if (tls_ != nullptr) SSL_CTX_free(tls_);
 }
 
-void ConnectionServer::WidenListenBacklog() {
+void ConnectionServer::EventServer::WidenListenBacklog() {
     // listen() again on a listening socket only changes its backlog.
     if (::listen(svr_sock_, SOMAXCONN) != 0) {
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "cannot widen the listen backlog: errno %d", errno);
     }
 }
 
-bool ConnectionServer::process_and_close_socket(socket_t sock) {
+bool ConnectionServer::EventServer::process_and_close_socket(socket_t sock) {
     auto connection = std::make_unique<Connection>();
     connection->fd = sock;
     sockaddr_storage address{};
@@ -325,7 +380,7 @@ bool ConnectionServer::process_and_close_socket(socket_t sock) {
     return true;
 }
 
-void ConnectionServer::Admit(std::unique_ptr<Connection> connection) {
+void ConnectionServer::EventServer::Admit(std::unique_ptr<Connection> connection) {
     connection->deadline = Clock::now() + limits_.header_timeout;
     {
         const std::lock_guard lock(mutex_);
@@ -356,7 +411,7 @@ void ConnectionServer::Admit(std::unique_ptr<Connection> connection) {
     [[maybe_unused]] const ssize_t woken = ::write(wake_fd_, &one, sizeof one);
 }
 
-void ConnectionServer::Watch(Connection& connection, unsigned events) {
+void ConnectionServer::EventServer::Watch(Connection& connection, unsigned events) {
     if (connection.watched_events == events) return;
     epoll_event event{};
     event.events = events;
@@ -365,7 +420,7 @@ void ConnectionServer::Watch(Connection& connection, unsigned events) {
     connection.watched_events = events;
 }
 
-void ConnectionServer::EventLoop() {
+void ConnectionServer::EventServer::EventLoop() {
     std::vector<epoll_event> events(64);
     for (;;) {
         const int ready = ::epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), 100);
@@ -414,7 +469,7 @@ void ConnectionServer::EventLoop() {
     }
 }
 
-bool ConnectionServer::ReadAvailable(Connection& connection) {
+bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
     if (connection.tls != nullptr && !connection.is_handshaken) {
         const int result = SSL_do_handshake(connection.tls);
         if (result != 1) {
@@ -463,7 +518,7 @@ bool ConnectionServer::ReadAvailable(Connection& connection) {
     return true;
 }
 
-bool ConnectionServer::Advance(Connection& connection) {
+bool ConnectionServer::EventServer::Advance(Connection& connection) {
     const Clock::time_point now = Clock::now();
     if (connection.phase == Connection::Phase::kIdle) {
         if (connection.input.empty()) return true;
@@ -512,7 +567,7 @@ bool ConnectionServer::Advance(Connection& connection) {
     return true;
 }
 
-void ConnectionServer::Dispatch(Connection& connection) {
+void ConnectionServer::EventServer::Dispatch(Connection& connection) {
     ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, connection.fd, nullptr);
     connection.watched_events = 0;
     connection.read_offset = 0;
@@ -521,10 +576,10 @@ void ConnectionServer::Dispatch(Connection& connection) {
         connection.phase = Connection::Phase::kWorker;
         ++in_workers_;
     }
-    workers_.enqueue([this, &connection] { Serve(connection); });
+    workers_.Enqueue([this, &connection] { Serve(connection); });
 }
 
-void ConnectionServer::Serve(Connection& connection) {
+void ConnectionServer::EventServer::Serve(Connection& connection) {
     ConnectionStream stream(connection, limits_);
     bool is_closed_by_request = false;
     const bool is_last = ++connection.requests_served >= limits_.max_requests_per_connection;
@@ -533,7 +588,7 @@ void ConnectionServer::Serve(Connection& connection) {
                            !stream.ResponseCloses());
 }
 
-void ConnectionServer::Return(Connection& connection, bool keep) {
+void ConnectionServer::EventServer::Return(Connection& connection, bool keep) {
     bool is_closing = !keep;
     {
         // Under the lock: the loop's deadline scan reads the phase and the deadline.
@@ -559,7 +614,7 @@ void ConnectionServer::Return(Connection& connection, bool keep) {
     if (--in_workers_ == 0) workers_idle_.notify_all();
 }
 
-void ConnectionServer::Close(Connection& connection) {
+void ConnectionServer::EventServer::Close(Connection& connection) {
     std::unique_ptr<Connection> closing;
     {
         const std::lock_guard lock(mutex_);
@@ -573,7 +628,7 @@ void ConnectionServer::Close(Connection& connection) {
     // Destroyed outside the lock: closing the socket may wait for TLS.
 }
 
-void ConnectionServer::CloseConnections() {
+void ConnectionServer::EventServer::CloseConnections() {
     {
         std::unique_lock lock(mutex_);
         is_stopping_ = true;
@@ -582,7 +637,7 @@ void ConnectionServer::CloseConnections() {
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t woken = ::write(wake_fd_, &one, sizeof one);
     if (loop_.joinable()) loop_.join();
-    workers_.shutdown();
+    workers_.Shutdown();
     std::map<int, std::unique_ptr<Connection>> remaining;
     {
         const std::lock_guard lock(mutex_);
@@ -590,5 +645,16 @@ void ConnectionServer::CloseConnections() {
         per_address_.clear();
     }
 }
+
+ConnectionServer::ConnectionServer(ConnectionLimits limits, SSL_CTX* tls)
+    : server_(std::make_unique<EventServer>(limits, tls)) {}
+
+ConnectionServer::~ConnectionServer() = default;
+
+httplib::Server& ConnectionServer::Http() { return *server_; }
+
+void ConnectionServer::WidenListenBacklog() { server_->WidenListenBacklog(); }
+
+void ConnectionServer::CloseConnections() { server_->CloseConnections(); }
 
 }  // namespace tessera::console

@@ -15,20 +15,15 @@
 // handling.
 #pragma once
 
-#include "bounded_task_queue.h"
-
-#include <httplib.h>
 #include <openssl/ssl.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <map>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
+
+namespace httplib {
+class Server;
+}
 
 namespace tessera::console {
 
@@ -49,13 +44,17 @@ struct ConnectionLimits {
 // request has passed the screening and the session check.
 inline constexpr std::size_t kMaxBodyReadAhead = 1u << 20;
 
-class ConnectionServer : public httplib::Server {
+class ConnectionServer {
 public:
     // `tls`, when not null, is used for every connection; the server keeps a reference.
     ConnectionServer(ConnectionLimits limits, SSL_CTX* tls);
-    ~ConnectionServer() override;
+    ~ConnectionServer();
     ConnectionServer(const ConnectionServer&) = delete;
     ConnectionServer& operator=(const ConnectionServer&) = delete;
+
+    // The library's server over these connections: routes and handlers are set
+    // on it, and it binds, listens and stops.
+    httplib::Server& Http();
 
     // Lets the kernel queue more than the library's five connections while
     // the accept loop catches up: a burst would otherwise see SYNs dropped
@@ -66,40 +65,9 @@ public:
     // after the listener has stopped.
     void CloseConnections();
 
-    struct Connection;
-
 private:
-    // Called by the library's accept loop for each accepted socket; hands it
-    // to the event loop and returns at once.
-    bool process_and_close_socket(socket_t sock) override;
-
-    void EventLoop();
-    void Admit(std::unique_ptr<Connection> connection);
-    // Reads what the socket holds; returns false when the connection is to go.
-    bool ReadAvailable(Connection& connection);
-    // Moves a connection on after a read: to a worker when its request is here.
-    bool Advance(Connection& connection);
-    void Dispatch(Connection& connection);
-    void Serve(Connection& connection);  // on a worker
-    void Return(Connection& connection, bool keep);
-    void Close(Connection& connection);
-    void Watch(Connection& connection, unsigned events);
-
-    ConnectionLimits limits_;
-    SSL_CTX* tls_;
-    int epoll_fd_ = -1;
-    int wake_fd_ = -1;
-
-    std::mutex mutex_;  // guards everything below
-    std::map<int, std::unique_ptr<Connection>> connections_;  // by socket
-    std::map<std::string, std::size_t> per_address_;
-    std::vector<Connection*> arriving_;  // admitted or returned by a worker; the loop takes them
-    std::size_t in_workers_ = 0;
-    std::condition_variable workers_idle_;
-    bool is_stopping_ = false;
-
-    BoundedTaskQueue workers_;
-    std::thread loop_;
+    class EventServer;
+    std::unique_ptr<EventServer> server_;
 };
 
 }  // namespace tessera::console

@@ -5,6 +5,8 @@
 #include "mgmt_store.h"
 #include "sqlite_store.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdlib>
 #include <stdexcept>
 #include <string>

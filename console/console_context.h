@@ -3,14 +3,16 @@
 // configured host services.
 #pragma once
 
-#include <CLI/CLI.hpp>
-
 #include <filesystem>
 #include <memory>
 
 namespace tessera::host {
 class SqliteStore;
 }
+
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace tessera::console {
 

@@ -3,6 +3,8 @@
 
 #include "text_util.h"
 
+#include <httplib.h>
+
 #include <algorithm>
 
 namespace tessera::console {

@@ -4,12 +4,15 @@
 
 #include "os_string.h"
 
-#include <httplib.h>
-
 #include <cstddef>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace httplib {
+struct Request;
+class ContentReader;
+}  // namespace httplib
 
 namespace tessera::console {
 

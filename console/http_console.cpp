@@ -12,6 +12,8 @@
 #include "static_files.h"
 #include "text_util.h"
 
+#include <httplib.h>
+
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -211,16 +213,17 @@ HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin,
 }
 
 void HttpConsole::Configure() {
+    httplib::Server& http = server_.Http();
     // Without it a small page waits for the peer's delayed acknowledgement.
-    server_.set_tcp_nodelay(true);
+    http.set_tcp_nodelay(true);
     // The library's compile-time limits are baked into its build; these are ours.
     // The keep-alive settings only fill the Keep-Alive header: the connection server keeps them.
     const ConnectionLimits& limits = settings_.connections;
-    server_.set_payload_max_length(limits.max_body_bytes);
-    server_.set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.keep_alive_timeout).count());
-    server_.set_keep_alive_max_count(limits.max_requests_per_connection);
+    http.set_payload_max_length(limits.max_body_bytes);
+    http.set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.keep_alive_timeout).count());
+    http.set_keep_alive_max_count(limits.max_requests_per_connection);
 
-    server_.set_expect_100_continue_handler([this](const Request& request, Response& response) {
+    http.set_expect_100_continue_handler([this](const Request& request, Response& response) {
         StartTrace();
         OfferGzipAtMost(request);
         if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
@@ -229,7 +232,7 @@ void HttpConsole::Configure() {
         }
         return 100;
     });
-    server_.set_pre_routing_handler([this](const Request& request, Response& response) {
+    http.set_pre_routing_handler([this](const Request& request, Response& response) {
         StartTrace();
         OfferGzipAtMost(request);
         if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
@@ -239,13 +242,13 @@ void HttpConsole::Configure() {
         return httplib::Server::HandlerResponse::Unhandled;
     });
     // "." would not match a line feed, and a decoded path may hold one.
-    server_.Get("[\\s\\S]*", [this](const Request& request, Response& response) { HandleGet(request, response); });
-    server_.Post("[\\s\\S]*", [this](const Request& request, Response& response, const httplib::ContentReader& reader) {
+    http.Get("[\\s\\S]*", [this](const Request& request, Response& response) { HandleGet(request, response); });
+    http.Post("[\\s\\S]*", [this](const Request& request, Response& response, const httplib::ContentReader& reader) {
         HandlePost(request, response, reader);
     });
 
     // The library's default sends the exception's text to the client.
-    server_.set_exception_handler([](const Request& request, Response& response, std::exception_ptr error) {
+    http.set_exception_handler([](const Request& request, Response& response, std::exception_ptr error) {
         std::string detail = "an unknown exception";
         try {
             std::rethrow_exception(std::move(error));
@@ -260,7 +263,7 @@ void HttpConsole::Configure() {
     });
     // The hooks below run outside the library's exception handling: an
     // exception there would end the process, so none may leave them.
-    server_.set_error_handler(httplib::Server::HandlerWithResponse([](const Request& request, Response& response) {
+    http.set_error_handler(httplib::Server::HandlerWithResponse([](const Request& request, Response& response) {
         try {
             if (HasBody(response)) return httplib::Server::HandlerResponse::Unhandled;
             OfferGzipAtMost(request);  // for errors the library answers before routing
@@ -270,7 +273,7 @@ void HttpConsole::Configure() {
             return httplib::Server::HandlerResponse::Unhandled;
         }
     }));
-    server_.set_post_routing_handler([this](const Request&, Response& response) {
+    http.set_post_routing_handler([this](const Request&, Response& response) {
         try {
             SetSecurityHeaders(response, screening_.is_tls);
             response.set_header("Vary", "Accept-Encoding");
@@ -278,7 +281,7 @@ void HttpConsole::Configure() {
             DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the security headers could not be set");
         }
     });
-    server_.set_logger([this](const Request& request, const Response& response) {
+    http.set_logger([this](const Request& request, const Response& response) {
         try {
             LogAccess(request, response);
         } catch (...) {
@@ -291,10 +294,10 @@ void HttpConsole::Configure() {
 int HttpConsole::Bind() {
     const std::string address = settings_.listen_host + ":" + std::to_string(settings_.listen_port);
     if (settings_.listen_port == 0) {
-        const int port = server_.bind_to_any_port(settings_.listen_host);
+        const int port = server_.Http().bind_to_any_port(settings_.listen_host);
         if (port <= 0) throw std::runtime_error("cannot listen on " + address);
         settings_.listen_port = port;
-    } else if (!server_.bind_to_port(settings_.listen_host, settings_.listen_port)) {
+    } else if (!server_.Http().bind_to_port(settings_.listen_host, settings_.listen_port)) {
         throw std::runtime_error("cannot listen on " + address);
     }
     server_.WidenListenBacklog();
@@ -303,7 +306,7 @@ int HttpConsole::Bind() {
 }
 
 void HttpConsole::Serve() {
-    if (!is_stop_requested_) server_.listen_after_bind();
+    if (!is_stop_requested_) server_.Http().listen_after_bind();
     server_.CloseConnections();
     has_finished_ = true;
 }
@@ -311,8 +314,8 @@ void HttpConsole::Serve() {
 void HttpConsole::Stop() {
     is_stop_requested_ = true;
     // stop() does nothing until the accept loop runs; wait for either end.
-    while (!server_.is_running() && !has_finished_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    server_.stop();
+    while (!server_.Http().is_running() && !has_finished_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    server_.Http().stop();
 }
 
 void HttpConsole::HandleGet(const Request& request, Response& response) {

@@ -12,13 +12,17 @@
 #include "sign_in.h"
 #include "sqlite_store.h"
 
-#include <httplib.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
 #include <string>
+
+namespace httplib {
+struct Request;
+struct Response;
+class ContentReader;
+}  // namespace httplib
 
 namespace tessera::console {
 

@@ -8,6 +8,8 @@
 #include "cgi_request.h"
 #include "os_string.h"
 
+#include <CLI/CLI.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstring>

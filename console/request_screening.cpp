@@ -5,6 +5,8 @@
 #include "page_request.h"
 #include "text_util.h"
 
+#include <httplib.h>
+
 #include <algorithm>
 #include <cctype>
 

@@ -2,13 +2,16 @@
 // library leaves open, and the cross-site protection.
 #pragma once
 
-#include <httplib.h>
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+namespace httplib {
+struct Request;
+}  // namespace httplib
 
 namespace tessera::console {
 

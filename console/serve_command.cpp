@@ -12,6 +12,8 @@
 #include "request_screening.h"
 #include "tls_identity.h"
 
+#include <CLI/CLI.hpp>
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>

@@ -1,7 +1,9 @@
 // The web console: `tessera-console serve` and `tessera-console passwd`.
 #pragma once
 
-#include <CLI/CLI.hpp>
+namespace CLI {
+class App;
+}  // namespace CLI
 
 namespace tessera::console {
 

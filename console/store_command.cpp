@@ -8,6 +8,8 @@
 #include "sqlite_store.h"
 #include "store_json.h"
 
+#include <CLI/CLI.hpp>
+
 #include <nlohmann/json.hpp>
 
 #include <cstdint>
