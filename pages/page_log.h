@@ -4,7 +4,6 @@
 #pragma once
 
 #include "debug_log.h"
-#include "module_instance.h"
 
 namespace tessera::pages {
 
@@ -16,7 +15,10 @@ enum LogLevel : unsigned int {
 };
 
 inline constexpr char kPageLogSource[] = ".\\web_PageCB_URLFilter";
-inline constexpr char kModuleLogSource[] = ".\\Tessera";
+
+// The handle of the module the pages are linked into, which every debug line
+// carries. The module defines it.
+HINSTANCE ThisModule();
 
 // A line of the URL filter pages. Wide formats take wide %s arguments
 // (pass c_str()); a narrow format takes narrow ones.

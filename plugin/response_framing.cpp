@@ -17,9 +17,12 @@ constexpr char kHtmlHeader[] = "Content-type: text/html; charset=utf-8\nAccept-R
 constexpr char kAttachmentHeader[] =
     "Content-type: application/octet-stream\nContent-disposition: attachment; filename=ApprovedURLList.txt\n\n";
 
+// The module's own debug lines, apart from its pages'.
+constexpr char kModuleLogSource[] = ".\\Tessera";
+
 template <typename Format, typename... Args>
 void ModuleLog(pages::LogLevel level, int line, Format format, Args... args) {
-    DBG::DebugLogEx(pages::ThisModule(), level, pages::kModuleLogSource, line, format, args...);
+    DBG::DebugLogEx(pages::ThisModule(), level, kModuleLogSource, line, format, args...);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // Finds the handle of the module this code is linked into, without help from
 // the module entry point.
-#include "module_instance.h"
+#include "page_log.h"
 
 #if defined(_WIN32)
 extern "C" IMAGE_DOS_HEADER __ImageBase;
