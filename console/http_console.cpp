@@ -414,11 +414,11 @@ std::string HttpConsole::SessionUser(const Request& request) {
 void HttpConsole::ServePage(const Request& request, Response& response, const std::string& user_name,
                             const FormFields& body_fields) {
     // The library has percent-decoded the path once; it is not decoded again.
-    const std::string page_id = request.path.substr(1);
-    if (!IsConfinedRelativePath(page_id)) return SendShortPage(response, 404, "There is no such page.");
+    const std::optional<std::wstring> page_id = host::ConfinedPath(OS::FromUtf8(request.path.substr(1)));
+    if (!page_id) return SendShortPage(response, 404, "There is no such page.");
 
     CCGIRequestData page_request;
-    page_request.SetPageID(OS::FromUtf8(page_id));
+    page_request.SetPageID(*page_id);
     page_request.SetBaseURL(L"/");
     page_request.SetSignedInUser(OS::FromUtf8(user_name));
     // The socket's address only: a client's REMOTE_ADDR header is no evidence.
@@ -443,7 +443,7 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     }
     if (content_type.empty()) {
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__,
-                        "page %s: the plug-in's response header block cannot be parsed", page_id.c_str());
+                        "page %s: the plug-in's response header block cannot be parsed", OS::ToUtf8(*page_id).c_str());
         return SendShortPage(response, 500, "The page could not be made.");
     }
     std::string body(frame->body.data(), frame->body.size());

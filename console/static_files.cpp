@@ -2,6 +2,7 @@
 #include "static_files.h"
 
 #include "confined_path.h"
+#include "os_string.h"
 
 #include <fstream>
 #include <iterator>
@@ -25,26 +26,20 @@ const char* ContentTypeOf(const std::filesystem::path& file) {
     return nullptr;
 }
 
-bool IsInside(const std::filesystem::path& file, const std::filesystem::path& folder) {
-    auto file_part = file.begin();
-    for (auto folder_part = folder.begin(); folder_part != folder.end(); ++folder_part, ++file_part) {
-        if (file_part == file.end() || *file_part != *folder_part) return false;
-    }
-    return file_part != file.end();
-}
-
 }  // namespace
 
 std::optional<StaticFile> ReadStaticFile(const std::filesystem::path& static_root, const std::string& relative_path) {
-    if (!IsConfinedRelativePath(relative_path)) return std::nullopt;
-    const char* content_type = ContentTypeOf(relative_path);
+    const std::optional<std::wstring> confined = host::ConfinedPath(OS::FromUtf8(relative_path));
+    if (!confined) return std::nullopt;
+    const std::string relative = OS::ToUtf8(*confined);
+    const char* content_type = ContentTypeOf(relative);
     if (content_type == nullptr) return std::nullopt;
 
     std::error_code error;
     const std::filesystem::path root = std::filesystem::canonical(static_root, error);
     if (error) return std::nullopt;
-    const std::filesystem::path file = std::filesystem::canonical(root / relative_path, error);
-    if (error || !IsInside(file, root) || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    const std::filesystem::path file = std::filesystem::canonical(root / relative, error);
+    if (error || !host::IsStrictlyInside(root, file) || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
     const std::uintmax_t size = std::filesystem::file_size(file, error);
     if (error || size > kMaxStaticFileBytes) return std::nullopt;
 

@@ -17,7 +17,7 @@ inline constexpr std::uintmax_t kMaxStaticFileBytes = 8u << 20;
 
 // The file `relative_path` (percent-decoded, below /static/) under
 // `static_root`, or null when the path is not confined (see
-// IsConfinedRelativePath), its type is not one the console serves (css, js,
+// host::ConfinedNames), its type is not one the console serves (css, js,
 // svg, png, ico), it leads outside the folder through a link, it is not a
 // regular file, or it is larger than kMaxStaticFileBytes.
 std::optional<StaticFile> ReadStaticFile(const std::filesystem::path& static_root, const std::string& relative_path);

@@ -3,6 +3,7 @@
 #include "html_doc.h"
 
 #include "cgi_request.h"
+#include "confined_path.h"
 #include "host_config.h"
 #include "text_util.h"
 
@@ -25,27 +26,18 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The names of a template path in UTF-8, or nothing when the path is empty or
-// could leave the folder it is resolved in. "." names are skipped.
-std::optional<std::vector<std::string>> SplitTemplatePath(const std::wstring& path) {
-    if (path.empty() || path.front() == L'\\' || path.front() == L'/') {
+// The names of a template path in UTF-8, or nothing when it could leave the
+// web root.
+std::optional<std::vector<std::string>> TemplateNames(const std::wstring& path) {
+    const auto names = tessera::host::ConfinedNames(path);
+    if (!names) {
         return std::nullopt;
     }
-    std::vector<std::string> names;
-    bool is_confined = true;
-    tessera::host::ForEachPiece(path, L"\\/", [&](std::size_t start, std::size_t length) {
-        const std::wstring name = path.substr(start, length);
-        // Any colon is refused: drive letters ("C:") and alternate data streams alike.
-        if (name.empty() || name == L".." || name.find(L':') != std::wstring::npos) {
-            is_confined = false;
-        } else if (name != L".") {
-            names.push_back(OS::WCharToUTF8Char(name.c_str(), name.size(), nullptr));
-        }
-    });
-    if (!is_confined || names.empty()) {
-        return std::nullopt;
+    std::vector<std::string> utf8_names;
+    for (const std::wstring& name : *names) {
+        utf8_names.push_back(OS::ToUtf8(name));
     }
-    return names;
+    return utf8_names;
 }
 
 // The entry of `folder` called `name`: that exact name when it exists, else the
@@ -70,15 +62,10 @@ std::optional<fs::path> FindEntry(const fs::path& folder, const std::string& nam
     return folder / *match;
 }
 
-bool IsStrictlyInside(const fs::path& root, const fs::path& path) {
-    const auto mismatch = std::mismatch(root.begin(), root.end(), path.begin(), path.end());
-    return mismatch.first == root.end() && mismatch.second != path.end();
-}
-
 // The canonical path of the template, or nothing when it is missing or lies
 // outside the canonical web root once symbolic links are followed.
 std::optional<fs::path> ResolveTemplate(const fs::path& web_root, const std::wstring& template_path) {
-    const auto names = SplitTemplatePath(template_path);
+    const auto names = TemplateNames(template_path);
     if (!names || web_root.empty()) {
         return std::nullopt;
     }
@@ -96,7 +83,7 @@ std::optional<fs::path> ResolveTemplate(const fs::path& web_root, const std::wst
         current = std::move(*entry);
     }
     fs::path resolved = fs::canonical(current, error);
-    if (error || !IsStrictlyInside(root, resolved)) {
+    if (error || !tessera::host::IsStrictlyInside(root, resolved)) {
         return std::nullopt;
     }
     return resolved;

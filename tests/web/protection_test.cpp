@@ -113,7 +113,6 @@ TEST(Protection, PathsThatWouldLeaveTheWebRootAreNotFound) {
         "//etc/passwd",
         "/%2fetc%2fpasswd",
         "/C:%5cWindows%5cwin.ini",
-        "/scan/./WebThreat_Protection.htm",
         "/static/../../../../etc/passwd",
         "/static/%2e%2e/%2e%2e/%2e%2e/%2e%2e/etc/passwd",
         "/static/css/..%2f..%2f..%2f..%2f..%2fetc%2fpasswd",
