@@ -81,10 +81,7 @@ const char* StatusTitle(int status) {
     }
 }
 
-std::string EscapeHtml(const std::string& utf8) {
-    OS::x_wstring text = OS::FromUtf8(utf8);
-    return OS::ToUtf8(CHtmlDocHelper::EscapeSpecialChar(text));
-}
+std::string EscapeHtml(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
     return host::FoldAsciiCase(a) == host::FoldAsciiCase(std::string(b));
@@ -185,6 +182,25 @@ void SetSecurityHeaders(Response& response, bool is_tls) {
     }
     if (!response.has_header("Cache-Control")) response.headers.emplace("Cache-Control", "no-store");
     if (is_tls) response.set_header("Strict-Transport-Security", kStrictTransportSecurity);
+}
+
+// Where a request goes by its path, for GET and POST alike: the console's one
+// route table. Every path that is none of the console's own is a page of the
+// plug-in, for a signed-in administrator.
+enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kPage };
+
+Route RouteOf(const std::string& path) {
+    if (path == "/") return Route::kRoot;
+    if (path == kSignInPath) return Route::kSignIn;
+    if (path == kSignOutPath) return Route::kSignOut;
+    if (path.rfind(kStaticPrefix, 0) == 0) return Route::kStaticFile;
+    return Route::kPage;
+}
+
+void RefuseMethod(Response& response, const char* allowed, const std::string& reason) {
+    SendShortPage(response, 405, reason);
+    response.set_header("Allow", allowed);
+    response.set_header("Connection", "close");
 }
 
 std::string FirstField(const FormFields& fields, const wchar_t* name) {
@@ -319,12 +335,18 @@ void HttpConsole::Stop() {
 }
 
 void HttpConsole::HandleGet(const Request& request, Response& response) {
-    const std::string& path = request.path;
-    if (path == "/") return Redirect(response, kSettingsPagePath);
-    if (path == kSignInPath) return RenderSignIn(response, 200, {}, {});
-    if (path == kSignOutPath) return HandleSignOut(request, response);
-    if (path.rfind(kStaticPrefix, 0) == 0) return ServeStatic(request, response);
-
+    switch (RouteOf(request.path)) {
+        case Route::kRoot:
+            return Redirect(response, kSettingsPagePath);
+        case Route::kSignIn:
+            return RenderSignIn(response, 200, {}, {});
+        case Route::kSignOut:  // the screening refuses it first: nothing changes by GET
+            return RefuseMethod(response, "POST", "Signing out takes a form.");
+        case Route::kStaticFile:
+            return ServeStatic(request, response);
+        case Route::kPage:
+            break;
+    }
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) return Redirect(response, kSignInPath);
     ServePage(request, response, user_name, {});
@@ -333,19 +355,18 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
 // A POST whose body is not read ends its connection: what follows the headers
 // is not a request. Only a signed-in administrator's form is read.
 void HttpConsole::HandlePost(const Request& request, Response& response, const httplib::ContentReader& reader) {
-    const std::string& path = request.path;
-    if (path == kSignInPath) return HandleSignIn(request, response, reader);
-    if (path == kSignOutPath) {
-        response.set_header("Connection", "close");
-        return HandleSignOut(request, response);
+    switch (RouteOf(request.path)) {
+        case Route::kSignIn:
+            return HandleSignIn(request, response, reader);
+        case Route::kSignOut:
+            response.set_header("Connection", "close");
+            return HandleSignOut(request, response);
+        case Route::kStaticFile:
+            return RefuseMethod(response, "GET, HEAD", "Static files cannot take a form.");
+        case Route::kRoot:
+        case Route::kPage:
+            break;
     }
-    if (path.rfind(kStaticPrefix, 0) == 0) {
-        SendShortPage(response, 405, "Static files cannot take a form.");
-        response.set_header("Allow", "GET, HEAD");
-        response.set_header("Connection", "close");
-        return;
-    }
-
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) {
         // Nothing of the form reaches the plug-in, so nothing is stored or audited.

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace tessera::host {
 
@@ -34,6 +35,28 @@ void ForEachPiece(const std::wstring& text, const wchar_t* delimiters, OnPiece&&
         }
     }
     on_piece(start, text.size() - start);
+}
+
+// `text` made safe to stand in markup, as element content or as a quoted
+// attribute value: & < > " and ' become character references.
+template <typename Char>
+std::basic_string<Char> EscapedMarkup(std::basic_string_view<Char> text) {
+    std::basic_string<Char> escaped;
+    escaped.reserve(text.size() + text.size() / 4);
+    for (const Char ch : text) {
+        const char* reference = ch == Char('&')    ? "&amp;"
+                                : ch == Char('<')  ? "&lt;"
+                                : ch == Char('>')  ? "&gt;"
+                                : ch == Char('"')  ? "&quot;"
+                                : ch == Char('\'') ? "&#39;"
+                                                    : nullptr;
+        if (reference == nullptr) {
+            escaped += ch;
+        } else {
+            for (; *reference != '\0'; ++reference) escaped += static_cast<Char>(*reference);
+        }
+    }
+    return escaped;
 }
 
 }  // namespace tessera::host

@@ -418,34 +418,9 @@ void CHtmlDocHelper::Checked(OS::x_wstring placeholder, bool is_checked) {
 }
 
 OS::x_wstring& CHtmlDocHelper::EscapeSpecialChar(OS::x_wstring& text) {
-    if (text.find_first_of(L"&<>\"'") == std::wstring::npos) {
-        return text;
+    if (text.find_first_of(L"&<>\"'") != std::wstring::npos) {
+        static_cast<std::wstring&>(text) = tessera::host::EscapedMarkup<wchar_t>(text);
     }
-    std::wstring escaped;
-    escaped.reserve(text.size() + text.size() / 4);
-    for (const wchar_t ch : text) {
-        switch (ch) {
-        case L'&':
-            escaped += L"&amp;";
-            break;
-        case L'<':
-            escaped += L"&lt;";
-            break;
-        case L'>':
-            escaped += L"&gt;";
-            break;
-        case L'"':
-            escaped += L"&quot;";
-            break;
-        case L'\'':
-            escaped += L"&#39;";
-            break;
-        default:
-            escaped += ch;
-            break;
-        }
-    }
-    static_cast<std::wstring&>(text) = std::move(escaped);
     return text;
 }
 
