@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -19,11 +18,13 @@ namespace tessera::test {
 // that the probe shows every value the real page is given.
 inline std::vector<std::string> SettingsPlaceholders() {
     const std::string page = ReadWholeFile(SourceDir() / "web/html/scan/WebThreat_Protection.htm");
-    const std::regex placeholder(R"(\$\$([A-Z_]+)\$\$)");
     std::vector<std::string> names;
-    for (auto match = std::sregex_iterator(page.begin(), page.end(), placeholder); match != std::sregex_iterator();
-         ++match) {
-        if (std::find(names.begin(), names.end(), (*match)[1]) == names.end()) names.push_back((*match)[1]);
+    for (std::size_t start = page.find("$$"); start != std::string::npos; start = page.find("$$", start + 2)) {
+        const std::size_t end = page.find("$$", start + 2);
+        if (end == std::string::npos) break;
+        const std::string name = page.substr(start + 2, end - start - 2);
+        if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(name);
+        start = end;
     }
     return names;
 }
