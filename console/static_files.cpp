@@ -39,7 +39,9 @@ std::optional<StaticFile> ReadStaticFile(const std::filesystem::path& static_roo
     const std::filesystem::path root = std::filesystem::canonical(static_root, error);
     if (error) return std::nullopt;
     const std::filesystem::path file = std::filesystem::canonical(root / relative, error);
-    if (error || !host::IsStrictlyInside(root, file) || !std::filesystem::is_regular_file(file, error)) return std::nullopt;
+    if (error || !host::IsStrictlyInside(root, file) || !std::filesystem::is_regular_file(file, error)) {
+        return std::nullopt;
+    }
     const std::uintmax_t size = std::filesystem::file_size(file, error);
     if (error || size > kMaxStaticFileBytes) return std::nullopt;
 

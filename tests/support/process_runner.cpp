@@ -43,7 +43,7 @@ std::vector<char*> PointerArray(std::vector<std::string>& texts) {
 }  // namespace
 
 pid_t StartProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                   const ProcessOptions& options, const std::pair<std::filesystem::path, std::filesystem::path>& streams) {
+                   const ProcessOptions& options, const StreamFiles& streams) {
     std::vector<std::string> argv_texts{program.string()};
     argv_texts.insert(argv_texts.end(), arguments.begin(), arguments.end());
     std::vector<char*> argv = PointerArray(argv_texts);

@@ -35,9 +35,12 @@ struct ProcessResult {
 ProcessResult RunProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                          const ProcessOptions& options = {});
 
+// Where a child's standard output and standard error go.
+using StreamFiles = std::pair<std::filesystem::path, std::filesystem::path>;
+
 // Starts `program` in the background, its standard output and error going to
 // the files in `streams` (created or emptied), and returns its process id.
 pid_t StartProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
-                   const ProcessOptions& options, const std::pair<std::filesystem::path, std::filesystem::path>& streams);
+                   const ProcessOptions& options, const StreamFiles& streams);
 
 }  // namespace tessera::test
