@@ -3,6 +3,7 @@
 // sign-in, and a watch on every page for script errors and refused content.
 import assert from "node:assert/strict";
 import { spawn } from "node:child_process";
+import { once } from "node:events";
 import { existsSync } from "node:fs";
 import { copyFile, mkdir, mkdtemp, rm } from "node:fs/promises";
 import os from "node:os";
@@ -43,17 +44,11 @@ process.on("exit", () => {
   for (const child of runningConsoles) child.kill("SIGKILL");
 });
 
-function waitForExit(child, timeoutMs) {
-  if (child.exitCode !== null || child.signalCode !== null) {
-    return Promise.resolve({ code: child.exitCode, signal: child.signalCode });
-  }
-  return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`no exit within ${timeoutMs} ms`)), timeoutMs);
-    child.once("exit", (code, signal) => {
-      clearTimeout(timer);
-      resolve({ code, signal });
-    });
-  });
+// The child's exit code once it has ended; rejects after `timeoutMs`.
+async function waitForExit(child, timeoutMs) {
+  if (child.exitCode !== null || child.signalCode !== null) return child.exitCode;
+  const [code] = await once(child, "exit", { signal: AbortSignal.timeout(timeoutMs) });
+  return code;
 }
 
 // Starts `tessera-console serve` on a port that the system picks (the console
@@ -73,9 +68,10 @@ export async function startConsole() {
   runningConsoles.add(child);
   child.once("exit", () => runningConsoles.delete(child));
   let output = "";
-  child.stdout.setEncoding("utf8");
-  child.stderr.setEncoding("utf8");
-  child.stderr.on("data", (text) => (output += text));
+  for (const stream of [child.stdout, child.stderr]) {
+    stream.setEncoding("utf8");
+    stream.on("data", (text) => (output += text));
+  }
 
   const server = {
     baseUrl: "",
@@ -83,14 +79,12 @@ export async function startConsole() {
     output: () => output,
     async stop() {
       try {
-        if (child.exitCode === null && child.signalCode === null) child.kill("SIGTERM");
-        try {
-          return (await waitForExit(child, STOP_TIMEOUT_MS)).code;
-        } catch (stuck) {
+        child.kill("SIGTERM");
+        return await waitForExit(child, STOP_TIMEOUT_MS).catch(async () => {
           child.kill("SIGKILL");
           await waitForExit(child, STOP_TIMEOUT_MS);
           throw new Error(`the console did not stop on SIGTERM; its output:\n${output}`);
-        }
+        });
       } finally {
         await rm(dataDir, { recursive: true, force: true });
       }
@@ -100,8 +94,7 @@ export async function startConsole() {
   try {
     server.baseUrl = await new Promise((resolve, reject) => {
       const timer = setTimeout(() => reject(new Error("the console did not start in time")), START_TIMEOUT_MS);
-      child.stdout.on("data", (text) => {
-        output += text;
+      child.stdout.on("data", () => {
         const found = /open (http:\/\/127\.0\.0\.1:\d+\/)/.exec(output);
         if (found) {
           clearTimeout(timer);

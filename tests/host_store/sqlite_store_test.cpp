@@ -3,12 +3,20 @@
 // exactly, a write the database refuses, and connection lifetimes.
 #include "mgmt_object.h"
 #include "sqlite_store.h"
-#include "store_fixture.h"
+#include "host_config.h"
+#include "temp_folder.h"
+#include "test_paths.h"
 
+#include <gtest/gtest.h>
 #include <sqlite3.h>
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,10 +26,53 @@ namespace {
 using tessera::host::PropertyBag;
 using tessera::host::SqliteStore;
 using tessera::test::ResourceDir;
-using tessera::test::ScopedEnvironment;
-using tessera::test::StoreTest;
+using tessera::test::TempFolder;
 
-using SqliteStoreTest = StoreTest;
+// Sets an environment variable for one scope, then restores it.
+class ScopedEnvironment {
+public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        setenv(name, value, 1);
+    }
+    ~ScopedEnvironment() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// A fresh SQLite store, provisioned from the project's data folder and made
+// the current one, in a folder of its own that also holds the debug log.
+class SqliteStoreTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tessera::host::HostSettings settings;
+        settings.data_dir = folder_;  // the store's failures go to folder_/debug.log
+        tessera::host::Configure(settings);
+        store_ = SqliteStore::Open(DatabaseFile(), ResourceDir());
+        tessera::host::SetCurrentStore(store_);
+    }
+    void TearDown() override {
+        tessera::host::SetCurrentStore(nullptr);
+        store_.reset();
+        tessera::host::Configure(tessera::host::HostSettings{});
+    }
+
+    std::filesystem::path DatabaseFile() const { return folder_ / "store.db"; }
+
+    TempFolder temp_{"tessera-host-store"};
+    std::filesystem::path folder_ = temp_.path();
+    std::shared_ptr<SqliteStore> store_;
+};
 
 TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
     const std::filesystem::path fresh = folder_ / "fresh.db";
