@@ -111,7 +111,6 @@ private:
     std::thread loop_;
 };
 
-
 namespace {
 
 // Runs each task at once on the caller's thread: the accept loop's only task

@@ -2,7 +2,6 @@
 // library leaves open, and the cross-site protection.
 #pragma once
 
-
 #include <cstddef>
 #include <optional>
 #include <string>

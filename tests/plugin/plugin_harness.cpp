@@ -8,10 +8,8 @@
 #include "store_json.h"
 #include "test_paths.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
 namespace tessera::test {
 namespace fs = std::filesystem;
@@ -26,8 +24,7 @@ std::string Response::Header() const {
     return end == std::string::npos ? bytes : bytes.substr(0, end + 2);
 }
 
-PluginHarness::PluginHarness(fs::path web_root)
-{
+PluginHarness::PluginHarness(fs::path web_root) {
     host::Configure({data_dir_, web_root.empty() ? SourceDir() : web_root, ResourceDir()});
     store_ = std::make_shared<host::FailingStore>(host::SqliteStore::Open(data_dir_ / "store.db", ResourceDir()));
     host::SetCurrentStore(store_);
