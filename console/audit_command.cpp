@@ -1,5 +1,6 @@
 // tessera-console audit: the audit records, oldest first, as a table or as JSON lines.
 #include "commands.h"
+#include "change_words.h"
 #include "console_context.h"
 
 #include "mgmt_store.h"
@@ -23,6 +24,7 @@ namespace {
 struct AuditOptions {
     CommonOptions common;
     bool is_json = false;
+    host::HistoryQuery query;
 };
 
 std::string JsonText(const std::string& utf8) {
@@ -54,10 +56,13 @@ std::size_t Columns(const std::string& utf8) {
 
 void PrintJsonLines(const std::vector<host::AuditRecord>& records) {
     for (const host::AuditRecord& record : records) {
-        std::cout << "{\"seq\": " << record.seq << ", \"time\": " << JsonText(record.time) << ", \"context\": ["
+        std::cout << "{\"seq\": " << record.seq << ", \"time\": " << JsonText(record.time)
+                  << ", \"action\": " << JsonText(record.action) << ", \"context\": ["
                   << JsonText(OS::ToUtf8(record.context[0])) << ", " << JsonText(OS::ToUtf8(record.context[1])) << ", "
                   << JsonText(OS::ToUtf8(record.context[2])) << "], \"event_type\": " << record.event_type
+                  << ", \"event\": " << JsonText(EventTypeName(record.event_type))
                   << ", \"source_type\": " << record.source_type
+                  << ", \"source\": " << JsonText(SourceTypeName(record.source_type))
                   << ", \"message\": " << JsonText(OS::ToUtf8(record.message)) << "}\n";
     }
 }
@@ -67,16 +72,16 @@ void PrintTable(const std::vector<host::AuditRecord>& records) {
         std::cout << "no audit records\n";
         return;
     }
-    using Row = std::array<std::string, 8>;
-    std::vector<Row> rows{{"SEQ", "TIME", "USER", "CLIENT", "PAGE", "EVENT", "SOURCE", "MESSAGE"}};
+    using Row = std::array<std::string, 9>;
+    std::vector<Row> rows{{"SEQ", "TIME", "ACTION", "USER", "CLIENT", "PAGE", "EVENT", "SOURCE", "MESSAGE"}};
     for (const host::AuditRecord& record : records) {
         // Seq 0: kept aside while the store refused writes; stored by the next change.
         rows.push_back({record.seq == 0 ? std::string("pending") : std::to_string(record.seq), record.time,
-                        Printable(record.context[0]), Printable(record.context[1]), Printable(record.context[2]),
-                        std::to_string(record.event_type), std::to_string(record.source_type),
-                        Printable(record.message)});
+                        record.action.empty() ? "-" : record.action, Printable(record.context[0]),
+                        Printable(record.context[1]), Printable(record.context[2]), EventTypeName(record.event_type),
+                        SourceTypeName(record.source_type), Printable(record.message)});
     }
-    std::array<std::size_t, 8> widths{};
+    std::array<std::size_t, 9> widths{};
     for (const Row& row : rows) {
         for (std::size_t column = 0; column < row.size(); ++column) {
             widths[column] = std::max(widths[column], Columns(row[column]));
@@ -95,13 +100,19 @@ void PrintTable(const std::vector<host::AuditRecord>& records) {
 }
 
 void RunAudit(const AuditOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
-    const std::vector<host::AuditRecord> records = store->ReadAudit();
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    std::vector<host::AuditRecord> records;
+    for (host::HistoryRecord& entry : store->ReadHistory(options.query)) records.push_back(std::move(entry.record));
+    std::reverse(records.begin(), records.end());  // oldest first
     if (options.is_json) {
         PrintJsonLines(records);
     } else {
         PrintTable(records);
     }
+}
+
+std::string CheckTime(const std::string& text) {
+    return IsTimeBound(text) ? std::string() : "a UTC time as YYYY-MM-DD[THH[:MM[:SS]]], not " + text;
 }
 
 }  // namespace
@@ -111,8 +122,21 @@ void AddAuditCommand(CLI::App& app) {
     auto options = std::make_shared<AuditOptions>();
     AddCommonOptions(*command, options->common, false);
     command->add_flag("--json", options->is_json,
-                      "One JSON object per line: seq (0 for a record not yet stored), time, context (user, "
-                      "client address, page ID), event_type, source_type, message");
+                      "One JSON object per line: seq (0 for a record not yet stored), time, action, context (user, "
+                      "client address, page ID), event_type and its name event, source_type and its name source, "
+                      "message");
+    command->add_option("--since", options->query.since, "Records from this UTC time on (2026-12-01, 2026-12-01T08:30)")
+        ->check(CheckTime)
+        ->type_name("TIME");
+    command->add_option("--until", options->query.until, "Records up to the end of this UTC time (2026-12-01: that whole day)")
+        ->check(CheckTime)
+        ->type_name("TIME");
+    command->add_option("--action", options->query.action, "Records of this action only")
+        ->check(CLI::IsMember(ActionNames()))
+        ->type_name("ACTION");
+    command->add_option("--limit", options->query.limit, "The newest this many records only")
+        ->check(CLI::PositiveNumber)
+        ->type_name("N");
     command->callback([options] { RunAudit(*options); });
 }
 

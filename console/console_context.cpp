@@ -1,6 +1,7 @@
 // The console's shared options and the host set-up every command starts with.
 #include "console_context.h"
 
+#include "commands.h"
 #include "host_config.h"
 #include "mgmt_store.h"
 #include "sqlite_store.h"
@@ -78,9 +79,15 @@ void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plug
     }
 }
 
-std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options) {
+std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options, DataFolderUse use) {
     const std::filesystem::path& data_dir = options.data_dir;
     std::error_code error;
+    if (use == DataFolderUse::kReadExisting && !std::filesystem::is_regular_file(data_dir / "store.db", error)) {
+        throw CommandError(kExitFailure, std::filesystem::is_directory(data_dir, error)
+                                             ? "the data folder " + data_dir.string() + " holds no store (store.db)"
+                                             : "there is no data folder " + data_dir.string() +
+                                                   "; give --data the folder that serve uses");
+    }
     std::filesystem::create_directories(data_dir, error);
     if (error || !std::filesystem::is_directory(data_dir)) {
         throw std::runtime_error("cannot create the data folder " + data_dir.string() +

@@ -26,10 +26,16 @@ struct CommonOptions {
 // Adds --data and --web-root to `command`, and --plugin when it loads the plug-in.
 void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plugin);
 
-// Creates the data folder when missing, configures the host services (debug log,
-// templates, texts) and opens the store, provisioning it on first use; the store
-// becomes the current one. Throws std::runtime_error with a one-line message.
-std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options);
+// Whether a command may make the data folder: those that only read refuse a
+// folder without a store, rather than make and provision an empty one.
+enum class DataFolderUse { kCreate, kReadExisting };
+
+// Creates the data folder when missing (kCreate), configures the host services
+// (debug log, templates, texts) and opens the store, provisioning it on first
+// use; the store becomes the current one. Throws std::runtime_error with a
+// one-line message, CommandError when kReadExisting finds no store.
+std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options,
+                                               DataFolderUse use = DataFolderUse::kCreate);
 
 // The plug-in path to load: --plugin when given, else libTessera.so beside the executable.
 std::filesystem::path ResolvePluginPath(const CommonOptions& options);

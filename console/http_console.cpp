@@ -2,8 +2,10 @@
 #include "http_console.h"
 
 #include "cgi_request.h"
+#include "change_words.h"
 #include "confined_path.h"
 #include "debug_log.h"
+#include "history_page.h"
 #include "html_doc.h"
 #include "os_string.h"
 #include "page_request.h"
@@ -14,6 +16,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -187,12 +190,14 @@ void SetSecurityHeaders(Response& response, bool is_tls) {
 // Where a request goes by its path, for GET and POST alike: the console's one
 // route table. Every path that is none of the console's own is a page of the
 // plug-in, for a signed-in administrator.
-enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kPage };
+enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kHistory, kRestore, kPage };
 
 Route RouteOf(const std::string& path) {
     if (path == "/") return Route::kRoot;
     if (path == kSignInPath) return Route::kSignIn;
     if (path == kSignOutPath) return Route::kSignOut;
+    if (path == kHistoryPath) return Route::kHistory;
+    if (path == kRestorePath) return Route::kRestore;
     if (path.rfind(kStaticPrefix, 0) == 0) return Route::kStaticFile;
     return Route::kPage;
 }
@@ -208,6 +213,29 @@ std::string FirstField(const FormFields& fields, const wchar_t* name) {
         if (field_name == name) return OS::ToUtf8(value);
     }
     return {};
+}
+
+// UTF-8 text as a header value may carry it: every byte but the unreserved
+// ASCII ones as %XX, which the page's script reads with decodeURIComponent.
+std::string PercentEncoded(const std::string& utf8) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string encoded;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
+            encoded += c;
+        } else {
+            encoded += {'%', kHex[byte >> 4], kHex[byte & 0xf]};
+        }
+    }
+    return encoded;
+}
+
+// What the administrator is told after a save or a reset that was stored.
+std::string OutcomeSentence(const std::string& action, const std::string& changes_summary) {
+    const std::string changed = ChangeSentence(changes_summary);
+    if (action == "save") return "Saved: " + changed + ".";
+    return "Defaults restored: " + changed + ".";
 }
 
 }  // namespace
@@ -344,11 +372,15 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
             return RefuseMethod(response, "POST", "Signing out takes a form.");
         case Route::kStaticFile:
             return ServeStatic(request, response);
+        case Route::kRestore:  // the screening refuses it first: nothing changes by GET
+            return RefuseMethod(response, "POST", "Restoring takes a form.");
+        case Route::kHistory:
         case Route::kPage:
             break;
     }
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) return Redirect(response, kSignInPath);
+    if (RouteOf(request.path) == Route::kHistory) return ServeHistory(response, HistoryViewOf(request.params, *store_));
     ServePage(request, response, user_name, {});
 }
 
@@ -364,6 +396,8 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         case Route::kStaticFile:
             return RefuseMethod(response, "GET, HEAD", "Static files cannot take a form.");
         case Route::kRoot:
+        case Route::kHistory:
+        case Route::kRestore:
         case Route::kPage:
             break;
     }
@@ -380,7 +414,59 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         response.set_header("Connection", "close");
         return;
     }
-    ServePage(request, response, user_name, body.fields);
+    switch (RouteOf(request.path)) {
+        case Route::kRestore:
+            return HandleRestore(request, response, user_name, body.fields);
+        case Route::kHistory:
+            return RefuseMethod(response, "GET, HEAD", "History is read with GET; restoring posts to " +
+                                                           std::string(kRestorePath) + ".");
+        default:
+            return ServePage(request, response, user_name, body.fields);
+    }
+}
+
+void HttpConsole::ServeHistory(Response& response, const HistoryView& view) {
+    const std::optional<std::string> page = RenderHistoryPage(*store_, view);
+    if (!page) {
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the History template cannot be opened");
+        return SendShortPage(response, 500, "The History page is missing.");
+    }
+    response.status = view.is_error ? 409 : 200;
+    response.set_content(*page, kHtmlType);
+}
+
+void HttpConsole::HandleRestore(const Request& request, Response& response, const std::string& user_name,
+                                const FormFields& body_fields) {
+    const std::string seq_text = FirstField(body_fields, L"seq");
+    const std::int64_t seq = seq_text.empty() || seq_text.size() > 18 ||
+                                     seq_text.find_first_not_of("0123456789") != std::string::npos
+                                 ? 0
+                                 : std::stoll(seq_text);
+    std::string error;
+    const host::ActionOutcome outcome =
+        seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}
+                 : RestoreBefore(*store_, seq, user_name, request.remote_addr, error);
+    if (outcome.is_stored) {
+        return Redirect(response, std::string(kHistoryPath) + "?restored=" + std::to_string(outcome.audit_seq));
+    }
+    HistoryView view = HistoryViewOf({}, *store_);
+    view.notice = error.empty() ? "Nothing was restored: " + outcome.refusal + "." : error;
+    view.is_error = true;
+    ServeHistory(response, view);
+    if (error.empty()) response.status = 503;
+}
+
+void HttpConsole::RecordAccess(const Request& request, const std::string& user_name, const char* action,
+                               const std::string& message) {
+    host::AuditRecord record;
+    record.context[0] = OS::FromUtf8(user_name);
+    record.context[1] = OS::FromUtf8(request.remote_addr);
+    record.context[2] = OS::FromUtf8(request.path.substr(1));
+    record.event_type = kAccessEvent;
+    record.source_type = kConsoleSource;
+    record.message = OS::FromUtf8(message);
+    record.action = action;
+    store_->AppendAudit(std::move(record));
 }
 
 void HttpConsole::HandleSignIn(const Request& request, Response& response, const httplib::ContentReader& reader) {
@@ -406,6 +492,7 @@ void HttpConsole::HandleSignIn(const Request& request, Response& response, const
     const std::shared_ptr<const AdminAccount> account = account_file_.Current();
     if (!account || !VerifySignIn(*account, user_name, password)) {
         throttle_.RecordFailure(address, SteadyClock::now());
+        RecordAccess(request, user_name, "sign-in-failed", "Sign-in refused: wrong user name or password.");
         return RenderSignIn(response, 200, "The user name or password is not correct.", user_name);
     }
     throttle_.RecordSuccess(address);
@@ -413,12 +500,14 @@ void HttpConsole::HandleSignIn(const Request& request, Response& response, const
     sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
     const std::string session_id = sessions_.Create(account, SteadyClock::now());
     t_trace.user_name = account->user_name;
+    RecordAccess(request, account->user_name, "sign-in", "Signed in.");
     response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
     Redirect(response, kSettingsPagePath);
 }
 
 void HttpConsole::HandleSignOut(const Request& request, Response& response) {
     t_trace.user_name = SessionUser(request);
+    if (!t_trace.user_name.empty()) RecordAccess(request, t_trace.user_name, "sign-out", "Signed out.");
     sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
     response.set_header("Set-Cookie", ExpiredSessionCookie(screening_.is_tls));
     Redirect(response, kSignInPath);
@@ -475,6 +564,12 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
                                ". The page shows the settings as they are stored; try again in a moment.");
     } else {
         response.status = 200;
+    }
+    // The page stays as the plug-in made it; the page's script shows what the action did.
+    if (const std::string action = ActionName(page_request);
+        answer.outcome.is_stored && (action == "save" || action == "reset")) {
+        response.set_header("X-Tessera-Outcome", PercentEncoded(OutcomeSentence(action, answer.outcome.changes_summary)));
+        response.set_header("X-Tessera-Record", std::to_string(answer.outcome.audit_seq));
     }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
     response.set_content(std::move(body), content_type);

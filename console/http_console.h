@@ -6,6 +6,7 @@
 #include "admin_account.h"
 #include "connection_server.h"
 #include "form_decoding.h"
+#include "history_page.h"
 #include "mgmt_store.h"
 #include "plugin_module.h"
 #include "request_screening.h"
@@ -63,6 +64,12 @@ private:
     void ServePage(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
                    const FormFields& body_fields);
     void ServeStatic(const httplib::Request& request, httplib::Response& response);
+    void ServeHistory(httplib::Response& response, const HistoryView& view);
+    void HandleRestore(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
+                       const FormFields& body_fields);
+    // An audit record of a sign-in, a refused one or a sign-out.
+    void RecordAccess(const httplib::Request& request, const std::string& user_name, const char* action,
+                      const std::string& message);
     void RenderSignIn(httplib::Response& response, int status, const std::string& message,
                       const std::string& user_name);
     // The user name of the request's live session, or empty.

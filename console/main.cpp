@@ -12,6 +12,7 @@
 #include <exception>
 #include <iostream>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -20,6 +21,19 @@ void ReportError(std::string message) {
     std::replace_if(
         message.begin(), message.end(), [](char c) { return c == '\n' || c == '\r'; }, ' ');
     std::cerr << "tessera-console: " << message << '\n';
+}
+
+// CLI11 reports a word that names no subcommand as a missing subcommand; name it.
+std::string UsageMessage(const CLI::App& app, const CLI::ParseError& error) {
+    const CLI::App* deepest = &app;
+    while (!deepest->get_subcommands().empty()) deepest = deepest->get_subcommands().front();
+    const std::vector<std::string> words = deepest->remaining();
+    std::string names;
+    for (const CLI::App* command : deepest->get_subcommands([](const CLI::App*) { return true; })) {
+        names += (names.empty() ? "" : ", ") + command->get_name();
+    }
+    if (words.empty() || names.empty()) return std::string(error.what()) + " (see --help)";
+    return "unknown command \"" + words.front() + "\"; the commands are " + names + " (see --help)";
 }
 
 }  // namespace
@@ -52,7 +66,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::RuntimeError& stop) {  // a command that reported its own failure
         return stop.get_exit_code();
     } catch (const CLI::ParseError& error) {
-        ReportError(std::string(error.what()) + " (see --help)");
+        ReportError(UsageMessage(app, error));
         return kExitUsage;
     } catch (const CommandError& error) {
         ReportError(error.what());

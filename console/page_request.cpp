@@ -4,28 +4,38 @@
 #include "cgi_request.h"
 #include "os_string.h"
 #include "sqlite_store.h"
+#include "text_util.h"
 
 namespace tessera::console {
 namespace {
 
-const wchar_t* const kActionPages[] = {L"scan/WebThreatProtection_Import.htm",
-                                       L"scan/WebThreatProtection_Export.htm"};
+struct ActionPage {
+    const wchar_t* page_id;
+    const char* action_name;
+};
+const ActionPage kActionPages[] = {{L"scan/WebThreatProtection_Import.htm", "import"},
+                                   {L"scan/WebThreatProtection_Export.htm", "export"}};
 
 }  // namespace
 
 bool IsActionPage(const OS::x_wstring& page_id) {
-    for (const wchar_t* action_page : kActionPages) {
-        if (page_id.CompareNoCase(action_page) == 0) return true;
+    for (const ActionPage& action_page : kActionPages) {
+        if (page_id.CompareNoCase(action_page.page_id) == 0) return true;
     }
     return false;
 }
 
-bool IsStoreAction(const CCGIRequestData& request) {
-    if (IsActionPage(request.GetPageID())) return true;
-    for (const auto& [name, value] : request.Fields()) {
-        if (name.CompareNoCase(L"FormAction") == 0) return true;
+std::string ActionName(const CCGIRequestData& request) {
+    for (const ActionPage& action_page : kActionPages) {
+        if (request.GetPageID().CompareNoCase(action_page.page_id) == 0) return action_page.action_name;
     }
-    return false;
+    for (const auto& [name, value] : request.Fields()) {
+        if (name.CompareNoCase(L"FormAction") != 0) continue;
+        // The name is shown in History and taken by `audit --action`: one of a few words.
+        const std::string action = host::FoldAsciiCase(std::string(OS::ToUtf8(value)));
+        return action == "save" || action == "reset" ? action : "other";
+    }
+    return {};
 }
 
 namespace {
@@ -50,8 +60,8 @@ PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& st
     char* output = nullptr;
     int result = -1;
     PageAnswer answer;
-    if (IsStoreAction(request)) {
-        answer.outcome = store.RunAction([&] { result = plugin.UIRequest(&request, &output); });
+    if (const std::string action = ActionName(request); !action.empty()) {
+        answer.outcome = store.RunAction([&] { result = plugin.UIRequest(&request, &output); }, action);
     } else {
         result = plugin.UIRequest(&request, &output);
     }

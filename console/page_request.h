@@ -15,10 +15,12 @@ class CCGIRequestData;
 
 namespace tessera::console {
 
-// True for a request that changes the store or the audit log: any request for
-// the import or export page, and a request that names a form action (a field
-// "FormAction" in any letter case).
-bool IsStoreAction(const CCGIRequestData& request);
+// What a request that changes the store or the audit log does, as History and
+// `audit --action` name it: "import" or "export" for any request of those
+// pages, "save" or "reset" for a form action of that name (a field
+// "FormAction" in any letter case), "other" for any other; empty for a
+// request that changes nothing.
+std::string ActionName(const CCGIRequestData& request);
 
 // True when `page_id` (compared without regard to letter case) names a page
 // whose every request is an action: the import and export pages.

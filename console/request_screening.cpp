@@ -1,6 +1,7 @@
 // Checks every request passes before any handler runs.
 #include "request_screening.h"
 
+#include "history_page.h"
 #include "os_string.h"
 #include "page_request.h"
 #include "text_util.h"
@@ -59,7 +60,8 @@ Refusal Refuse(int status, std::string reason) { return Refusal{status, std::mov
 // action in the query, the import or export page, or signing out. An <img> on
 // another port of the same host can send such a GET with the session cookie.
 bool WouldChangeState(const httplib::Request& request) {
-    if (host::FoldAsciiCase(request.path) == kSignOutPath) return true;
+    const std::string path = host::FoldAsciiCase(request.path);
+    if (path == kSignOutPath || path == kRestorePath) return true;
     if (IsActionPage(OS::UTF8CharToWChar(request.path.data() + 1, request.path.size() - 1))) return true;
     return std::any_of(request.params.begin(), request.params.end(),
                        [](const auto& param) { return host::FoldAsciiCase(param.first) == "formaction"; });

@@ -27,6 +27,7 @@
 #include <iostream>
 #include <memory>
 #include <stdexcept>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -119,8 +120,17 @@ AdminAccount MakeUsageCheckedAccount(const std::string& password) {
 std::string EnsureAccount(const std::filesystem::path& data_dir) {
     const std::filesystem::path file = AccountFilePath(data_dir);
     const std::string user = std::string("Sign in as \"") + kAdminUserName + "\" with the password ";
-    if (ReadAccountFile(file)) return user + "set earlier (change it with `tessera-console passwd`).\n";
     const char* from_environment = std::getenv(kAdminPasswordVariable);
+    if (const std::optional<AdminAccount> account = ReadAccountFile(file)) {
+        const std::string earlier = user + "set earlier (change it with `tessera-console passwd`).\n";
+        // A password in the environment that is not the account's would mislead whoever set it.
+        if (from_environment == nullptr || *from_environment == '\0' ||
+            VerifySignIn(*account, kAdminUserName, from_environment)) {
+            return earlier;
+        }
+        return std::string(kAdminPasswordVariable) + " is ignored: it sets the password on first start only, and " +
+               file.string() + " holds another one.\n" + earlier;
+    }
     if (from_environment != nullptr && *from_environment != '\0') {
         WriteAccountFile(file, MakeUsageCheckedAccount(from_environment));
         return user + "from " + kAdminPasswordVariable + ".\n";

@@ -33,7 +33,7 @@ struct StoreOptions {
 };
 
 void RunDump(const StoreOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     std::optional<std::wstring> class_filter;
     std::optional<std::wstring> instance_filter;
     if (!options.class_name.empty()) {
@@ -79,7 +79,7 @@ void RunLoad(const StoreOptions& options) {
 }
 
 void RunDelete(const StoreOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     if (!store->Delete(OS::FromUtf8(options.class_name), OS::FromUtf8(options.instance_name))) {
         throw CommandError(kExitFailure, "no instance " + options.class_name + "/" + options.instance_name);
     }

@@ -48,6 +48,8 @@ public:
     void SetBool(const std::wstring& name, bool value);
     void SetInt(const std::wstring& name, std::int32_t value);
     void SetText(const std::wstring& name, const wchar_t* text);
+    // Removes the value; nothing when there is none.
+    void Erase(const std::wstring& name);
 
     const std::vector<std::pair<std::wstring, _variant_t>>& Items() const { return items_; }
     const std::shared_ptr<const ClassDeclaration>& Declaration() const { return declaration_; }
@@ -82,6 +84,7 @@ struct AuditRecord {
     int event_type = 0;
     int source_type = 0;
     std::wstring message;
+    std::string action;         // what the console ran ("save", "sign-in" ...); empty when not known
 };
 
 class TESSERA_HOST_API StoreBackend {

@@ -107,6 +107,11 @@ void PropertyBag::SetInt(const std::wstring& name, std::int32_t value) {
 
 void PropertyBag::SetText(const std::wstring& name, const wchar_t* text) { Set(name, _variant_t(text)); }
 
+void PropertyBag::Erase(const std::wstring& name) {
+    items_.erase(std::remove_if(items_.begin(), items_.end(), [&name](const auto& item) { return item.first == name; }),
+                 items_.end());
+}
+
 void PropertyBag::Declare(std::shared_ptr<const ClassDeclaration> declaration) {
     declaration_ = std::move(declaration);
     if (!declaration_) {

@@ -2,6 +2,7 @@
 // and store, every write one BEGIN IMMEDIATE transaction, so that a crash or a
 // concurrent writer never leaves half an object stored and a commit that
 // returned is never lost.
+#include "change_journal.h"
 #include "debug_log.h"
 #include "mgmt_store.h"
 #include "os_string.h"
@@ -48,11 +49,15 @@ constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS audit ("
     " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
     " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
+    // What the console ran for an audit record, and for the last record of an
+    // action what it changed: a summary for lists and the whole change for restores.
+    "CREATE TABLE IF NOT EXISTS actions ("
+    " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT)",
 };
 constexpr const char* kBegin = "BEGIN IMMEDIATE";
 constexpr const char* kCommit = "COMMIT";
-constexpr const char* kIsProvisioned =
-    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'class_declarations'";
+constexpr const char* kHasEveryTable =
+    "SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
 constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
 constexpr const char* kSynchronousFull = "PRAGMA synchronous=FULL";
 constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_declarations";
@@ -69,9 +74,25 @@ constexpr const char* kListInstances =
 constexpr const char* kInsertAudit =
     "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+constexpr const char* kInsertAction = "INSERT INTO actions (audit_seq, action) VALUES (?1, ?2)";
+constexpr const char* kRecordChanges =
+    "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
+    " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
 constexpr const char* kPendingAuditSuffix = ".pending-audit";
 constexpr const char* kSelectAudit =
     "SELECT seq, time, user, client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
+// Newest first. Times are ISO-8601 text, so a prefix such as "2026-12" bounds
+// by month: ?3 holds records up to the end of what it names.
+constexpr const char* kSelectHistory =
+    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    " coalesce(action, ''), coalesce(summary, '') FROM audit LEFT JOIN actions ON audit_seq = seq"
+    " WHERE (?1 IS NULL OR action = ?1) AND (?2 IS NULL OR time >= ?2)"
+    " AND (?3 IS NULL OR substr(time, 1, length(?3)) <= ?3) AND (?5 IS NULL OR seq = ?5) AND (?6 IS NULL OR seq < ?6)"
+    " ORDER BY seq DESC LIMIT ?4";
+constexpr const char* kSelectChangesSince =
+    "SELECT audit_seq, changes FROM actions WHERE audit_seq >= ?1 AND changes IS NOT NULL ORDER BY audit_seq DESC";
+// Summaries keep this many entries of each list's additions and removals.
+constexpr std::size_t kSummarySample = 20;
 
 void LogFailure(int line, const std::string& what) {
     DBG::DebugLogEx(nullptr, kFailureLevel, kLogSource, line, "%s", what.c_str());
@@ -188,6 +209,7 @@ public:
     void Run(const char* sql);
     std::string Query(const char* sql);
     int Changes() const { return sqlite3_changes(db_); }
+    std::int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
     // Runs `work` inside one BEGIN IMMEDIATE transaction and commits what it
     // did, or rolls it all back when it throws. The immediate begin takes the
@@ -220,6 +242,7 @@ public:
     struct Action {
         std::optional<std::string> refusal;  // set once the store refused a write
         std::vector<AuditRecord> audit;      // stored at commit
+        std::vector<nlohmann::json> changes;  // of each Save, in order
     };
     Action* CurrentAction() const { return action_; }
     void SetAction(Action* action) { action_ = action; }
@@ -396,10 +419,11 @@ void Provision(Database& database, const std::filesystem::path& resource_dir) {
 }
 
 bool IsProvisioned(Database& database) {
-    return database.Query(kIsProvisioned) != "0" && database.Query(kCountDeclarations) != "0";
+    return database.Query(kHasEveryTable) == "1" && database.Query(kCountDeclarations) != "0";
 }
 
-void InsertAudit(Database& database, const AuditRecord& record) {
+// Stores the record and the action it belongs to; returns its seq.
+std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
     Statement(database, kInsertAudit)
         .Bind(1, record.time.empty() ? detail::CurrentUtcTime() : record.time)
         .Bind(2, OS::ToUtf8(record.context[0]))
@@ -409,6 +433,36 @@ void InsertAudit(Database& database, const AuditRecord& record) {
         .Bind(6, std::int64_t{record.source_type})
         .Bind(7, OS::ToUtf8(record.message))
         .Step();
+    const std::int64_t seq = database.LastInsertId();
+    if (!record.action.empty()) Statement(database, kInsertAction).Bind(1, seq).Bind(2, record.action).Step();
+    return seq;
+}
+
+// The action's changes, on its last audit record.
+void RecordChanges(Database& database, std::int64_t seq, const std::string& action,
+                   const std::vector<nlohmann::json>& changes, std::string& summary_text) {
+    nlohmann::json summary = nlohmann::json::array();
+    for (const nlohmann::json& change : changes) summary.push_back(SummarizeChange(change, kSummarySample));
+    summary_text = summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    Statement(database, kRecordChanges)
+        .Bind(1, seq)
+        .Bind(2, action)
+        .Bind(3, summary_text)
+        .Bind(4, nlohmann::json(changes).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+        .Step();
+}
+
+AuditRecord AuditFromRow(const Statement& select) {
+    AuditRecord record;
+    record.seq = select.Integer(0);
+    record.time = select.Text(1);
+    for (int index = 0; index < 3; ++index) {
+        record.context[index] = OS::FromUtf8(select.Text(2 + index));
+    }
+    record.event_type = static_cast<int>(select.Integer(5));
+    record.source_type = static_cast<int>(select.Integer(6));
+    record.message = OS::FromUtf8(select.Text(7));
+    return record;
 }
 
 nlohmann::json AuditToJson(const AuditRecord& record) {
@@ -418,7 +472,8 @@ nlohmann::json AuditToJson(const AuditRecord& record) {
             {"page_id", OS::ToUtf8(record.context[2])},
             {"event_type", record.event_type},
             {"source_type", record.source_type},
-            {"message", OS::ToUtf8(record.message)}};
+            {"message", OS::ToUtf8(record.message)},
+            {"action", record.action}};
 }
 
 AuditRecord AuditFromJson(const nlohmann::json& json) {
@@ -430,6 +485,7 @@ AuditRecord AuditFromJson(const nlohmann::json& json) {
     record.event_type = json.at("event_type").get<int>();
     record.source_type = json.at("source_type").get<int>();
     record.message = OS::FromUtf8(json.at("message").get<std::string>());
+    record.action = json.value("action", "");
     return record;
 }
 
@@ -743,12 +799,17 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
     Database* database = nullptr;
     try {
         database = &ThreadConnection();
-        if (const Database::Action* action = database->CurrentAction(); action != nullptr && action->refusal) {
+        Database::Action* action = database->CurrentAction();
+        if (action != nullptr && action->refusal) {
             LogFailure(__LINE__, "Cannot save " + place + ": " + *action->refusal);
             return false;
         }
         const std::string text = PropertiesToJson(properties).dump();
-        return database->Write([&] {
+        // An action's changes are journaled: what the object held before is
+        // read inside the action's transaction, from the decoded cache.
+        PropertyBag before;
+        if (action != nullptr && !Load(class_name, instance_name, before)) return false;
+        const bool is_stored = database->Write([&] {
             Statement(*database, kUpdateInstance)
                 .Bind(1, OS::ToUtf8(class_name))
                 .Bind(2, OS::ToUtf8(instance_name))
@@ -756,6 +817,11 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
                 .Step();
             return database->Changes() == 1;
         });
+        if (is_stored && action != nullptr) {
+            nlohmann::json change = DescribeChange(class_name, instance_name, before, properties);
+            if (!change.is_null()) action->changes.push_back(std::move(change));
+        }
+        return is_stored;
     } catch (const StoreError& error) {
         database->Refuse(error);
         LogFailure(__LINE__, "Cannot save " + place + ": " + error.what());
@@ -784,7 +850,7 @@ bool SqliteStore::AppendAudit(AuditRecord record) {
     }
 }
 
-ActionOutcome SqliteStore::RunAction(const std::function<void()>& action) {
+ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const std::string& action_name) {
     Database& database = ThreadConnection();
     Database::Action state;
     PendingAudit::Taken pending;
@@ -804,13 +870,24 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action) {
         throw;
     }
     database.SetAction(nullptr);
+    for (AuditRecord& record : state.audit) {
+        if (record.action.empty()) record.action = action_name;
+    }
+    ActionOutcome outcome;
     if (!state.refusal) {
         try {
             for (const AuditRecord& record : pending.records) {
                 InsertAudit(database, record);
             }
             for (const AuditRecord& record : state.audit) {
-                InsertAudit(database, record);
+                outcome.audit_seq = InsertAudit(database, record);
+            }
+            if (!state.changes.empty()) {
+                if (outcome.audit_seq == 0) {
+                    LogFailure(__LINE__, "An action without an audit record changed the store; History cannot show it");
+                } else {
+                    RecordChanges(database, outcome.audit_seq, action_name, state.changes, outcome.changes_summary);
+                }
             }
             database.Run(kCommit);
             pending_audit_->Drop(pending);
@@ -822,30 +899,114 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action) {
     if (state.refusal) {
         LogFailure(__LINE__, "A change was not stored, and its audit records are kept aside: " + *state.refusal);
         pending_audit_->Keep(state.audit);
-        return {false, *state.refusal};
+        return {false, *state.refusal, 0, {}};
     }
-    return {};
+    return outcome;
 }
 
 std::vector<AuditRecord> SqliteStore::ReadAudit() {
     std::vector<AuditRecord> records;
     Statement select(ThreadConnection(), kSelectAudit);
     while (select.Step()) {
-        AuditRecord record;
-        record.seq = select.Integer(0);
-        record.time = select.Text(1);
-        for (int index = 0; index < 3; ++index) {
-            record.context[index] = OS::FromUtf8(select.Text(2 + index));
-        }
-        record.event_type = static_cast<int>(select.Integer(5));
-        record.source_type = static_cast<int>(select.Integer(6));
-        record.message = OS::FromUtf8(select.Text(7));
-        records.push_back(std::move(record));
+        records.push_back(AuditFromRow(select));
     }
     for (AuditRecord& record : pending_audit_->Peek().records) {
         records.push_back(std::move(record));
     }
     return records;
+}
+
+std::vector<HistoryRecord> SqliteStore::ReadHistory(const HistoryQuery& query) {
+    const auto matches = [&query](const AuditRecord& record) {
+        return (query.action.empty() || record.action == query.action) &&
+               (query.since.empty() || record.time >= query.since) &&
+               (query.until.empty() || record.time.compare(0, query.until.size(), query.until) <= 0);
+    };
+    std::vector<HistoryRecord> records;
+    if (query.seq == 0 && query.before_seq == 0) {
+        std::vector<AuditRecord> pending = pending_audit_->Peek().records;
+        for (auto record = pending.rbegin(); record != pending.rend(); ++record) {
+            if (matches(*record) && (query.limit == 0 || records.size() < query.limit)) {
+                records.push_back({std::move(*record), {}});
+            }
+        }
+    }
+    if (query.limit != 0 && records.size() >= query.limit) return records;
+    const std::wstring action = OS::FromUtf8(query.action);
+    const std::wstring since = OS::FromUtf8(query.since);
+    const std::wstring until = OS::FromUtf8(query.until);
+    Statement select(ThreadConnection(), kSelectHistory);
+    select.Bind(1, query.action.empty() ? nullptr : &action)
+        .Bind(2, query.since.empty() ? nullptr : &since)
+        .Bind(3, query.until.empty() ? nullptr : &until)
+        .Bind(4, query.limit == 0 ? std::int64_t{-1} : static_cast<std::int64_t>(query.limit - records.size()));
+    const std::wstring* none = nullptr;
+    for (const auto& [index, seq] : {std::pair{5, query.seq}, std::pair{6, query.before_seq}}) {
+        if (seq == 0) {
+            select.Bind(index, none);
+        } else {
+            select.Bind(index, seq);
+        }
+    }
+    while (select.Step()) {
+        HistoryRecord entry{AuditFromRow(select), select.Text(9)};
+        entry.record.action = select.Text(8);
+        records.push_back(std::move(entry));
+    }
+    return records;
+}
+
+std::vector<StoredInstance> SqliteStore::StateBefore(std::int64_t seq) {
+    struct Rebuilt {
+        std::wstring class_name;
+        std::wstring instance_name;
+        PropertyBag properties;
+        std::string fingerprint;  // what the properties must hold now
+    };
+    std::map<std::string, Rebuilt> objects;
+    bool has_change_at_seq = false;
+    Statement select(ThreadConnection(), kSelectChangesSince);
+    select.Bind(1, seq);
+    while (select.Step()) {
+        const std::int64_t change_seq = select.Integer(0);
+        has_change_at_seq = has_change_at_seq || change_seq == seq;
+        nlohmann::json changes;
+        try {
+            changes = nlohmann::json::parse(select.TextView(1));
+        } catch (const nlohmann::json::exception& error) {
+            throw std::runtime_error("the changes of record " + std::to_string(change_seq) + " are unreadable: " +
+                                     error.what());
+        }
+        for (const nlohmann::json& change : changes) {
+            const std::string place = change.at("class").get<std::string>() + "/" + change.at("instance").get<std::string>();
+            auto found = objects.find(place);
+            if (found == objects.end()) {
+                Rebuilt object{OS::FromUtf8(change.at("class")), OS::FromUtf8(change.at("instance")), {}, {}};
+                if (!Load(object.class_name, object.instance_name, object.properties)) {
+                    throw std::runtime_error(place + " cannot be read");
+                }
+                object.fingerprint = ValuesFingerprint(object.properties);
+                found = objects.emplace(place, std::move(object)).first;
+            }
+            Rebuilt& object = found->second;
+            // A change made outside the console (store load, another tool) breaks the chain.
+            if (object.fingerprint != change.at("after")) {
+                throw std::runtime_error(place + " was changed outside the console after record " +
+                                         std::to_string(change_seq) + ", so its earlier states are not known");
+            }
+            UndoChange(change, object.properties);
+            object.fingerprint = change.at("before");
+        }
+    }
+    if (!has_change_at_seq) throw std::runtime_error("record " + std::to_string(seq) + " changed nothing");
+    std::vector<StoredInstance> instances;
+    for (auto& [place, object] : objects) {
+        if (ValuesFingerprint(object.properties) != object.fingerprint) {
+            throw std::runtime_error(place + " could not be rebuilt as it was");
+        }
+        instances.push_back({object.class_name, object.instance_name, std::move(object.properties)});
+    }
+    return instances;
 }
 
 std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, const std::wstring* instance_name) {

@@ -4,6 +4,7 @@
 #include "host_api.h"
 #include "mgmt_store.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -17,7 +18,24 @@ namespace tessera::host {
 // What became of the writes of one administrative action.
 struct ActionOutcome {
     bool is_stored = true;
-    std::string refusal;  // when not stored: why, in plain words for the administrator
+    std::string refusal;          // when not stored: why, in plain words for the administrator
+    std::int64_t audit_seq = 0;   // of the action's last stored audit record, 0 when none
+    std::string changes_summary;  // JSON array of SummarizeChange, one per changed object; empty when none
+};
+
+// Which audit records to read; empty fields match every record.
+struct HistoryQuery {
+    std::string action;
+    std::string since;       // ISO-8601 time or a prefix of one ("2026-12-01")
+    std::string until;       // the same, up to the end of what it names
+    std::size_t limit = 0;   // the newest this many; 0 for all
+    std::int64_t seq = 0;         // this stored record only
+    std::int64_t before_seq = 0;  // stored records older than this one only
+};
+
+struct HistoryRecord {
+    AuditRecord record;           // with its action
+    std::string changes_summary;  // as in ActionOutcome
 };
 
 // SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
@@ -57,7 +75,17 @@ public:
     // back at once; the action's later Saves fail without waiting, its Loads
     // read what is stored, and its audit records are kept aside. Rolls back and
     // rethrows what `action` throws, keeping its audit records aside.
-    ActionOutcome RunAction(const std::function<void()>& action);
+    // Its audit records carry `action_name` unless they name their own action;
+    // what its Saves changed is journaled on its last audit record.
+    ActionOutcome RunAction(const std::function<void()>& action, const std::string& action_name = {});
+
+    // Audit records newest first, those kept aside before the stored ones.
+    std::vector<HistoryRecord> ReadHistory(const HistoryQuery& query);
+    // The objects that record `seq` and every later record changed, as they
+    // were before record `seq`. Throws std::runtime_error in plain words when
+    // `seq` changed nothing or an object was changed outside the console since.
+    // Inside an action, it reads the action's state.
+    std::vector<StoredInstance> StateBefore(std::int64_t seq);
 
     const std::filesystem::path& File() const { return file_; }
     int BusyTimeoutMs() const { return busy_timeout_ms_; }

@@ -33,6 +33,13 @@ protected:
         return file;
     }
 
+    // Makes and provisions the store as a first page load does: the commands
+    // that only read refuse a data folder without one.
+    void Provision() const {
+        const ProcessResult result = Console({"render", "--page", "scan/WebThreat_Protection.htm"});
+        ASSERT_EQ(result.exit_code, 0) << result.standard_error;
+    }
+
     // The whole store, or one class or instance, as `store dump` writes it.
     nlohmann::json DumpStore(std::vector<std::string> filter = {}) const {
         filter.insert(filter.begin(), {"store", "dump"});

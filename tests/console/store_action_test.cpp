@@ -13,7 +13,7 @@ namespace {
 using StoreActionTest = ConsoleTest;
 
 TEST_F(StoreActionTest, RenderWhileAnotherProgramHoldsTheWriteLockShowsThePageAndLogsTheFailedPut) {
-    ASSERT_EQ(Console({"store", "dump"}).exit_code, 0);  // provisions the store
+    Provision();
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((data_dir_ / "store.db").c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);

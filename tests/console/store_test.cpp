@@ -43,7 +43,10 @@ std::set<std::string> Names(const nlohmann::json& object) {
     return names;
 }
 
-using StoreTest = ConsoleTest;
+class StoreTest : public ConsoleTest {
+protected:
+    void SetUp() override { Provision(); }
+};
 
 TEST_F(StoreTest, FirstUseProvisionsTheSixInstancesWithTheirDeclaredKinds) {
     const nlohmann::json store = DumpStore();

@@ -31,18 +31,24 @@ TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
         EXPECT_FALSE(std::filesystem::exists(data_dir_));
     }
     // Without a complete command there is nothing to give --data to.
-    for (const std::vector<std::string>& arguments :
-         std::vector<std::vector<std::string>>{{}, {"no-such-command"}, {"store"}}) {
+    const std::pair<std::vector<std::string>, std::string> incomplete[] = {
+        {{}, "A subcommand is required"},
+        {{"no-such-command"}, "unknown command \"no-such-command\"; the commands are render, store, audit, serve"},
+        {{"store"}, "A subcommand is required"},
+        {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, delete"},
+    };
+    for (const auto& [arguments, message] : incomplete) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         const ProcessResult result = RunProcess(ConsolePath(), arguments);
         EXPECT_EQ(result.exit_code, 2);
         EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
+        EXPECT_NE(result.standard_error.find(message), std::string::npos) << result.standard_error;
     }
 }
 
 TEST_F(UsageTest, StoreThatCannotBeOpenedIsNamed) {
     std::filesystem::create_directories(data_dir_ / "store.db");  // a folder where the database belongs
-    const ProcessResult result = Console({"audit"});
+    const ProcessResult result = Console({"render", "--page", "scan/WebThreat_Protection.htm"});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_TRUE(IsOneLine(result.standard_error)) << result.standard_error;
     EXPECT_NE(result.standard_error.find("store.db"), std::string::npos) << result.standard_error;

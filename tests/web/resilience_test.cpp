@@ -111,7 +111,7 @@ TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndIt
     // Kept aside while the lock is held elsewhere, stored as soon as it is not.
     const std::string audit = RunConsole({"audit", "--data", console.DataDir().string()});
     EXPECT_EQ(audit.find("pending"), std::string::npos) << audit;
-    EXPECT_EQ(AuditRecordCount(console.DataDir()), 1u);
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "save"), 1u);
 }
 
 // The store on a small file system of its own, filled under the console.
@@ -152,7 +152,7 @@ TEST(StoreFaults, AFullDiskRefusesTheChangeVisiblyAndLosesNoAuditRecord) {
     ASSERT_TRUE(mended);
     EXPECT_EQ(mended->status, 200);
     EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), "mended");
-    EXPECT_EQ(AuditRecordCount(console.DataDir()), 2u) << "the refused save's record was kept, in memory";
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "save"), 2u) << "the refused save's record was kept, in memory";
 }
 
 TEST(Transactions, TenClientsSavingTheirOwnFieldEachKeepTheirLastAcknowledgedValue) {

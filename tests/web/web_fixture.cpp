@@ -271,8 +271,10 @@ std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::s
     return policy.at("UFNotificationSettings").at("value").at(property).at("value");
 }
 
-std::size_t AuditRecordCount(const std::filesystem::path& data_dir) {
-    const std::string lines = RunConsole({"audit", "--json", "--data", data_dir.string()});
+std::size_t AuditRecordCount(const std::filesystem::path& data_dir, const std::string& action) {
+    std::vector<std::string> arguments = {"audit", "--json", "--data", data_dir.string()};
+    if (!action.empty()) arguments.insert(arguments.end(), {"--action", action});
+    const std::string lines = RunConsole(arguments);
     std::size_t count = 0;
     for (char c : lines) count += c == '\n' ? 1 : 0;
     return count;

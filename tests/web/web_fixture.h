@@ -102,10 +102,10 @@ std::string Gunzipped(const std::string& compressed);
 std::string RunConsole(const std::vector<std::string>& arguments, const std::string& standard_input = {},
                        const std::vector<std::pair<std::string, std::string>>& environment = {});
 
-// The approved list entries of the store in `data_dir`, its audit records, and
-// one stored property of a policy instance.
+// The approved list entries of the store in `data_dir`, its audit records (of
+// one action when given), and one stored property of a policy instance.
 std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_dir);
-std::size_t AuditRecordCount(const std::filesystem::path& data_dir);
+std::size_t AuditRecordCount(const std::filesystem::path& data_dir, const std::string& action = {});
 std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
                              const std::string& property);
 

@@ -8,12 +8,17 @@
 //   #txtNewEntry, #btnAddEntry, #btnRemoveEntries; feedback in #entryMessage,
 //     the number of entries in #entryCount
 //   #btnSave posts FormAction=save with one stApprovedURL per listed entry;
-//   #btnReset posts FormAction=Reset once confirm() is accepted. The script
-//     posts the form itself and shows the page that answers in place.
+//   #btnReset opens #resetDialog, whose #btnResetConfirm posts FormAction=Reset
+//     (#btnResetExport exports first, #btnResetCancel closes it). The script
+//     posts the form itself and shows the page that answers in place, then
+//     what the action did in #actionMessage (#actionText, #lnkActionRecord).
+//   A save whose session has ended opens #signInDialog (#txtAgainUser,
+//     #txtAgainPassword, #btnSignInAgain, #signInAgainMessage) and saves once
+//     signed in again. Leaving the page with unsaved changes asks first.
 //   #lnkImport submits #importForm, which opens the import page by POST (in a
 //     popup window when one can be opened, else in this one)
-//   #btnExport submits #exportForm, whose #approvedListField ("approved_list")
-//     gets every list entry followed by ";"
+//   #btnExport posts #exportForm, whose #approvedListField ("approved_list")
+//     gets every list entry followed by ";", and downloads the answer
 //   policy tabs a[data-policy="URL_FILTER"], a[data-policy="URL_FILTER_FILE"]:
 //     the current one carries aria-current="page" and the class "is-current"
 //   Tessera.settings.addImportedEntries(texts): called by the import page
@@ -25,8 +30,18 @@
   var filter = document.getElementById("txtFilter");
   var newEntry = document.getElementById("txtNewEntry");
   var message = document.getElementById("entryMessage");
+  var actionMessage = document.getElementById("actionMessage");
   var entryCount = document.getElementById("entryCount");
   var importForm = document.getElementById("importForm");
+  var exportForm = document.getElementById("exportForm");
+  var resetButton = document.getElementById("btnReset");
+  var resetDialog = document.getElementById("resetDialog");
+  var signInDialog = document.getElementById("signInDialog");
+  var signInForm = document.getElementById("signInAgainForm");
+  var signInMessage = document.getElementById("signInAgainMessage");
+  // What the last save or reset did, carried from the page that posted it
+  // to the page that answers.
+  var OUTCOME_KEY = "tessera.actionOutcome";
   var policy = page.knownPolicy(document.getElementById(page.POLICY_FIELD).value);
   var MAX_REFUSALS_LISTED = 3;
   var list = new EntryView(document.getElementById("approvedList"), {
@@ -36,6 +51,21 @@
   // Keys of the entries listed, for the duplicate test of new ones; made at
   // the first addition and kept up to date from then on.
   var listedKeys = null;
+  // Unsaved changes: the list's are counted as they happen, the other
+  // fields' are told by comparing the form with what it held at load.
+  var hasListEdits = false;
+  var loadedFields = "";
+  var isPosting = false;
+  // The button whose post waits for the administrator to sign in again.
+  var pendingSubmitter = null;
+
+  function formFields(submitter) {
+    return new URLSearchParams(new FormData(form, submitter)).toString();
+  }
+
+  function hasUnsavedChanges() {
+    return hasListEdits || formFields() !== loadedFields;
+  }
 
   function showEntryCount() {
     var total = list.count();
@@ -84,6 +114,7 @@
       });
     });
     list.add(outcome.added);
+    hasListEdits = hasListEdits || outcome.added.length > 0;
     // The list clears a filter that would hide the new entries.
     if (list.filter === "") {
       filter.value = "";
@@ -144,6 +175,7 @@
 
   function reportRemoval(removed) {
     forgetKeys(removed);
+    hasListEdits = true;
     var what = removed.length === 1 ? page.quote(removed[0]) : page.plural(removed.length, "entry", "entries");
     page.showMessage(message, "Removed " + what + ". Save to keep the changes.", "success");
   }
@@ -160,8 +192,7 @@
   // The form with one "stApprovedURL" per entry, URL-encoded. Built as text:
   // a million form controls would take the browser minutes to make.
   function formBody(submitter) {
-    var fields = new URLSearchParams(new FormData(form, submitter)).toString();
-    var parts = [fields];
+    var parts = [formFields(submitter)];
     var entries = list.entries;
     for (var i = 0; i < entries.length; i++) {
       parts.push("stApprovedURL=" + encodeURIComponent(entries[i]));
@@ -191,19 +222,28 @@
     });
   }
 
+  function isSignInPage(response) {
+    return response.redirected && /\/login$/.test(new URL(response.url).pathname);
+  }
+
   // Posts the form and shows the page that answers in place of this one, as
-  // a navigation would; a sign-in page that answers instead is opened.
+  // a navigation would. When the session has ended, the administrator signs
+  // in again in a dialog and the same form is posted then: nothing is lost.
   function postForm(submitter) {
     page.showMessage(message, "Saving\u2026", "info");
+    isPosting = true;
     requestOf(formBody(submitter))
       .then(function (request) {
         return fetch(form.action, request);
       })
       .then(function (response) {
-        if (response.redirected) {
-          window.location.assign(response.url);
+        if (isSignInPage(response)) {
+          isPosting = false;
+          page.showMessage(message, "Your session has ended: sign in again to save.", "warning");
+          askToSignIn(submitter);
           return null;
         }
+        keepOutcome(response, submitter);
         return response.text();
       })
       .then(function (answer) {
@@ -214,7 +254,115 @@
         }
       })
       .catch(function () {
+        isPosting = false;
         page.showMessage(message, "The console could not be reached; nothing was saved. Try again.", "error");
+      });
+  }
+
+  function keepOutcome(response, submitter) {
+    var outcome = response.headers.get("X-Tessera-Outcome");
+    if (!outcome) {
+      return;
+    }
+    var kept = {
+      text: decodeURIComponent(outcome),
+      record: response.headers.get("X-Tessera-Record"),
+      isReset: submitter === resetButton,
+    };
+    try {
+      window.sessionStorage.setItem(OUTCOME_KEY, JSON.stringify(kept));
+    } catch (storageOff) {
+      // The page that answers then shows no message; the change is stored all the same.
+    }
+  }
+
+  function showKeptOutcome() {
+    var kept = null;
+    try {
+      kept = JSON.parse(window.sessionStorage.getItem(OUTCOME_KEY));
+      window.sessionStorage.removeItem(OUTCOME_KEY);
+    } catch (unreadable) {
+      return;
+    }
+    if (!kept || typeof kept.text !== "string") {
+      return;
+    }
+    document.getElementById("actionText").textContent = kept.text;
+    var link = document.getElementById("lnkActionRecord");
+    link.textContent = kept.isReset ? "Undo it in History" : "See it in History";
+    link.setAttribute("href", link.getAttribute("href") + "#record-" + encodeURIComponent(kept.record || ""));
+    actionMessage.className = "message success";
+    actionMessage.hidden = false;
+  }
+
+  function askToSignIn(submitter) {
+    pendingSubmitter = submitter;
+    page.showMessage(signInMessage, "", "");
+    signInDialog.showModal();
+    document.getElementById("txtAgainUser").focus();
+  }
+
+  function signInAgain() {
+    var password = document.getElementById("txtAgainPassword");
+    var body = new URLSearchParams({
+      username: document.getElementById("txtAgainUser").value,
+      password: password.value,
+    }).toString();
+    page.showMessage(signInMessage, "Signing in\u2026", "info");
+    fetch(signInForm.action, {
+      method: "POST",
+      headers: { "Content-Type": "application/x-www-form-urlencoded" },
+      body: body,
+      credentials: "same-origin",
+      redirect: "manual",
+    })
+      .then(function (response) {
+        // Signed in, the console sends the browser on with a redirect.
+        if (response.type === "opaqueredirect") {
+          password.value = "";
+          signInDialog.close();
+          postForm(pendingSubmitter);
+          return null;
+        }
+        return response.text().then(function (answer) {
+          var shown = new DOMParser().parseFromString(answer, "text/html").querySelector(".message");
+          page.showMessage(signInMessage, shown ? shown.textContent : "The sign-in did not succeed.", "error");
+        });
+      })
+      .catch(function () {
+        page.showMessage(signInMessage, "The console could not be reached. Try again.", "error");
+      });
+  }
+
+  // The export goes through the page's script, so that it is a download
+  // and never a navigation away from unsaved changes.
+  function exportList() {
+    var entries = list.entries;
+    document.getElementById("approvedListField").value = entries.length === 0 ? "" : entries.join(";") + ";";
+    requestOf(new URLSearchParams(new FormData(exportForm)).toString())
+      .then(function (request) {
+        return fetch(exportForm.action, request);
+      })
+      .then(function (response) {
+        if (!response.ok || isSignInPage(response)) {
+          throw new Error("refused");
+        }
+        return response.blob();
+      })
+      .then(function (file) {
+        var link = document.createElement("a");
+        link.href = URL.createObjectURL(file);
+        link.download = "ApprovedURLList.txt";
+        document.body.appendChild(link);
+        link.click();
+        link.remove();
+        setTimeout(function () {
+          URL.revokeObjectURL(link.href);
+        }, 60000);
+        page.showMessage(message, "Exported " + page.plural(entries.length, "entry", "entries") + ".", "success");
+      })
+      .catch(function () {
+        page.showMessage(message, "The list could not be exported. Sign in again if your session has ended.", "error");
       });
   }
 
@@ -299,19 +447,43 @@
     event.preventDefault();
     postForm(event.submitter);
   });
-  document.getElementById("btnReset").addEventListener("click", function (event) {
-    var question =
-      "Restore the default settings of the " +
+  resetButton.addEventListener("click", function (event) {
+    event.preventDefault();
+    document.getElementById("resetQuestion").textContent =
+      "The settings of the " +
       policyName() +
-      " and the default approved URL list, which both policies share? Changes not saved are lost.";
-    if (!window.confirm(question)) {
-      event.preventDefault();
-    }
+      " go back to their defaults. Both policies share the approved list: its " +
+      page.plural(list.count(), "entry", "entries") +
+      " are replaced by the default list." +
+      (hasUnsavedChanges() ? " Changes not saved here are lost." : "");
+    resetDialog.showModal();
+  });
+  document.getElementById("btnResetConfirm").addEventListener("click", function () {
+    resetDialog.close();
+    postForm(resetButton);
+  });
+  document.getElementById("btnResetExport").addEventListener("click", exportList);
+  document.getElementById("btnResetCancel").addEventListener("click", function () {
+    resetDialog.close();
+  });
+  signInForm.addEventListener("submit", function (event) {
+    event.preventDefault();
+    signInAgain();
+  });
+  document.getElementById("btnSignInCancel").addEventListener("click", function () {
+    signInDialog.close();
+    page.showMessage(message, "Not saved: your changes are still here.", "warning");
   });
 
-  document.getElementById("exportForm").addEventListener("submit", function () {
-    var entries = list.entries;
-    document.getElementById("approvedListField").value = entries.length === 0 ? "" : entries.join(";") + ";";
+  exportForm.addEventListener("submit", function (event) {
+    event.preventDefault();
+    exportList();
+  });
+  window.addEventListener("beforeunload", function (event) {
+    if (!isPosting && hasUnsavedChanges()) {
+      event.preventDefault();
+      event.returnValue = "";
+    }
   });
 
   importForm.addEventListener("submit", openImportWindow);
@@ -331,5 +503,7 @@
   list.setEntries(EntryView.optionValues(source.textContent));
   source.remove();
   showEntryCount();
+  loadedFields = formFields();
   takePendingImport();
+  showKeptOutcome();
 })(window.Tessera.page, window.Tessera.entryRule, window.Tessera.EntryView);

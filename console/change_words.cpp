@@ -1,0 +1,175 @@
+// The console's words for audit records and changes.
+#include "change_words.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstddef>
+#include <string_view>
+
+namespace tessera::console {
+namespace {
+
+enum class Kind { kSwitch, kLevel, kAction, kText, kList };
+
+struct Label {
+    std::string_view property;  // as the change names it
+    std::string_view words;
+    Kind kind;
+};
+
+// The settings page's own labels, in the page's order.
+constexpr Label kLabels[] = {
+    {"EnableURLFilter", "URL filtering", Kind::kSwitch},
+    {"SecurityLevelType", "Security level", Kind::kLevel},
+    {"EnableActionToNoRatingURL", "Action on URLs without a rating", Kind::kSwitch},
+    {"URLFilterActionType", "Action on a filtered URL", Kind::kAction},
+    {"ActionReplaceAll", "Replacement text", Kind::kText},
+    {"ActionTagFrontNote", "Note", Kind::kText},
+    {"EnableArchive", "Archiving", Kind::kSwitch},
+    {"EnableApprovedList", "Approved sites in use", Kind::kSwitch},
+    {"ApprovedLists", "Approved sites", Kind::kList},
+    {"UFNotificationSettings/EnableAdminEmailNotify", "Administrator email", Kind::kSwitch},
+    {"UFNotificationSettings/EnableAdminIMNotify", "Administrator instant message", Kind::kSwitch},
+    {"UFNotificationSettings/EnableSNMPNotify", "SNMP trap", Kind::kSwitch},
+    {"UFNotificationSettings/EnableEventLog", "Event log", Kind::kSwitch},
+    {"UFNotificationSettings/AdminEmailAddress", "Administrator email address", Kind::kText},
+    {"UFNotificationSettings/AdminSIPAddress", "Administrator SIP address", Kind::kText},
+    {"UFNotificationSettings/AdminSubject", "Administrator subject", Kind::kText},
+    {"UFNotificationSettings/AdminMessage", "Administrator message", Kind::kText},
+    {"UFNotificationSettings/EnableSenderEmailNotify", "Sender email", Kind::kSwitch},
+    {"UFNotificationSettings/EnableSenderIMNotify", "Sender instant message", Kind::kSwitch},
+    {"UFNotificationSettings/SenderSubject", "Sender subject", Kind::kText},
+    {"UFNotificationSettings/SenderMessage", "Sender message", Kind::kText},
+    {"UFNotificationSettings/EnableRecipientEmailNotify", "Recipient email", Kind::kSwitch},
+    {"UFNotificationSettings/EnableRecipientIMNotify", "Recipient instant message", Kind::kSwitch},
+    {"UFNotificationSettings/RecipientSubject", "Recipient subject", Kind::kText},
+    {"UFNotificationSettings/RecipientMessage", "Recipient message", Kind::kText},
+};
+
+const Label* LabelOf(const std::string& property) {
+    for (const Label& label : kLabels) {
+        if (label.property == property) return &label;
+    }
+    return nullptr;
+}
+
+std::string PolicyWords(const nlohmann::json& change) {
+    const std::string instance = change.value("instance", "");
+    if (instance == "URL_FILTER") return "Instant messages";
+    if (instance == "URL_FILTER_FILE") return "File transfers";
+    if (instance == "UF_APPROVED_LIST") return "Both policies";
+    return change.value("class", "") + "/" + instance;
+}
+
+// A stored value ({"vt", "value"} or null) in the words of its kind.
+std::string ValueWords(const nlohmann::json& stored, Kind kind) {
+    if (stored.is_null() || !stored.contains("value")) return "(not set)";
+    const nlohmann::json& value = stored.at("value");
+    if (value.is_number_integer()) {
+        const long long number = value.get<long long>();
+        static const char* const kLevels[] = {"High", "Medium", "Low"};
+        static const char* const kActions[] = {"Deliver it unchanged", "Do not deliver it", "Replace the message",
+                                               "Deliver it with a note"};
+        if (kind == Kind::kSwitch) return number != 0 ? "on" : "off";
+        if (kind == Kind::kLevel && number >= 0 && number < 3) return kLevels[number];
+        if (kind == Kind::kAction && number >= 0 && number < 4) return kActions[number];
+        return std::to_string(number);
+    }
+    if (value.is_string()) return "\"" + value.get<std::string>() + "\"";
+    return value.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string Entries(std::size_t count) { return WithThousands(count) + (count == 1 ? " entry" : " entries"); }
+
+std::vector<std::string> Texts(const nlohmann::json& texts) {
+    std::vector<std::string> result;
+    for (const nlohmann::json& text : texts) result.push_back(text.get<std::string>());
+    return result;
+}
+
+}  // namespace
+
+std::string EventTypeName(int event_type) {
+    if (event_type == kAccessEvent) return "access";
+    if (event_type == kChangeEvent) return "change";
+    return "type " + std::to_string(event_type);
+}
+
+std::string SourceTypeName(int source_type) {
+    if (source_type == kPluginSource) return "page plug-in";
+    if (source_type == kConsoleSource) return "console";
+    return "source " + std::to_string(source_type);
+}
+
+const std::vector<std::string>& ActionNames() {
+    static const std::vector<std::string> kNames = {"save", "reset", "import", "export", "restore",
+                                                    "sign-in", "sign-in-failed", "sign-out", "other"};
+    return kNames;
+}
+
+std::vector<ChangeLine> ChangeLines(const std::string& changes_summary) {
+    std::vector<ChangeLine> lines;
+    if (changes_summary.empty()) return lines;
+    const nlohmann::json changes = nlohmann::json::parse(changes_summary);
+    for (const nlohmann::json& change : changes) {
+        for (const nlohmann::json& value : change.at("values")) {
+            const std::string property = value.at("name");
+            const Label* label = LabelOf(property);
+            const Kind kind = label ? label->kind : Kind::kText;
+            ChangeLine line;
+            line.policy = PolicyWords(change);
+            line.label = label ? std::string(label->words) : property;
+            line.before = ValueWords(value.at("before"), kind);
+            line.after = ValueWords(value.at("after"), kind);
+            lines.push_back(std::move(line));
+        }
+        for (const nlohmann::json& list : change.at("lists")) {
+            const std::string property = list.at("name");
+            const Label* label = LabelOf(property);
+            ChangeLine line;
+            line.policy = PolicyWords(change);
+            line.label = label ? std::string(label->words) : property;
+            line.is_list = true;
+            line.removed_count = list.at("removed_count");
+            line.added_count = list.at("added_count");
+            line.before = Entries(line.removed_count) + " removed";
+            line.after = Entries(line.added_count) + " added";
+            line.removed = Texts(list.at("removed"));
+            line.added = Texts(list.at("added"));
+            lines.push_back(std::move(line));
+        }
+    }
+    return lines;
+}
+
+std::string ChangeSentence(const std::string& changes_summary) {
+    std::string sentence;
+    std::vector<ChangeLine> lines = ChangeLines(changes_summary);
+    // The list first: it is what most actions are about.
+    std::stable_partition(lines.begin(), lines.end(), [](const ChangeLine& line) { return line.is_list; });
+    for (const ChangeLine& line : lines) {
+        sentence += sentence.empty() ? "" : "; ";
+        sentence += line.is_list ? Entries(line.added_count) + " added, " + WithThousands(line.removed_count) + " removed"
+                                 : line.label + " now " + line.after;
+    }
+    return sentence.empty() ? "nothing changed" : sentence;
+}
+
+bool IsTimeBound(const std::string& text) {
+    static const std::string kShape = "dddd-dd-ddTdd:dd:dd";
+    if (text.size() != 10 && text.size() != 13 && text.size() != 16 && text.size() != 19) return false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const bool is_digit = text[index] >= '0' && text[index] <= '9';
+        if (kShape[index] == 'd' ? !is_digit : text[index] != kShape[index]) return false;
+    }
+    return true;
+}
+
+std::string WithThousands(std::size_t number) {
+    std::string digits = std::to_string(number);
+    for (std::size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+    return digits;
+}
+
+}  // namespace tessera::console

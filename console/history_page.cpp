@@ -1,0 +1,193 @@
+// The History page and the restore of an earlier state.
+#include "history_page.h"
+
+#include "change_words.h"
+#include "html_doc.h"
+#include "os_string.h"
+#include "text_util.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <vector>
+
+namespace tessera::console {
+namespace {
+
+constexpr wchar_t kHistoryTemplate[] = L"web\\html\\console\\history.htm";
+constexpr std::size_t kRecordsPerPage = 50;
+
+std::string Escaped(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
+
+// "2026-12-07T10:30:00.123Z" as "2026-12-07 10:30:00 UTC".
+std::string ShownTime(const std::string& time) {
+    if (time.size() < 19) return time;
+    return time.substr(0, 10) + " " + time.substr(11, 8) + " UTC";
+}
+
+std::string Parameter(const std::multimap<std::string, std::string>& parameters, const std::string& name) {
+    const auto found = parameters.find(name);
+    return found == parameters.end() ? std::string() : found->second;
+}
+
+std::int64_t SeqOf(const std::string& text) {
+    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), ::isdigit)) return 0;
+    return std::stoll(text);
+}
+
+std::string EntryItems(const std::vector<std::string>& entries, std::size_t count, const char* kind) {
+    if (entries.empty()) return {};
+    std::string items = "<ul class=\"entries " + std::string(kind) + "\">";
+    for (const std::string& entry : entries) items += "<li>" + Escaped(entry) + "</li>";
+    if (count > entries.size()) items += "<li class=\"more\">and " + WithThousands(count - entries.size()) + " more</li>";
+    return items + "</ul>";
+}
+
+std::string ChangesTable(const std::string& changes_summary) {
+    const std::vector<ChangeLine> lines = ChangeLines(changes_summary);
+    if (lines.empty()) return {};
+    std::string table =
+        "<table class=\"changes\"><thead><tr><th scope=\"col\">Policy</th><th scope=\"col\">Setting</th>"
+        "<th scope=\"col\">Before</th><th scope=\"col\">After</th></tr></thead><tbody>";
+    for (const ChangeLine& line : lines) {
+        table += "<tr><td>" + Escaped(line.policy) + "</td><td>" + Escaped(line.label) + "</td><td>" +
+                 Escaped(line.before) + EntryItems(line.removed, line.removed_count, "removed") + "</td><td>" +
+                 Escaped(line.after) + EntryItems(line.added, line.added_count, "added") + "</td></tr>";
+    }
+    return table + "</tbody></table>";
+}
+
+std::string RecordArticle(const host::HistoryRecord& entry) {
+    const host::AuditRecord& record = entry.record;
+    const std::string action = record.action.empty() ? "action" : record.action;
+    std::string article = "<article class=\"card history-record\" id=\"record-" + std::to_string(record.seq) +
+                          "\">\n<p class=\"history-head\"><span class=\"badge\">" + Escaped(action) +
+                          "</span> <time datetime=\"" + Escaped(record.time) + "\">" + Escaped(ShownTime(record.time)) +
+                          "</time> by <strong>" + Escaped(OS::ToUtf8(record.context[0])) + "</strong> from " +
+                          Escaped(OS::ToUtf8(record.context[1])) +
+                          (record.seq == 0 ? " <em>(not stored yet: the store refused it)</em>" : "") + "</p>\n<p>" +
+                          Escaped(OS::ToUtf8(record.message)) + "</p>\n";
+    article += ChangesTable(entry.changes_summary);
+    if (!entry.changes_summary.empty() && entry.changes_summary != "[]") {
+        article += "<form class=\"restore\" method=\"post\" action=\"" + std::string(kRestorePath) +
+                   "\"><input type=\"hidden\" name=\"seq\" value=\"" + std::to_string(record.seq) +
+                   "\"><button type=\"submit\" class=\"button quiet\">Restore the state before this change</button>"
+                   "</form>\n";
+    }
+    return article + "</article>\n";
+}
+
+std::string ActionOptions(const std::string& chosen) {
+    std::string options = "<option value=\"\">All actions</option>";
+    for (const std::string& name : ActionNames()) {
+        options += "<option value=\"" + Escaped(name) + "\"" + (name == chosen ? " selected" : "") + ">" +
+                   Escaped(name) + "</option>";
+    }
+    return options;
+}
+
+// A date of the filter form, "" when none; throws with the reason.
+std::string DateOf(const std::multimap<std::string, std::string>& parameters, const char* name) {
+    const std::string date = Parameter(parameters, name);
+    if (!date.empty() && (date.size() != 10 || !IsTimeBound(date))) {
+        throw std::invalid_argument("\"" + date + "\" is not a date (YYYY-MM-DD)");
+    }
+    return date;
+}
+
+}  // namespace
+
+HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store) {
+    HistoryView view;
+    view.query.limit = kRecordsPerPage;
+    view.query.before_seq = SeqOf(Parameter(parameters, "before"));
+    try {
+        const std::string action = Parameter(parameters, "action");
+        const std::vector<std::string>& names = ActionNames();
+        if (!action.empty() && std::find(names.begin(), names.end(), action) == names.end()) {
+            throw std::invalid_argument("there is no action \"" + action + "\"");
+        }
+        view.query.action = action;
+        view.query.since = DateOf(parameters, "since");
+        view.query.until = DateOf(parameters, "until");
+    } catch (const std::invalid_argument& refused) {
+        view.query = host::HistoryQuery{};
+        view.query.limit = kRecordsPerPage;
+        view.notice = std::string("All records are shown: ") + refused.what() + ".";
+        view.is_error = true;
+        return view;
+    }
+    if (const std::int64_t restored = SeqOf(Parameter(parameters, "restored"))) {
+        host::HistoryQuery one;
+        one.seq = restored;
+        for (const host::HistoryRecord& entry : store.ReadHistory(one)) {
+            view.notice = OS::ToUtf8(entry.record.message) + " Changed: " + ChangeSentence(entry.changes_summary) + ".";
+        }
+    }
+    return view;
+}
+
+std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view) {
+    CHtmlDoc document(nullptr);
+    if (document.Open(kHistoryTemplate) != 0) return std::nullopt;
+    const std::vector<host::HistoryRecord> records = store.ReadHistory(view.query);
+    std::string articles;
+    for (const host::HistoryRecord& entry : records) articles += RecordArticle(entry);
+    if (records.empty()) articles = "<p class=\"empty\">No records match.</p>";
+    std::string older;
+    if (records.size() == view.query.limit && records.back().record.seq > 1) {
+        older = "<p class=\"pager\"><a href=\"" + std::string(kHistoryPath) + "?before=" +
+                std::to_string(records.back().record.seq) + "&amp;action=" + Escaped(view.query.action) +
+                "&amp;since=" + Escaped(view.query.since) + "&amp;until=" + Escaped(view.query.until) +
+                "\">Older records</a></p>";
+    }
+    const std::string notice =
+        view.notice.empty() ? std::string()
+                            : std::string("<p class=\"message ") + (view.is_error ? "error\" role=\"alert\">" : "success\" role=\"status\">") +
+                                  Escaped(view.notice) + "</p>";
+    const std::pair<const wchar_t*, std::string> fields[] = {
+        {L"$$MESSAGE$$", notice},
+        {L"$$ACTION_OPTIONS$$", ActionOptions(view.query.action)},
+        {L"$$SINCE$$", Escaped(view.query.since)},
+        {L"$$UNTIL$$", Escaped(view.query.until)},
+        {L"$$RECORDS$$", articles},
+        {L"$$OLDER$$", older},
+    };
+    for (const auto& [placeholder, value] : fields) document.SetField(placeholder, OS::FromUtf8(value).c_str());
+    const wchar_t* content = document.GetHtmlContent();
+    return OS::ToUtf8(content != nullptr ? content : L"");
+}
+
+host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,
+                                  const std::string& client_address, std::string& error) {
+    try {
+        return store.RunAction(
+            [&] {
+                host::HistoryQuery target;
+                target.seq = seq;
+                const std::vector<host::HistoryRecord> records = store.ReadHistory(target);
+                if (records.empty()) throw std::runtime_error("there is no record " + std::to_string(seq));
+                for (const host::StoredInstance& instance : store.StateBefore(seq)) {
+                    if (!store.Save(instance.class_name, instance.instance_name, instance.properties)) {
+                        throw std::runtime_error(OS::ToUtf8(instance.class_name) + "/" +
+                                                 OS::ToUtf8(instance.instance_name) +
+                                                 " could not be stored (see debug.log)");
+                    }
+                }
+                host::AuditRecord record;
+                record.context[0] = OS::FromUtf8(user_name);
+                record.context[1] = OS::FromUtf8(client_address);
+                record.context[2] = L"history";
+                record.event_type = kChangeEvent;
+                record.source_type = kConsoleSource;
+                record.message = OS::FromUtf8("Settings restored as they were before record " + std::to_string(seq) +
+                                              " (" + ShownTime(records.front().record.time) + ").");
+                store.AppendAudit(std::move(record));
+            },
+            "restore");
+    } catch (const std::runtime_error& failure) {
+        error = std::string("Nothing was restored: ") + failure.what() + ".";
+        return {false, error, 0, {}};
+    }
+}
+
+}  // namespace tessera::console

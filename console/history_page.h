@@ -1,0 +1,38 @@
+// The console's History page: every audit record, newest first, with what
+// each action changed, and the restore of the state before any change.
+#pragma once
+
+#include "sqlite_store.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+
+namespace tessera::console {
+
+inline constexpr char kHistoryPath[] = "/history";
+inline constexpr char kRestorePath[] = "/history/restore";
+
+struct HistoryView {
+    host::HistoryQuery query;
+    std::string notice;  // shown at the top of the page
+    bool is_error = false;
+};
+
+// The view that the History page's address asks for: ?action=&since=&until=
+// (dates as YYYY-MM-DD), ?before=SEQ for older records, ?restored=SEQ after a
+// restore. A value it cannot take gives the unfiltered view with a notice
+// that names it.
+HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store);
+
+// The page, or nullopt when its template cannot be opened.
+std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view);
+
+// Puts back the objects that record `seq` and every later record changed as
+// they were before record `seq`, as one action named "restore" with its own
+// audit record. On failure `error` says why in plain words.
+host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,
+                                  const std::string& client_address, std::string& error);
+
+}  // namespace tessera::console
