@@ -66,11 +66,13 @@ std::string RecordArticle(const host::HistoryRecord& entry) {
                           Escaped(OS::ToUtf8(record.context[1])) +
                           (record.seq == 0 ? " <em>(not stored yet: the store refused it)</em>" : "") + "</p>\n<p>" +
                           Escaped(OS::ToUtf8(record.message)) + "</p>\n";
-    article += ChangesTable(entry.changes_summary);
-    if (!entry.changes_summary.empty() && entry.changes_summary != "[]") {
+    const std::string changes = ChangesTable(entry.changes_summary);
+    const bool is_change = record.action == "save" || record.action == "reset" || record.action == "restore";
+    article += changes.empty() && is_change && record.seq != 0 ? "<p class=\"muted\">Nothing changed.</p>\n" : changes;
+    if (!changes.empty()) {
         article += "<form class=\"restore\" method=\"post\" action=\"" + std::string(kRestorePath) +
                    "\"><input type=\"hidden\" name=\"seq\" value=\"" + std::to_string(record.seq) +
-                   "\"><button type=\"submit\" class=\"button quiet\">Restore the state before this change</button>"
+                   "\"><button type=\"submit\" class=\"button\">Restore the state before this change</button>"
                    "</form>\n";
     }
     return article + "</article>\n";

@@ -4,7 +4,9 @@
 import assert from "node:assert/strict";
 import { after, before, test } from "node:test";
 
-import { loadingNewPage, launchBrowser, saveScreenshot, withConsole } from "./console.mjs";
+import path from "node:path";
+
+import { loadingNewPage, launchBrowser, REPO_ROOT, saveScreenshot, withConsole } from "./console.mjs";
 import { DEFAULT_ENTRIES, entryMessage, listedEntries, openSettings, save, switchPolicy } from "./settings_page.mjs";
 
 const TEST_TIMEOUT_MS = 60_000;
@@ -35,15 +37,24 @@ const LIST_FILE = {
   ),
 };
 // Each line of the file as the import page lists it: text, note, left out.
-const REVIEWED = [
-  ["alpha.example", "listed as *.alpha.example", false],
-  ["www.Beta.example", "", false],
-  ["*.gamma.example", "", false],
-  ["Alpha.example", "is already listed as “*.alpha.example”", true],
-  ["EXAMPLE.com", "listed as *.EXAMPLE.com", false],
-  ["bücher.example", "listed as *.bücher.example", false],
-  ['example.info/find?q="a"&lang=en', 'listed as *.example.info/find?q="a"&lang=en', false],
-];
+// Beside the settings page, the review knows its list too.
+function reviewed(isBesideSettings) {
+  return [
+    ["alpha.example", "listed as *.alpha.example", false],
+    ["www.Beta.example", "", false],
+    ["*.gamma.example", "", false],
+    ["Alpha.example", "is already listed as “*.alpha.example”", true],
+    isBesideSettings
+      ? ["EXAMPLE.com", "is on the settings page’s list already, as “*.example.com”", true]
+      : ["EXAMPLE.com", "listed as *.EXAMPLE.com", false],
+    ["bücher.example", "listed as *.bücher.example", false],
+    [
+      'example.info/find?q="a"&lang=en',
+      'listed as *.example.info/find?q="a"&lang=en; check: it holds a path after the site',
+      false,
+    ],
+  ];
+}
 const ADDED = [
   "*.alpha.example",
   "www.Beta.example",
@@ -53,10 +64,10 @@ const ADDED = [
 ];
 const STORED = [...DEFAULT_ENTRIES, ...ADDED].sort();
 
-async function uploadListFile(importPage) {
+async function uploadListFile(importPage, isBesideSettings) {
   await importPage.locator("#fileInput").setInputFiles(LIST_FILE);
   await loadingNewPage(importPage, () => importPage.locator("#btnUpload").click());
-  const reviewed = await importPage
+  const shown = await importPage
     .locator("#importedEntries li")
     .evaluateAll((items) =>
       items.map((item) => [
@@ -65,11 +76,16 @@ async function uploadListFile(importPage) {
         item.classList.contains("is-refused"),
       ]),
     );
-  assert.deepEqual(reviewed, REVIEWED, "the file's entries, one per line, in file order");
+  assert.deepEqual(shown, reviewed(isBesideSettings), "the file's entries, one per line, in file order");
   assert.equal(
     await importPage.locator("#importSummary").textContent(),
-    "7 entries in the file, 1 of them left out as marked.",
+    isBesideSettings
+      ? "“approved-sites.txt”: 7 entries in the file; 5 entries to add, 1 on the settings page’s list already, " +
+          "1 left out as marked; 1 to check."
+      : "“approved-sites.txt”: 7 entries in the file; 6 entries to add, 1 left out as marked; 1 to check. " +
+          "The settings page checks them against its list when they arrive.",
   );
+  assert.equal(await importPage.locator("#importEncoding").isVisible(), false, "a UTF-8 file draws no warning");
   assert.equal(await importPage.locator("#btnAddToList").isEnabled(), true);
 }
 
@@ -87,22 +103,29 @@ test(
       );
       assert.equal(await importPage.locator("#btnAddToList").isDisabled(), true, "nothing to add yet");
 
-      await uploadListFile(importPage);
-      await saveScreenshot(importPage, "import.png");
+      await uploadListFile(importPage, true);
+      await importPage.locator("#chkProblemsOnly").check();
+      assert.deepEqual(
+        await importPage.locator("#importedEntries li:visible .entry-text").allTextContents(),
+        ["Alpha.example", "EXAMPLE.com", 'example.info/find?q="a"&lang=en'],
+        "the problems only",
+      );
+      await saveScreenshot(importPage, "import.png", path.join(REPO_ROOT, "docs", "screenshot-import.png"));
+      await importPage.locator("#chkProblemsOnly").uncheck();
       await importPage.locator("#btnAddToList").click();
       assert.equal(
         await importPage.locator("#importMessage").textContent(),
-        "Added 5 entries to the list on the settings page (2 already listed or not valid). " +
-          "Save the settings there to keep them; this window can be closed.",
+        "Added 5 entries to the list on the settings page. Save the settings there to keep them; this window can be closed.",
       );
+      assert.equal(await importPage.locator("#btnAddToList").isDisabled(), true, "added once, not twice");
       await importPage.close();
 
       assert.deepEqual(await listedEntries(page), [...DEFAULT_ENTRIES, ...ADDED]);
       const message = await entryMessage(page);
       assert.equal(
         message.text,
-        "Added 5 imported entries. Not added: “Alpha.example” is already listed as “*.alpha.example”; " +
-          "“EXAMPLE.com” is already listed as “*.example.com”. Save to keep the changes.",
+        "Added 5 imported entries. Check: “*.example.info/find?q=\"a\"&lang=en” holds a path after the site. " +
+          "Save to keep the changes.",
       );
       assert.match(message.kind, /\bwarning\b/);
 
@@ -125,7 +148,7 @@ test(
       });
       await loadingNewPage(page, () => page.locator("#lnkImport").click());
       assert.equal(new URL(page.url()).pathname, "/scan/WebThreatProtection_Import.htm");
-      await uploadListFile(page);
+      await uploadListFile(page, false);
       await page.locator("#btnAddToList").click();
       assert.match(
         await page.locator("#importMessage").textContent(),
@@ -145,5 +168,42 @@ test(
       await openSettings(page, server, "URL_FILTER_FILE");
       assert.deepEqual(await listedEntries(page), STORED, "stored");
       assert.equal((await entryMessage(page)).text, "", "a later visit adds nothing again");
+    }),
+);
+
+test(
+  "a file that is not UTF-8 is named with a warning, and a name beside its punycode form is marked to check",
+  { timeout: TEST_TIMEOUT_MS },
+  () =>
+    withConsole(browser, async ({ page }) => {
+      await page.evaluate(() => {
+        window.open = () => null;
+      });
+      await loadingNewPage(page, () => page.locator("#lnkImport").click());
+      const upload = async (name, buffer) => {
+        await page.locator("#fileInput").setInputFiles({ name, mimeType: "text/plain", buffer });
+        await loadingNewPage(page, () => page.locator("#btnUpload").click());
+        return page.locator("#importedEntries li").evaluateAll((items) =>
+          items.map((item) => item.innerText.replace(/\s+/g, " ").trim()),
+        );
+      };
+
+      assert.deepEqual(await upload("latin1.txt", Buffer.from("b\xfccher.example\n", "latin1")), [
+        "b\ufffdcher.example listed as *.b\ufffdcher.example",
+      ]);
+      assert.match(
+        await page.locator("#importEncoding").textContent(),
+        /^“latin1\.txt” is not valid UTF-8\. It was read as UTF-8, .* Windows-1252 \(Latin-1\)/,
+      );
+
+      assert.deepEqual(
+        await upload("names.txt", Buffer.from("bücher.example\nxn--bcher-kva.example\nhttp://a.example/\n", "utf8")),
+        [
+          "bücher.example listed as *.bücher.example",
+          "xn--bcher-kva.example listed as *.xn--bcher-kva.example; check: it names the same site as “bücher.example”",
+          "http://a.example/ listed as *.http://a.example/; check: it starts with a scheme, which a site is written without",
+        ],
+      );
+      assert.equal(await page.locator("#importEncoding").isVisible(), false);
     }),
 );

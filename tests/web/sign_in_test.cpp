@@ -45,6 +45,18 @@ TEST(SignIn, FirstStartTakesThePasswordFromTheEnvironmentAndStoresOnlyASaltedHas
     struct stat info {};
     ASSERT_EQ(::stat((console.DataDir() / "admin.json").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u) << "the account file is the owner's alone";
+
+    // Later starts keep the stored password and say so when the environment names another.
+    ASSERT_EQ(console.Stop(), 0);
+    for (const std::string& password : {std::string(kAdminPassword), std::string("another password 2")}) {
+        ServeOptions again;
+        again.data_dir = console.DataDir();
+        again.admin_password = password;
+        ConsoleServer restarted(again);
+        const std::string restart_output = restarted.StandardOutput();
+        EXPECT_EQ(restart_output.find("TESSERA_ADMIN_PASSWORD is ignored") != std::string::npos, password != kAdminPassword)
+            << restart_output;
+    }
 }
 
 TEST(SignIn, WithoutAPasswordInTheEnvironmentOneIsGeneratedAndShown) {
@@ -95,6 +107,10 @@ TEST(SignIn, RepeatedFailuresSlowDownThatAddressAloneAndOnlyForAWhile) {
 
     std::this_thread::sleep_for(std::chrono::milliseconds(retry_after * 1000 + 200));
     EXPECT_EQ(RawStatus(RawSignIn(console, "admin", kAdminPassword, "127.0.0.1")), 303);
+    // Each checked attempt is audited, never its password; a refusal unchecked is not.
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "sign-in-failed"), 3u);
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "sign-in"), 2u);
+    EXPECT_EQ(RunConsole({"audit", "--data", console.DataDir().string()}).find("wrong password"), std::string::npos);
 }
 
 TEST(SignIn, WithoutASessionEveryPageRedirectsToSignInAndNothingIsStoredOrAudited) {

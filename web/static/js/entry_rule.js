@@ -73,9 +73,55 @@ window.Tessera.entryRule = (function (page) {
     return parse(entry).key;
   }
 
+  var SCHEME = /^[A-Za-z][A-Za-z0-9+.-]*:\/\//;
+  var ADDRESS_RANGE = /^\d{1,3}(\.\d{1,3}){3}(\/\d{1,2}|-\d{1,3}(\.\d{1,3}){0,3})$/;
+  var NEEDS_ASCII_FORM = /[^\x00-\x7f]|xn--/i;
+
+  // What makes an entry unlikely to be meant, though the server keeps it as
+  // the rule above says: warnings only, the server decides what is stored.
+  function advise(entry) {
+    var site = parse(entry).key;
+    var advice = [];
+    if (SCHEME.test(site)) {
+      advice.push("starts with a scheme, which a site is written without");
+    } else if (site.indexOf("/") >= 0 && !ADDRESS_RANGE.test(site)) {
+      advice.push("holds a path after the site");
+    }
+    if (/\s/.test(entry)) {
+      advice.push("holds a space");
+    }
+    if (entry.indexOf("#") >= 0) {
+      advice.push("holds a \u201c#\u201d");
+    }
+    if (ADDRESS_RANGE.test(site)) {
+      advice.push("is an address range, not a site");
+    }
+    if (site.slice(0, STAR.length) === STAR) {
+      advice.push("has \u201c*.\u201d twice");
+    }
+    return advice;
+  }
+
+  // The site of an entry in its ASCII (punycode) form, A-Z folded, when it
+  // has letters beyond ASCII or is punycode already; "" for any other, so
+  // that "bücher.example" and "xn--bcher-kva.example" meet and others cost nothing.
+  function asciiSite(entry) {
+    var key = parse(entry).key;
+    if (!NEEDS_ASCII_FORM.test(key)) {
+      return "";
+    }
+    try {
+      return new URL("http://" + key.split("/")[0]).hostname;
+    } catch (notAHost) {
+      return "";
+    }
+  }
+
   return {
     MAX_CANONICAL_LENGTH: MAX_CANONICAL_LENGTH,
     admit: admit,
+    advise: advise,
+    asciiSite: asciiSite,
     keyOf: keyOf,
     problemText: problemText,
     splitEntries: splitEntries,

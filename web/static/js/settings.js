@@ -22,7 +22,10 @@
 //   policy tabs a[data-policy="URL_FILTER"], a[data-policy="URL_FILTER_FILE"]:
 //     the current one carries aria-current="page" and the class "is-current"
 //   Tessera.settings.addImportedEntries(texts): called by the import page
-//     through window.opener; returns { added: [...], refused: [...] }
+//     through window.opener; returns { added: [...], refused: [...] };
+//     Tessera.settings.compare(entries): for each, { listed, sameSite }: the
+//     listed entry it would repeat, or that names the same site in its other
+//     (punycode or Unicode) form; "" for none
 "use strict";
 
 (function (page, rule, EntryView) {
@@ -85,16 +88,51 @@
     return listedKeys;
   }
 
-  function forgetKeys(removed) {
-    if (!listedKeys) {
-      return;
+  // Listed entries by their ASCII site, for those that have one (see
+  // entryRule.asciiSite); made when first needed, like the keys.
+  var listedSites = null;
+
+  function sitesOfListed() {
+    if (!listedSites) {
+      listedSites = new Map();
+      list.entries.forEach(function (entry) {
+        var site = rule.asciiSite(entry);
+        if (site && !listedSites.has(site)) {
+          listedSites.set(site, entry);
+        }
+      });
     }
+    return listedSites;
+  }
+
+  function forgetKeys(removed) {
     removed.forEach(function (entry) {
       var key = page.foldAsciiCase(rule.keyOf(entry));
-      if (listedKeys.get(key) === entry) {
+      if (listedKeys && listedKeys.get(key) === entry) {
         listedKeys.delete(key);
       }
+      var site = rule.asciiSite(entry);
+      if (listedSites && site && listedSites.get(site) === entry) {
+        listedSites.delete(site);
+      }
     });
+  }
+
+  // The listed entry that names the same site as `entry` in another form.
+  function sameSiteListed(entry) {
+    var site = rule.asciiSite(entry);
+    var listed = site ? sitesOfListed().get(site) : undefined;
+    return listed !== undefined && rule.keyOf(listed) !== rule.keyOf(entry) ? listed : "";
+  }
+
+  // Warnings about `entry`, the listed entries included.
+  function adviceOn(entry) {
+    var advice = rule.advise(entry);
+    var same = sameSiteListed(entry);
+    if (same) {
+      advice.push("names the same site as " + page.quote(same));
+    }
+    return advice;
   }
 
   // Puts each entry of `texts` (each may hold several, cut at ";") through the
@@ -102,13 +140,22 @@
   // that "Remove selected" takes them back.
   function addEntries(texts) {
     var seen = keysOfListed();
-    var outcome = { added: [], refused: [] };
+    var sites = sitesOfListed();
+    var outcome = { added: [], refused: [], advised: [] };
     Array.prototype.forEach.call(texts, function (text) {
       rule.splitEntries(String(text)).forEach(function (entry) {
         var result = rule.admit(entry, seen);
         if (result.problem) {
           outcome.refused.push({ entry: entry, reason: rule.problemText(result) });
           return;
+        }
+        var advice = adviceOn(result.canonical);
+        if (advice.length > 0) {
+          outcome.advised.push({ entry: result.canonical, advice: advice });
+        }
+        var site = rule.asciiSite(result.canonical);
+        if (site && !sites.has(site)) {
+          sites.set(site, result.canonical);
         }
         outcome.added.push(result.canonical);
       });
@@ -146,11 +193,19 @@
       });
       parts.push("Not added: " + reasons.join("; ") + ".");
     }
+    if (outcome.advised.length > MAX_REFUSALS_LISTED) {
+      parts.push("Check " + page.plural(outcome.advised.length, "entry", "entries") + ": see the import review.");
+    } else if (outcome.advised.length > 0) {
+      var notes = outcome.advised.map(function (advised) {
+        return page.quote(advised.entry) + " " + advised.advice.join(" and ");
+      });
+      parts.push("Check: " + notes.join("; ") + ".");
+    }
     if (outcome.added.length > 0) {
       parts.push("Save to keep the changes.");
     }
     var kind = "success";
-    if (outcome.refused.length > 0) {
+    if (outcome.refused.length > 0 || outcome.advised.length > 0) {
       kind = outcome.added.length === 0 && !isImport ? "error" : "warning";
     }
     page.showMessage(message, parts.join(" "), kind);
@@ -493,6 +548,16 @@
       var outcome = addEntries(texts);
       report(outcome, true);
       return outcome;
+    },
+    compare: function (entries) {
+      var seen = keysOfListed();
+      return Array.prototype.map.call(entries, function (entry) {
+        var listed = seen.get(page.foldAsciiCase(rule.keyOf(String(entry))));
+        return { listed: listed === undefined ? "" : listed, sameSite: sameSiteListed(String(entry)) };
+      });
+    },
+    count: function () {
+      return list.count();
     },
   };
 
