@@ -39,5 +39,6 @@ std::string ReadInputFile(const std::filesystem::path& file, std::uintmax_t max_
 void AddRenderCommand(CLI::App& app);
 void AddStoreCommand(CLI::App& app);
 void AddAuditCommand(CLI::App& app);
+void AddListCommand(CLI::App& app);
 
 }  // namespace tessera::console

@@ -55,6 +55,7 @@ int main(int argc, char** argv) {
     AddRenderCommand(app);
     AddStoreCommand(app);
     AddAuditCommand(app);
+    AddListCommand(app);
     AddServeCommand(app);
     AddPasswdCommand(app);
 

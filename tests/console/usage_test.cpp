@@ -33,7 +33,7 @@ TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
     // Without a complete command there is nothing to give --data to.
     const std::pair<std::vector<std::string>, std::string> incomplete[] = {
         {{}, "A subcommand is required"},
-        {{"no-such-command"}, "unknown command \"no-such-command\"; the commands are render, store, audit, serve"},
+        {{"no-such-command"}, "unknown command \"no-such-command\"; the commands are render, store, audit, list, serve"},
         {{"store"}, "A subcommand is required"},
         {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, delete"},
     };

@@ -1,0 +1,224 @@
+// tessera-console list: the approved list as a plain text file, out through
+// the plug-in's own export and in through its own save, each audited. The
+// console reads the settings page as a browser would, so the save carries
+// every other setting unchanged and the plug-in's rules decide what is kept.
+#include "change_words.h"
+#include "commands.h"
+#include "console_context.h"
+#include "page_request.h"
+#include "plugin_module.h"
+
+#include "cgi_request.h"
+#include "os_string.h"
+#include "response_frame.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessera::console {
+namespace {
+
+constexpr wchar_t kSettingsPage[] = L"scan/WebThreat_Protection.htm";
+constexpr wchar_t kExportPage[] = L"scan/WebThreatProtection_Export.htm";
+constexpr wchar_t kListField[] = L"stApprovedURL";
+// A list file of a million entries is about 35 MB.
+constexpr std::uintmax_t kMaxListFileBytes = 256u << 20;
+
+struct ListOptions {
+    CommonOptions common;
+    std::string file;
+    bool is_replace = false;
+};
+
+using Fields = std::vector<std::pair<std::wstring, std::wstring>>;
+
+// The text of markup with its character references decoded (the pages write
+// &amp; &lt; &gt; &quot; &#39; and numeric ones).
+std::wstring Unescaped(const std::wstring& markup) {
+    std::wstring text;
+    text.reserve(markup.size());
+    for (std::size_t at = 0; at < markup.size(); ++at) {
+        const std::size_t end = markup[at] == L'&' ? markup.find(L';', at) : std::wstring::npos;
+        const std::wstring name = end == std::wstring::npos ? std::wstring() : markup.substr(at + 1, end - at - 1);
+        wchar_t decoded = 0;
+        if (name == L"amp") decoded = L'&';
+        if (name == L"lt") decoded = L'<';
+        if (name == L"gt") decoded = L'>';
+        if (name == L"quot") decoded = L'"';
+        if (name.size() > 1 && name[0] == L'#' && name.size() < 9) {
+            decoded = static_cast<wchar_t>(name[1] == L'x' ? std::wcstoul(name.c_str() + 2, nullptr, 16)
+                                                           : std::wcstoul(name.c_str() + 1, nullptr, 10));
+        }
+        if (decoded == 0) {
+            text += markup[at];
+        } else {
+            text += decoded;
+            at = end;
+        }
+    }
+    return text;
+}
+
+// The value of attribute `name` in the tag text `tag` (double-quoted values,
+// as the pages write them); nullopt when the tag lacks it.
+std::optional<std::wstring> Attribute(const std::wstring& tag, const std::wstring& name) {
+    for (std::size_t at = tag.find(L' ' + name); at != std::wstring::npos; at = tag.find(L' ' + name, at + 1)) {
+        const std::size_t after = at + 1 + name.size();
+        if (after >= tag.size() || tag[after] == L' ' || tag[after] == L'>') return std::wstring();
+        if (tag.compare(after, 2, L"=\"") != 0) continue;
+        const std::size_t end = tag.find(L'"', after + 2);
+        if (end == std::wstring::npos) return std::nullopt;
+        return Unescaped(tag.substr(after + 2, end - after - 2));
+    }
+    return std::nullopt;
+}
+
+// What the settings form would post with every list entry selected, in page order.
+Fields FormOf(const std::wstring& page) {
+    const std::size_t start = page.find(L"<form id=\"settingsForm\"");
+    const std::size_t end = page.find(L"</form>", start);
+    if (start == std::wstring::npos || end == std::wstring::npos) {
+        throw CommandError(kExitFailure, "the settings page holds no settings form");
+    }
+    Fields fields;
+    for (std::size_t at = page.find(L'<', start + 1); at < end; at = page.find(L'<', at + 1)) {
+        const std::size_t tag_end = page.find(L'>', at);
+        const std::wstring tag = page.substr(at, tag_end - at + 1);
+        const std::optional<std::wstring> name = Attribute(tag, L"name");
+        if (tag.rfind(L"<option ", 0) == 0) {
+            fields.emplace_back(kListField, Attribute(tag, L"value").value_or(L""));
+        } else if (tag.rfind(L"<input ", 0) == 0 && name) {
+            const std::wstring type = Attribute(tag, L"type").value_or(L"text");
+            if ((type == L"checkbox" || type == L"radio") && !Attribute(tag, L"checked")) continue;
+            fields.emplace_back(*name, Attribute(tag, L"value").value_or(type == L"checkbox" ? L"on" : L""));
+        } else if (tag.rfind(L"<textarea ", 0) == 0 && name) {
+            std::size_t text_start = tag_end + 1;
+            if (text_start < page.size() && page[text_start] == L'\n') ++text_start;  // as browsers drop it
+            const std::size_t text_end = page.find(L"</textarea>", text_start);
+            fields.emplace_back(*name, Unescaped(page.substr(text_start, text_end - text_start)));
+        }
+    }
+    return fields;
+}
+
+std::vector<std::wstring> ListOf(const Fields& form) {
+    std::vector<std::wstring> entries;
+    for (const auto& [name, value] : form) {
+        if (name == kListField) entries.push_back(value);
+    }
+    return entries;
+}
+
+// One request through the plug-in; its page, header block cut off.
+std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+                    host::ActionOutcome* outcome = nullptr) {
+    const PageAnswer answer = AnswerThroughPlugin(plugin, store, request);
+    if (outcome != nullptr) *outcome = answer.outcome;
+    const std::optional<ResponseFrame> frame = answer.response ? ParseResponseFrame(answer.response.get()) : std::nullopt;
+    if (!frame) throw CommandError(kExitFailure, "the plug-in made no page for " + OS::ToUtf8(request.GetPageID()));
+    return OS::FromUtf8(std::string(frame->body.data(), frame->body.size()));
+}
+
+Fields SettingsForm(const PluginModule& plugin, host::SqliteStore& store) {
+    CCGIRequestData request;
+    request.SetPageID(kSettingsPage);
+    request.SetBaseURL(L"/");
+    return FormOf(Answer(plugin, store, request));
+}
+
+// The entries of a list file: one or more per line, cut at ";", white space
+// around each dropped, as the import page reads them.
+std::vector<std::wstring> EntriesOfFile(const std::string& bytes) {
+    const std::wstring text = OS::DecodeTextFile(bytes);
+    std::vector<std::wstring> entries;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find_first_of(L";\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        const std::wstring piece = text.substr(start, end - start);
+        const std::size_t first = piece.find_first_not_of(L" \t");
+        if (first != std::wstring::npos) entries.push_back(piece.substr(first, piece.find_last_not_of(L" \t") - first + 1));
+        start = end + 1;
+    }
+    return entries;
+}
+
+void RunExport(const ListOptions& options) {
+    const auto store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const PluginModule plugin(ResolvePluginPath(options.common));
+    const PluginSession session(plugin);
+    const std::vector<std::wstring> entries = ListOf(SettingsForm(plugin, *store));
+
+    std::wstring joined;
+    for (const std::wstring& entry : entries) joined += entry + L";";
+    CCGIRequestData request;
+    request.SetPageID(kExportPage);
+    request.SetBaseURL(L"/");
+    request.AddField(L"approved_list", joined);
+    const std::string file = OS::ToUtf8(Answer(plugin, *store, request));
+    if (options.file == "-") {
+        std::fwrite(file.data(), 1, file.size(), stdout);
+        return;
+    }
+    std::ofstream out(std::filesystem::u8path(options.file), std::ios::binary | std::ios::trunc);
+    if (!(out << file) || !out.flush()) throw CommandError(kExitFailure, "cannot write " + options.file);
+    std::cout << "exported " << WithThousands(entries.size()) << (entries.size() == 1 ? " entry" : " entries")
+              << " to " << options.file << '\n';
+}
+
+void RunImport(const ListOptions& options) {
+    const std::vector<std::wstring> imported =
+        EntriesOfFile(ReadInputFile(std::filesystem::u8path(options.file), kMaxListFileBytes));
+    const auto store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const PluginModule plugin(ResolvePluginPath(options.common));
+    const PluginSession session(plugin);
+
+    CCGIRequestData request;
+    request.SetPageID(kSettingsPage);
+    request.SetBaseURL(L"/");
+    request.AddField(L"FormAction", L"save");
+    for (const auto& [name, value] : SettingsForm(plugin, *store)) {
+        if (!(options.is_replace && name == kListField)) request.AddField(name, value);
+    }
+    for (const std::wstring& entry : imported) request.AddField(kListField, entry);
+    host::ActionOutcome outcome;
+    const std::size_t listed = ListOf(FormOf(Answer(plugin, *store, request, &outcome))).size();
+    if (!outcome.is_stored) throw CommandError(kExitFailure, "nothing was stored: " + outcome.refusal);
+    std::cout << "read " << WithThousands(imported.size()) << (imported.size() == 1 ? " entry" : " entries")
+              << " from " << options.file << "; saved: " << ChangeSentence(outcome.changes_summary)
+              << "; the list holds " << WithThousands(listed) << (listed == 1 ? " entry" : " entries") << '\n';
+}
+
+}  // namespace
+
+void AddListCommand(CLI::App& app) {
+    CLI::App* list = app.add_subcommand("list", "Move the approved list as a plain text file, one entry a line");
+    list->require_subcommand(1);
+    auto options = std::make_shared<ListOptions>();
+
+    CLI::App* out = list->add_subcommand("export", "Write the approved list to FILE through the plug-in's export "
+                                                   "(audited as an export)");
+    AddCommonOptions(*out, options->common, true);
+    out->add_option("FILE", options->file, "The file to write; - for standard output")->required();
+    out->callback([options] { RunExport(*options); });
+
+    CLI::App* in = list->add_subcommand(
+        "import", "Add the entries of FILE (UTF-8, or UTF-16 with a byte order mark) to the approved list through "
+                  "the plug-in's save (audited as a save of the instant message policy, whose other settings stay)");
+    AddCommonOptions(*in, options->common, true);
+    in->add_option("FILE", options->file, "The list file")->required();
+    in->add_flag("--replace", options->is_replace, "Make the list the file's entries alone");
+    in->callback([options] { RunImport(*options); });
+}
+
+}  // namespace tessera::console
