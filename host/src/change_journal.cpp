@@ -8,7 +8,6 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace tessera::host {
@@ -68,16 +67,10 @@ void AddValues(Fnv1a& hash, const PropertyBag& properties) {
 
 nlohmann::json TextJson(std::wstring_view text) { return OS::ToUtf8(std::wstring(text)); }
 
-nlohmann::json TextsJson(const Texts& texts) {
-    nlohmann::json json = nlohmann::json::array();
-    for (const std::wstring_view text : texts) json.push_back(TextJson(text));
-    return json;
-}
-
-// Entries kept on both sides keep their order in every list the pages write
-// (they sort it), so the change is the entries removed and added with their
-// places. Only the part between the common start and end is hashed: a
-// one-entry change of a long list compares it once and hashes nothing more.
+// The entries removed and added, with their places, found by one merge walk
+// of the part between the common start and end. The pages keep the list
+// sorted, so the walk finds the fewest changes; on a list in any other order
+// it still finds a correct pair of removals and additions, only more of them.
 nlohmann::json ListChange(const std::string& name, const Texts& before, const Texts& after) {
     std::size_t start = 0;
     while (start < before.size() && start < after.size() && before[start] == after[start]) ++start;
@@ -89,28 +82,23 @@ nlohmann::json ListChange(const std::string& name, const Texts& before, const Te
     }
     if (start == end_before && start == end_after) return nullptr;
 
-    const std::unordered_set<std::wstring_view> in_before(before.begin() + start, before.begin() + end_before);
-    const std::unordered_set<std::wstring_view> in_after(after.begin() + start, after.begin() + end_after);
     nlohmann::json removed = nlohmann::json::array();
     nlohmann::json added = nlohmann::json::array();
-    Texts kept_before;
-    Texts kept_after;
-    for (std::size_t index = start; index < end_before; ++index) {
-        if (in_after.count(before[index]) == 0) {
-            removed.push_back({index, TextJson(before[index])});
+    std::size_t old_index = start;
+    std::size_t new_index = start;
+    while (old_index < end_before || new_index < end_after) {
+        const bool has_old = old_index < end_before;
+        const bool has_new = new_index < end_after;
+        if (has_old && has_new && before[old_index] == after[new_index]) {
+            ++old_index;
+            ++new_index;
+        } else if (has_old && (!has_new || before[old_index] < after[new_index])) {
+            removed.push_back({old_index, TextJson(before[old_index])});
+            ++old_index;
         } else {
-            kept_before.push_back(before[index]);
+            added.push_back({new_index, TextJson(after[new_index])});
+            ++new_index;
         }
-    }
-    for (std::size_t index = start; index < end_after; ++index) {
-        if (in_before.count(after[index]) == 0) {
-            added.push_back({index, TextJson(after[index])});
-        } else {
-            kept_after.push_back(after[index]);
-        }
-    }
-    if (kept_before != kept_after) {
-        return {{"name", name}, {"before", TextsJson(before)}, {"after", TextsJson(after)}};
     }
     return {{"name", name}, {"removed", std::move(removed)}, {"added", std::move(added)}};
 }
@@ -176,10 +164,6 @@ _variant_t ListValue(const std::vector<std::wstring>& texts) {
 
 std::vector<std::wstring> ListBefore(const nlohmann::json& change, const nlohmann::json& list, const VARIANT& now) {
     std::vector<std::wstring> before;
-    if (list.contains("before")) {
-        for (const auto& text : list.at("before")) before.push_back(OS::FromUtf8(text.get<std::string>()));
-        return before;
-    }
     const Texts after = TextsOf(now);
     const nlohmann::json& added = list.at("added");
     const nlohmann::json& removed = list.at("removed");
@@ -203,11 +187,9 @@ std::vector<std::wstring> ListBefore(const nlohmann::json& change, const nlohman
     return before;
 }
 
-nlohmann::json Sample(const nlohmann::json& entries, std::size_t sample, bool has_places) {
+nlohmann::json Sample(const nlohmann::json& entries, std::size_t sample) {
     nlohmann::json texts = nlohmann::json::array();
-    for (std::size_t index = 0; index < std::min(sample, entries.size()); ++index) {
-        texts.push_back(has_places ? entries[index].at(1) : entries[index]);
-    }
+    for (std::size_t index = 0; index < std::min(sample, entries.size()); ++index) texts.push_back(entries[index].at(1));
     return texts;
 }
 
@@ -255,14 +237,13 @@ void UndoChange(const nlohmann::json& change, PropertyBag& properties) {
 nlohmann::json SummarizeChange(const nlohmann::json& change, std::size_t sample) {
     nlohmann::json lists = nlohmann::json::array();
     for (const nlohmann::json& list : change.at("lists")) {
-        const bool is_whole = list.contains("before");
-        const nlohmann::json& removed = list.at(is_whole ? "before" : "removed");
-        const nlohmann::json& added = list.at(is_whole ? "after" : "added");
+        const nlohmann::json& removed = list.at("removed");
+        const nlohmann::json& added = list.at("added");
         lists.push_back({{"name", list.at("name")},
                          {"removed_count", removed.size()},
                          {"added_count", added.size()},
-                         {"removed", Sample(removed, sample, !is_whole)},
-                         {"added", Sample(added, sample, !is_whole)}});
+                         {"removed", Sample(removed, sample)},
+                         {"added", Sample(added, sample)}});
     }
     return {{"class", change.at("class")},
             {"instance", change.at("instance")},

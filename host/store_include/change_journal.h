@@ -23,8 +23,6 @@ TESSERA_HOST_API std::string ValuesFingerprint(const PropertyBag& properties);
 //    "values": [{"name", "before", "after"}],      values as store_json writes them, null when absent;
 //                                                  a member of an embedded object is named "Object/Member"
 //    "lists": [{"name", "removed": [[index in before, text]...], "added": [[index in after, text]...]}]}
-// A list whose kept entries changed order is written whole instead:
-//   {"name", "before": [texts], "after": [texts]}.
 TESSERA_HOST_API nlohmann::json DescribeChange(const std::wstring& class_name, const std::wstring& instance_name,
                                                const PropertyBag& before, const PropertyBag& after);
 
