@@ -29,11 +29,6 @@ std::string Parameter(const std::multimap<std::string, std::string>& parameters,
     return found == parameters.end() ? std::string() : found->second;
 }
 
-std::int64_t SeqOf(const std::string& text) {
-    if (text.empty() || text.size() > 18 || !std::all_of(text.begin(), text.end(), ::isdigit)) return 0;
-    return std::stoll(text);
-}
-
 std::string EntryItems(const std::vector<std::string>& entries, std::size_t count, const char* kind) {
     if (entries.empty()) return {};
     std::string items = "<ul class=\"entries " + std::string(kind) + "\">";
@@ -98,10 +93,15 @@ std::string DateOf(const std::multimap<std::string, std::string>& parameters, co
 
 }  // namespace
 
+std::int64_t RecordSeqOf(const std::string& text) {
+    const bool is_number = !text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos;
+    return is_number ? std::stoll(text) : 0;
+}
+
 HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store) {
     HistoryView view;
     view.query.limit = kRecordsPerPage;
-    view.query.before_seq = SeqOf(Parameter(parameters, "before"));
+    view.query.before_seq = RecordSeqOf(Parameter(parameters, "before"));
     try {
         const std::string action = Parameter(parameters, "action");
         const std::vector<std::string>& names = ActionNames();
@@ -118,7 +118,7 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
         view.is_error = true;
         return view;
     }
-    if (const std::int64_t restored = SeqOf(Parameter(parameters, "restored"))) {
+    if (const std::int64_t restored = RecordSeqOf(Parameter(parameters, "restored"))) {
         host::HistoryQuery one;
         one.seq = restored;
         for (const host::HistoryRecord& entry : store.ReadHistory(one)) {

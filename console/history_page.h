@@ -29,6 +29,10 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
 // The page, or nullopt when its template cannot be opened.
 std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view);
 
+// The record number a form or an address names: decimal digits only; 0 for
+// anything else.
+std::int64_t RecordSeqOf(const std::string& text);
+
 // Puts back the objects that record `seq` and every later record changed as
 // they were before record `seq`, as one action named "restore" with its own
 // audit record. On failure `error` says why in plain words.

@@ -437,11 +437,7 @@ void HttpConsole::ServeHistory(Response& response, const HistoryView& view) {
 
 void HttpConsole::HandleRestore(const Request& request, Response& response, const std::string& user_name,
                                 const FormFields& body_fields) {
-    const std::string seq_text = FirstField(body_fields, L"seq");
-    const std::int64_t seq = seq_text.empty() || seq_text.size() > 18 ||
-                                     seq_text.find_first_not_of("0123456789") != std::string::npos
-                                 ? 0
-                                 : std::stoll(seq_text);
+    const std::int64_t seq = RecordSeqOf(FirstField(body_fields, L"seq"));
     std::string error;
     const host::ActionOutcome outcome =
         seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}

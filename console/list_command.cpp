@@ -69,16 +69,25 @@ std::wstring Unescaped(const std::wstring& markup) {
     return text;
 }
 
-// The value of attribute `name` in the tag text `tag` (double-quoted values,
-// as the pages write them); nullopt when the tag lacks it.
+// The value of attribute `name` in the tag text `tag`, read attribute by
+// attribute as the pages write them (values in double quotes, whose own
+// quotes are escaped); "" for one without a value, nullopt when absent.
 std::optional<std::wstring> Attribute(const std::wstring& tag, const std::wstring& name) {
-    for (std::size_t at = tag.find(L' ' + name); at != std::wstring::npos; at = tag.find(L' ' + name, at + 1)) {
-        const std::size_t after = at + 1 + name.size();
-        if (after >= tag.size() || tag[after] == L' ' || tag[after] == L'>') return std::wstring();
-        if (tag.compare(after, 2, L"=\"") != 0) continue;
-        const std::size_t end = tag.find(L'"', after + 2);
-        if (end == std::wstring::npos) return std::nullopt;
-        return Unescaped(tag.substr(after + 2, end - after - 2));
+    std::size_t at = tag.find(L' ');
+    while (at != std::wstring::npos && at < tag.size()) {
+        at = tag.find_first_not_of(L" \n", at);
+        if (at == std::wstring::npos || tag[at] == L'>') break;
+        const std::size_t name_end = tag.find_first_of(L"= \n>", at);
+        const std::wstring attribute = tag.substr(at, name_end - at);
+        std::optional<std::wstring> value = std::wstring();
+        at = name_end;
+        if (at != std::wstring::npos && tag.compare(at, 2, L"=\"") == 0) {
+            const std::size_t value_end = tag.find(L'"', at + 2);
+            if (value_end == std::wstring::npos) return std::nullopt;
+            value = Unescaped(tag.substr(at + 2, value_end - at - 2));
+            at = value_end + 1;
+        }
+        if (attribute == name) return value;
     }
     return std::nullopt;
 }

@@ -49,8 +49,9 @@ constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS audit ("
     " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
     " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
-    // What the console ran for an audit record, and for the last record of an
-    // action what it changed: a summary for lists and the whole change for restores.
+    // What the console ran for an audit record and, on the last record of an
+    // action, what it changed: a short summary for History to show, and the
+    // whole change, which a restore undoes.
     "CREATE TABLE IF NOT EXISTS actions ("
     " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT)",
 };

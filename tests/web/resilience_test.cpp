@@ -64,6 +64,7 @@ TEST(StateChanges, OnlyAPostChangesAnything) {
              "GET /scan/WebThreatProtection_Export.htm?approved_list=a.com HTTP/1.1",
              "GET /SCAN/webthreatprotection_import.htm HTTP/1.1",
              "GET /logout HTTP/1.1",
+             "GET /history/restore?seq=1 HTTP/1.1",
          }) {
         const std::string response = console.Exchange(request_line, same_site);
         EXPECT_EQ(RawStatus(response), 405) << request_line;
