@@ -50,6 +50,12 @@ std::filesystem::path ExecutablePath() {
 #endif
 }
 
+// The installed tree's share/tessera, found from the program's own file:
+// templates in web/html, static files in web/static, provisioning in data.
+std::filesystem::path DataRoot() {
+    return (ExecutablePath().parent_path() / TESSERA_BIN_TO_DATA).lexically_normal();
+}
+
 std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
     if (!options.resource_dir.empty()) {
         return options.resource_dir;
@@ -58,7 +64,7 @@ std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
     if (from_environment != nullptr && *from_environment != '\0') {
         return from_environment;
     }
-    return TESSERA_DEFAULT_RESOURCE_DIR;
+    return DataRoot() / "data";
 }
 
 }  // namespace
@@ -69,12 +75,12 @@ void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plug
         ->default_str(options.data_dir.string())
         ->type_name("DIR");
     command.add_option("--web-root", options.web_root, "Folder that holds web/html (the page templates)")
-        ->default_str(TESSERA_DEFAULT_WEB_ROOT)
+        ->default_str(std::string(TESSERA_BIN_TO_DATA) + " from this program's folder")
         ->type_name("DIR")
         ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
     if (loads_plugin) {
         command.add_option("--plugin", options.plugin_path, "Page plug-in to load")
-            ->default_str(std::string(kPluginFileName) + " beside this program")
+            ->default_str(std::string(TESSERA_BIN_TO_PLUGINS) + "/" + kPluginFileName + " from this program's folder")
             ->type_name("FILE");
     }
 }
@@ -96,7 +102,7 @@ std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options, Dat
 
     host::HostSettings settings;
     settings.data_dir = std::filesystem::absolute(data_dir);
-    settings.web_root = std::filesystem::absolute(options.web_root.empty() ? TESSERA_DEFAULT_WEB_ROOT : options.web_root);
+    settings.web_root = std::filesystem::absolute(options.web_root.empty() ? DataRoot() : options.web_root);
     settings.resource_dir = std::filesystem::absolute(ResolveResourceDir(options));
     host::Configure(settings);
 
@@ -110,7 +116,7 @@ std::filesystem::path ResolvePluginPath(const CommonOptions& options) {
     if (!options.plugin_path.empty()) {
         return options.plugin_path;
     }
-    return ExecutablePath().parent_path() / kPluginFileName;
+    return (ExecutablePath().parent_path() / TESSERA_BIN_TO_PLUGINS / kPluginFileName).lexically_normal();
 }
 
 }  // namespace tessera::console

@@ -17,10 +17,10 @@ class App;
 namespace tessera::console {
 
 struct CommonOptions {
-    std::filesystem::path data_dir = "var";
-    std::filesystem::path web_root;      // default: the project's own templates
-    std::filesystem::path resource_dir;  // default: the project's data folder
-    std::filesystem::path plugin_path;   // default: the Tessera library beside the executable
+    std::filesystem::path data_dir = TESSERA_DEFAULT_DATA_DIR;  // "var", or /var/lib/tessera installed system-wide
+    std::filesystem::path web_root;      // default: share/tessera of the tree that holds the program
+    std::filesystem::path resource_dir;  // default: its data folder
+    std::filesystem::path plugin_path;   // default: the Tessera library in that tree's lib/tessera
 };
 
 // Adds --data and --web-root to `command`, and --plugin when it loads the plug-in.
@@ -37,7 +37,8 @@ enum class DataFolderUse { kCreate, kReadExisting };
 std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options,
                                                DataFolderUse use = DataFolderUse::kCreate);
 
-// The plug-in path to load: --plugin when given, else libTessera.so beside the executable.
+// The plug-in path to load: --plugin when given, else libTessera.so in the
+// tessera folder of the library folder of the tree that holds the program.
 std::filesystem::path ResolvePluginPath(const CommonOptions& options);
 
 }  // namespace tessera::console
