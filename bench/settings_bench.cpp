@@ -89,9 +89,9 @@ BenchContext& Context() {
 }
 
 void SetPerEntry(benchmark::State& state) {
-    state.counters["per_entry"] = benchmark::Counter(static_cast<double>(state.range(0)),
-                                                     benchmark::Counter::kIsIterationInvariantRate |
-                                                         benchmark::Counter::kInvert);
+    state.counters["per_entry"] =
+        benchmark::Counter(static_cast<double>(state.range(0)),
+                           benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_SettingsPage(benchmark::State& state) {

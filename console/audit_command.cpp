@@ -1,6 +1,6 @@
 // tessera-console audit: the audit records, oldest first, as a table or as JSON lines.
-#include "commands.h"
 #include "change_words.h"
+#include "commands.h"
 #include "console_context.h"
 
 #include "mgmt_store.h"
@@ -128,7 +128,9 @@ void AddAuditCommand(CLI::App& app) {
     command->add_option("--since", options->query.since, "Records from this UTC time on (2026-12-01, 2026-12-01T08:30)")
         ->check(CheckTime)
         ->type_name("TIME");
-    command->add_option("--until", options->query.until, "Records up to the end of this UTC time (2026-12-01: that whole day)")
+    command
+        ->add_option("--until", options->query.until,
+                     "Records up to the end of this UTC time (2026-12-01: that whole day)")
         ->check(CheckTime)
         ->type_name("TIME");
     command->add_option("--action", options->query.action, "Records of this action only")

@@ -103,7 +103,7 @@ std::string SourceTypeName(int source_type) {
 }
 
 const std::vector<std::string>& ActionNames() {
-    static const std::vector<std::string> kNames = {"save", "reset", "import", "export", "restore",
+    static const std::vector<std::string> kNames = {"save",    "reset",          "import",   "export", "restore",
                                                     "sign-in", "sign-in-failed", "sign-out", "other"};
     return kNames;
 }
@@ -150,8 +150,9 @@ std::string ChangeSentence(const std::string& changes_summary) {
     std::stable_partition(lines.begin(), lines.end(), [](const ChangeLine& line) { return line.is_list; });
     for (const ChangeLine& line : lines) {
         sentence += sentence.empty() ? "" : "; ";
-        sentence += line.is_list ? Entries(line.added_count) + " added, " + WithThousands(line.removed_count) + " removed"
-                                 : line.label + " now " + line.after;
+        sentence += line.is_list
+                        ? Entries(line.added_count) + " added, " + WithThousands(line.removed_count) + " removed"
+                        : line.label + " now " + line.after;
     }
     return sentence.empty() ? "nothing changed" : sentence;
 }

@@ -28,7 +28,7 @@ struct ChangeLine {
     std::string before;  // for a list: "1 entry removed"
     std::string after;   // for a list: "14 entries added"
     bool is_list = false;
-    std::size_t removed_count = 0;     // of a list
+    std::size_t removed_count = 0;  // of a list
     std::size_t added_count = 0;
     std::vector<std::string> removed;  // a list's first removed and added entries
     std::vector<std::string> added;

@@ -51,10 +51,10 @@ struct Connection {
 
     Phase phase = Phase::kIdle;
     Clock::time_point deadline;
-    std::string input;             // bytes read and not yet handled
-    std::size_t request_end = 0;   // bytes of `input` that make the request read ahead
+    std::string input;                  // bytes read and not yet handled
+    std::size_t request_end = 0;        // bytes of `input` that make the request read ahead
     std::size_t body_left_to_read = 0;  // for the worker: body bytes still on the socket
-    std::size_t read_offset = 0;   // how far the library has read `input`
+    std::size_t read_offset = 0;        // how far the library has read `input`
     std::size_t requests_served = 0;
     unsigned watched_events = 0;
 
@@ -99,7 +99,7 @@ private:
     int epoll_fd_ = -1;
     int wake_fd_ = -1;
 
-    std::mutex mutex_;  // guards everything below
+    std::mutex mutex_;                                        // guards everything below
     std::map<int, std::unique_ptr<Connection>> connections_;  // by socket
     std::map<std::string, std::size_t> per_address_;
     std::vector<Connection*> arriving_;  // admitted or returned by a worker; the loop takes them
@@ -157,8 +157,8 @@ HeadFacts ReadHeadFacts(const std::string& input, std::size_t head_end) {
             value.erase(value.find_last_not_of(" \t") + 1);
             if (name == "content-length") {
                 ++length_headers;
-                facts.has_valid_length = !value.empty() && value.size() <= 18 &&
-                                         value.find_first_not_of("0123456789") == std::string::npos;
+                facts.has_valid_length =
+                    !value.empty() && value.size() <= 18 && value.find_first_not_of("0123456789") == std::string::npos;
                 if (facts.has_valid_length) facts.content_length = std::stoull(value);
             } else if (name == "transfer-encoding") {
                 facts.has_transfer_encoding = true;
@@ -485,9 +485,8 @@ bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
     // A TLS read that had to wait for the socket to take a write watched for that; reading watches for input.
     Watch(connection, EPOLLIN);
     // Read no further than the request being read ahead needs.
-    const std::size_t limit = connection.phase == Connection::Phase::kBody
-                                  ? connection.request_end
-                                  : limits_.max_header_bytes + 1;
+    const std::size_t limit =
+        connection.phase == Connection::Phase::kBody ? connection.request_end : limits_.max_header_bytes + 1;
     char buffer[16 * 1024];
     while (connection.input.size() < limit) {
         const std::size_t wanted = std::min(sizeof buffer, limit - connection.input.size());
@@ -547,7 +546,8 @@ bool ConnectionServer::EventServer::Advance(Connection& connection) {
         }
         connection.request_end = head_end + facts.content_length;
         connection.phase = Connection::Phase::kBody;
-        connection.deadline = now + limits_.header_timeout + TimeFor(facts.content_length, limits_.min_bytes_per_second);
+        connection.deadline =
+            now + limits_.header_timeout + TimeFor(facts.content_length, limits_.min_bytes_per_second);
         if (facts.expect_line_start != std::string::npos && connection.input.size() < connection.request_end) {
             // The client waits for this before it sends the body; the library must not send it again.
             connection.input.erase(facts.expect_line_start, facts.expect_line_length);
@@ -583,8 +583,8 @@ void ConnectionServer::EventServer::Serve(Connection& connection) {
     bool is_closed_by_request = false;
     const bool is_last = ++connection.requests_served >= limits_.max_requests_per_connection;
     const bool is_answered = process_request(stream, is_last, is_closed_by_request, nullptr);
-    Return(connection, is_answered && !is_last && !is_closed_by_request && !stream.HasFailed() &&
-                           !stream.ResponseCloses());
+    Return(connection,
+           is_answered && !is_last && !is_closed_by_request && !stream.HasFailed() && !stream.ResponseCloses());
 }
 
 void ConnectionServer::EventServer::Return(Connection& connection, bool keep) {

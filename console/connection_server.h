@@ -28,14 +28,14 @@ class Server;
 namespace tessera::console {
 
 struct ConnectionLimits {
-    std::size_t worker_threads = 8;           // requests handled at once
-    std::size_t max_connections = 512;        // open connections, all addresses together
+    std::size_t worker_threads = 8;     // requests handled at once
+    std::size_t max_connections = 512;  // open connections, all addresses together
     std::size_t max_connections_per_address = 48;
-    std::chrono::milliseconds header_timeout{10000};      // from a request's first byte to its last header
-    std::chrono::milliseconds keep_alive_timeout{5000};   // idle time between requests
-    std::size_t min_bytes_per_second = 64 * 1024;         // a body or a response, after header_timeout of grace
+    std::chrono::milliseconds header_timeout{10000};     // from a request's first byte to its last header
+    std::chrono::milliseconds keep_alive_timeout{5000};  // idle time between requests
+    std::size_t min_bytes_per_second = 64 * 1024;        // a body or a response, after header_timeout of grace
     std::size_t max_header_bytes = 64 * 1024;
-    std::size_t max_body_bytes = 64u << 20;   // a save of a million approved entries is about 35 MB
+    std::size_t max_body_bytes = 64u << 20;  // a save of a million approved entries is about 35 MB
     std::size_t max_requests_per_connection = 100;
 };
 

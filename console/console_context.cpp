@@ -52,9 +52,7 @@ std::filesystem::path ExecutablePath() {
 
 // The installed tree's share/tessera, found from the program's own file:
 // templates in web/html, static files in web/static, provisioning in data.
-std::filesystem::path DataRoot() {
-    return (ExecutablePath().parent_path() / TESSERA_BIN_TO_DATA).lexically_normal();
-}
+std::filesystem::path DataRoot() { return (ExecutablePath().parent_path() / TESSERA_BIN_TO_DATA).lexically_normal(); }
 
 std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
     if (!options.resource_dir.empty()) {
@@ -70,8 +68,9 @@ std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
 }  // namespace
 
 void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plugin) {
-    command.add_option("--data", options.data_dir,
-                       "Folder of the store, the audit log and debug.log; created and provisioned on first use")
+    command
+        .add_option("--data", options.data_dir,
+                    "Folder of the store, the audit log and debug.log; created and provisioned on first use")
         ->default_str(options.data_dir.string())
         ->type_name("DIR");
     command.add_option("--web-root", options.web_root, "Folder that holds web/html (the page templates)")

@@ -33,7 +33,8 @@ std::string EntryItems(const std::vector<std::string>& entries, std::size_t coun
     if (entries.empty()) return {};
     std::string items = "<ul class=\"entries " + std::string(kind) + "\">";
     for (const std::string& entry : entries) items += "<li>" + Escaped(entry) + "</li>";
-    if (count > entries.size()) items += "<li class=\"more\">and " + WithThousands(count - entries.size()) + " more</li>";
+    if (count > entries.size())
+        items += "<li class=\"more\">and " + WithThousands(count - entries.size()) + " more</li>";
     return items + "</ul>";
 }
 
@@ -94,7 +95,8 @@ std::string DateOf(const std::multimap<std::string, std::string>& parameters, co
 }  // namespace
 
 std::int64_t RecordSeqOf(const std::string& text) {
-    const bool is_number = !text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos;
+    const bool is_number =
+        !text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos;
     return is_number ? std::stoll(text) : 0;
 }
 
@@ -137,15 +139,16 @@ std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const His
     if (records.empty()) articles = "<p class=\"empty\">No records match.</p>";
     std::string older;
     if (records.size() == view.query.limit && records.back().record.seq > 1) {
-        older = "<p class=\"pager\"><a href=\"" + std::string(kHistoryPath) + "?before=" +
-                std::to_string(records.back().record.seq) + "&amp;action=" + Escaped(view.query.action) +
+        older = "<p class=\"pager\"><a href=\"" + std::string(kHistoryPath) +
+                "?before=" + std::to_string(records.back().record.seq) + "&amp;action=" + Escaped(view.query.action) +
                 "&amp;since=" + Escaped(view.query.since) + "&amp;until=" + Escaped(view.query.until) +
                 "\">Older records</a></p>";
     }
-    const std::string notice =
-        view.notice.empty() ? std::string()
-                            : std::string("<p class=\"message ") + (view.is_error ? "error\" role=\"alert\">" : "success\" role=\"status\">") +
-                                  Escaped(view.notice) + "</p>";
+    const std::string notice = view.notice.empty()
+                                   ? std::string()
+                                   : std::string("<p class=\"message ") +
+                                         (view.is_error ? "error\" role=\"alert\">" : "success\" role=\"status\">") +
+                                         Escaped(view.notice) + "</p>";
     const std::pair<const wchar_t*, std::string> fields[] = {
         {L"$$MESSAGE$$", notice},
         {L"$$ACTION_OPTIONS$$", ActionOptions(view.query.action)},

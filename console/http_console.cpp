@@ -51,36 +51,36 @@ void StartTrace() { t_trace = RequestTrace{true, SteadyClock::now(), {}}; }
 
 const char* StatusTitle(int status) {
     switch (status) {
-        case 400:
-            return "Bad Request";
-        case 403:
-            return "Forbidden";
-        case 404:
-            return "Not Found";
-        case 405:
-            return "Method Not Allowed";
-        case 411:
-            return "Length Required";
-        case 413:
-            return "Content Too Large";
-        case 414:
-            return "URI Too Long";
-        case 415:
-            return "Unsupported Media Type";
-        case 416:
-            return "Range Not Satisfiable";
-        case 421:
-            return "Misdirected Request";
-        case 429:
-            return "Too Many Requests";
-        case 431:
-            return "Request Header Fields Too Large";
-        case 500:
-            return "Internal Server Error";
-        case 503:
-            return "Service Unavailable";
-        default:
-            return status >= 500 ? "Server Error" : "Request Refused";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 405:
+        return "Method Not Allowed";
+    case 411:
+        return "Length Required";
+    case 413:
+        return "Content Too Large";
+    case 414:
+        return "URI Too Long";
+    case 415:
+        return "Unsupported Media Type";
+    case 416:
+        return "Range Not Satisfiable";
+    case 421:
+        return "Misdirected Request";
+    case 429:
+        return "Too Many Requests";
+    case 431:
+        return "Request Header Fields Too Large";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return status >= 500 ? "Server Error" : "Request Refused";
     }
 }
 
@@ -240,8 +240,7 @@ std::string OutcomeSentence(const std::string& action, const std::string& change
 
 }  // namespace
 
-HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin,
-                         std::shared_ptr<host::SqliteStore> store)
+HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store)
     : settings_(std::move(settings)),
       plugin_(plugin),
       store_(std::move(store)),
@@ -298,8 +297,7 @@ void HttpConsole::Configure() {
             std::rethrow_exception(std::move(error));
         } catch (const std::exception& e) {
             detail = e.what();
-        } catch (...) {
-        }
+        } catch (...) {}
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
                         request.path.c_str(), detail.c_str());
         ClearResponse(response);
@@ -329,7 +327,8 @@ void HttpConsole::Configure() {
         try {
             LogAccess(request, response);
         } catch (...) {
-            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "an access log line could not be written");
+            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s",
+                            "an access log line could not be written");
         }
         t_trace = RequestTrace{};
     });
@@ -364,19 +363,19 @@ void HttpConsole::Stop() {
 
 void HttpConsole::HandleGet(const Request& request, Response& response) {
     switch (RouteOf(request.path)) {
-        case Route::kRoot:
-            return Redirect(response, kSettingsPagePath);
-        case Route::kSignIn:
-            return RenderSignIn(response, 200, {}, {});
-        case Route::kSignOut:  // the screening refuses it first: nothing changes by GET
-            return RefuseMethod(response, "POST", "Signing out takes a form.");
-        case Route::kStaticFile:
-            return ServeStatic(request, response);
-        case Route::kRestore:  // the screening refuses it first: nothing changes by GET
-            return RefuseMethod(response, "POST", "Restoring takes a form.");
-        case Route::kHistory:
-        case Route::kPage:
-            break;
+    case Route::kRoot:
+        return Redirect(response, kSettingsPagePath);
+    case Route::kSignIn:
+        return RenderSignIn(response, 200, {}, {});
+    case Route::kSignOut:  // the screening refuses it first: nothing changes by GET
+        return RefuseMethod(response, "POST", "Signing out takes a form.");
+    case Route::kStaticFile:
+        return ServeStatic(request, response);
+    case Route::kRestore:  // the screening refuses it first: nothing changes by GET
+        return RefuseMethod(response, "POST", "Restoring takes a form.");
+    case Route::kHistory:
+    case Route::kPage:
+        break;
     }
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) return Redirect(response, kSignInPath);
@@ -388,18 +387,18 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
 // is not a request. Only a signed-in administrator's form is read.
 void HttpConsole::HandlePost(const Request& request, Response& response, const httplib::ContentReader& reader) {
     switch (RouteOf(request.path)) {
-        case Route::kSignIn:
-            return HandleSignIn(request, response, reader);
-        case Route::kSignOut:
-            response.set_header("Connection", "close");
-            return HandleSignOut(request, response);
-        case Route::kStaticFile:
-            return RefuseMethod(response, "GET, HEAD", "Static files cannot take a form.");
-        case Route::kRoot:
-        case Route::kHistory:
-        case Route::kRestore:
-        case Route::kPage:
-            break;
+    case Route::kSignIn:
+        return HandleSignIn(request, response, reader);
+    case Route::kSignOut:
+        response.set_header("Connection", "close");
+        return HandleSignOut(request, response);
+    case Route::kStaticFile:
+        return RefuseMethod(response, "GET, HEAD", "Static files cannot take a form.");
+    case Route::kRoot:
+    case Route::kHistory:
+    case Route::kRestore:
+    case Route::kPage:
+        break;
     }
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) {
@@ -415,13 +414,13 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         return;
     }
     switch (RouteOf(request.path)) {
-        case Route::kRestore:
-            return HandleRestore(request, response, user_name, body.fields);
-        case Route::kHistory:
-            return RefuseMethod(response, "GET, HEAD", "History is read with GET; restoring posts to " +
-                                                           std::string(kRestorePath) + ".");
-        default:
-            return ServePage(request, response, user_name, body.fields);
+    case Route::kRestore:
+        return HandleRestore(request, response, user_name, body.fields);
+    case Route::kHistory:
+        return RefuseMethod(response, "GET, HEAD",
+                            "History is read with GET; restoring posts to " + std::string(kRestorePath) + ".");
+    default:
+        return ServePage(request, response, user_name, body.fields);
     }
 }
 
@@ -439,9 +438,8 @@ void HttpConsole::HandleRestore(const Request& request, Response& response, cons
                                 const FormFields& body_fields) {
     const std::int64_t seq = RecordSeqOf(FirstField(body_fields, L"seq"));
     std::string error;
-    const host::ActionOutcome outcome =
-        seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}
-                 : RestoreBefore(*store_, seq, user_name, request.remote_addr, error);
+    const host::ActionOutcome outcome = seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}
+                                                 : RestoreBefore(*store_, seq, user_name, request.remote_addr, error);
     if (outcome.is_stored) {
         return Redirect(response, std::string(kHistoryPath) + "?restored=" + std::to_string(outcome.audit_seq));
     }
@@ -564,7 +562,8 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     // The page stays as the plug-in made it; the page's script shows what the action did.
     if (const std::string action = ActionName(page_request);
         answer.outcome.is_stored && (action == "save" || action == "reset")) {
-        response.set_header("X-Tessera-Outcome", PercentEncoded(OutcomeSentence(action, answer.outcome.changes_summary)));
+        response.set_header("X-Tessera-Outcome",
+                            PercentEncoded(OutcomeSentence(action, answer.outcome.changes_summary)));
         response.set_header("X-Tessera-Record", std::to_string(answer.outcome.audit_seq));
     }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
@@ -590,7 +589,8 @@ void HttpConsole::RenderSignIn(Response& response, int status, const std::string
     const std::string message_html =
         message.empty() ? std::string() : "<p class=\"message error\" role=\"alert\">" + EscapeHtml(message) + "</p>";
     document.SetField(L"$$MESSAGE$$", OS::FromUtf8(message_html).c_str());
-    document.SetField(L"$$USER_NAME$$", OS::FromUtf8(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
+    document.SetField(L"$$USER_NAME$$",
+                      OS::FromUtf8(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
     const wchar_t* content = document.GetHtmlContent();
     response.status = status;
     response.set_content(OS::ToUtf8(content != nullptr ? content : L""), kHtmlType);

@@ -29,7 +29,7 @@ namespace tessera::console {
 
 struct ConsoleSettings {
     std::string listen_host = "127.0.0.1";
-    int listen_port = 8080;  // 0: any free port
+    int listen_port = 8080;        // 0: any free port
     ConnectionLimits connections;  // its max_body_bytes is the console's body limit
     std::size_t max_form_fields = FormLimits{}.max_fields;
     SSL_CTX* tls_context = nullptr;  // HTTPS when set; the console takes its own reference

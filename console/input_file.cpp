@@ -14,8 +14,7 @@ std::string ReadInputFile(const std::filesystem::path& file, std::uintmax_t max_
     }
     std::ifstream stream(file, std::ios::binary);
     if (!stream) {
-        throw CommandError(kExitUsage,
-                           "cannot open " + file.string() + ": " + std::generic_category().message(errno));
+        throw CommandError(kExitUsage, "cannot open " + file.string() + ": " + std::generic_category().message(errno));
     }
     std::string bytes;
     char chunk[64 * 1024];

@@ -133,7 +133,8 @@ std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const 
                     host::ActionOutcome* outcome = nullptr) {
     const PageAnswer answer = AnswerThroughPlugin(plugin, store, request);
     if (outcome != nullptr) *outcome = answer.outcome;
-    const std::optional<ResponseFrame> frame = answer.response ? ParseResponseFrame(answer.response.get()) : std::nullopt;
+    const std::optional<ResponseFrame> frame =
+        answer.response ? ParseResponseFrame(answer.response.get()) : std::nullopt;
     if (!frame) throw CommandError(kExitFailure, "the plug-in made no page for " + OS::ToUtf8(request.GetPageID()));
     return OS::FromUtf8(std::string(frame->body.data(), frame->body.size()));
 }
@@ -156,7 +157,8 @@ std::vector<std::wstring> EntriesOfFile(const std::string& bytes) {
         if (end == std::wstring::npos) end = text.size();
         const std::wstring piece = text.substr(start, end - start);
         const std::size_t first = piece.find_first_not_of(L" \t");
-        if (first != std::wstring::npos) entries.push_back(piece.substr(first, piece.find_last_not_of(L" \t") - first + 1));
+        if (first != std::wstring::npos)
+            entries.push_back(piece.substr(first, piece.find_last_not_of(L" \t") - first + 1));
         start = end + 1;
     }
     return entries;
@@ -181,8 +183,8 @@ void RunExport(const ListOptions& options) {
     }
     std::ofstream out(std::filesystem::u8path(options.file), std::ios::binary | std::ios::trunc);
     if (!(out << file) || !out.flush()) throw CommandError(kExitFailure, "cannot write " + options.file);
-    std::cout << "exported " << WithThousands(entries.size()) << (entries.size() == 1 ? " entry" : " entries")
-              << " to " << options.file << '\n';
+    std::cout << "exported " << WithThousands(entries.size()) << (entries.size() == 1 ? " entry" : " entries") << " to "
+              << options.file << '\n';
 }
 
 void RunImport(const ListOptions& options) {
@@ -203,9 +205,9 @@ void RunImport(const ListOptions& options) {
     host::ActionOutcome outcome;
     const std::size_t listed = ListOf(FormOf(Answer(plugin, *store, request, &outcome))).size();
     if (!outcome.is_stored) throw CommandError(kExitFailure, "nothing was stored: " + outcome.refusal);
-    std::cout << "read " << WithThousands(imported.size()) << (imported.size() == 1 ? " entry" : " entries")
-              << " from " << options.file << "; saved: " << ChangeSentence(outcome.changes_summary)
-              << "; the list holds " << WithThousands(listed) << (listed == 1 ? " entry" : " entries") << '\n';
+    std::cout << "read " << WithThousands(imported.size()) << (imported.size() == 1 ? " entry" : " entries") << " from "
+              << options.file << "; saved: " << ChangeSentence(outcome.changes_summary) << "; the list holds "
+              << WithThousands(listed) << (listed == 1 ? " entry" : " entries") << '\n';
 }
 
 }  // namespace
@@ -215,15 +217,17 @@ void AddListCommand(CLI::App& app) {
     list->require_subcommand(1);
     auto options = std::make_shared<ListOptions>();
 
-    CLI::App* out = list->add_subcommand("export", "Write the approved list to FILE through the plug-in's export "
-                                                   "(audited as an export)");
+    CLI::App* out = list->add_subcommand("export",
+                                         "Write the approved list to FILE through the plug-in's export "
+                                         "(audited as an export)");
     AddCommonOptions(*out, options->common, true);
     out->add_option("FILE", options->file, "The file to write; - for standard output")->required();
     out->callback([options] { RunExport(*options); });
 
     CLI::App* in = list->add_subcommand(
-        "import", "Add the entries of FILE (UTF-8, or UTF-16 with a byte order mark) to the approved list through "
-                  "the plug-in's save (audited as a save of the instant message policy, whose other settings stay)");
+        "import",
+        "Add the entries of FILE (UTF-8, or UTF-16 with a byte order mark) to the approved list through "
+        "the plug-in's save (audited as a save of the instant message policy, whose other settings stay)");
     AddCommonOptions(*in, options->common, true);
     in->add_option("FILE", options->file, "The list file")->required();
     in->add_flag("--replace", options->is_replace, "Make the list the file's entries alone");

@@ -1,7 +1,7 @@
 // tessera-console: renders the plug-in's pages from the command line, administers
 // the store and the audit log, and serves the web console.
-#include "host_config.h"
 #include "commands.h"
+#include "host_config.h"
 #include "serve_command.h"
 
 #include <CLI/CLI.hpp>
@@ -45,13 +45,15 @@ int main(int argc, char** argv) {
     // the console's files are its owner's alone.
     ::umask(S_IRWXG | S_IRWXO);
 
-    CLI::App app{"The Tessera web administration console: renders the URL filter pages, administers the "
-                 "management store and the audit log, and serves the console over HTTP.",
-                 "tessera-console"};
+    CLI::App app{
+        "The Tessera web administration console: renders the URL filter pages, administers the "
+        "management store and the audit log, and serves the console over HTTP.",
+        "tessera-console"};
     app.require_subcommand(1);
-    app.footer("Exit status: 0 success, 1 failure, 2 usage error.\n"
-               "Environment: TESSERA_RESOURCE_DIR overrides the folder of classes.json, provision.json and "
-               "texts.json; TESSERA_STORE_BUSY_MS the store's busy timeout.");
+    app.footer(
+        "Exit status: 0 success, 1 failure, 2 usage error.\n"
+        "Environment: TESSERA_RESOURCE_DIR overrides the folder of classes.json, provision.json and "
+        "texts.json; TESSERA_STORE_BUSY_MS the store's busy timeout.");
     AddRenderCommand(app);
     AddStoreCommand(app);
     AddAuditCommand(app);

@@ -105,9 +105,10 @@ void RunRender(const CLI::App& command, const RenderOptions& options) {
 }  // namespace
 
 void AddRenderCommand(CLI::App& app) {
-    CLI::App* command = app.add_subcommand(
-        "render", "Send one request to the plug-in and write its response (header block, then page) to "
-                  "standard output");
+    CLI::App* command =
+        app.add_subcommand("render",
+                           "Send one request to the plug-in and write its response (header block, then page) to "
+                           "standard output");
     auto options = std::make_shared<RenderOptions>();
     AddCommonOptions(*command, options->common, true);
     command->add_option("--page", options->page_id, "Page ID, such as scan/WebThreat_Protection.htm")

@@ -116,7 +116,8 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     }
     // The page's script sends a large form gzip-compressed; the form limits
     // count its bytes as decoded, so a small body cannot expand past them.
-    if (request.has_header("Content-Encoding") && host::FoldAsciiCase(request.get_header_value("Content-Encoding")) != "gzip") {
+    if (request.has_header("Content-Encoding") &&
+        host::FoldAsciiCase(request.get_header_value("Content-Encoding")) != "gzip") {
         return Refuse(415, "A request body may be gzip-compressed, and compressed no other way.");
     }
 

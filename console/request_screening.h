@@ -20,8 +20,8 @@ inline constexpr char kSignOutPath[] = "/logout";
 struct ScreeningSettings {
     bool is_tls = false;
     std::size_t max_body_bytes = 0;  // set from the console's limit
-    std::string listen_host;  // as configured, e.g. "127.0.0.1"
-    int listen_port = 0;      // the bound port
+    std::string listen_host;         // as configured, e.g. "127.0.0.1"
+    int listen_port = 0;             // the bound port
 };
 
 struct Refusal {

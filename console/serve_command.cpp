@@ -26,8 +26,8 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
-#include <stdexcept>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -89,8 +89,9 @@ TlsContext ChooseTls(const ServeOptions& options, const ConsoleSettings& setting
     }
     const SelfSignedCertificate made = EnsureSelfSignedCertificate(settings.data_dir / "tls", settings.listen_host);
     std::cout << (made.is_new ? "Made a self-signed certificate: " : "Using the self-signed certificate ")
-              << made.certificate_file.string() << "\nIts fingerprint, to compare with the browser's: "
-              << CertificateFingerprint(made.certificate_file) << "\n";
+              << made.certificate_file.string()
+              << "\nIts fingerprint, to compare with the browser's: " << CertificateFingerprint(made.certificate_file)
+              << "\n";
     return MakeTlsContext(made.certificate_file, made.key_file);
 }
 

@@ -49,8 +49,7 @@ void RunDump(const StoreOptions& options) {
                                              ? "no instance " + options.class_name + "/" + options.instance_name
                                              : "no instance of class " + options.class_name);
     }
-    std::cout << host::InstancesToJson(instances).dump(2, ' ', false, nlohmann::json::error_handler_t::replace)
-              << '\n';
+    std::cout << host::InstancesToJson(instances).dump(2, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
 }
 
 // nlohmann's messages start with an internal tag such as "[json.exception.parse_error.101] ".

@@ -70,8 +70,8 @@ void MakeCertificate(const std::filesystem::path& certificate_file, const std::f
     X509_set_pubkey(certificate.get(), key.get());
     X509_NAME* name = X509_get_subject_name(certificate.get());
     const std::string common_name = host_name.empty() ? "localhost" : host_name;
-    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Tessera console"),
-                               -1, -1, 0);
+    X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Tessera console"), -1,
+                               -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(common_name.c_str()),
                                -1, -1, 0);
     X509_set_issuer_name(certificate.get(), name);

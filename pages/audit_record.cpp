@@ -9,12 +9,10 @@ namespace tessera::pages {
 
 OS::x_wstring PolicyDescription(const OS::x_wstring& policy_instance_id) {
     const bool is_url_filter = policy_instance_id.CompareNoCase(schema::kUrlFilterInstance) == 0;
-    return KESTREL::LoadString_W(is_url_filter ? schema::kUrlFilterDescriptionId
-                                               : schema::kUrlFilterFileDescriptionId);
+    return KESTREL::LoadString_W(is_url_filter ? schema::kUrlFilterDescriptionId : schema::kUrlFilterFileDescriptionId);
 }
 
-void WriteAuditRecord(const CCGIRequestDataHelper& request, unsigned int message_id,
-                      const OS::x_wstring* description) {
+void WriteAuditRecord(const CCGIRequestDataHelper& request, unsigned int message_id, const OS::x_wstring* description) {
     OS::x_wstring user;
     OS::x_wstring client_address;
     OS::x_wstring page_id;

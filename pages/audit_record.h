@@ -15,7 +15,6 @@ OS::x_wstring PolicyDescription(const OS::x_wstring& policy_instance_id);
 // `message_id` formatted with `description` as its one argument when
 // `description` is not null, used as it stands otherwise. The result of the
 // write is not looked at: a failed audit write changes nothing else.
-void WriteAuditRecord(const CCGIRequestDataHelper& request, unsigned int message_id,
-                      const OS::x_wstring* description);
+void WriteAuditRecord(const CCGIRequestDataHelper& request, unsigned int message_id, const OS::x_wstring* description);
 
 }  // namespace tessera::pages

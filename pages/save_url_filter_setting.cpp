@@ -137,8 +137,8 @@ void CPageCB_URLFilter::SaveURLFilterSetting(const CCGIRequestData* request, CHt
                         policy_instance_id.c_str());
             }
         } else {
-            PageLog(kLogFailure, 366, L"Failed to get URL Filter CMgmtObject object (%s:%s)",
-                    schema::kUrlFilterClass, policy_instance_id.c_str());
+            PageLog(kLogFailure, 366, L"Failed to get URL Filter CMgmtObject object (%s:%s)", schema::kUrlFilterClass,
+                    policy_instance_id.c_str());
         }
     }
 

@@ -37,8 +37,8 @@ inline constexpr wchar_t kEnableActionToNoRatingURL[] = L"EnableActionToNoRating
 inline constexpr wchar_t kUFNotificationSettings[] = L"UFNotificationSettings";
 
 inline constexpr const wchar_t* kPolicyProperties[] = {
-    kEnableURLFilter,   kSecurityLevelType, kEnableApprovedList, kURLFilterActionType,
-    kActionReplaceAll,  kActionTagFrontNote, kEnableArchive,     kEnableActionToNoRatingURL,
+    kEnableURLFilter,  kSecurityLevelType,  kEnableApprovedList, kURLFilterActionType,
+    kActionReplaceAll, kActionTagFrontNote, kEnableArchive,      kEnableActionToNoRatingURL,
 };
 
 // Property of QZ_UFApprovedLists

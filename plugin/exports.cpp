@@ -1,7 +1,7 @@
 // The plug-in's five exports, thin: each unwraps its arguments and calls the
 // code below it. Nothing else of the module is visible to the console.
-#include "module_globals.h"
 #include <memory>
+#include "module_globals.h"
 #include "page_ids.h"
 #include "response_framing.h"
 #include "webui_exports.h"
@@ -31,13 +31,9 @@ TESSERA_EXPORT int WebUI_UIRequest(const CCGIRequestData* pCgiRequestData, char*
     return tessera::plugin::RenderResponse(g_pHtmlDocManager.get(), pCgiRequestData, ppszUTF8HTMLOutput);
 }
 
-TESSERA_EXPORT void WebUI_Free(char* pszUTF8HTMLOutput) {
-    delete[] pszUTF8HTMLOutput;
-}
+TESSERA_EXPORT void WebUI_Free(char* pszUTF8HTMLOutput) { delete[] pszUTF8HTMLOutput; }
 
-TESSERA_EXPORT int WebUI_HandleSystemMessage(std::int32_t, std::intptr_t, std::int32_t, std::intptr_t) {
-    return 0;
-}
+TESSERA_EXPORT int WebUI_HandleSystemMessage(std::int32_t, std::intptr_t, std::int32_t, std::intptr_t) { return 0; }
 
 // The callback goes first: the manager never touches the callbacks it was given.
 TESSERA_EXPORT int WebUI_Deinitialize() {

@@ -5,7 +5,7 @@
 #if defined(_WIN32)
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 #else
-#include <dlfcn.h>
+#  include <dlfcn.h>
 #endif
 
 namespace tessera::pages {

@@ -31,10 +31,9 @@ int RenderResponse(CHtmlDocmentManager* manager, const CCGIRequestData* request,
     ModuleLog(pages::kLogEnter, 134, L"WebUI_UIRequest()");
     int result = -1;
     if (manager == nullptr || request == nullptr || output == nullptr) {
-        ModuleLog(pages::kLogFailure, 174,
-                  L"g_pHtmlDocManager(%p), pCgiRequestData(%p), ppszUTF8HTMLOutput(%p) is NULL",
-                  static_cast<const void*>(manager), static_cast<const void*>(request),
-                  static_cast<const void*>(output));
+        ModuleLog(
+            pages::kLogFailure, 174, L"g_pHtmlDocManager(%p), pCgiRequestData(%p), ppszUTF8HTMLOutput(%p) is NULL",
+            static_cast<const void*>(manager), static_cast<const void*>(request), static_cast<const void*>(output));
     } else {
         CHtmlDoc document(nullptr);
         const OS::x_wstring template_path = NS_StringUtils::concatPath(L"web\\html", request->GetPageID());

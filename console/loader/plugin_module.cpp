@@ -14,21 +14,15 @@ namespace tessera::console {
 namespace {
 
 #if defined(_WIN32)
-std::string LastLoaderError() {
-    return "error " + std::to_string(::GetLastError());
-}
+std::string LastLoaderError() { return "error " + std::to_string(::GetLastError()); }
 
-void* OpenLibrary(const std::filesystem::path& library) {
-    return ::LoadLibraryW(library.c_str());
-}
+void* OpenLibrary(const std::filesystem::path& library) { return ::LoadLibraryW(library.c_str()); }
 
 void* FindSymbol(void* handle, const char* name) {
     return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 
-void CloseLibrary(void* handle) {
-    ::FreeLibrary(static_cast<HMODULE>(handle));
-}
+void CloseLibrary(void* handle) { ::FreeLibrary(static_cast<HMODULE>(handle)); }
 #else
 std::string LastLoaderError() {
     const char* message = ::dlerror();
@@ -40,13 +34,9 @@ void* OpenLibrary(const std::filesystem::path& library) {
     return ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
 }
 
-void* FindSymbol(void* handle, const char* name) {
-    return ::dlsym(handle, name);
-}
+void* FindSymbol(void* handle, const char* name) { return ::dlsym(handle, name); }
 
-void CloseLibrary(void* handle) {
-    ::dlclose(handle);
-}
+void CloseLibrary(void* handle) { ::dlclose(handle); }
 #endif
 
 template <typename Function>
@@ -69,34 +59,25 @@ PluginModule::PluginModule(const std::filesystem::path& library) : handle_(OpenL
     initialize_ = ResolveExport<WebUI_Initialize_fn>(handle_, "WebUI_Initialize", library);
     ui_request_ = ResolveExport<WebUI_UIRequest_fn>(handle_, "WebUI_UIRequest", library);
     free_ = ResolveExport<WebUI_Free_fn>(handle_, "WebUI_Free", library);
-    handle_system_message_ =
-        ResolveExport<WebUI_HandleSystemMessage_fn>(handle_, "WebUI_HandleSystemMessage", library);
+    handle_system_message_ = ResolveExport<WebUI_HandleSystemMessage_fn>(handle_, "WebUI_HandleSystemMessage", library);
     deinitialize_ = ResolveExport<WebUI_Deinitialize_fn>(handle_, "WebUI_Deinitialize", library);
 }
 
-PluginModule::~PluginModule() {
-    CloseLibrary(handle_);
-}
+PluginModule::~PluginModule() { CloseLibrary(handle_); }
 
-int PluginModule::Initialize() const {
-    return initialize_();
-}
+int PluginModule::Initialize() const { return initialize_(); }
 
 int PluginModule::UIRequest(const CCGIRequestData* request, char** output) const {
     return ui_request_(request, output);
 }
 
-void PluginModule::Free(char* output) const {
-    free_(output);
-}
+void PluginModule::Free(char* output) const { free_(output); }
 
 int PluginModule::HandleSystemMessage(std::int32_t message, std::intptr_t param1, std::int32_t param2,
                                       std::intptr_t param3) const {
     return handle_system_message_(message, param1, param2, param3);
 }
 
-int PluginModule::Deinitialize() const {
-    return deinitialize_();
-}
+int PluginModule::Deinitialize() const { return deinitialize_(); }
 
 }  // namespace tessera::console

@@ -19,7 +19,7 @@ namespace DBG {
 TESSERA_HOST_API void DebugLogEx(HINSTANCE module, unsigned int level, const char* source, int line,
                                  const wchar_t* format, ...);
 // Narrow format (%s takes a narrow string); the message is taken as UTF-8.
-TESSERA_HOST_API void DebugLogEx(HINSTANCE module, unsigned int level, const char* source, int line,
-                                 const char* format, ...);
+TESSERA_HOST_API void DebugLogEx(HINSTANCE module, unsigned int level, const char* source, int line, const char* format,
+                                 ...);
 
 }  // namespace DBG

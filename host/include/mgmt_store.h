@@ -21,7 +21,7 @@ namespace tessera::host {
 // carries the declarations of its own members.
 struct TESSERA_HOST_API ClassDeclaration {
     struct Property {
-        VARTYPE kind = VT_EMPTY;  // VT_BOOL, VT_I4, VT_BSTR, VT_ARRAY|VT_BSTR or VT_UNKNOWN
+        VARTYPE kind = VT_EMPTY;                          // VT_BOOL, VT_I4, VT_BSTR, VT_ARRAY|VT_BSTR or VT_UNKNOWN
         std::shared_ptr<const ClassDeclaration> members;  // for VT_UNKNOWN
     };
     std::vector<std::pair<std::wstring, Property>> properties;  // in declaration order
@@ -78,13 +78,13 @@ struct StoredInstance {
     PropertyBag properties;
 };
 struct AuditRecord {
-    std::int64_t seq = 0;       // assigned by the backend, increasing
-    std::string time;           // ISO-8601 UTC, assigned by the backend
-    std::wstring context[3];    // user, client address, page ID
+    std::int64_t seq = 0;     // assigned by the backend, increasing
+    std::string time;         // ISO-8601 UTC, assigned by the backend
+    std::wstring context[3];  // user, client address, page ID
     int event_type = 0;
     int source_type = 0;
     std::wstring message;
-    std::string action;         // what the console ran ("save", "sign-in" ...); empty when not known
+    std::string action;  // what the console ran ("save", "sign-in" ...); empty when not known
 };
 
 class TESSERA_HOST_API StoreBackend {

@@ -49,7 +49,7 @@ std::basic_string<Char> EscapedMarkup(std::basic_string_view<Char> text) {
                                 : ch == Char('>')  ? "&gt;"
                                 : ch == Char('"')  ? "&quot;"
                                 : ch == Char('\'') ? "&#39;"
-                                                    : nullptr;
+                                                   : nullptr;
         if (reference == nullptr) {
             escaped += ch;
         } else {

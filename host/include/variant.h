@@ -92,9 +92,9 @@ public:
     _variant_t(const _variant_t& other);
     _variant_t(_variant_t&& other) noexcept;
     explicit _variant_t(const VARIANT& other);
-    explicit _variant_t(bool value);                // VT_BOOL
-    explicit _variant_t(std::int32_t value);        // VT_I4
-    explicit _variant_t(const wchar_t* text);       // VT_BSTR; null gives the empty text
+    explicit _variant_t(bool value);           // VT_BOOL
+    explicit _variant_t(std::int32_t value);   // VT_I4
+    explicit _variant_t(const wchar_t* text);  // VT_BSTR; null gives the empty text
     ~_variant_t();
 
     _variant_t& operator=(const _variant_t& other);

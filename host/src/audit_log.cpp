@@ -33,8 +33,8 @@ const wchar_t* const kNoneKnown = L"local";
 
 }  // namespace
 
-int InsertAuditLogHelperFunc(const CCGIRequestDataHelper& request, OS::x_wstring& user,
-                             OS::x_wstring& client_address, OS::x_wstring& page_id) {
+int InsertAuditLogHelperFunc(const CCGIRequestDataHelper& request, OS::x_wstring& user, OS::x_wstring& client_address,
+                             OS::x_wstring& page_id) {
     const CCGIRequestData* data = request.GetRequest();
     user = data == nullptr || data->GetSignedInUser().IsEmpty() ? OS::x_wstring(kNoneKnown) : data->GetSignedInUser();
     client_address =

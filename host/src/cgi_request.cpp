@@ -11,15 +11,13 @@ bool IsAsciiAlphanumeric(unsigned char byte) {
     return (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z') || (byte >= '0' && byte <= '9');
 }
 
-bool IsHexDigit(char ch) {
-    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
-}
+bool IsHexDigit(char ch) { return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F'); }
 
 // The characters a URL path carries as they are. The apostrophe is encoded,
 // though URLs allow it, so that a URL can stand between single quotes too.
 bool IsPathSafe(unsigned char byte) {
-    return IsAsciiAlphanumeric(byte) || std::string_view("-._~!$&()*+,;=:@/").find(static_cast<char>(byte)) !=
-                                            std::string_view::npos;
+    return IsAsciiAlphanumeric(byte) ||
+           std::string_view("-._~!$&()*+,;=:@/").find(static_cast<char>(byte)) != std::string_view::npos;
 }
 
 // A whole URL (base URL, query) also keeps its query and fragment delimiters.
@@ -36,8 +34,8 @@ OS::x_wstring PercentEncode(const std::wstring& text, bool (*is_safe)(unsigned c
     encoded.reserve(utf8.size());
     for (std::size_t index = 0; index < utf8.size(); ++index) {
         const auto byte = static_cast<unsigned char>(utf8[index]);
-        const bool is_escape = keeps_escapes && byte == '%' && index + 2 < utf8.size() &&
-                               IsHexDigit(utf8[index + 1]) && IsHexDigit(utf8[index + 2]);
+        const bool is_escape = keeps_escapes && byte == '%' && index + 2 < utf8.size() && IsHexDigit(utf8[index + 1]) &&
+                               IsHexDigit(utf8[index + 2]);
         if (is_safe(byte) || is_escape) {
             encoded += static_cast<wchar_t>(byte);
         } else {
@@ -65,34 +63,24 @@ CCGIRequestData::CCGIRequestData() = default;
 
 CCGIRequestData::~CCGIRequestData() = default;
 
-void CCGIRequestData::SetPageID(const OS::x_wstring& page_id) {
-    page_id_ = page_id;
-}
+void CCGIRequestData::SetPageID(const OS::x_wstring& page_id) { page_id_ = page_id; }
 
 void CCGIRequestData::SetBaseURL(const OS::x_wstring& base_url) {
     base_url_ = PercentEncode(base_url, IsUrlSafe, true);
 }
 
-void CCGIRequestData::SetSignedInUser(const OS::x_wstring& user_name) {
-    signed_in_user_ = user_name;
-}
+void CCGIRequestData::SetSignedInUser(const OS::x_wstring& user_name) { signed_in_user_ = user_name; }
 
-void CCGIRequestData::SetClientAddress(const OS::x_wstring& client_address) {
-    client_address_ = client_address;
-}
+void CCGIRequestData::SetClientAddress(const OS::x_wstring& client_address) { client_address_ = client_address; }
 
 void CCGIRequestData::AddField(const OS::x_wstring& name, const OS::x_wstring& value) {
     fields_.emplace_back(WithoutNul(name), WithoutNul(value));
     field_index_[fields_.back().first].push_back(fields_.size() - 1);
 }
 
-OS::x_wstring CCGIRequestData::GetPageID() const {
-    return page_id_;
-}
+OS::x_wstring CCGIRequestData::GetPageID() const { return page_id_; }
 
-OS::x_wstring CCGIRequestData::GetBaseURL() const {
-    return base_url_;
-}
+OS::x_wstring CCGIRequestData::GetBaseURL() const { return base_url_; }
 
 int CCGIRequestData::GetEnvVariable(const wchar_t* name, OS::x_wstring& value, bool /*raw*/) const {
     if (name == nullptr) {

@@ -189,7 +189,8 @@ std::vector<std::wstring> ListBefore(const nlohmann::json& change, const nlohman
 
 nlohmann::json Sample(const nlohmann::json& entries, std::size_t sample) {
     nlohmann::json texts = nlohmann::json::array();
-    for (std::size_t index = 0; index < std::min(sample, entries.size()); ++index) texts.push_back(entries[index].at(1));
+    for (std::size_t index = 0; index < std::min(sample, entries.size()); ++index)
+        texts.push_back(entries[index].at(1));
     return texts;
 }
 
@@ -210,7 +211,7 @@ nlohmann::json DescribeChange(const std::wstring& class_name, const std::wstring
     nlohmann::json lists = nlohmann::json::array();
     Compare(before, after, "", values, lists);
     if (values.empty() && lists.empty()) return nullptr;
-    return {{"class", OS::ToUtf8(class_name)},  {"instance", OS::ToUtf8(instance_name)},
+    return {{"class", OS::ToUtf8(class_name)},     {"instance", OS::ToUtf8(instance_name)},
             {"before", ValuesFingerprint(before)}, {"after", ValuesFingerprint(after)},
             {"values", std::move(values)},         {"lists", std::move(lists)}};
 }

@@ -11,8 +11,7 @@ bool IsRefusedCharacter(wchar_t c) { return c < 0x20 || c == 0x7f || c == L':'; 
 }  // namespace
 
 std::optional<std::vector<std::wstring>> ConfinedNames(std::wstring_view path) {
-    if (path.empty() || path.size() > kMaxPathCharacters ||
-        std::any_of(path.begin(), path.end(), IsRefusedCharacter)) {
+    if (path.empty() || path.size() > kMaxPathCharacters || std::any_of(path.begin(), path.end(), IsRefusedCharacter)) {
         return std::nullopt;
     }
     std::vector<std::wstring> names;

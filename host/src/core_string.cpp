@@ -11,9 +11,7 @@ String::String(const wchar_t* text) : text_(text != nullptr ? text : L"") {}
 
 String::String(std::wstring text) : text_(std::move(text)) {}
 
-String String::SubStr(std::size_t start) const {
-    return start < text_.size() ? String(text_.substr(start)) : String();
-}
+String String::SubStr(std::size_t start) const { return start < text_.size() ? String(text_.substr(start)) : String(); }
 
 Collection::StringArray String::SplitByChar(const wchar_t* separators) const {
     Collection::StringArray pieces;

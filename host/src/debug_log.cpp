@@ -13,9 +13,9 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string>
-#include <memory>
 #include <vector>
 
 namespace {
@@ -39,8 +39,7 @@ std::string UtcTimestamp() {
 // escapes must read back unambiguously), stopping before the output would pass
 // `max_bytes` and never inside a UTF-8 character. Returns the number of bytes
 // of `text` left out.
-std::size_t AppendEscaped(std::string& out, const std::string& text, std::size_t max_bytes,
-                          bool escapes_backslash) {
+std::size_t AppendEscaped(std::string& out, const std::string& text, std::size_t max_bytes, bool escapes_backslash) {
     static const char kHexDigits[] = "0123456789abcdef";
     const std::size_t out_start = out.size();
     std::size_t index = 0;
@@ -105,8 +104,8 @@ public:
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             if (!file_ || file_->File() != path) {
-                file_ = std::make_shared<tessera::host::RotatingLogFile>(
-                    path, tessera::host::LogRotationFromEnvironment());
+                file_ =
+                    std::make_shared<tessera::host::RotatingLogFile>(path, tessera::host::LogRotationFromEnvironment());
             }
             file = file_;
         }

@@ -7,7 +7,7 @@
 #include <mutex>
 
 #if defined(__GLIBC__)
-#include <malloc.h>
+#  include <malloc.h>
 #endif
 #include <utility>
 
@@ -40,9 +40,7 @@ void Configure(const HostSettings& settings) {
     holder.settings = std::move(applied);
 }
 
-HostSettings CurrentSettings() {
-    return *SharedSettings();
-}
+HostSettings CurrentSettings() { return *SharedSettings(); }
 
 void KeepFreedMemoryForReuse() {
 #if defined(__GLIBC__)

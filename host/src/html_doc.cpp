@@ -366,7 +366,8 @@ bool CHtmlDoc::FillInLargestValue(std::size_t total) {
         if (segment.is_in_content) {
             return false;  // content_ is still a source
         }
-        if (!segment.is_template && (largest == segments_.size() || segment.value.size() > segments_[largest].value.size())) {
+        if (!segment.is_template &&
+            (largest == segments_.size() || segment.value.size() > segments_[largest].value.size())) {
             largest = index;
         }
     }

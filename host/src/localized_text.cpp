@@ -87,12 +87,8 @@ OS::x_wstring FindText(unsigned int id) {
 
 namespace KESTREL {
 
-OS::x_wstring LoadStringW(unsigned int id) {
-    return FindText(id);
-}
+OS::x_wstring LoadStringW(unsigned int id) { return FindText(id); }
 
-OS::x_wstring LoadString_W(unsigned int id) {
-    return FindText(id);
-}
+OS::x_wstring LoadString_W(unsigned int id) { return FindText(id); }
 
 }  // namespace KESTREL

@@ -126,9 +126,7 @@ int CompareFoldedBounded(const wchar_t* left, const wchar_t* right, std::size_t 
 }  // namespace
 
 #if !defined(_WIN32)
-int _wcsicmp(const wchar_t* left, const wchar_t* right) {
-    return CompareFoldedBounded(left, right, SIZE_MAX);
-}
+int _wcsicmp(const wchar_t* left, const wchar_t* right) { return CompareFoldedBounded(left, right, SIZE_MAX); }
 
 int _wcsnicmp(const wchar_t* left, const wchar_t* right, std::size_t count) {
     return CompareFoldedBounded(left, right, count);
@@ -146,9 +144,7 @@ x_wstring::x_wstring(const std::wstring& text) : std::wstring(text) {}
 
 x_wstring::x_wstring(std::wstring&& text) noexcept : std::wstring(std::move(text)) {}
 
-int x_wstring::CompareNoCase(const wchar_t* other) const {
-    return CompareFoldedBounded(c_str(), other, SIZE_MAX);
-}
+int x_wstring::CompareNoCase(const wchar_t* other) const { return CompareFoldedBounded(c_str(), other, SIZE_MAX); }
 
 bool x_wstring::FindAndReplaceAll(const wchar_t* find_text, const wchar_t* replacement) {
     if (find_text == nullptr || *find_text == L'\0') {

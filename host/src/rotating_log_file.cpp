@@ -70,7 +70,8 @@ void RotatingLogFile::RotateIfFull() {
         if (IsStillAtPath()) {
             const std::string base = file_.string();
             for (int index = rotation_.kept_files; index > 1; --index) {
-                ::rename((base + "." + std::to_string(index - 1)).c_str(), (base + "." + std::to_string(index)).c_str());
+                ::rename((base + "." + std::to_string(index - 1)).c_str(),
+                         (base + "." + std::to_string(index)).c_str());
             }
             if (rotation_.kept_files > 0) {
                 ::rename(base.c_str(), (base + ".1").c_str());

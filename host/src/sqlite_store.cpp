@@ -2,11 +2,11 @@
 // and store, every write one BEGIN IMMEDIATE transaction, so that a crash or a
 // concurrent writer never leaves half an object stored and a commit that
 // returned is never lost.
+#include "sqlite_store.h"
 #include "change_journal.h"
 #include "debug_log.h"
 #include "mgmt_store.h"
 #include "os_string.h"
-#include "sqlite_store.h"
 #include "store_internal.h"
 #include "store_json.h"
 
@@ -19,9 +19,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <optional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string_view>
 #include <system_error>
@@ -113,17 +113,17 @@ private:
 std::string PlainReason(const std::exception& error) {
     const auto* store_error = dynamic_cast<const StoreError*>(&error);
     switch (store_error == nullptr ? SQLITE_ERROR : store_error->Code() & 0xff) {
-        case SQLITE_BUSY:
-        case SQLITE_LOCKED:
-            return "another program kept the store locked for longer than the console waits";
-        case SQLITE_READONLY:
-            return "the store cannot be written: its file or folder is read-only";
-        case SQLITE_FULL:
-            return "the disk that holds the store is full";
-        case SQLITE_IOERR:
-            return "the disk that holds the store reported an input/output error";
-        default:
-            return std::string("the store refused the change (") + error.what() + ")";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return "another program kept the store locked for longer than the console waits";
+    case SQLITE_READONLY:
+        return "the store cannot be written: its file or folder is read-only";
+    case SQLITE_FULL:
+        return "the disk that holds the store is full";
+    case SQLITE_IOERR:
+        return "the disk that holds the store reported an input/output error";
+    default:
+        return std::string("the store refused the change (") + error.what() + ")";
     }
 }
 
@@ -241,8 +241,8 @@ public:
 
     // The action running on this connection's thread, or null.
     struct Action {
-        std::optional<std::string> refusal;  // set once the store refused a write
-        std::vector<AuditRecord> audit;      // stored at commit
+        std::optional<std::string> refusal;   // set once the store refused a write
+        std::vector<AuditRecord> audit;       // stored at commit
         std::vector<nlohmann::json> changes;  // of each Save, in order
     };
     Action* CurrentAction() const { return action_; }
@@ -322,8 +322,7 @@ private:
 
 void Database::Run(const char* sql) {
     Statement statement(*this, sql);
-    while (statement.Step()) {
-    }
+    while (statement.Step()) {}
 }
 
 std::string Database::Query(const char* sql) {
@@ -494,8 +493,7 @@ AuditRecord AuditFromJson(const nlohmann::json& json) {
 class FileLock {
 public:
     explicit FileLock(int descriptor) : descriptor_(descriptor) {
-        while (::flock(descriptor_, LOCK_EX) != 0 && errno == EINTR) {
-        }
+        while (::flock(descriptor_, LOCK_EX) != 0 && errno == EINTR) {}
     }
     ~FileLock() { ::flock(descriptor_, LOCK_UN); }
     FileLock(const FileLock&) = delete;
@@ -558,8 +556,8 @@ public:
             try {
                 taken.records.push_back(AuditFromJson(nlohmann::json::parse(line)));
             } catch (const nlohmann::json::exception& error) {
-                LogFailure(__LINE__, file_.string() + ": a kept audit record is unreadable and is dropped: " +
-                                         error.what());
+                LogFailure(__LINE__,
+                           file_.string() + ": a kept audit record is unreadable and is dropped: " + error.what());
             }
             ++taken.file_lines;
         }
@@ -691,8 +689,8 @@ std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& data
         }
         store->declarations_ = ReadDeclarations(connection);
     } catch (const StoreFormatError& error) {
-        throw std::runtime_error(database_file.string() + ": the stored class declarations are unreadable: " +
-                                 error.what());
+        throw std::runtime_error(database_file.string() +
+                                 ": the stored class declarations are unreadable: " + error.what());
     }
     if (!store->pending_audit_->Peek().records.empty()) {
         store->RunAction([] {});  // a store that still refuses keeps them for later
@@ -975,11 +973,12 @@ std::vector<StoredInstance> SqliteStore::StateBefore(std::int64_t seq) {
         try {
             changes = nlohmann::json::parse(select.TextView(1));
         } catch (const nlohmann::json::exception& error) {
-            throw std::runtime_error("the changes of record " + std::to_string(change_seq) + " are unreadable: " +
-                                     error.what());
+            throw std::runtime_error("the changes of record " + std::to_string(change_seq) +
+                                     " are unreadable: " + error.what());
         }
         for (const nlohmann::json& change : changes) {
-            const std::string place = change.at("class").get<std::string>() + "/" + change.at("instance").get<std::string>();
+            const std::string place =
+                change.at("class").get<std::string>() + "/" + change.at("instance").get<std::string>();
             auto found = objects.find(place);
             if (found == objects.end()) {
                 Rebuilt object{OS::FromUtf8(change.at("class")), OS::FromUtf8(change.at("instance")), {}, {}};

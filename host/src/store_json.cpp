@@ -1,10 +1,10 @@
 // The JSON form of stored objects and class declarations: the provisioning
 // files, the SQLite store's property column, and the console's dump and load.
 // Input is validated in full; every error names the class/instance/property path.
+#include "store_json.h"
 #include "mgmt_store.h"
 #include "os_string.h"
 #include "store_internal.h"
-#include "store_json.h"
 
 #include <cstdint>
 #include <limits>

@@ -162,9 +162,8 @@ unsigned long long ReadUnsigned(va_list* args, LengthModifier length) {
 }
 
 void AppendPadded(std::wstring& out, const Conversion& conversion, const wchar_t* text, std::size_t length) {
-    const std::size_t padding = length < static_cast<std::size_t>(conversion.width)
-                                    ? static_cast<std::size_t>(conversion.width) - length
-                                    : 0;
+    const std::size_t padding =
+        length < static_cast<std::size_t>(conversion.width) ? static_cast<std::size_t>(conversion.width) - length : 0;
     if (!conversion.is_left_aligned) {
         out.append(padding, L' ');
     }

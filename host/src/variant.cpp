@@ -98,9 +98,7 @@ SAFEARRAY* SafeArrayCreateBSTR(std::size_t count) { return new SAFEARRAY(count);
 
 void SafeArrayDestroy(SAFEARRAY* array) { delete array; }
 
-std::size_t SafeArrayGetCount(const SAFEARRAY* array) {
-    return array == nullptr ? 0 : array->storage->elements.size();
-}
+std::size_t SafeArrayGetCount(const SAFEARRAY* array) { return array == nullptr ? 0 : array->storage->elements.size(); }
 
 const wchar_t* SafeArrayGetBSTR(const SAFEARRAY* array, std::size_t index) {
     if (array == nullptr || index >= array->storage->elements.size()) {

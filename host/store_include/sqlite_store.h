@@ -26,9 +26,9 @@ struct ActionOutcome {
 // Which audit records to read; empty fields match every record.
 struct HistoryQuery {
     std::string action;
-    std::string since;       // ISO-8601 time or a prefix of one ("2026-12-01")
-    std::string until;       // the same, up to the end of what it names
-    std::size_t limit = 0;   // the newest this many; 0 for all
+    std::string since;            // ISO-8601 time or a prefix of one ("2026-12-01")
+    std::string until;            // the same, up to the end of what it names
+    std::size_t limit = 0;        // the newest this many; 0 for all
     std::int64_t seq = 0;         // this stored record only
     std::int64_t before_seq = 0;  // stored records older than this one only
 };

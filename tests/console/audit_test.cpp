@@ -26,12 +26,12 @@ using AuditTest = ConsoleTest;
 TEST_F(AuditTest, ReadingCommandsRefuseAFolderWithoutAStore) {
     for (const bool is_folder_made : {false, true}) {
         if (is_folder_made) std::filesystem::create_directories(data_dir_);
-        for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-                 {"audit"},
-                 {"audit", "--json"},
-                 {"store", "dump"},
-                 {"store", "delete", "QZ_UrlFilter", "URL_FILTER"},
-                 {"list", "export", "-"}}) {
+        for (const std::vector<std::string>& arguments :
+             std::vector<std::vector<std::string>>{{"audit"},
+                                                   {"audit", "--json"},
+                                                   {"store", "dump"},
+                                                   {"store", "delete", "QZ_UrlFilter", "URL_FILTER"},
+                                                   {"list", "export", "-"}}) {
             SCOPED_TRACE(testing::PrintToString(arguments) + (is_folder_made ? " in an empty folder" : ""));
             const ProcessResult result = Console(arguments);
             EXPECT_EQ(result.exit_code, 1);

@@ -18,7 +18,6 @@ namespace tessera::test {
 
 class ConsoleTest : public ::testing::Test {
 protected:
-
     // tessera-console with `arguments`, then --data and this test's data folder.
     ProcessResult Console(std::vector<std::string> arguments) const {
         arguments.push_back("--data");
@@ -53,8 +52,6 @@ protected:
     std::filesystem::path data_dir_ = root_ / "var";  // not created: the console makes it on first use
 };
 
-inline bool IsOneLine(const std::string& text) {
-    return !text.empty() && text.find('\n') == text.size() - 1;
-}
+inline bool IsOneLine(const std::string& text) { return !text.empty() && text.find('\n') == text.size() - 1; }
 
 }  // namespace tessera::test

@@ -12,33 +12,41 @@ protected:
     void SetUp() override {
         // Settings whose every kind a form round trip could lose: a check box
         // off and one on, a radio choice, markup, quotes and a line break.
-        const ProcessResult saved = Console({"render", "--page", "scan/WebThreat_Protection.htm", "--field",
-                                             "FormAction=save", "--field", "chkAdminSNMP=on", "--field",
-                                             "rdoDeliverAct=AddNote", "--field",
-                                             "txtAdminMessage=<b>\"one\" & 'two'</b>\nthree", "--field",
-                                             "stApprovedURL=a.example"});
+        const ProcessResult saved =
+            Console({"render", "--page", "scan/WebThreat_Protection.htm", "--field", "FormAction=save", "--field",
+                     "chkAdminSNMP=on", "--field", "rdoDeliverAct=AddNote", "--field",
+                     "txtAdminMessage=<b>\"one\" & 'two'</b>\nthree", "--field", "stApprovedURL=a.example"});
         ASSERT_EQ(saved.exit_code, 0) << saved.standard_error;
     }
     nlohmann::json StoredList() const {
-        return DumpStore({"QZ_UFApprovedLists", "UF_APPROVED_LIST"})["QZ_UFApprovedLists"]["UF_APPROVED_LIST"]
-                                                                    ["ApprovedLists"]["value"];
+        return DumpStore({"QZ_UFApprovedLists",
+                          "UF_APPROVED_LIST"})["QZ_UFApprovedLists"]["UF_APPROVED_LIST"]["ApprovedLists"]["value"];
     }
 };
 
 TEST_F(ListTest, ImportSavesTheFilesEntriesAndNothingElse) {
     const nlohmann::json policies = DumpStore({"QZ_UrlFilter"});
     // CR LF line ends, two entries on a line, a blank line, the same site in other letter case.
-    const std::string file = WriteFile("in.txt", "b\xc3\xbc" "cher.example\r\nwww.c.example; d.example\n\nA.example\n").string();
+    const std::string file = WriteFile("in.txt",
+                                       "b\xc3\xbc"
+                                       "cher.example\r\nwww.c.example; d.example\n\nA.example\n")
+                                 .string();
     const ProcessResult added = Console({"list", "import", file});
     EXPECT_EQ(added.exit_code, 0) << added.standard_error;
-    EXPECT_EQ(added.standard_output, "read 4 entries from " + file +
-                                         "; saved: 3 entries added, 0 removed; the list holds 4 entries\n");
-    EXPECT_EQ(StoredList(), nlohmann::json({"*.a.example", "*.b\xc3\xbc" "cher.example", "*.d.example", "www.c.example"}));
+    EXPECT_EQ(added.standard_output,
+              "read 4 entries from " + file + "; saved: 3 entries added, 0 removed; the list holds 4 entries\n");
+    EXPECT_EQ(StoredList(), nlohmann::json({"*.a.example",
+                                            "*.b\xc3\xbc"
+                                            "cher.example",
+                                            "*.d.example", "www.c.example"}));
     EXPECT_EQ(DumpStore({"QZ_UrlFilter"}), policies) << "the settings of both policies are kept";
 
     const ProcessResult replaced = Console({"list", "import", "--replace", file});
     EXPECT_EQ(replaced.exit_code, 0) << replaced.standard_error;
-    EXPECT_EQ(StoredList(), nlohmann::json({"*.A.example", "*.b\xc3\xbc" "cher.example", "*.d.example", "www.c.example"}));
+    EXPECT_EQ(StoredList(), nlohmann::json({"*.A.example",
+                                            "*.b\xc3\xbc"
+                                            "cher.example",
+                                            "*.d.example", "www.c.example"}));
     const std::string saves = Console({"audit", "--json", "--action", "save"}).standard_output;
     EXPECT_EQ(std::count(saves.begin(), saves.end(), '\n'), 3) << "each import is audited as a save";
     EXPECT_EQ(Console({"list", "import", (root_ / "missing.txt").string()}).exit_code, 2);

@@ -43,8 +43,7 @@ TEST_F(RenderTest, SettingsAndImportPagesAreHtmlWithTheBaseUrl) {
 }
 
 TEST_F(RenderTest, PageWithoutTemplateOrOutsideTheWebRootFails) {
-    for (const std::string page :
-         {"scan/NoSuchPage.htm", "..\\..\\etc\\passwd", "/etc/passwd"}) {
+    for (const std::string page : {"scan/NoSuchPage.htm", "..\\..\\etc\\passwd", "/etc/passwd"}) {
         SCOPED_TRACE(page);
         const ProcessResult result = Console({"render", "--page", page});
         EXPECT_EQ(result.exit_code, 1);
@@ -86,8 +85,7 @@ TEST_F(RenderTest, FieldFileIsDecodedByItsByteOrderMark) {
 TEST_F(RenderTest, FieldFileOverTheUploadLimitIsAUsageError) {
     const std::string ten_bytes = "approved_list=" + WriteFile("ten", std::string(10, 'a')).string();
     const std::string eleven_bytes = "approved_list=" + WriteFile("eleven", std::string(11, 'a')).string();
-    const std::string over_default =
-        "approved_list=" + WriteFile("big", std::string((16u << 20) + 1, 'a')).string();
+    const std::string over_default = "approved_list=" + WriteFile("big", std::string((16u << 20) + 1, 'a')).string();
     const struct {
         std::vector<std::string> limit;
         std::string field;

@@ -59,8 +59,8 @@ TEST_F(StoreActionTest, AKillAtAnyMomentOfASaveLeavesTheOldStateOrTheNewOneWhole
         ProcessOptions options;
         options.timeout = timeout;
         return RunProcess(ConsolePath(),
-                          {"render", "--data", data_dir_.string(), "--page", "scan/WebThreat_Protection.htm",
-                           "--field", "FormAction=save", "--field", "txtDeliverAct_Replace=gen-" + std::to_string(generation),
+                          {"render", "--data", data_dir_.string(), "--page", "scan/WebThreat_Protection.htm", "--field",
+                           "FormAction=save", "--field", "txtDeliverAct_Replace=gen-" + std::to_string(generation),
                            "--field-file", "stApprovedURL=" + list_file.string()},
                           options);
     };
@@ -76,7 +76,8 @@ TEST_F(StoreActionTest, AKillAtAnyMomentOfASaveLeavesTheOldStateOrTheNewOneWhole
     ASSERT_EQ(save_generation(0, std::chrono::milliseconds(60000)).exit_code, 0);
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(save_generation(0, std::chrono::milliseconds(60000)).exit_code, 0);
-    const auto full_save = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    const auto full_save =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
 
     std::mt19937 random(20261206);
     int killed = 0;

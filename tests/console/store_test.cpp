@@ -14,16 +14,26 @@ constexpr int kEmbedded = 13;
 constexpr int kTextArray = 0x2000 | 8;
 
 const std::map<std::string, int> kUrlFilterKinds = {
-    {"EnableURLFilter", kBool},  {"SecurityLevelType", kInt},      {"EnableApprovedList", kBool},
-    {"URLFilterActionType", kInt}, {"ActionReplaceAll", kText},    {"ActionTagFrontNote", kText},
-    {"EnableArchive", kBool},    {"EnableActionToNoRatingURL", kBool}, {"UFNotificationSettings", kEmbedded},
+    {"EnableURLFilter", kBool},    {"SecurityLevelType", kInt},          {"EnableApprovedList", kBool},
+    {"URLFilterActionType", kInt}, {"ActionReplaceAll", kText},          {"ActionTagFrontNote", kText},
+    {"EnableArchive", kBool},      {"EnableActionToNoRatingURL", kBool}, {"UFNotificationSettings", kEmbedded},
 };
 const std::map<std::string, int> kNotificationKinds = {
-    {"EnableAdminEmailNotify", kBool},     {"EnableAdminIMNotify", kBool},     {"EnableSNMPNotify", kBool},
-    {"EnableEventLog", kBool},             {"AdminSIPAddress", kText},         {"AdminEmailAddress", kText},
-    {"AdminSubject", kText},               {"AdminMessage", kText},            {"EnableSenderEmailNotify", kBool},
-    {"EnableSenderIMNotify", kBool},       {"SenderSubject", kText},           {"SenderMessage", kText},
-    {"EnableRecipientEmailNotify", kBool}, {"EnableRecipientIMNotify", kBool}, {"RecipientSubject", kText},
+    {"EnableAdminEmailNotify", kBool},
+    {"EnableAdminIMNotify", kBool},
+    {"EnableSNMPNotify", kBool},
+    {"EnableEventLog", kBool},
+    {"AdminSIPAddress", kText},
+    {"AdminEmailAddress", kText},
+    {"AdminSubject", kText},
+    {"AdminMessage", kText},
+    {"EnableSenderEmailNotify", kBool},
+    {"EnableSenderIMNotify", kBool},
+    {"SenderSubject", kText},
+    {"SenderMessage", kText},
+    {"EnableRecipientEmailNotify", kBool},
+    {"EnableRecipientIMNotify", kBool},
+    {"RecipientSubject", kText},
     {"RecipientMessage", kText},
 };
 
@@ -52,8 +62,8 @@ TEST_F(StoreTest, FirstUseProvisionsTheSixInstancesWithTheirDeclaredKinds) {
     const nlohmann::json store = DumpStore();
     EXPECT_TRUE(std::filesystem::is_regular_file(data_dir_ / "store.db"));
     ASSERT_EQ(Names(store), (std::set<std::string>{"QZ_UFApprovedLists", "QZ_UrlFilter"}));
-    EXPECT_EQ(Names(store["QZ_UrlFilter"]), (std::set<std::string>{"URL_FILTER", "URL_FILTER_DEFAULT", "URL_FILTER_FILE",
-                                                                    "URL_FILTER_FILE_DEFAULT"}));
+    EXPECT_EQ(Names(store["QZ_UrlFilter"]), (std::set<std::string>{"URL_FILTER", "URL_FILTER_DEFAULT",
+                                                                   "URL_FILTER_FILE", "URL_FILTER_FILE_DEFAULT"}));
     EXPECT_EQ(Names(store["QZ_UFApprovedLists"]),
               (std::set<std::string>{"UF_APPROVED_LIST", "UF_APPROVED_LIST_DEFAULT"}));
     for (const auto& [instance, properties] : store["QZ_UrlFilter"].items()) {
@@ -86,7 +96,8 @@ TEST_F(StoreTest, LoadStoresValuesExactlyAsGiven) {
 
     const nlohmann::json reloaded = DumpStore({"QZ_UrlFilter", "URL_FILTER"});
     EXPECT_EQ(reloaded, document);
-    EXPECT_EQ(reloaded["QZ_UrlFilter"]["URL_FILTER"]["EnableArchive"], nlohmann::json::parse(R"({"vt": 3, "value": 1})"));
+    EXPECT_EQ(reloaded["QZ_UrlFilter"]["URL_FILTER"]["EnableArchive"],
+              nlohmann::json::parse(R"({"vt": 3, "value": 1})"));
 }
 
 TEST_F(StoreTest, MalformedLoadNamesThePlaceAndChangesNothing) {

@@ -33,7 +33,8 @@ TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
     // Without a complete command there is nothing to give --data to.
     const std::pair<std::vector<std::string>, std::string> incomplete[] = {
         {{}, "A subcommand is required"},
-        {{"no-such-command"}, "unknown command \"no-such-command\"; the commands are render, store, audit, list, serve"},
+        {{"no-such-command"},
+         "unknown command \"no-such-command\"; the commands are render, store, audit, list, serve"},
         {{"store"}, "A subcommand is required"},
         {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, delete"},
     };
@@ -56,8 +57,7 @@ TEST_F(UsageTest, StoreThatCannotBeOpenedIsNamed) {
 
 TEST_F(UsageTest, PluginThatCannotBeLoadedIsNamed) {
     const std::string plugin = WriteFile("libNotAPlugin.so", "not a library").string();
-    const ProcessResult result =
-        Console({"render", "--page", "scan/WebThreat_Protection.htm", "--plugin", plugin});
+    const ProcessResult result = Console({"render", "--page", "scan/WebThreat_Protection.htm", "--plugin", plugin});
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.standard_output, "");
     EXPECT_NE(result.standard_error.find(plugin), std::string::npos) << result.standard_error;

@@ -1,9 +1,9 @@
 // The SQLite store where the console's tests cannot reach: provisioning by
 // processes that start at once, Get and Put of only existing instances named
 // exactly, a write the database refuses, and connection lifetimes.
-#include "mgmt_object.h"
 #include "sqlite_store.h"
 #include "host_config.h"
+#include "mgmt_object.h"
 #include "temp_folder.h"
 #include "test_paths.h"
 

@@ -1,7 +1,7 @@
 // Template documents: confinement to the web root, UTF-8 reading and
 // placeholder filling.
-#include "host_config.h"
 #include "html_doc.h"
+#include "host_config.h"
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>

@@ -33,7 +33,9 @@ TEST(Utf8Encoding, ReplacesWhatIsNoUnicodeScalar) {
         {L"", ""},
         {L"A\u00E9\u20AC", "A\xC3\xA9\xE2\x82\xAC"},
         {L"\U0001F600", "\xF0\x9F\x98\x80"},
-        {Wide({'a', 0xD800, 'b'}), "a\xEF\xBF\xBD" "b"},
+        {Wide({'a', 0xD800, 'b'}),
+         "a\xEF\xBF\xBD"
+         "b"},
         {Wide({0xDC00}), "\xEF\xBF\xBD"},
         {std::wstring(L"a\0b", 3), std::string("a\0b", 3)},
     };
@@ -52,15 +54,21 @@ TEST(Utf8Decoding, ReplacesEachBrokenSequenceOnce) {
     const std::wstring fffd = L"\uFFFD";
     const std::pair<std::string, std::wstring> cases[] = {
         {"\xC3\xA9\xF0\x9F\x98\x80", L"\u00E9\U0001F600"},
-        {"\xEF\xBB\xBF" "a", L"\uFEFFa"},
+        {"\xEF\xBB\xBF"
+         "a",
+         L"\uFEFFa"},
         {std::string("a\0b", 3), std::wstring(L"a\0b", 3)},
-        {"\xC0\xAF", fffd + fffd},                       // overlong "/"
-        {"\xE0\x80\xAF", fffd + fffd + fffd},            // overlong, three bytes
-        {"\xED\xA0\x80", fffd + fffd + fffd},            // a surrogate encoded in UTF-8
+        {"\xC0\xAF", fffd + fffd},                        // overlong "/"
+        {"\xE0\x80\xAF", fffd + fffd + fffd},             // overlong, three bytes
+        {"\xED\xA0\x80", fffd + fffd + fffd},             // a surrogate encoded in UTF-8
         {"\xF4\x90\x80\x80", fffd + fffd + fffd + fffd},  // beyond U+10FFFF
-        {"\xFF" "a\x80", fffd + L"a" + fffd},
-        {"a\xE2\x82", L"a" + fffd},     // truncated at the end
-        {"\xE2\x82" "a", fffd + L"a"},  // the breaking byte starts the next character
+        {"\xFF"
+         "a\x80",
+         fffd + L"a" + fffd},
+        {"a\xE2\x82", L"a" + fffd},  // truncated at the end
+        {"\xE2\x82"
+         "a",
+         fffd + L"a"},  // the breaking byte starts the next character
     };
     for (const auto& [bytes, text] : cases) {
         EXPECT_EQ(std::wstring(OS::UTF8CharToWChar(bytes.data(), bytes.size())), text) << testing::PrintToString(bytes);
@@ -71,14 +79,28 @@ TEST(Utf8Decoding, ReplacesEachBrokenSequenceOnce) {
 TEST(TextFileDecoding, FollowsTheByteOrderMarkAndPairsSurrogates) {
     const std::wstring fffd = L"\uFFFD";
     const std::pair<std::string, std::wstring> cases[] = {
-        {std::string("\xFF\xFE" "A\0\xE9\0", 6), L"A\u00E9"},
+        {std::string("\xFF\xFE"
+                     "A\0\xE9\0",
+                     6),
+         L"A\u00E9"},
         {std::string("\xFE\xFF\0A\0\xE9", 6), L"A\u00E9"},
         {std::string("\xFF\xFE\x3D\xD8\x00\xDE", 6), L"\U0001F600"},
-        {std::string("\xFE\xFF\xD8\x3D\xDE\x00" "A", 7), L"\U0001F600" + fffd},  // odd final byte
-        {"\xFF\xFE\x3D\xD8", fffd},                                  // high surrogate at the end
-        {std::string("\xFF\xFE\x3D\xD8" "A\0", 6), fffd + L"A"},     // high surrogate without its low one
-        {std::string("\xFF\xFE\x00\xDE" "A\0", 6), fffd + L"A"},     // lone low surrogate
-        {"\xEF\xBB\xBF" "A\xC3\xA9", L"A\u00E9"},
+        {std::string("\xFE\xFF\xD8\x3D\xDE\x00"
+                     "A",
+                     7),
+         L"\U0001F600" + fffd},      // odd final byte
+        {"\xFF\xFE\x3D\xD8", fffd},  // high surrogate at the end
+        {std::string("\xFF\xFE\x3D\xD8"
+                     "A\0",
+                     6),
+         fffd + L"A"},  // high surrogate without its low one
+        {std::string("\xFF\xFE\x00\xDE"
+                     "A\0",
+                     6),
+         fffd + L"A"},  // lone low surrogate
+        {"\xEF\xBB\xBF"
+         "A\xC3\xA9",
+         L"A\u00E9"},
         {"\xEF\xBB\xBF\xEF\xBB\xBF", L"\uFEFF"},  // only the first mark is a byte order mark
         {"A\xC3\xA9", L"A\u00E9"},
     };
@@ -111,7 +133,8 @@ TEST(Format, FollowsTheConsoleConventions) {
     EXPECT_EQ(std::wstring(joined), L"a;*.example.com;");
     const std::wstring wide(4'000'000, L'w');
     const std::string narrow(4'000'000, 'n');
-    EXPECT_EQ(Formatted(L"<%s|%hs>", wide.c_str(), narrow.c_str()), L"<" + wide + L"|" + std::wstring(narrow.size(), L'n') + L">");
+    EXPECT_EQ(Formatted(L"<%s|%hs>", wide.c_str(), narrow.c_str()),
+              L"<" + wide + L"|" + std::wstring(narrow.size(), L'n') + L">");
 }
 
 }  // namespace

@@ -30,9 +30,10 @@ TEST_P(ExportTest, ListBecomesLinesExactlyAsReceived) {
     }
     const Response response = harness_.Render(L"SCAN/WebThreatProtection_EXPORT.htm", fields);
     ASSERT_EQ(response.result, 0);
-    EXPECT_EQ(response.bytes, "Content-type: application/octet-stream\nContent-disposition: attachment; "
-                              "filename=ApprovedURLList.txt\n\nAPPROVED_LIST=[" +
-                                  GetParam().file_line + "]\n");
+    EXPECT_EQ(response.bytes,
+              "Content-type: application/octet-stream\nContent-disposition: attachment; "
+              "filename=ApprovedURLList.txt\n\nAPPROVED_LIST=[" +
+                  GetParam().file_line + "]\n");
     const auto audit = harness_.Audit();
     ASSERT_EQ(audit.size(), 1u);
     EXPECT_EQ(audit[0].message, KESTREL::LoadStringW(860));
@@ -86,8 +87,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ImportCase{"DuplicatesAndOrderKept", L"b\na\nb", "b\ta\tb", true},
                     ImportCase{"BackslashDoubled", L"a\\b", "a\\\\b", true},
                     ImportCase{"QuotesEscapedForMarkupFirst", L"a\"b'<c>&", "a&quot;b&#39;&lt;c&gt;&amp;", true},
-                    ImportCase{"EmptyField", L"", "", false},
-                    ImportCase{"MissingField", std::nullopt, "", false}),
+                    ImportCase{"EmptyField", L"", "", false}, ImportCase{"MissingField", std::nullopt, "", false}),
     [](const testing::TestParamInfo<ImportCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(ApprovedListTransferTest, ImportLogsTheTextAsReceived) {

@@ -11,10 +11,10 @@
 namespace {
 
 using tessera::test::Fields;
-using tessera::test::TempFolder;
-using tessera::test::WriteProbeTemplates;
 using tessera::test::PluginHarness;
 using tessera::test::ProbeValues;
+using tessera::test::TempFolder;
+using tessera::test::WriteProbeTemplates;
 
 const std::string kHtmlHeader = "Content-type: text/html; charset=utf-8\nAccept-Ranges: bytes\n\n";
 const std::string kAttachmentHeader =
@@ -27,11 +27,12 @@ bool HasRecord(const std::vector<std::string>& records, const std::string& recor
 class PluginModuleTest : public testing::Test {
 protected:
     TempFolder web_root_{"tessera-probe-root"};
-    PluginHarness harness_{WriteProbeTemplates(web_root_, {{L"scan/WebThreat_Protection.htm", {"BASE_URL", "FORM_ACTION"}},
-                                                           {L"scan/WebThreatProtection_Import.htm", {"BASE_URL", "FORM_ACTION"}},
-                                                           {L"scan/WebThreatProtection_Export.htm", {"BASE_URL", "APPROVED_LIST"}},
-                                                           {L"scan/Unregistered.htm", {"BASE_URL", "FORM_ACTION"}},
-                                                           {L"scan/Empty.htm", {}}})};
+    PluginHarness harness_{
+        WriteProbeTemplates(web_root_, {{L"scan/WebThreat_Protection.htm", {"BASE_URL", "FORM_ACTION"}},
+                                        {L"scan/WebThreatProtection_Import.htm", {"BASE_URL", "FORM_ACTION"}},
+                                        {L"scan/WebThreatProtection_Export.htm", {"BASE_URL", "APPROVED_LIST"}},
+                                        {L"scan/Unregistered.htm", {"BASE_URL", "FORM_ACTION"}},
+                                        {L"scan/Empty.htm", {}}})};
 };
 
 struct HeaderCase {
@@ -67,8 +68,8 @@ TEST_F(PluginModuleTest, EachPageGetsItsHeaderBlockAndExactLengthAndItsCallbackL
 }
 
 TEST_F(PluginModuleTest, BodyIsUtf8OfThePage) {
-    const auto response = harness_.Render(L"scan/WebThreatProtection_Export.htm",
-                                          {{L"approved_list", L"\u00e9\U0001F600;x"}});
+    const auto response =
+        harness_.Render(L"scan/WebThreatProtection_Export.htm", {{L"approved_list", L"\u00e9\U0001F600;x"}});
     ASSERT_EQ(response.result, 0);
     EXPECT_NE(response.Body().find("APPROVED_LIST=[\xc3\xa9\xf0\x9f\x98\x80\nx]"), std::string::npos)
         << response.Body();
@@ -82,9 +83,9 @@ TEST_F(PluginModuleTest, MissingTemplateFailsAndLeavesOutputAlone) {
     char* output = &sentinel;
     EXPECT_EQ(harness_.Module().UIRequest(&request, &output), -1);
     EXPECT_EQ(output, &sentinel);
-    EXPECT_EQ(harness_.DebugRecordsFrom(before),
-              (std::vector<std::string>{"272 .\\Tessera:134 WebUI_UIRequest()",
-                                        "273 .\\Tessera:177 WebUI_UIRequest(), -1"}));
+    EXPECT_EQ(
+        harness_.DebugRecordsFrom(before),
+        (std::vector<std::string>{"272 .\\Tessera:134 WebUI_UIRequest()", "273 .\\Tessera:177 WebUI_UIRequest(), -1"}));
 }
 
 TEST_F(PluginModuleTest, NullArgumentsAndUninitialisedModuleFail) {
@@ -120,9 +121,9 @@ struct ActionCase {
 
 TEST_F(PluginModuleTest, FormActionRunsBeforeThePageWhateverItsCase) {
     const ActionCase cases[] = {
-        {L"save", true, false}, {L"SAVE", true, false},  {L"sAvE", true, false},  {L"Reset", false, true},
-        {L"reset", false, true}, {L"RESET", false, true}, {L"saved", false, false}, {L"", false, false},
-        {nullptr, false, false},
+        {L"save", true, false},   {L"SAVE", true, false},  {L"sAvE", true, false},
+        {L"Reset", false, true},  {L"reset", false, true}, {L"RESET", false, true},
+        {L"saved", false, false}, {L"", false, false},     {nullptr, false, false},
     };
     for (const ActionCase& test : cases) {
         const std::string label = test.form_action ? OS::WCharToUTF8Char(test.form_action, nullptr) : "(none)";
@@ -157,9 +158,8 @@ TEST_F(PluginModuleTest, UnregisteredPageIsRenderedAsOpened) {
     const auto response = harness_.Render(L"scan/Unregistered.htm", {{L"FormAction", L"save"}});
     ASSERT_EQ(response.result, 0);
     EXPECT_EQ(response.Body(), "BASE_URL=[$$BASE_URL$$]\nFORM_ACTION=[$$FORM_ACTION$$]\n");
-    EXPECT_EQ(harness_.DebugRecordsFrom(before),
-              (std::vector<std::string>{"272 .\\Tessera:134 WebUI_UIRequest()",
-                                        "273 .\\Tessera:177 WebUI_UIRequest(), 0"}));
+    EXPECT_EQ(harness_.DebugRecordsFrom(before), (std::vector<std::string>{"272 .\\Tessera:134 WebUI_UIRequest()",
+                                                                           "273 .\\Tessera:177 WebUI_UIRequest(), 0"}));
     EXPECT_TRUE(harness_.Audit().empty());
 }
 

@@ -16,7 +16,8 @@ using namespace tessera::test;
 // The audit messages as data/texts.json words them.
 const std::wstring kSavedInstantMessages = L"Settings of the instant message URL filter policy saved.";
 const std::wstring kSavedFileTransfers = L"Settings of the file transfer URL filter policy saved.";
-const std::wstring kResetInstantMessages = L"Settings of the instant message URL filter policy restored to their defaults.";
+const std::wstring kResetInstantMessages =
+    L"Settings of the instant message URL filter policy restored to their defaults.";
 const std::wstring kResetFileTransfers = L"Settings of the file transfer URL filter policy restored to their defaults.";
 
 // "vt:value" of a stored scalar, or "absent".
@@ -54,33 +55,55 @@ protected:
 
 TEST_F(SettingsActionTest, SaveStoresEveryFieldOfTheForm) {
     const Fields form = {
-        {L"chkEnable", L"on"}, {L"rdoSecurityLevel", L"Mid"}, {L"chkEnableAppURL", L"on"},
-        {L"rdoDeliverAct", L"AddNote"}, {L"txtDeliverAct_Replace", L"gone <b>"}, {L"txtDeliverAct_AddNote", L""},
-        {L"rdoArchive", L"ArchiveAct_no"}, {L"chkEnableTakeActionToNoRating", L"on"}, {L"chkAdminSNMP", L"on"},
-        {L"txtAdminInstant", L"sip:admin@example.com"}, {L"txtAdminEmail", L"admin@example.com"},
-        {L"txtNotifyAdminSubject", L"Blocked"}, {L"txtAdminMessage", L"line 1\nline 2"},
-        {L"chkSenderInstant", L"on"}, {L"txtSenderSubject", L"s"}, {L"txtSenderMessage", L"m"},
-        {L"chkRecieverEmail", L"on"}, {L"txtRecieverSubject", L"r"}, {L"txtRecieverMessage", L"\u00e9"},
-        {L"stApprovedURL", L"b.com"}, {L"stApprovedURL", L"www.a.com"},
+        {L"chkEnable", L"on"},
+        {L"rdoSecurityLevel", L"Mid"},
+        {L"chkEnableAppURL", L"on"},
+        {L"rdoDeliverAct", L"AddNote"},
+        {L"txtDeliverAct_Replace", L"gone <b>"},
+        {L"txtDeliverAct_AddNote", L""},
+        {L"rdoArchive", L"ArchiveAct_no"},
+        {L"chkEnableTakeActionToNoRating", L"on"},
+        {L"chkAdminSNMP", L"on"},
+        {L"txtAdminInstant", L"sip:admin@example.com"},
+        {L"txtAdminEmail", L"admin@example.com"},
+        {L"txtNotifyAdminSubject", L"Blocked"},
+        {L"txtAdminMessage", L"line 1\nline 2"},
+        {L"chkSenderInstant", L"on"},
+        {L"txtSenderSubject", L"s"},
+        {L"txtSenderMessage", L"m"},
+        {L"chkRecieverEmail", L"on"},
+        {L"txtRecieverSubject", L"r"},
+        {L"txtRecieverMessage", L"\u00e9"},
+        {L"stApprovedURL", L"b.com"},
+        {L"stApprovedURL", L"www.a.com"},
     };
     ASSERT_EQ(Post(L"save", form).result, 0);
 
     const std::pair<const wchar_t*, const char*> policy[] = {
-        {L"EnableURLFilter", "11:-1"}, {L"SecurityLevelType", "3:1"}, {L"EnableApprovedList", "11:-1"},
-        {L"URLFilterActionType", "3:3"}, {L"ActionReplaceAll", "8:gone <b>"}, {L"ActionTagFrontNote", "8:"},
-        {L"EnableArchive", "11:0"}, {L"EnableActionToNoRatingURL", "11:-1"},
+        {L"EnableURLFilter", "11:-1"},   {L"SecurityLevelType", "3:1"},           {L"EnableApprovedList", "11:-1"},
+        {L"URLFilterActionType", "3:3"}, {L"ActionReplaceAll", "8:gone <b>"},     {L"ActionTagFrontNote", "8:"},
+        {L"EnableArchive", "11:0"},      {L"EnableActionToNoRatingURL", "11:-1"},
     };
     for (const auto& [property, expected] : policy) {
         EXPECT_EQ(Policy(property), expected) << OS::WCharToUTF8Char(property, nullptr);
     }
     const std::pair<const wchar_t*, const char*> notification[] = {
-        {L"EnableAdminEmailNotify", "11:0"}, {L"EnableAdminIMNotify", "11:0"}, {L"EnableSNMPNotify", "11:-1"},
-        {L"EnableEventLog", "11:0"}, {L"AdminSIPAddress", "8:sip:admin@example.com"},
-        {L"AdminEmailAddress", "8:admin@example.com"}, {L"AdminSubject", "8:Blocked"},
-        {L"AdminMessage", "8:line 1\nline 2"}, {L"EnableSenderEmailNotify", "11:0"},
-        {L"EnableSenderIMNotify", "11:-1"}, {L"SenderSubject", "8:s"}, {L"SenderMessage", "8:m"},
-        {L"EnableRecipientEmailNotify", "11:-1"}, {L"EnableRecipientIMNotify", "11:0"},
-        {L"RecipientSubject", "8:r"}, {L"RecipientMessage", "8:\xc3\xa9"},
+        {L"EnableAdminEmailNotify", "11:0"},
+        {L"EnableAdminIMNotify", "11:0"},
+        {L"EnableSNMPNotify", "11:-1"},
+        {L"EnableEventLog", "11:0"},
+        {L"AdminSIPAddress", "8:sip:admin@example.com"},
+        {L"AdminEmailAddress", "8:admin@example.com"},
+        {L"AdminSubject", "8:Blocked"},
+        {L"AdminMessage", "8:line 1\nline 2"},
+        {L"EnableSenderEmailNotify", "11:0"},
+        {L"EnableSenderIMNotify", "11:-1"},
+        {L"SenderSubject", "8:s"},
+        {L"SenderMessage", "8:m"},
+        {L"EnableRecipientEmailNotify", "11:-1"},
+        {L"EnableRecipientIMNotify", "11:0"},
+        {L"RecipientSubject", "8:r"},
+        {L"RecipientMessage", "8:\xc3\xa9"},
     };
     for (const auto& [property, expected] : notification) {
         EXPECT_EQ(Notification(property), expected) << OS::WCharToUTF8Char(property, nullptr);
@@ -97,9 +120,8 @@ TEST_F(SettingsActionTest, SaveStoresEveryFieldOfTheForm) {
 }
 
 TEST_F(SettingsActionTest, AbsentFieldsLeaveValuesButCheckBoxesAreAlwaysWritten) {
-    harness_.ReplaceInstance(
-        L"QZ_UrlFilter", L"URL_FILTER",
-        R"({"EnableURLFilter": {"vt": 11, "value": -1}, "SecurityLevelType": {"vt": 3, "value": 1},
+    harness_.ReplaceInstance(L"QZ_UrlFilter", L"URL_FILTER",
+                             R"({"EnableURLFilter": {"vt": 11, "value": -1}, "SecurityLevelType": {"vt": 3, "value": 1},
             "URLFilterActionType": {"vt": 3, "value": 2}, "ActionReplaceAll": {"vt": 8, "value": "kept"},
             "EnableArchive": {"vt": 11, "value": -1},
             "UFNotificationSettings": {"vt": 13, "value": {"EnableEventLog": {"vt": 11, "value": -1},
@@ -176,15 +198,15 @@ INSTANTIATE_TEST_SUITE_P(
         ListSaveCase{"CapitalsBeatSmallLetters", {L"x.org", L"X.ORG"}, {L"*.X.ORG"}},
         ListSaveCase{"EmptyPiecesDropped", {L";;a.com;", L"", L"*."}, {L"*.a.com"}},
         ListSaveCase{"WwwKeptAsSent", {L"WWW.Example.com", L"*.www.example.com"}, {L"*.www.example.com"}},
-        ListSaveCase{"AstralSortsBeforePrivateUse",
-                     {L"\uE000.com", L"\U0001F600.com"},
-                     {L"*.\U0001F600.com", L"*.\uE000.com"}},
-        ListSaveCase{"TooLongDropped", {std::wstring(254, L'a'), std::wstring(253, L'b')},
-                     {L"*." + std::wstring(253, L'b')}}),
+        ListSaveCase{
+            "AstralSortsBeforePrivateUse", {L"\uE000.com", L"\U0001F600.com"}, {L"*.\U0001F600.com", L"*.\uE000.com"}},
+        ListSaveCase{
+            "TooLongDropped", {std::wstring(254, L'a'), std::wstring(253, L'b')}, {L"*." + std::wstring(253, L'b')}}),
     [](const testing::TestParamInfo<ListSaveCase>& case_info) { return std::string(case_info.param.name); });
 
 TEST_F(SettingsActionTest, BothPoliciesShareOneApprovedList) {
-    ASSERT_EQ(Post(L"save", {{L"txtPolicyInstanceId", L"URL_FILTER_FILE"}, {L"stApprovedURL", L"shared.com"},
+    ASSERT_EQ(Post(L"save", {{L"txtPolicyInstanceId", L"URL_FILTER_FILE"},
+                             {L"stApprovedURL", L"shared.com"},
                              {L"rdoSecurityLevel", L"High"}})
                   .result,
               0);
@@ -203,9 +225,10 @@ TEST_F(SettingsActionTest, SaveOfAPolicyTheStoreLacksStillSavesTheList) {
     for (const auto& test : cases) {
         const auto before = harness_.DebugRecords().size();
         ASSERT_EQ(Post(L"save", {{L"txtPolicyInstanceId", test.posted}, {L"stApprovedURL", test.posted}}).result, 0);
-        EXPECT_TRUE(Logged(before, "4099 .\\web_PageCB_URLFilter:366 Failed to get URL Filter CMgmtObject object "
-                                   "(QZ_UrlFilter:" +
-                                       std::string(OS::WCharToUTF8Char(test.posted, nullptr)) + ")"));
+        EXPECT_TRUE(Logged(before,
+                           "4099 .\\web_PageCB_URLFilter:366 Failed to get URL Filter CMgmtObject object "
+                           "(QZ_UrlFilter:" +
+                               std::string(OS::WCharToUTF8Char(test.posted, nullptr)) + ")"));
         EXPECT_EQ(harness_.StoredApprovedList(), std::vector<std::wstring>{L"*." + std::wstring(test.posted)});
         EXPECT_EQ(harness_.Audit().back().message, test.audit_message);
     }
@@ -255,9 +278,10 @@ TEST_P(SaveFaultTest, EachStoreStepFailingInTurn) {
 INSTANTIATE_TEST_SUITE_P(
     Faults, SaveFaultTest,
     testing::Values(
-        FaultCase{"PolicyNotLoaded", true, L"QZ_UrlFilter", L"URL_FILTER",
-                  "4099 .\\web_PageCB_URLFilter:366 Failed to get URL Filter CMgmtObject object (QZ_UrlFilter:URL_FILTER)",
-                  false, true},
+        FaultCase{
+            "PolicyNotLoaded", true, L"QZ_UrlFilter", L"URL_FILTER",
+            "4099 .\\web_PageCB_URLFilter:366 Failed to get URL Filter CMgmtObject object (QZ_UrlFilter:URL_FILTER)",
+            false, true},
         FaultCase{"PolicyNotStored", false, L"QZ_UrlFilter", L"URL_FILTER",
                   "4099 .\\web_PageCB_URLFilter:358 Failed to call CMgmtObject::Put() (QZ_UrlFilter:URL_FILTER)", false,
                   true},
@@ -323,9 +347,8 @@ TEST_F(SettingsActionTest, ResetChoosesThePolicyFromThePostedId) {
 }
 
 TEST_F(SettingsActionTest, ResetCopiesValuesAsStoredAndKeepsOtherEmbeddedValues) {
-    harness_.ReplaceInstance(
-        L"QZ_UrlFilter", L"URL_FILTER_DEFAULT",
-        R"({"EnableArchive": {"vt": 3, "value": 1}, "SecurityLevelType": {"vt": 19, "value": 2},
+    harness_.ReplaceInstance(L"QZ_UrlFilter", L"URL_FILTER_DEFAULT",
+                             R"({"EnableArchive": {"vt": 3, "value": 1}, "SecurityLevelType": {"vt": 19, "value": 2},
             "UFNotificationSettings": {"vt": 13, "value": {"EnableEventLog": {"vt": 8, "value": "odd"}}}})");
     harness_.ReplaceInstance(
         L"QZ_UrlFilter", L"URL_FILTER",

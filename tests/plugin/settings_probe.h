@@ -33,10 +33,10 @@ inline std::vector<std::string> SettingsPlaceholders() {
 class SettingsProbeTest : public testing::Test {
 protected:
     TempFolder web_root_{"tessera-probe-root"};
-    PluginHarness harness_{
-        WriteProbeTemplates(web_root_, {{L"scan/WebThreat_Protection.htm", SettingsPlaceholders()},
-                                        {L"scan/WebThreatProtection_Import.htm", {"APPROVED_LIST", "FORM_ACTION", "BASE_URL"}},
-                                        {L"scan/WebThreatProtection_Export.htm", {"APPROVED_LIST"}}})};
+    PluginHarness harness_{WriteProbeTemplates(
+        web_root_, {{L"scan/WebThreat_Protection.htm", SettingsPlaceholders()},
+                    {L"scan/WebThreatProtection_Import.htm", {"APPROVED_LIST", "FORM_ACTION", "BASE_URL"}},
+                    {L"scan/WebThreatProtection_Export.htm", {"APPROVED_LIST"}}})};
 };
 
 // "$$NAME$$": what a placeholder still holds when the page did not write it.

@@ -19,8 +19,9 @@ struct StoredState {
 };
 
 StoredState Stored(const ConsoleServer& console) {
-    const nlohmann::json policy = nlohmann::json::parse(RunConsole(
-        {"store", "dump", "QZ_UrlFilter", "URL_FILTER", "--data", console.DataDir().string()}))["QZ_UrlFilter"]["URL_FILTER"];
+    const nlohmann::json policy =
+        nlohmann::json::parse(RunConsole({"store", "dump", "QZ_UrlFilter", "URL_FILTER", "--data",
+                                          console.DataDir().string()}))["QZ_UrlFilter"]["URL_FILTER"];
     return {StoredApprovedList(console.DataDir()), policy["SecurityLevelType"]["value"].get<int>()};
 }
 
@@ -87,7 +88,8 @@ TEST(History, ARestoreIsRefusedOnceTheStoreWasChangedOutsideTheConsole) {
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 409);
     EXPECT_NE(refused->body.find("Nothing was restored: QZ_UFApprovedLists/UF_APPROVED_LIST was changed outside the "
-                                 "console after record " + record),
+                                 "console after record " +
+                                 record),
               std::string::npos);
     EXPECT_EQ(StoredApprovedList(console.DataDir()), std::vector<std::string>{"www.loaded.example"});
     EXPECT_EQ(AuditRecordCount(console.DataDir(), "restore"), 0u);

@@ -58,8 +58,7 @@ TEST(HttpGaps, BodiesTheLibraryCannotBoundAreRefusedBeforeTheyAreRead) {
     for (int index = 0; index < 20; ++index) many_fields += "f" + std::to_string(index) + "=x&";
     const std::string refused = FormPost(console, cookie, "/echo.htm", {form}, many_fields);
     EXPECT_EQ(RawStatus(refused), 413);
-    EXPECT_NE(refused.find("more than 16 fields, the most this console takes (serve --max-fields)"),
-              std::string::npos)
+    EXPECT_NE(refused.find("more than 16 fields, the most this console takes (serve --max-fields)"), std::string::npos)
         << "a refusal names its real cause";
     // Up to the limit the body goes through, far beyond the library's built-in 8 192 bytes.
     const std::string value(65536 - 2, 'v');

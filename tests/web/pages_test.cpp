@@ -122,7 +122,8 @@ TEST(Pages, ALargeListIsSavedWholeAndAListChangedByAnotherProgramShowsAtOnce) {
     // gzip-compressed, as the settings page's script sends a large list.
     httplib::Headers headers = console.FormHeaders(cookie);
     headers.emplace("Content-Encoding", "gzip");
-    const httplib::Result saved = client.Post(kSettingsPath, headers, Gzipped(form), "application/x-www-form-urlencoded");
+    const httplib::Result saved =
+        client.Post(kSettingsPath, headers, Gzipped(form), "application/x-www-form-urlencoded");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 300);
     EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), static_cast<std::size_t>(kEntries));

@@ -20,9 +20,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-std::string SaveForm(const std::string& fields) {
-    return "FormAction=save&txtPolicyInstanceId=URL_FILTER&" + fields;
-}
+std::string SaveForm(const std::string& fields) { return "FormAction=save&txtPolicyInstanceId=URL_FILTER&" + fields; }
 
 // Another program's write transaction on the store, held while it lives.
 class WriteLockHolder {
@@ -75,7 +73,8 @@ TEST(StateChanges, OnlyAPostChangesAnything) {
     const httplib::Result still_signed_in = console.Client().Get(
         "/scan/WebThreat_Protection.htm?txtPolicyInstanceId=URL_FILTER_FILE", console.FormHeaders(cookie));
     ASSERT_TRUE(still_signed_in);
-    EXPECT_EQ(still_signed_in->status, 200) << "a GET of the page may name its policy, and GET /logout signed nobody out";
+    EXPECT_EQ(still_signed_in->status, 200)
+        << "a GET of the page may name its policy, and GET /logout signed nobody out";
 }
 
 TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndItsAuditRecordFollows) {
@@ -87,9 +86,9 @@ TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndIt
     const std::string stored = StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll");
     {
         const WriteLockHolder other_program(console.DataDir() / "store.db");
-        const httplib::Result refused = client.Post(
-            kSettingsPath, console.FormHeaders(cookie), SaveForm("txtDeliverAct_Replace=refused+text"),
-            "application/x-www-form-urlencoded");
+        const httplib::Result refused =
+            client.Post(kSettingsPath, console.FormHeaders(cookie), SaveForm("txtDeliverAct_Replace=refused+text"),
+                        "application/x-www-form-urlencoded");
         ASSERT_TRUE(refused);
         EXPECT_EQ(refused->status, 503);
         EXPECT_EQ(refused->get_header_value("Retry-After"), "5");
@@ -101,8 +100,8 @@ TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndIt
         const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(cookie));
         ASSERT_TRUE(page);
         EXPECT_EQ(page->status, 200) << "reading needs no write lock";
-        const std::string audit = RunConsole({"audit", "--data", console.DataDir().string()}, {},
-                                             {{"TESSERA_STORE_BUSY_MS", "100"}});
+        const std::string audit =
+            RunConsole({"audit", "--data", console.DataDir().string()}, {}, {{"TESSERA_STORE_BUSY_MS", "100"}});
         EXPECT_NE(audit.find("\npending "), std::string::npos) << audit;
     }
     EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), stored);
@@ -139,8 +138,7 @@ TEST(StoreFaults, AFullDiskRefusesTheChangeVisiblyAndLosesNoAuditRecord) {
     {
         std::ofstream filler(mount_point / "filler", std::ios::binary);
         const std::string block(4096, 'x');
-        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {
-        }
+        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {}
     }
     const httplib::Result refused = save("while-full");
     ASSERT_TRUE(refused);
@@ -160,11 +158,11 @@ TEST(Transactions, TenClientsSavingTheirOwnFieldEachKeepTheirLastAcknowledgedVal
     ConsoleServer console;
     const std::string cookie = console.SignIn();
     const std::vector<std::pair<std::string, std::string>> fields = {
-        {"txtDeliverAct_Replace", "ActionReplaceAll"},   {"txtDeliverAct_AddNote", "ActionTagFrontNote"},
-        {"txtAdminInstant", "AdminSIPAddress"},          {"txtAdminEmail", "AdminEmailAddress"},
-        {"txtNotifyAdminSubject", "AdminSubject"},       {"txtAdminMessage", "AdminMessage"},
-        {"txtSenderSubject", "SenderSubject"},           {"txtSenderMessage", "SenderMessage"},
-        {"txtRecieverSubject", "RecipientSubject"},      {"txtRecieverMessage", "RecipientMessage"},
+        {"txtDeliverAct_Replace", "ActionReplaceAll"}, {"txtDeliverAct_AddNote", "ActionTagFrontNote"},
+        {"txtAdminInstant", "AdminSIPAddress"},        {"txtAdminEmail", "AdminEmailAddress"},
+        {"txtNotifyAdminSubject", "AdminSubject"},     {"txtAdminMessage", "AdminMessage"},
+        {"txtSenderSubject", "SenderSubject"},         {"txtSenderMessage", "SenderMessage"},
+        {"txtRecieverSubject", "RecipientSubject"},    {"txtRecieverMessage", "RecipientMessage"},
     };
     const auto end = Clock::now() + 30s;
     std::vector<std::future<std::string>> clients;
@@ -174,9 +172,9 @@ TEST(Transactions, TenClientsSavingTheirOwnFieldEachKeepTheirLastAcknowledgedVal
             std::string acknowledged;
             for (int round = 0; Clock::now() < end; ++round) {
                 const std::string value = field + "-" + std::to_string(round);
-                const httplib::Result result = client.Post(kSettingsPath, console.FormHeaders(cookie),
-                                                           SaveForm(field + "=" + value),
-                                                           "application/x-www-form-urlencoded");
+                const httplib::Result result =
+                    client.Post(kSettingsPath, console.FormHeaders(cookie), SaveForm(field + "=" + value),
+                                "application/x-www-form-urlencoded");
                 if (result && result->status == 200) acknowledged = value;
             }
             return acknowledged;
@@ -259,10 +257,10 @@ TEST(Https, GivenAndMadeCertificatesServeWithASecureCookieAndHsts) {
     ConsoleServer given(given_options);
     for (const ConsoleServer* console : {&made, &given}) {
         EXPECT_EQ(console->Origin().rfind("https://", 0), 0u);
-        const httplib::Result signed_in = console->Client().Post(
-            "/login", httplib::Headers{{"Origin", console->Origin()}},
-            "username=admin&password=" + httplib::detail::encode_query_param(kAdminPassword),
-            "application/x-www-form-urlencoded");
+        const httplib::Result signed_in =
+            console->Client().Post("/login", httplib::Headers{{"Origin", console->Origin()}},
+                                   "username=admin&password=" + httplib::detail::encode_query_param(kAdminPassword),
+                                   "application/x-www-form-urlencoded");
         ASSERT_TRUE(signed_in);
         EXPECT_EQ(signed_in->status, 303);
         EXPECT_NE(signed_in->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
@@ -297,8 +295,8 @@ TEST(DataFolder, OneConsoleServesAFolderAndItsFilesAreItsOwnersAlone) {
                              "debug.log.1", "admin.json"}) {
         const std::filesystem::path file = console.DataDir() / name;
         ASSERT_TRUE(std::filesystem::exists(file)) << name;
-        EXPECT_EQ(std::filesystem::status(file).permissions() & (std::filesystem::perms::group_all |
-                                                                  std::filesystem::perms::others_all),
+        EXPECT_EQ(std::filesystem::status(file).permissions() &
+                      (std::filesystem::perms::group_all | std::filesystem::perms::others_all),
                   std::filesystem::perms::none)
             << name;
         EXPECT_LT(std::filesystem::file_size(file), 64u * 1024) << name << ": logs rotate at their size";

@@ -54,7 +54,8 @@ TEST(SignIn, FirstStartTakesThePasswordFromTheEnvironmentAndStoresOnlyASaltedHas
         again.admin_password = password;
         ConsoleServer restarted(again);
         const std::string restart_output = restarted.StandardOutput();
-        EXPECT_EQ(restart_output.find("TESSERA_ADMIN_PASSWORD is ignored") != std::string::npos, password != kAdminPassword)
+        EXPECT_EQ(restart_output.find("TESSERA_ADMIN_PASSWORD is ignored") != std::string::npos,
+                  password != kAdminPassword)
             << restart_output;
     }
 }

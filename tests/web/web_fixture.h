@@ -3,16 +3,16 @@
 // requests, a raw socket for requests that client would not send.
 #pragma once
 
-#include "temp_folder.h"
 #include <httplib.h>
+#include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <sys/types.h>
 #include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <sys/types.h>
 #include <utility>
 #include <vector>
 
