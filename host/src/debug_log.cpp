@@ -7,11 +7,10 @@
 #include "os_string.h"
 #include "rotating_log_file.h"
 #include "string_format.h"
+#include "utc_time.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -21,19 +20,6 @@
 namespace {
 
 constexpr std::size_t kMaxMessageBytes = 64 * 1024;
-
-// 2026-12-05T14:00:00.123Z
-std::string UtcTimestamp() {
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    const auto milliseconds = std::chrono::duration_cast<std::chrono::milliseconds>(since_epoch).count();
-    const auto seconds = static_cast<std::time_t>(milliseconds / 1000);
-    std::tm utc{};
-    gmtime_r(&seconds, &utc);
-    char text[64] = {};
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(milliseconds % 1000));
-    return text;
-}
 
 // Appends `text` with control characters escaped (and backslashes, when the
 // escapes must read back unambiguously), stopping before the output would pass
@@ -73,7 +59,7 @@ std::size_t AppendEscaped(std::string& out, const std::string& text, std::size_t
 }
 
 std::string MakeRecord(unsigned int level, const char* source, int line, const std::string& utf8_message) {
-    std::string record = UtcTimestamp();
+    std::string record = tessera::host::detail::CurrentUtcTime();
     record += ' ';
     record += std::to_string(level);
     record += ' ';

@@ -4,6 +4,7 @@
 
 #include "mgmt_store.h"
 #include "store_json.h"
+#include "utc_time.h"
 
 #include <memory>
 #include <string>
@@ -21,9 +22,6 @@ bool IsIntegerKind(VARTYPE kind);
 Declarations DeclarationsFromJson(const nlohmann::ordered_json& json);
 PropertyBag PropertiesFromJson(const nlohmann::ordered_json& json, const std::string& place);
 std::vector<StoredInstance> InstancesFromJson(const nlohmann::ordered_json& json);
-
-// Now as ISO-8601 UTC with milliseconds: the time of an audit record.
-std::string CurrentUtcTime();
 
 // The current store, or null when none was set.
 std::shared_ptr<StoreBackend> CurrentStoreOrNull();
