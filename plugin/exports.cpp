@@ -7,7 +7,8 @@
 #include "webui_exports.h"
 
 #if defined(_WIN32)
-#  define TESSERA_EXPORT extern "C" __declspec(dllexport)
+// exports.def names the five exports, undecorated, and nothing else.
+#  define TESSERA_EXPORT extern "C"
 #else
 #  define TESSERA_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
@@ -41,12 +42,3 @@ TESSERA_EXPORT int WebUI_Deinitialize() {
     g_pHtmlDocManager.reset();
     return 0;
 }
-
-#if defined(_WIN32)
-BOOL APIENTRY DllMain(HMODULE module, DWORD reason, LPVOID) {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(module);
-    }
-    return TRUE;
-}
-#endif

@@ -3,7 +3,8 @@
 #include "page_log.h"
 
 #if defined(_WIN32)
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+// The linker's symbol at the start of this module's image: its handle.
+extern "C" char __ImageBase;
 #else
 #  include <dlfcn.h>
 #endif

@@ -8,7 +8,10 @@
 #include "host_api.h"
 
 #if defined(_WIN32)
-#  include <windows.h>
+// The handle type as <windows.h> declares it, without its OLE types, which
+// the host's own variants stand in for.
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
 #else
 using HINSTANCE = void*;
 #endif

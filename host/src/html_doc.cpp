@@ -4,6 +4,7 @@
 
 #include "cgi_request.h"
 #include "confined_path.h"
+#include "file_io.h"
 #include "host_config.h"
 #include "text_util.h"
 
@@ -17,10 +18,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <utility>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -94,7 +91,7 @@ public:
     explicit FileDescriptor(int descriptor) : descriptor_(descriptor) {}
     ~FileDescriptor() {
         if (descriptor_ >= 0) {
-            ::close(descriptor_);
+            tessera::host::detail::CloseFile(descriptor_);
         }
     }
     FileDescriptor(const FileDescriptor&) = delete;
@@ -112,7 +109,7 @@ std::optional<std::string> ReadRegularFile(int descriptor, std::size_t max_bytes
     std::string bytes;
     char chunk[64 * 1024];
     for (;;) {
-        const ssize_t count = ::read(descriptor, chunk, sizeof chunk);
+        const long long count = tessera::host::detail::ReadSome(descriptor, chunk, sizeof chunk);
         if (count < 0 && errno == EINTR) {
             continue;
         }
@@ -130,17 +127,7 @@ std::optional<std::string> ReadRegularFile(int descriptor, std::size_t max_bytes
 }
 
 // What tells one version of a file from another without reading it.
-struct FileVersion {
-    dev_t device = 0;
-    ino_t inode = 0;
-    off_t size = 0;
-    timespec modified{};
-
-    bool operator==(const FileVersion& other) const {
-        return device == other.device && inode == other.inode && size == other.size &&
-               modified.tv_sec == other.modified.tv_sec && modified.tv_nsec == other.modified.tv_nsec;
-    }
-};
+using FileVersion = tessera::host::detail::FileStatus;
 
 // Templates as read and indexed, by path, each kept while its file keeps the
 // same version: a page request then reads and decodes no file.
@@ -185,14 +172,12 @@ std::shared_ptr<const CHtmlDoc::Template> ParseTemplate(const std::string& bytes
 // The template at `file`, from the cache while its file is unchanged; nothing
 // when it is not a regular file of at most `max_bytes`.
 std::shared_ptr<const CHtmlDoc::Template> LoadTemplate(const fs::path& file, std::size_t max_bytes) {
-    // O_NONBLOCK: a FIFO must not hang the request before it is refused below.
-    const FileDescriptor descriptor(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat info {};
-    if (descriptor.get() < 0 || ::fstat(descriptor.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        static_cast<std::uintmax_t>(info.st_size) > max_bytes) {
+    const FileDescriptor descriptor(tessera::host::detail::OpenForReading(file));
+    FileVersion version;
+    if (descriptor.get() < 0 || !tessera::host::detail::StatusOf(descriptor.get(), version) || !version.is_regular ||
+        version.size > max_bytes) {
         return nullptr;
     }
-    const FileVersion version{info.st_dev, info.st_ino, info.st_size, info.st_mtim};
     if (auto cached = Templates().Find(file.string(), version)) {
         return cached;
     }

@@ -1,23 +1,23 @@
 // Append-only log files that rotate at a size.
 #include "rotating_log_file.h"
 
+#include "file_io.h"
+
 #include <cerrno>
 #include <charconv>
+#include <cstdio>
 #include <cstdlib>
 #include <string_view>
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace tessera::host {
+
+using namespace detail;
 
 RotatingLogFile::RotatingLogFile(std::filesystem::path file, LogRotation rotation)
     : file_(std::move(file)), rotation_(rotation) {}
 
 RotatingLogFile::~RotatingLogFile() {
-    if (descriptor_ >= 0) ::close(descriptor_);
+    if (descriptor_ >= 0) CloseFile(descriptor_);
 }
 
 void RotatingLogFile::Append(const std::string& record) {
@@ -30,7 +30,7 @@ void RotatingLogFile::Append(const std::string& record) {
     }
     std::size_t written = 0;
     while (descriptor_ >= 0 && written < record.size()) {
-        const ssize_t result = ::write(descriptor_, record.data() + written, record.size() - written);
+        const long long result = WriteSome(descriptor_, record.data() + written, record.size() - written);
         if (result < 0 && errno == EINTR) continue;
         if (result <= 0) break;  // the record is lost; the caller goes on
         written += static_cast<std::size_t>(result);
@@ -44,42 +44,41 @@ bool RotatingLogFile::IsSizeCheckDue() const {
 }
 
 bool RotatingLogFile::IsStillAtPath() const {
-    struct stat at_path {};
-    return ::stat(file_.c_str(), &at_path) == 0 && at_path.st_dev == device_ && at_path.st_ino == inode_;
+    FileStatus at_path;
+    return StatusOf(file_, at_path) && at_path.device == device_ && at_path.inode == inode_;
 }
 
 void RotatingLogFile::Reopen() {
-    if (descriptor_ >= 0) ::close(descriptor_);
-    descriptor_ = ::open(file_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
-    struct stat opened {};
-    if (descriptor_ >= 0 && ::fstat(descriptor_, &opened) == 0) {
-        device_ = opened.st_dev;
-        inode_ = opened.st_ino;
+    if (descriptor_ >= 0) CloseFile(descriptor_);
+    descriptor_ = OpenForAppend(file_);
+    FileStatus opened;
+    if (descriptor_ >= 0 && StatusOf(descriptor_, opened)) {
+        device_ = opened.device;
+        inode_ = opened.inode;
     }
 }
 
 void RotatingLogFile::RotateIfFull() {
-    struct stat opened {};
-    if (descriptor_ < 0 || ::fstat(descriptor_, &opened) != 0 ||
-        static_cast<std::uint64_t>(opened.st_size) < rotation_.max_bytes) {
+    FileStatus opened;
+    if (descriptor_ < 0 || !StatusOf(descriptor_, opened) || opened.size < rotation_.max_bytes) {
         return;
     }
     // Of several processes over the same file, the first to take the lock
     // rotates; the others find the file moved and follow it.
-    if (::flock(descriptor_, LOCK_EX) == 0) {
+    if (LockExclusively(descriptor_)) {
         if (IsStillAtPath()) {
             const std::string base = file_.string();
             for (int index = rotation_.kept_files; index > 1; --index) {
-                ::rename((base + "." + std::to_string(index - 1)).c_str(),
-                         (base + "." + std::to_string(index)).c_str());
+                std::rename((base + "." + std::to_string(index - 1)).c_str(),
+                            (base + "." + std::to_string(index)).c_str());
             }
             if (rotation_.kept_files > 0) {
-                ::rename(base.c_str(), (base + ".1").c_str());
+                std::rename(base.c_str(), (base + ".1").c_str());
             } else {
-                ::unlink(base.c_str());
+                std::remove(base.c_str());
             }
         }
-        ::flock(descriptor_, LOCK_UN);
+        Unlock(descriptor_);
     }
     Reopen();
 }

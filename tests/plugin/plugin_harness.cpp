@@ -4,7 +4,11 @@
 #include "cgi_request.h"
 #include "host_config.h"
 #include "mgmt_object.h"
-#include "sqlite_store.h"
+#if defined(_WIN32)
+#  include "memory_store.h"
+#else
+#  include "sqlite_store.h"
+#endif
 #include "store_json.h"
 #include "test_paths.h"
 
@@ -24,9 +28,31 @@ std::string Response::Header() const {
     return end == std::string::npos ? bytes : bytes.substr(0, end + 2);
 }
 
+namespace {
+
+// The store the plug-in meets: the console's SQLite store, provisioned from
+// the project's data files; on Windows, where the console and its store are
+// not built, the in-memory store, provisioned from the same files.
+std::shared_ptr<host::StoreBackend> ProvisionedStore([[maybe_unused]] const fs::path& data_dir) {
+#if defined(_WIN32)
+    const auto read_json = [](const fs::path& file) {
+        std::ifstream stream(file, std::ios::binary);
+        return nlohmann::json::parse(stream);
+    };
+    auto store =
+        std::make_shared<host::MemoryStore>(host::DeclarationsFromJson(read_json(ResourceDir() / "classes.json")));
+    store->Replace(host::InstancesFromJson(read_json(ResourceDir() / "provision.json")));
+    return store;
+#else
+    return host::SqliteStore::Open(data_dir / "store.db", ResourceDir());
+#endif
+}
+
+}  // namespace
+
 PluginHarness::PluginHarness(fs::path web_root) {
     host::Configure({data_dir_, web_root.empty() ? SourceDir() : web_root, ResourceDir()});
-    store_ = std::make_shared<host::FailingStore>(host::SqliteStore::Open(data_dir_ / "store.db", ResourceDir()));
+    store_ = std::make_shared<host::FailingStore>(ProvisionedStore(data_dir_));
     host::SetCurrentStore(store_);
     module_ = std::make_unique<console::PluginModule>(PluginPath());
     module_->Initialize();
