@@ -16,6 +16,7 @@
 #include <atomic>
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -25,6 +26,7 @@
 #include <sstream>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -682,12 +684,24 @@ SqliteStore::SqliteStore(std::filesystem::path file, int busy_timeout_ms)
 std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& database_file,
                                                const std::filesystem::path& resource_dir) {
     std::shared_ptr<SqliteStore> store(new SqliteStore(database_file, BusyTimeoutFromEnvironment()));
+    // Of several processes opening a fresh file at once, SQLite may report one
+    // as busy without waiting (while another switches the file to write-ahead
+    // logging): that one starts over, until the busy timeout has passed.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(store->busy_timeout_ms_);
     try {
-        Connection& connection = store->ThreadConnection();
-        if (!IsProvisioned(connection)) {
-            Provision(connection, resource_dir);
+        for (;;) {
+            try {
+                Connection& connection = store->ThreadConnection();
+                if (!IsProvisioned(connection)) {
+                    Provision(connection, resource_dir);
+                }
+                store->declarations_ = ReadDeclarations(connection);
+                break;
+            } catch (const StoreError& error) {
+                if ((error.Code() & 0xff) != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) throw;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
         }
-        store->declarations_ = ReadDeclarations(connection);
     } catch (const StoreFormatError& error) {
         throw std::runtime_error(database_file.string() +
                                  ": the stored class declarations are unreadable: " + error.what());
