@@ -10,18 +10,14 @@ using UsageTest = ConsoleTest;
 TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
     const std::string missing_file = (root_ / "missing.txt").string();
     for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
-             {"render"},
              {"render", "--page"},
              {"render", "--page", "p", "--field", "no-equals-sign"},
              {"render", "--page", "p", "--field", "=value-without-name"},
-             {"render", "--page", "p", "--field", "a=1", "b=2"},
              {"render", "--page", "p", "--max-upload", "lots"},
              {"render", "--page", "p", "--no-such-option"},
              {"render", "--page", "p", "--field-file", "approved_list=" + missing_file},
              {"store", "delete", "QZ_UrlFilter"},
-             {"store", "dump", "QZ_UrlFilter", "URL_FILTER", "extra"},
              {"store", "load", missing_file},
-             {"audit", "extra"},
          }) {
         SCOPED_TRACE(testing::PrintToString(arguments));
         const ProcessResult result = Console(arguments);

@@ -46,6 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ExportCase{"NoFinalSemicolon", L"*.a.com;www.b.com;c", "*.a.com\nwww.b.com\nc"},
                     ExportCase{"TwoSemicolonsGiveAnEmptyLine", L"a;;b", "a\n\nb"},
                     ExportCase{"MarkupKeptAsReceived", L"<a>&\"b\"", "<a>&\"b\""},
+                    ExportCase{"Utf8OfTheText", L"\u00e9\U0001F600;x", "\xc3\xa9\xf0\x9f\x98\x80\nx"},
                     ExportCase{"MissingField", std::nullopt, ""}),
     [](const testing::TestParamInfo<ExportCase>& case_info) { return std::string(case_info.param.name); });
 

@@ -13,7 +13,6 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -203,36 +202,23 @@ std::string RawHeader(const std::string& response, const std::string& name) {
 }
 
 std::string Gzipped(const std::string& text) {
-    z_stream stream{};
-    // Window bits 15 + 16: a gzip header and trailer around the deflate data.
-    if (deflateInit2(&stream, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) return {};
-    std::string compressed(deflateBound(&stream, static_cast<uLong>(text.size())) + 32, '\0');
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-    stream.avail_in = static_cast<uInt>(text.size());
-    stream.next_out = reinterpret_cast<Bytef*>(compressed.data());
-    stream.avail_out = static_cast<uInt>(compressed.size());
-    const int result = deflate(&stream, Z_FINISH);
-    compressed.resize(stream.total_out);
-    deflateEnd(&stream);
-    return result == Z_STREAM_END ? compressed : std::string();
+    std::string compressed;
+    httplib::detail::gzip_compressor().compress(text.data(), text.size(), true,
+                                                [&](const char* data, std::size_t size) {
+                                                    compressed.append(data, size);
+                                                    return true;
+                                                });
+    return compressed;
 }
 
 std::string Gunzipped(const std::string& compressed) {
-    z_stream stream{};
-    if (inflateInit2(&stream, 15 + 16) != Z_OK) return {};
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(compressed.data()));
-    stream.avail_in = static_cast<uInt>(compressed.size());
     std::string text;
-    int result = Z_OK;
-    while (result == Z_OK) {
-        char chunk[16384];
-        stream.next_out = reinterpret_cast<Bytef*>(chunk);
-        stream.avail_out = sizeof chunk;
-        result = inflate(&stream, Z_NO_FLUSH);
-        text.append(chunk, sizeof chunk - stream.avail_out);
-    }
-    inflateEnd(&stream);
-    return result == Z_STREAM_END ? text : "(not gzip)";
+    const bool whole = httplib::detail::gzip_decompressor().decompress(compressed.data(), compressed.size(),
+                                                                       [&](const char* data, std::size_t size) {
+                                                                           text.append(data, size);
+                                                                           return true;
+                                                                       });
+    return whole ? text : "(not gzip)";
 }
 
 std::string RawBody(const std::string& response) {
