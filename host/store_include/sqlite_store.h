@@ -88,7 +88,6 @@ public:
     std::vector<StoredInstance> StateBefore(std::int64_t seq);
 
     const std::filesystem::path& File() const { return file_; }
-    int BusyTimeoutMs() const { return busy_timeout_ms_; }
 
 private:
     SqliteStore(std::filesystem::path file, int busy_timeout_ms);

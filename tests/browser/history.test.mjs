@@ -109,15 +109,3 @@ test(
       assert.equal(await page.locator("#txtPolicyInstanceId").inputValue(), "URL_FILTER_FILE");
     }),
 );
-
-test("with dark mode requested the pages are dark", { timeout: TEST_TIMEOUT_MS }, () =>
-  withConsole(
-    browser,
-    async ({ page }) => {
-      const background = await page.evaluate(() => getComputedStyle(document.body).backgroundColor);
-      assert.equal(background, "rgb(15, 21, 32)");
-      await saveScreenshot(page, "settings-dark.png", path.join(REPO_ROOT, "docs", "screenshot-settings-dark.png"));
-    },
-    { contextOptions: { colorScheme: "dark" } },
-  ),
-);

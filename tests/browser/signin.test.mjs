@@ -58,6 +58,12 @@ test(
         assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Web threat protection");
         assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES, "the settings of a new data folder");
         await saveScreenshot(page, "settings.png", path.join(REPO_ROOT, "docs", "screenshot-settings.png"));
+        const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);
+        const light = await background();
+        await page.emulateMedia({ colorScheme: "dark" });
+        assert.notEqual(await background(), light, "dark when the system asks for it");
+        await saveScreenshot(page, "settings-dark.png", path.join(REPO_ROOT, "docs", "screenshot-settings-dark.png"));
+        await page.emulateMedia({ colorScheme: "light" });
 
         await loadingNewPage(page, () => page.getByRole("button", { name: "Sign out" }).click());
         assert.equal(pathOf(page), "/login", "signed out");

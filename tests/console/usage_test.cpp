@@ -44,6 +44,15 @@ TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
 }
 
 TEST_F(UsageTest, StoreThatCannotBeOpenedIsNamed) {
+    const std::vector<std::string> render = {"render", "--page", "scan/WebThreat_Protection.htm", "--data",
+                                             data_dir_.string()};
+    for (const char* busy_ms : {"abc", "-1", "600001"}) {
+        ProcessOptions options;
+        options.environment = {{"TESSERA_STORE_BUSY_MS", busy_ms}};
+        const ProcessResult result = RunProcess(ConsolePath(), render, options);
+        EXPECT_EQ(result.exit_code, 1) << busy_ms;
+        EXPECT_NE(result.standard_error.find("TESSERA_STORE_BUSY_MS"), std::string::npos) << result.standard_error;
+    }
     std::filesystem::create_directories(data_dir_ / "store.db");  // a folder where the database belongs
     const ProcessResult result = Console({"render", "--page", "scan/WebThreat_Protection.htm"});
     EXPECT_EQ(result.exit_code, 1);

@@ -12,10 +12,8 @@
 
 #include <atomic>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -27,28 +25,6 @@ using tessera::host::PropertyBag;
 using tessera::host::SqliteStore;
 using tessera::test::ResourceDir;
 using tessera::test::TempFolder;
-
-// Sets an environment variable for one scope, then restores it.
-class ScopedEnvironment {
-public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
-        setenv(name, value, 1);
-    }
-    ~ScopedEnvironment() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // A fresh SQLite store, provisioned from the project's data folder and made
 // the current one, in a folder of its own that also holds the debug log.
@@ -97,19 +73,6 @@ TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
 
     ASSERT_TRUE(store->Delete(L"QZ_UrlFilter", L"URL_FILTER"));
     EXPECT_EQ(SqliteStore::Open(fresh, ResourceDir())->List(nullptr, nullptr).size(), 5u);  // not provisioned again
-}
-
-TEST_F(SqliteStoreTest, BusyTimeoutComesFromTheEnvironmentAndIsValidated) {
-    {
-        const ScopedEnvironment timeout("TESSERA_STORE_BUSY_MS", "250");
-        EXPECT_EQ(SqliteStore::Open(DatabaseFile(), ResourceDir())->BusyTimeoutMs(), 250);
-    }
-    EXPECT_EQ(store_->BusyTimeoutMs(), 5000);
-    for (const char* invalid : {"", "abc", "-1", "5ms", "600001", "99999999999"}) {
-        SCOPED_TRACE(invalid);
-        const ScopedEnvironment timeout("TESSERA_STORE_BUSY_MS", invalid);
-        EXPECT_THROW(SqliteStore::Open(DatabaseFile(), ResourceDir()), std::runtime_error);
-    }
 }
 
 TEST_F(SqliteStoreTest, OnlyExistingInstancesNamedExactlyCanBeGotOrPut) {

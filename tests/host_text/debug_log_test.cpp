@@ -1,5 +1,4 @@
-// The debug log: record format, escaping to one line, the 64 KiB cut and whole
-// records from concurrent threads.
+// The debug log: record format, escaping to one line and the 64 KiB cut.
 #include "debug_log.h"
 #include "host_config.h"
 #include "temp_folder.h"
@@ -9,7 +8,6 @@
 #include <fstream>
 #include <regex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -70,28 +68,6 @@ TEST_F(DebugLogTest, CutsMessagesOver64KiBWithAMarker) {
         DBG::DebugLogEx(nullptr, 258, "src", 1, "%s", c.message.c_str());
         EXPECT_EQ(Records(folder_.path()), std::vector<std::string>{" 258 src:1 " + c.shown})
             << "message of " << c.message.size() << " bytes";
-    }
-}
-
-TEST_F(DebugLogTest, ThreadsNeverInterleaveRecords) {
-    constexpr int kThreads = 4;
-    constexpr int kRecordsPerThread = 200;
-    const std::string payload(3000, 'p');
-    std::vector<std::thread> threads;
-    for (int thread = 0; thread < kThreads; ++thread) {
-        threads.emplace_back([&payload, thread] {
-            for (int record = 0; record < kRecordsPerThread; ++record) {
-                DBG::DebugLogEx(nullptr, 258, "thread", thread, "%s", payload.c_str());
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    const auto records = Records(folder_.path());
-    ASSERT_EQ(records.size(), static_cast<std::size_t>(kThreads * kRecordsPerThread));
-    for (const auto& record : records) {
-        ASSERT_TRUE(record.substr(0, 12) == " 258 thread:" && record.substr(14) == payload) << record.substr(0, 80);
     }
 }
 

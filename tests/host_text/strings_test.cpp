@@ -116,11 +116,9 @@ TEST(Format, FollowsTheConsoleConventions) {
               L"narrow|\u00E9\uFFFD|(null)");
     EXPECT_EQ(Formatted(L"%d %i %u", -42, 7, 4294967295u), L"-42 7 4294967295");
     EXPECT_EQ(Formatted(L"%5d|%-5d|%05d|%+d|% d|%-05d", 42, 42, -42, 42, 42, 42), L"   42|42   |-0042|+42| 42|42   ");
-    EXPECT_EQ(Formatted(L"%x %X %#x %#X %o %#o %#x", 255u, 255u, 255u, 255u, 8u, 8u, 0u), L"ff FF 0xff 0XFF 10 010 0");
     EXPECT_EQ(Formatted(L"%.3d|%.0d|%8.3d|%08.3d", 7, 0, -7, 7), L"007||    -007|     007");
     EXPECT_EQ(Formatted(L"%ld %lld %zu %hd %hhu", -1L, LLONG_MIN, SIZE_MAX, 70000, 257),
               L"-1 -9223372036854775808 18446744073709551615 4464 1");
-    EXPECT_EQ(Formatted(L"%c%c|%3c|%hc", L'\u00E9', L'x', L'y', 'z'), L"\u00E9x|  y|z");
     EXPECT_EQ(Formatted(L"%*d|%-*d|%.*s|%*d", 4, 1, 3, 2, 2, L"abcdef", -3, 5), L"   1|2  |ab|5  ");
     EXPECT_EQ(Formatted(L"%6s|%-4s|%.2hs|%.1s", L"r", L"l", "xyz", L"\u00E9t\u00E9"), L"     r|l   |xy|\u00E9");
     EXPECT_EQ(Formatted(L"100%% %n%d %q%", 5), L"100% %n5 %q%");
