@@ -170,15 +170,15 @@ AccountFile::AccountFile(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::shared_ptr<const AdminAccount> AccountFile::Current() {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::error_code error;
-    const auto modified = std::filesystem::last_write_time(file_, error);
-    const auto size = error ? 0 : std::filesystem::file_size(file_, error);
-    if (error) {
+    // One stat a request: the account is read again only once the file changed.
+    struct stat status {};
+    if (::stat(file_.c_str(), &status) != 0) {
         account_.reset();
         has_loaded_ = false;
         return account_;
     }
-    if (has_loaded_ && modified == loaded_time_ && size == loaded_size_) return account_;
+    const FileVersion version{status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+    if (has_loaded_ && version == loaded_version_) return account_;
     try {
         const std::optional<AdminAccount> account = ReadAccountFile(file_);
         account_ = account ? std::make_shared<const AdminAccount>(*account) : nullptr;
@@ -187,8 +187,7 @@ std::shared_ptr<const AdminAccount> AccountFile::Current() {
         account_.reset();
     }
     has_loaded_ = true;
-    loaded_time_ = modified;
-    loaded_size_ = size;
+    loaded_version_ = version;
     return account_;
 }
 

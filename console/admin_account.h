@@ -62,8 +62,17 @@ private:
     std::mutex mutex_;
     std::shared_ptr<const AdminAccount> account_;
     bool has_loaded_ = false;
-    std::filesystem::file_time_type loaded_time_{};
-    std::uintmax_t loaded_size_ = 0;
+    struct FileVersion {
+        std::uint64_t inode = 0;
+        std::int64_t size = 0;
+        std::int64_t seconds = 0;
+        std::int64_t nanoseconds = 0;
+        bool operator==(const FileVersion& other) const {
+            return inode == other.inode && size == other.size && seconds == other.seconds &&
+                   nanoseconds == other.nanoseconds;
+        }
+    };
+    FileVersion loaded_version_;
 };
 
 }  // namespace tessera::console

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cwchar>
 #include <filesystem>
@@ -84,6 +85,50 @@ std::optional<fs::path> ResolveTemplate(const fs::path& web_root, const std::wst
         return std::nullopt;
     }
     return resolved;
+}
+
+// Resolutions of template paths, each reused for a second: resolving walks
+// and reads the links of every folder on the way (some twenty system calls),
+// while a page asks for the same few templates again and again. A changed
+// folder or link in the web root shows within that second; the file itself is
+// checked at every open.
+class ResolvedTemplates {
+public:
+    std::optional<fs::path> Resolve(const fs::path& web_root, const std::wstring& template_path) {
+        const auto now = std::chrono::steady_clock::now();
+        std::wstring key = web_root.wstring();
+        key += L'\0';
+        key += template_path;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = entries_.find(key);
+            if (found != entries_.end() && now - found->second.resolved_at < kReuseFor) {
+                return found->second.file;
+            }
+        }
+        std::optional<fs::path> file = ResolveTemplate(web_root, template_path);
+        if (file) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (entries_.size() >= kMaxEntries) entries_.clear();
+            entries_[std::move(key)] = Entry{*file, now};
+        }
+        return file;
+    }
+
+private:
+    static constexpr std::chrono::seconds kReuseFor{1};
+    static constexpr std::size_t kMaxEntries = 64;
+    struct Entry {
+        fs::path file;
+        std::chrono::steady_clock::time_point resolved_at;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::wstring, Entry> entries_;
+};
+
+ResolvedTemplates& Resolutions() {
+    static ResolvedTemplates resolutions;
+    return resolutions;
 }
 
 class FileDescriptor {
@@ -231,7 +276,7 @@ int CHtmlDoc::Open(const wchar_t* template_path) {
         return -1;
     }
     const tessera::host::HostSettings settings = tessera::host::CurrentSettings();
-    const auto file = ResolveTemplate(settings.web_root, template_path);
+    const auto file = Resolutions().Resolve(settings.web_root, template_path);
     if (!file) {
         return -1;
     }
