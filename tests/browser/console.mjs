@@ -10,6 +10,8 @@ import os from "node:os";
 import path from "node:path";
 import { fileURLToPath } from "node:url";
 
+import { after, test } from "node:test";
+
 import { chromium } from "playwright-core";
 
 export const REPO_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..", "..");
@@ -167,6 +169,24 @@ export async function withConsole(browser, body, { signedIn = true, contextOptio
   }
   if (failure) throw failure;
   assert.equal(exitCode, 0, `the console exits with 0 on SIGTERM; its output:\n${server.output()}`);
+}
+
+// One browser for the test file's tests, launched by the first of them and
+// closed after the last (registered here, so a benchmark that imports this
+// module runs no test hook).
+let sharedBrowser;
+
+// A test of `body` through withConsole in the file's browser; `options` are
+// withConsole's, and `timeout` in milliseconds.
+export function consoleTest(name, body, { timeout = 60_000, ...options } = {}) {
+  if (sharedBrowser === undefined) {
+    sharedBrowser = null;
+    after(() => sharedBrowser?.close());
+  }
+  test(name, { timeout }, async () => {
+    sharedBrowser ??= await launchBrowser();
+    await withConsole(sharedBrowser, body, options);
+  });
 }
 
 // Clicks (or otherwise triggers, through `action`) something that loads a new
