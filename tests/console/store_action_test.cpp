@@ -37,8 +37,7 @@ TEST_F(StoreActionTest, RenderWhileAnotherProgramHoldsTheWriteLockShowsThePageAn
     EXPECT_NE(save.standard_error.find("the change was not stored: another program kept the store locked"),
               std::string::npos)
         << save.standard_error;
-    std::ifstream log(data_dir_ / "debug.log");
-    const std::string logged((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+    const std::string logged = ReadWholeFile(data_dir_ / "debug.log");
     EXPECT_NE(logged.find("Failed to call CMgmtObject::Put() (QZ_UrlFilter:URL_FILTER)"), std::string::npos);
     EXPECT_NE(logged.find("Failed to call CMgmtObject::Put() (QZ_UFApprovedLists:UF_APPROVED_LIST)"),
               std::string::npos);

@@ -10,13 +10,6 @@
 namespace tessera::test {
 namespace {
 
-ServeOptions WithFakePlugin(std::vector<std::string> more = {}) {
-    ServeOptions options;
-    options.extra_arguments = {"--plugin", FakePluginPath().string()};
-    options.extra_arguments.insert(options.extra_arguments.end(), more.begin(), more.end());
-    return options;
-}
-
 std::string FormPost(const ConsoleServer& console, const std::string& cookie, const std::string& path,
                      std::vector<std::string> headers, const std::string& body) {
     headers.push_back("Cookie: " + cookie);

@@ -14,8 +14,7 @@ namespace {
 TEST(Lifecycle, SigtermFinishesTheRequestInFlightThenDeinitializesAndExitsCleanly) {
     const TempFolder folder("tessera-events");
     const std::filesystem::path events = folder.path() / "events";
-    ServeOptions options;
-    options.extra_arguments = {"--plugin", FakePluginPath().string()};
+    ServeOptions options = WithFakePlugin();
     options.environment = {{"TESSERA_FAKE_PLUGIN_EVENTS", events.string()}};
     ConsoleServer console(options);
     const std::string cookie = console.SignIn();
@@ -44,9 +43,7 @@ TEST(Lifecycle, SigtermFinishesTheRequestInFlightThenDeinitializesAndExitsCleanl
 }
 
 TEST(Lifecycle, TheAccessLogHasOneLinePerRequestAndNoSecret) {
-    ServeOptions options;
-    options.extra_arguments = {"--plugin", FakePluginPath().string()};
-    ConsoleServer console(options);
+    ConsoleServer console(WithFakePlugin());
     const std::string cookie = console.SignIn();
     httplib::Client client = console.Client();
     ASSERT_TRUE(client.Get("/echo.htm?token=query-secret", console.FormHeaders(cookie)));

@@ -43,9 +43,7 @@ TEST(Pages, StaticFilesComeWithTheirTypesAndNothingElseIsServedFromThere) {
 }
 
 TEST(Pages, FieldsComeFromTheQueryFirstThenTheBodyDecodedAsTextOrFile) {
-    ServeOptions options;
-    options.extra_arguments = {"--plugin", FakePluginPath().string()};
-    ConsoleServer console(options);
+    ConsoleServer console(WithFakePlugin());
     const std::string cookie = console.SignIn();
     httplib::Client client = console.Client();
 

@@ -35,7 +35,12 @@ bool IsComplete(const std::string& response) {
 
 }  // namespace
 
-std::filesystem::path FakePluginPath() { return TESSERA_TEST_FAKE_PLUGIN_PATH; }
+ServeOptions WithFakePlugin(std::vector<std::string> more) {
+    ServeOptions options;
+    options.extra_arguments = {"--plugin", TESSERA_TEST_FAKE_PLUGIN_PATH};
+    options.extra_arguments.insert(options.extra_arguments.end(), more.begin(), more.end());
+    return options;
+}
 
 ConsoleServer::ConsoleServer(const ServeOptions& options)
     : data_dir_(options.data_dir.empty() ? root_ / "var" : options.data_dir) {

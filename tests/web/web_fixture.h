@@ -21,8 +21,6 @@ namespace tessera::test {
 inline constexpr char kAdminPassword[] = "correct horse battery staple";
 inline constexpr char kSettingsPath[] = "/scan/WebThreat_Protection.htm";
 
-std::filesystem::path FakePluginPath();
-
 struct ServeOptions {
     std::string listen = "127.0.0.1:0";
     std::filesystem::path data_dir;            // empty: a fresh folder of the test's own
@@ -31,6 +29,10 @@ struct ServeOptions {
     std::optional<std::string> admin_password = std::string(kAdminPassword);
     std::vector<std::pair<std::string, std::string>> environment;
 };
+
+// Serve options with the tests' own plug-in, whose pages misbehave on purpose,
+// and `more` arguments.
+ServeOptions WithFakePlugin(std::vector<std::string> more = {});
 
 // `tessera-console serve --listen 127.0.0.1:0 --data <fresh folder>`, running
 // in the background until Stop or the end of the test.
