@@ -46,7 +46,7 @@ TEST_F(AuditTest, ReadingCommandsRefuseAFolderWithoutAStore) {
     }
 }
 
-TEST_F(AuditTest, JsonPrintsOneObjectPerRecordOldestFirstWithItsActionAndTypeNames) {
+TEST_F(AuditTest, PrintsOneRecordPerLineOldestFirstWithItsActionAndTypeNames) {
     ASSERT_EQ(Console({"render", "--page", kExportPage}).exit_code, 0);
     ASSERT_EQ(Console({"render", "--page", kSettingsPage, "--field", "FormAction=SAVE"}).exit_code, 0);
     ASSERT_EQ(Console({"render", "--page", kExportPage, "--field", "approved_list=a"}).exit_code, 0);
@@ -97,18 +97,14 @@ TEST_F(AuditTest, JsonPrintsOneObjectPerRecordOldestFirstWithItsActionAndTypeNam
         arguments.insert(arguments.end(), refused.begin(), refused.end());
         EXPECT_EQ(Console(arguments).exit_code, 2) << testing::PrintToString(refused);
     }
-}
 
-TEST_F(AuditTest, TableShowsOneLinePerRecordBelowAHeader) {
-    ASSERT_EQ(Console({"render", "--page", kExportPage}).exit_code, 0);
-    const ProcessResult audit = Console({"audit"});
-    EXPECT_EQ(audit.exit_code, 0) << audit.standard_error;
-    const std::vector<std::string> lines = Lines(audit.standard_output);
-    ASSERT_EQ(lines.size(), 2u) << audit.standard_output;
-    EXPECT_EQ(lines[0].rfind("SEQ", 0), 0u);
-    EXPECT_NE(lines[1].find(kExportPage), std::string::npos);
-    EXPECT_NE(lines[1].find("  export  "), std::string::npos) << lines[1];
-    EXPECT_NE(lines[1].find("  change  page plug-in  "), std::string::npos) << lines[1];
+    // Without --json, a table: a header, then one line per record.
+    const std::vector<std::string> table = Lines(Console({"audit"}).standard_output);
+    ASSERT_EQ(table.size(), 4u);
+    EXPECT_EQ(table[0].rfind("SEQ", 0), 0u);
+    EXPECT_NE(table[1].find(kExportPage), std::string::npos);
+    EXPECT_NE(table[1].find("  export  "), std::string::npos) << table[1];
+    EXPECT_NE(table[1].find("  change  page plug-in  "), std::string::npos) << table[1];
 }
 
 }  // namespace

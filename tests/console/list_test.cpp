@@ -27,26 +27,18 @@ protected:
 TEST_F(ListTest, ImportSavesTheFilesEntriesAndNothingElse) {
     const nlohmann::json policies = DumpStore({"QZ_UrlFilter"});
     // CR LF line ends, two entries on a line, a blank line, the same site in other letter case.
-    const std::string file = WriteFile("in.txt",
-                                       "b\xc3\xbc"
-                                       "cher.example\r\nwww.c.example; d.example\n\nA.example\n")
-                                 .string();
+    const std::string file =
+        WriteFile("in.txt", "b\u00fccher.example\r\nwww.c.example; d.example\n\nA.example\n").string();
     const ProcessResult added = Console({"list", "import", file});
     EXPECT_EQ(added.exit_code, 0) << added.standard_error;
     EXPECT_EQ(added.standard_output,
               "read 4 entries from " + file + "; saved: 3 entries added, 0 removed; the list holds 4 entries\n");
-    EXPECT_EQ(StoredList(), nlohmann::json({"*.a.example",
-                                            "*.b\xc3\xbc"
-                                            "cher.example",
-                                            "*.d.example", "www.c.example"}));
+    EXPECT_EQ(StoredList(), nlohmann::json({"*.a.example", "*.b\u00fccher.example", "*.d.example", "www.c.example"}));
     EXPECT_EQ(DumpStore({"QZ_UrlFilter"}), policies) << "the settings of both policies are kept";
 
     const ProcessResult replaced = Console({"list", "import", "--replace", file});
     EXPECT_EQ(replaced.exit_code, 0) << replaced.standard_error;
-    EXPECT_EQ(StoredList(), nlohmann::json({"*.A.example",
-                                            "*.b\xc3\xbc"
-                                            "cher.example",
-                                            "*.d.example", "www.c.example"}));
+    EXPECT_EQ(StoredList(), nlohmann::json({"*.A.example", "*.b\u00fccher.example", "*.d.example", "www.c.example"}));
     const std::string saves = Console({"audit", "--json", "--action", "save"}).standard_output;
     EXPECT_EQ(std::count(saves.begin(), saves.end(), '\n'), 3) << "each import is audited as a save";
     EXPECT_EQ(Console({"list", "import", (root_ / "missing.txt").string()}).exit_code, 2);

@@ -1,6 +1,6 @@
 // The SQLite store where the console's tests cannot reach: provisioning by
 // processes that start at once, Get and Put of only existing instances named
-// exactly, a write the database refuses, and connection lifetimes.
+// exactly, and a write the database refuses.
 #include "sqlite_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
@@ -11,7 +11,6 @@
 #include <sqlite3.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -121,33 +120,6 @@ TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWri
     ASSERT_EQ(sqlite3_exec(other, "DROP TRIGGER refuse_update", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(other);
     EXPECT_TRUE(policy.Put(false)) << "and so can this store";
-}
-
-TEST_F(SqliteStoreTest, DestroyingTheStoreClosesTheConnectionsOfLiveThreads) {
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool loaded = false;
-    bool destroyed = false;
-    std::thread reader([&] {
-        PropertyBag properties;
-        EXPECT_TRUE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER", properties));
-        std::unique_lock lock(mutex);
-        loaded = true;
-        changed.notify_all();
-        changed.wait(lock, [&] { return destroyed; });
-        // A store opened afterwards gets a connection of its own in this thread.
-        const auto reopened = SqliteStore::Open(DatabaseFile(), ResourceDir());
-        EXPECT_TRUE(reopened->Load(L"QZ_UrlFilter", L"URL_FILTER", properties));
-    });
-    {
-        std::unique_lock lock(mutex);
-        changed.wait(lock, [&] { return loaded; });
-        tessera::host::SetCurrentStore(nullptr);
-        store_.reset();
-        destroyed = true;
-        changed.notify_all();
-    }
-    reader.join();
 }
 
 }  // namespace
