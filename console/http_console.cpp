@@ -190,7 +190,7 @@ void SetSecurityHeaders(Response& response, bool is_tls) {
 // Where a request goes by its path, for GET and POST alike: the console's one
 // route table. Every path that is none of the console's own is a page of the
 // plug-in, for a signed-in administrator.
-enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kHistory, kRestore, kPage };
+enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kHistory, kRestore, kApprovedList, kPage };
 
 Route RouteOf(const std::string& path) {
     if (path == "/") return Route::kRoot;
@@ -199,6 +199,7 @@ Route RouteOf(const std::string& path) {
     if (path == kHistoryPath) return Route::kHistory;
     if (path == kRestorePath) return Route::kRestore;
     if (path.rfind(kStaticPrefix, 0) == 0) return Route::kStaticFile;
+    if (path.rfind(kListApartPrefix, 0) == 0) return Route::kApprovedList;
     return Route::kPage;
 }
 
@@ -374,13 +375,20 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
     case Route::kRestore:  // the screening refuses it first: nothing changes by GET
         return RefuseMethod(response, "POST", "Restoring takes a form.");
     case Route::kHistory:
+    case Route::kApprovedList:
     case Route::kPage:
         break;
     }
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) return Redirect(response, kSignInPath);
-    if (RouteOf(request.path) == Route::kHistory) return ServeHistory(response, HistoryViewOf(request.params, *store_));
-    ServePage(request, response, user_name, {});
+    switch (RouteOf(request.path)) {
+    case Route::kHistory:
+        return ServeHistory(response, HistoryViewOf(request.params, *store_));
+    case Route::kApprovedList:
+        return ServeListApart(request, response);
+    default:
+        return ServePage(request, response, user_name, {});
+    }
 }
 
 // A POST whose body is not read ends its connection: what follows the headers
@@ -394,6 +402,8 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         return HandleSignOut(request, response);
     case Route::kStaticFile:
         return RefuseMethod(response, "GET, HEAD", "Static files cannot take a form.");
+    case Route::kApprovedList:
+        return RefuseMethod(response, "GET, HEAD", "An approved list is fetched, not posted.");
     case Route::kRoot:
     case Route::kHistory:
     case Route::kRestore:
@@ -411,6 +421,14 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");
+        return;
+    }
+    if (!FirstField(body.fields, kListApartField).empty()) {
+        // The list box of that page was left out: its save would empty the list.
+        SendShortPage(response, 409,
+                      "Nothing was stored: the page was opened without its approved list. Open the settings page "
+                      "again and make the change there.");
+        response.set_header("Set-Cookie", std::string(kListApartCookieName) + "=; SameSite=Strict; Path=/; Max-Age=0");
         return;
     }
     switch (RouteOf(request.path)) {
@@ -567,7 +585,23 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
         response.set_header("X-Tessera-Record", std::to_string(answer.outcome.audit_seq));
     }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
+    if (WantsListApart(request.get_header_value("Cookie"))) {
+        const std::string token = NewRandomId();
+        if (std::optional<std::string> entries = TakeListApart(body, kListApartPrefix + token)) {
+            list_parcels_.Keep(SessionIdFromCookieHeader(request.get_header_value("Cookie")), token,
+                               std::move(*entries), SteadyClock::now());
+        }
+    }
     response.set_content(std::move(body), content_type);
+}
+
+void HttpConsole::ServeListApart(const Request& request, Response& response) {
+    std::optional<std::string> entries =
+        list_parcels_.Take(SessionIdFromCookieHeader(request.get_header_value("Cookie")),
+                           request.path.substr(sizeof kListApartPrefix - 1), SteadyClock::now());
+    if (!entries) return SendShortPage(response, 404, "This list was fetched already, or its page is too old.");
+    response.status = 200;
+    response.set_content(std::move(*entries), "application/json");
 }
 
 void HttpConsole::ServeStatic(const Request& request, Response& response) {

@@ -7,6 +7,7 @@
 #include "connection_server.h"
 #include "form_decoding.h"
 #include "history_page.h"
+#include "list_apart.h"
 #include "mgmt_store.h"
 #include "plugin_module.h"
 #include "request_screening.h"
@@ -64,6 +65,7 @@ private:
     void ServePage(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
                    const FormFields& body_fields);
     void ServeStatic(const httplib::Request& request, httplib::Response& response);
+    void ServeListApart(const httplib::Request& request, httplib::Response& response);
     void ServeHistory(httplib::Response& response, const HistoryView& view);
     void HandleRestore(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
                        const FormFields& body_fields);
@@ -84,6 +86,7 @@ private:
     SessionTable sessions_;
     SignInThrottle throttle_;
     AccessLog access_log_;
+    ListParcels list_parcels_;
     ConnectionServer server_;
     std::atomic<bool> is_stop_requested_{false};
     std::atomic<bool> has_finished_{false};

@@ -11,12 +11,12 @@
 #include "cgi_request.h"
 #include "os_string.h"
 #include "response_frame.h"
+#include "text_util.h"
 
 #include <CLI/CLI.hpp>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -42,30 +42,10 @@ struct ListOptions {
 
 using Fields = std::vector<std::pair<std::wstring, std::wstring>>;
 
-// The text of markup with its character references decoded (the pages write
-// &amp; &lt; &gt; &quot; &#39; and numeric ones).
 std::wstring Unescaped(const std::wstring& markup) {
     std::wstring text;
     text.reserve(markup.size());
-    for (std::size_t at = 0; at < markup.size(); ++at) {
-        const std::size_t end = markup[at] == L'&' ? markup.find(L';', at) : std::wstring::npos;
-        const std::wstring name = end == std::wstring::npos ? std::wstring() : markup.substr(at + 1, end - at - 1);
-        wchar_t decoded = 0;
-        if (name == L"amp") decoded = L'&';
-        if (name == L"lt") decoded = L'<';
-        if (name == L"gt") decoded = L'>';
-        if (name == L"quot") decoded = L'"';
-        if (name.size() > 1 && name[0] == L'#' && name.size() < 9) {
-            decoded = static_cast<wchar_t>(name[1] == L'x' ? std::wcstoul(name.c_str() + 2, nullptr, 16)
-                                                           : std::wcstoul(name.c_str() + 1, nullptr, 10));
-        }
-        if (decoded == 0) {
-            text += markup[at];
-        } else {
-            text += decoded;
-            at = end;
-        }
-    }
+    host::AppendUnescapedMarkup<wchar_t>(text, markup);
     return text;
 }
 

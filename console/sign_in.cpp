@@ -16,7 +16,9 @@ bool IsSessionIdShape(const std::string& id) {
            std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
-std::string NewSessionId() {
+}  // namespace
+
+std::string NewRandomId() {
     unsigned char bytes[kSessionIdBytes] = {};
     if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("the random number generator failed");
     static constexpr char kDigits[] = "0123456789abcdef";
@@ -28,13 +30,11 @@ std::string NewSessionId() {
     return id;
 }
 
-}  // namespace
-
 SessionTable::SessionTable(std::chrono::seconds idle_expiry, std::size_t max_sessions)
     : idle_expiry_(idle_expiry), max_sessions_(std::max<std::size_t>(max_sessions, 1)) {}
 
 std::string SessionTable::Create(std::shared_ptr<const AdminAccount> account, SteadyClock::time_point now) {
-    std::string id = NewSessionId();
+    std::string id = NewRandomId();
     std::lock_guard<std::mutex> lock(mutex_);
     RemoveExpired(now);
     if (sessions_.size() >= max_sessions_) {
@@ -116,7 +116,11 @@ void SignInThrottle::Prune(SteadyClock::time_point now) {
 }
 
 std::string SessionIdFromCookieHeader(const std::string& cookie_header) {
-    const std::string prefix = std::string(kSessionCookieName) + "=";
+    return CookieValue(cookie_header, kSessionCookieName);
+}
+
+std::string CookieValue(const std::string& cookie_header, const std::string& name) {
+    const std::string prefix = name + "=";
     std::size_t start = 0;
     while (start < cookie_header.size()) {
         std::size_t end = cookie_header.find(';', start);

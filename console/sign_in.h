@@ -15,6 +15,9 @@ namespace tessera::console {
 
 using SteadyClock = std::chrono::steady_clock;
 
+// 32 hexadecimal digits from the system's random number generator.
+std::string NewRandomId();
+
 inline constexpr char kSessionCookieName[] = "tessera_session";
 
 // Sessions live in memory only: a restart signs everybody out.
@@ -78,6 +81,8 @@ private:
 
 // The value of the session cookie in a Cookie request header, or empty.
 std::string SessionIdFromCookieHeader(const std::string& cookie_header);
+// The value of the cookie `name` in a Cookie header, or empty.
+std::string CookieValue(const std::string& cookie_header, const std::string& name);
 
 // Set-Cookie values that start and end the session.
 // Secure (sent over HTTPS only) when the console speaks TLS.

@@ -59,4 +59,71 @@ std::basic_string<Char> EscapedMarkup(std::basic_string_view<Char> text) {
     return escaped;
 }
 
+// Appends `text` to `out` with its character references decoded: &amp; &lt;
+// &gt; &quot; and numeric ones (decimal or x-hexadecimal), as the pages
+// write them; anything else stands as it is. Narrow text is UTF-8.
+template <typename Char>
+void AppendUnescapedMarkup(std::basic_string<Char>& out, std::basic_string_view<Char> text) {
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const std::size_t end = text[at] == Char('&') ? text.find(Char(';'), at) : std::basic_string_view<Char>::npos;
+        const std::size_t name_length = end == std::basic_string_view<Char>::npos ? 0 : end - at - 1;
+        const std::basic_string_view<Char> name = text.substr(at + 1, name_length);
+        const auto is = [&name](const char* word) {
+            std::size_t index = 0;
+            for (; word[index] != '\0'; ++index) {
+                if (index >= name.size() || name[index] != Char(word[index])) return false;
+            }
+            return index == name.size();
+        };
+        char32_t decoded = is("amp") ? U'&' : is("lt") ? U'<' : is("gt") ? U'>' : is("quot") ? U'"' : 0;
+        if (name.size() > 1 && name.size() < 9 && name[0] == Char('#')) {
+            const bool is_hex = name[1] == Char('x');
+            char32_t number = 0;
+            std::size_t digits = 0;
+            for (std::size_t index = is_hex ? 2 : 1; index < name.size(); ++index, ++digits) {
+                const char32_t c = static_cast<char32_t>(name[index]);
+                const int digit = c >= U'0' && c <= U'9'             ? int(c - U'0')
+                                  : is_hex && c >= U'a' && c <= U'f' ? int(c - U'a' + 10)
+                                  : is_hex && c >= U'A' && c <= U'F' ? int(c - U'A' + 10)
+                                                                     : -1;
+                if (digit < 0) {
+                    digits = 0;
+                    break;
+                }
+                number = number * (is_hex ? 16 : 10) + static_cast<char32_t>(digit);
+            }
+            if (digits > 0 && number > 0 && number <= 0x10FFFF && (number < 0xD800 || number > 0xDFFF)) {
+                decoded = number;
+            }
+        }
+        if (decoded == 0) {
+            out += text[at];
+            continue;
+        }
+        if constexpr (sizeof(Char) == 1) {
+            if (decoded < 0x80) {
+                out += static_cast<Char>(decoded);
+            } else if (decoded < 0x800) {
+                out += static_cast<Char>(0xC0 | (decoded >> 6));
+                out += static_cast<Char>(0x80 | (decoded & 0x3F));
+            } else if (decoded < 0x10000) {
+                out += static_cast<Char>(0xE0 | (decoded >> 12));
+                out += static_cast<Char>(0x80 | ((decoded >> 6) & 0x3F));
+                out += static_cast<Char>(0x80 | (decoded & 0x3F));
+            } else {
+                out += static_cast<Char>(0xF0 | (decoded >> 18));
+                out += static_cast<Char>(0x80 | ((decoded >> 12) & 0x3F));
+                out += static_cast<Char>(0x80 | ((decoded >> 6) & 0x3F));
+                out += static_cast<Char>(0x80 | (decoded & 0x3F));
+            }
+        } else if (sizeof(Char) == 2 && decoded >= 0x10000) {
+            out += static_cast<Char>(0xD800 + ((decoded - 0x10000) >> 10));
+            out += static_cast<Char>(0xDC00 + ((decoded - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<Char>(decoded);
+        }
+        at = end;
+    }
+}
+
 }  // namespace tessera::host

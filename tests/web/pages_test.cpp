@@ -114,5 +114,44 @@ TEST(Pages, LargeListsAreSavedWholeAndAListChangedByAnotherProgramShowsAtOnce) {
     EXPECT_EQ(page->body.find(">*.e0.example.com</option>"), std::string::npos);
 }
 
+// A browser that runs scripts asks for the list apart; its entries then come
+// as JSON, once, to the session whose page named them.
+TEST(Pages, TheListApartComesOnceToItsSessionAndAPageWithoutItCannotSave) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    const std::string entries[] = {"www.a.example", "q\"<&>'.example", "line\nbreak.example"};
+    std::string form = "FormAction=save&txtPolicyInstanceId=URL_FILTER";
+    for (const std::string& entry : entries) form += "&stApprovedURL=" + httplib::detail::encode_query_param(entry);
+    httplib::Client client = console.Client();
+    ASSERT_TRUE(client.Post(kSettingsPath, console.FormHeaders(cookie), form, "application/x-www-form-urlencoded"));
+
+    const httplib::Headers apart = {{"Cookie", cookie + "; tessera_list=apart"}};
+    const httplib::Result page = client.Get(kSettingsPath, apart);
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->body.find("<option"), std::string::npos);
+    const std::size_t at = page->body.find("data-list=\"/approved-list/");
+    ASSERT_NE(at, std::string::npos) << page->body;
+    const std::string list_path = page->body.substr(at + 11, page->body.find('"', at + 11) - at - 11);
+    EXPECT_EQ(client.Get(list_path, console.FormHeaders(console.SignIn()))->status, 404)
+        << "another session's list is not there";
+    const httplib::Result list = client.Get(list_path, apart);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->get_header_value("Content-Type"), "application/json");
+    EXPECT_EQ(nlohmann::json::parse(list->body),
+              nlohmann::json({"*.line\nbreak.example", "*.q\"<&>'.example", "www.a.example"}));
+    EXPECT_EQ(client.Get(list_path, apart)->status, 404) << "fetched once";
+
+    // Posted from that page by a browser without scripts, the form would hold no entry.
+    const std::size_t audit_before = AuditRecordCount(console.DataDir());
+    const httplib::Result refused =
+        client.Post(kSettingsPath, console.FormHeaders(cookie), "FormAction=save&tesseraListApartFromThisPage=1",
+                    "application/x-www-form-urlencoded");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 409);
+    EXPECT_NE(refused->get_header_value("Set-Cookie").find("tessera_list=; "), std::string::npos);
+    EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), 3u);
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before);
+}
+
 }  // namespace
 }  // namespace tessera::test

@@ -4,6 +4,10 @@
 "use strict";
 
 document.documentElement.classList.add("js");
+// This browser runs scripts: the console may serve a long approved list apart
+// from the settings page, for the page's script to fetch.
+document.cookie =
+  "tessera_list=apart; Path=/; SameSite=Strict" + (window.location.protocol === "https:" ? "; Secure" : "");
 
 window.Tessera = window.Tessera || {};
 

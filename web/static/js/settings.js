@@ -59,6 +59,8 @@
   var hasListEdits = false;
   var loadedFields = "";
   var isPosting = false;
+  // Until the list is in, a save or an export would leave it out.
+  var isListLoaded = false;
   // The button whose post waits for the administrator to sign in again.
   var pendingSubmitter = null;
 
@@ -211,7 +213,18 @@
     page.showMessage(message, parts.join(" "), kind);
   }
 
+  // True when the list is in; else says why the action waits.
+  function isListReady() {
+    if (!isListLoaded) {
+      page.showMessage(message, "The approved list is still loading: try again in a moment.", "warning");
+    }
+    return isListLoaded;
+  }
+
   function addTypedEntry() {
+    if (!isListReady()) {
+      return;
+    }
     if (rule.splitEntries(newEntry.value).length === 0) {
       page.showMessage(message, "Type a site to add, such as example.com.", "error");
       newEntry.focus();
@@ -285,6 +298,9 @@
   // a navigation would. When the session has ended, the administrator signs
   // in again in a dialog and the same form is posted then: nothing is lost.
   function postForm(submitter) {
+    if (!isListReady()) {
+      return;
+    }
     page.showMessage(message, "Saving\u2026", "info");
     isPosting = true;
     requestOf(formBody(submitter))
@@ -392,6 +408,9 @@
   // The export goes through the page's script, so that it is a download
   // and never a navigation away from unsaved changes.
   function exportList() {
+    if (!isListReady()) {
+      return;
+    }
     var entries = list.entries;
     document.getElementById("approvedListField").value = entries.length === 0 ? "" : entries.join(";") + ";";
     requestOf(new URLSearchParams(new FormData(exportForm)).toString())
@@ -564,11 +583,40 @@
   markCurrentPolicyTab();
   // The import page is told the policy, so that its way back leads here.
   importForm.setAttribute("action", page.withPolicy(importForm.getAttribute("action"), policy));
+  // The console serves a long list apart, as JSON, once this browser has
+  // shown that it runs scripts; otherwise it stands in the page as markup.
+  function loadEntries(source) {
+    var url = source.getAttribute("data-list");
+    if (!url) {
+      return Promise.resolve(EntryView.optionValues(source.textContent));
+    }
+    return fetch(url, { credentials: "same-origin" }).then(function (response) {
+      if (!response.ok) {
+        throw new Error("the list answered " + response.status);
+      }
+      return response.json();
+    });
+  }
+
   var source = document.getElementById("approvedListSource");
-  list.setEntries(EntryView.optionValues(source.textContent));
-  source.remove();
-  showEntryCount();
   loadedFields = formFields();
-  takePendingImport();
   showKeptOutcome();
+  loadEntries(source).then(
+    function (entries) {
+      list.setEntries(entries);
+      isListLoaded = true;
+      // For measurements: the time from navigation until the list can be used.
+      performance.mark("approved-list-ready");
+      showEntryCount();
+      takePendingImport();
+    },
+    function () {
+      page.showMessage(
+        message,
+        "The approved list could not be loaded, so this page cannot save. Open the settings page again.",
+        "error"
+      );
+    }
+  );
+  source.remove();
 })(window.Tessera.page, window.Tessera.entryRule, window.Tessera.EntryView);

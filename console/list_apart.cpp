@@ -1,0 +1,107 @@
+// The settings page's approved list, served apart from the page.
+#include "list_apart.h"
+
+#include "os_string.h"
+#include "text_util.h"
+
+#include <chrono>
+#include <iterator>
+#include <string_view>
+
+namespace tessera::console {
+namespace {
+
+// Around the list box in the settings template.
+constexpr std::string_view kBeginMarker = "<!--approved-list-->";
+constexpr std::string_view kEndMarker = "<!--/approved-list-->";
+constexpr std::string_view kOptionStart = "<option value=\"";
+constexpr std::chrono::minutes kKeptFor{1};
+constexpr std::size_t kMaxParcels = 8;
+
+// Appends `text` (UTF-8) as a JSON string.
+void AppendJsonString(std::string& out, std::string_view text) {
+    static constexpr char kHexDigits[] = "0123456789abcdef";
+    out += '"';
+    for (const char ch : text) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (ch == '"' || ch == '\\') {
+            out += '\\';
+            out += ch;
+        } else if (byte < 0x20) {
+            out += "\\u00";
+            out += kHexDigits[byte >> 4];
+            out += kHexDigits[byte & 0x0f];
+        } else {
+            out += ch;
+        }
+    }
+    out += '"';
+}
+
+}  // namespace
+
+bool WantsListApart(const std::string& cookie_header) {
+    return CookieValue(cookie_header, kListApartCookieName) == "apart";
+}
+
+std::optional<std::string> TakeListApart(std::string& page, const std::string& url) {
+    const std::size_t begin = page.find(kBeginMarker);
+    const std::size_t end = begin == std::string::npos ? begin : page.find(kEndMarker, begin);
+    if (end == std::string::npos) return std::nullopt;
+    const std::string_view block(page.data() + begin, end - begin);
+    // An option's value is escaped markup without a double quote: it ends at the first one.
+    std::string entries = "[";
+    std::string value;
+    for (std::size_t at = block.find(kOptionStart); at != std::string_view::npos; at = block.find(kOptionStart, at)) {
+        const std::size_t start = at + kOptionStart.size();
+        const std::size_t quote = block.find('"', start);
+        if (quote == std::string_view::npos) break;
+        value.clear();
+        host::AppendUnescapedMarkup<char>(value, block.substr(start, quote - start));
+        if (entries.size() > 1) entries += ',';
+        AppendJsonString(entries, value);
+        at = quote;
+    }
+    entries += ']';
+    const std::string escaped_url = host::EscapedMarkup<char>(url);
+    page.replace(begin, end + kEndMarker.size() - begin,
+                 "<div id=\"approvedListSource\" data-list=\"" + escaped_url +
+                     "\" hidden></div>\n<noscript><input type=\"hidden\" name=\"" + OS::ToUtf8(kListApartField) +
+                     "\" value=\"1\"><p class=\"message error\">This page was opened while scripts were on, so "
+                     "its approved list was left out and it cannot be saved. Open the settings page again to see "
+                     "the list.</p></noscript>");
+    return entries;
+}
+
+void ListParcels::Keep(const std::string& session_id, const std::string& token, std::string entries,
+                       SteadyClock::time_point now) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    RemoveStale(now);
+    while (parcels_.size() >= kMaxParcels) {
+        auto oldest = parcels_.begin();
+        for (auto parcel = parcels_.begin(); parcel != parcels_.end(); ++parcel) {
+            if (parcel->second.kept_at < oldest->second.kept_at) oldest = parcel;
+        }
+        parcels_.erase(oldest);
+    }
+    parcels_[token] = Parcel{session_id, std::move(entries), now};
+}
+
+std::optional<std::string> ListParcels::Take(const std::string& session_id, const std::string& token,
+                                             SteadyClock::time_point now) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    RemoveStale(now);
+    const auto found = parcels_.find(token);
+    if (found == parcels_.end() || found->second.session_id != session_id) return std::nullopt;
+    std::string entries = std::move(found->second.entries);
+    parcels_.erase(found);
+    return entries;
+}
+
+void ListParcels::RemoveStale(SteadyClock::time_point now) {
+    for (auto parcel = parcels_.begin(); parcel != parcels_.end();) {
+        parcel = now - parcel->second.kept_at > kKeptFor ? parcels_.erase(parcel) : std::next(parcel);
+    }
+}
+
+}  // namespace tessera::console
