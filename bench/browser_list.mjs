@@ -64,6 +64,7 @@ async function measure(browser, entryCount) {
     const usableMs = performance.now() - started;
     // The same, as the page itself measured it from the navigation's start.
     const readyMs = await page.evaluate(() => performance.getEntriesByName("approved-list-ready")[0].startTime);
+    const loadedMiB = rendererMiB();
 
     await page.locator("#txtFilter").focus();
     const keystrokes = [];
@@ -91,7 +92,7 @@ async function measure(browser, entryCount) {
       `${entryCount} entries: first save from the page ${(firstSaveMs / 1000).toFixed(2)} s; ` +
         `load to usable ${(usableMs / 1000).toFixed(2)} s (in the page ${(readyMs / 1000).toFixed(2)} s); filter keystroke median ${median(keystrokes).toFixed(0)} ms, ` +
         `max ${Math.max(...keystrokes).toFixed(0)} ms; remove one ${removeMs.toFixed(0)} ms; ` +
-        `save ${(saveMs / 1000).toFixed(2)} s; renderer memory ${tabMiB.toFixed(0)} MiB`,
+        `save ${(saveMs / 1000).toFixed(2)} s; renderer memory ${loadedMiB.toFixed(0)} MiB loaded, ${tabMiB.toFixed(0)} MiB after the save`,
     );
   } finally {
     await context.close();

@@ -259,13 +259,24 @@
 
   // The form with one "stApprovedURL" per entry, URL-encoded. Built as text:
   // a million form controls would take the browser minutes to make.
+  // The entries are joined by NUL, encoded at once and cut where the NULs
+  // stood: a million strings encoded one by one cost a second and sixty
+  // megabytes more. An entry that holds a NUL itself is encoded alone.
   function formBody(submitter) {
-    var parts = [formFields(submitter)];
     var entries = list.entries;
-    for (var i = 0; i < entries.length; i++) {
-      parts.push("stApprovedURL=" + encodeURIComponent(entries[i]));
+    var fields = formFields(submitter);
+    if (entries.length === 0) {
+      return fields;
     }
-    return parts.join("&");
+    for (var i = 0; i < entries.length; i++) {
+      if (entries[i].indexOf("\u0000") >= 0) {
+        var parts = entries.map(function (entry) {
+          return "stApprovedURL=" + encodeURIComponent(entry);
+        });
+        return [fields].concat(parts).join("&");
+      }
+    }
+    return fields + "&stApprovedURL=" + encodeURIComponent(entries.join("\u0000")).replaceAll("%00", "&stApprovedURL=");
   }
 
   // A large form goes gzip-compressed: the browser's own upload is slow
