@@ -87,6 +87,11 @@ TESSERA_HOST_API std::size_t UTF16Length(const wchar_t* text, std::size_t length
 // character beyond U+FFFF sorts by its surrogate pair, before U+E000-U+FFFF.
 TESSERA_HOST_API int UTF16Compare(const std::wstring& left, const std::wstring& right);
 
+// Appends one Unicode scalar as UTF-8, or as wide text (a surrogate pair where
+// wchar_t is UTF-16).
+TESSERA_HOST_API void AppendScalar(std::string& utf8, char32_t scalar);
+TESSERA_HOST_API void AppendScalar(std::wstring& text, char32_t scalar);
+
 }  // namespace OS
 
 namespace NS_StringUtils {

@@ -1,6 +1,8 @@
 // Small text helpers shared by the host, the pages and the console: header-only.
 #pragma once
 
+#include "os_string.h"
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -100,28 +102,7 @@ void AppendUnescapedMarkup(std::basic_string<Char>& out, std::basic_string_view<
             out += text[at];
             continue;
         }
-        if constexpr (sizeof(Char) == 1) {
-            if (decoded < 0x80) {
-                out += static_cast<Char>(decoded);
-            } else if (decoded < 0x800) {
-                out += static_cast<Char>(0xC0 | (decoded >> 6));
-                out += static_cast<Char>(0x80 | (decoded & 0x3F));
-            } else if (decoded < 0x10000) {
-                out += static_cast<Char>(0xE0 | (decoded >> 12));
-                out += static_cast<Char>(0x80 | ((decoded >> 6) & 0x3F));
-                out += static_cast<Char>(0x80 | (decoded & 0x3F));
-            } else {
-                out += static_cast<Char>(0xF0 | (decoded >> 18));
-                out += static_cast<Char>(0x80 | ((decoded >> 12) & 0x3F));
-                out += static_cast<Char>(0x80 | ((decoded >> 6) & 0x3F));
-                out += static_cast<Char>(0x80 | (decoded & 0x3F));
-            }
-        } else if (sizeof(Char) == 2 && decoded >= 0x10000) {
-            out += static_cast<Char>(0xD800 + ((decoded - 0x10000) >> 10));
-            out += static_cast<Char>(0xDC00 + ((decoded - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<Char>(decoded);
-        }
+        OS::AppendScalar(out, decoded);
         at = end;
     }
 }

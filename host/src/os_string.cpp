@@ -34,34 +34,6 @@ constexpr char32_t UnitValue(wchar_t unit) {
     return static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(unit));
 }
 
-void AppendWide(std::wstring& out, char32_t scalar) {
-    if (kWideIsUtf16 && scalar > 0xFFFF) {
-        const char32_t offset = scalar - 0x10000;
-        out += static_cast<wchar_t>(0xD800 + (offset >> 10));
-        out += static_cast<wchar_t>(0xDC00 + (offset & 0x3FF));
-        return;
-    }
-    out += static_cast<wchar_t>(scalar);
-}
-
-void AppendUtf8(std::string& out, char32_t scalar) {
-    if (scalar < 0x80) {
-        out += static_cast<char>(scalar);
-    } else if (scalar < 0x800) {
-        out += static_cast<char>(0xC0 | (scalar >> 6));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else if (scalar < 0x10000) {
-        out += static_cast<char>(0xE0 | (scalar >> 12));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (scalar >> 18));
-        out += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    }
-}
-
 // The Unicode scalar at text[index], advancing past it. On UTF-16 platforms a
 // surrogate pair is one scalar; anything that is no scalar reads as U+FFFD.
 char32_t NextScalar(const wchar_t* text, std::size_t length, std::size_t& index) {
@@ -135,6 +107,34 @@ int _wcsnicmp(const wchar_t* left, const wchar_t* right, std::size_t count) {
 
 namespace OS {
 
+void AppendScalar(std::wstring& out, char32_t scalar) {
+    if (kWideIsUtf16 && scalar > 0xFFFF) {
+        const char32_t offset = scalar - 0x10000;
+        out += static_cast<wchar_t>(0xD800 + (offset >> 10));
+        out += static_cast<wchar_t>(0xDC00 + (offset & 0x3FF));
+        return;
+    }
+    out += static_cast<wchar_t>(scalar);
+}
+
+void AppendScalar(std::string& out, char32_t scalar) {
+    if (scalar < 0x80) {
+        out += static_cast<char>(scalar);
+    } else if (scalar < 0x800) {
+        out += static_cast<char>(0xC0 | (scalar >> 6));
+        out += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else if (scalar < 0x10000) {
+        out += static_cast<char>(0xE0 | (scalar >> 12));
+        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (scalar & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (scalar >> 18));
+        out += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (scalar & 0x3F));
+    }
+}
+
 x_wstring::x_wstring(const wchar_t* text) : std::wstring(text != nullptr ? text : L"") {}
 
 x_wstring::x_wstring(const wchar_t* text, std::size_t length)
@@ -197,7 +197,7 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* 
             if (static_cast<std::uint32_t>(text[index]) < 0x80) {
                 utf8 += static_cast<char>(text[index++]);
             } else {
-                AppendUtf8(utf8, NextScalar(text, length, index));
+                OS::AppendScalar(utf8, NextScalar(text, length, index));
             }
         }
     }
@@ -241,7 +241,7 @@ x_wstring UTF8CharToWChar(const char* bytes, std::size_t length) {
             second_min = lead == 0xF0 ? 0x90 : 0x80;
             second_max = lead == 0xF4 ? 0x8F : 0xBF;
         } else {
-            AppendWide(text, kReplacement);
+            OS::AppendScalar(text, kReplacement);
             continue;
         }
         // An incomplete sequence is replaced once, and the byte that broke it
@@ -256,7 +256,7 @@ x_wstring UTF8CharToWChar(const char* bytes, std::size_t length) {
             }
             scalar = (scalar << 6) | (byte_at(index++) & 0x3Fu);
         }
-        AppendWide(text, is_complete ? scalar : kReplacement);
+        OS::AppendScalar(text, is_complete ? scalar : kReplacement);
     }
     return x_wstring(std::move(text));
 }
@@ -277,13 +277,13 @@ x_wstring UTF16BytesToWChar(const unsigned char* bytes, std::size_t length, bool
     while (index < unit_count) {
         const char32_t unit = unit_at(index++);
         if (IsHighSurrogate(unit) && index < unit_count && IsLowSurrogate(unit_at(index))) {
-            AppendWide(text, CombineSurrogates(unit, unit_at(index++)));
+            OS::AppendScalar(text, CombineSurrogates(unit, unit_at(index++)));
         } else {
-            AppendWide(text, IsSurrogate(unit) ? kReplacement : unit);
+            OS::AppendScalar(text, IsSurrogate(unit) ? kReplacement : unit);
         }
     }
     if (length % 2 != 0) {
-        AppendWide(text, kReplacement);
+        OS::AppendScalar(text, kReplacement);
     }
     return x_wstring(std::move(text));
 }
