@@ -18,7 +18,8 @@ constexpr std::string_view kOptionStart = "<option value=\"";
 constexpr std::chrono::minutes kKeptFor{1};
 constexpr std::size_t kMaxParcels = 8;
 
-// Appends `text` (UTF-8) as a JSON string.
+// Appends `text` (UTF-8) as a JSON string. Written here rather than through
+// the JSON library, which would make a node of each of a million entries.
 void AppendJsonString(std::string& out, std::string_view text) {
     static constexpr char kHexDigits[] = "0123456789abcdef";
     out += '"';
