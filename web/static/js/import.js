@@ -162,13 +162,7 @@
   }
 
   function takeUploadNote() {
-    var upload = null;
-    try {
-      upload = JSON.parse(window.sessionStorage.getItem(UPLOAD_KEY));
-      window.sessionStorage.removeItem(UPLOAD_KEY);
-    } catch (storageOff) {
-      upload = null;
-    }
+    var upload = page.takeStored(UPLOAD_KEY);
     return upload && typeof upload.name === "string" ? upload : { name: "", warning: "" };
   }
 

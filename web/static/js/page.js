@@ -69,6 +69,18 @@ window.Tessera.page = (function () {
     return "\u201c" + shown + "\u201d";
   }
 
+  // The value kept under `key` in sessionStorage, removed as it is taken;
+  // null when there is none, it is not JSON or storage is off.
+  function takeStored(key) {
+    try {
+      var text = window.sessionStorage.getItem(key);
+      window.sessionStorage.removeItem(key);
+      return JSON.parse(text);
+    } catch (unavailable) {
+      return null;
+    }
+  }
+
   return {
     PENDING_IMPORT_KEY: PENDING_IMPORT_KEY,
     POLICY_FIELD: POLICY_FIELD,
@@ -79,5 +91,6 @@ window.Tessera.page = (function () {
     number: number,
     plural: plural,
     quote: quote,
+    takeStored: takeStored,
   };
 })();

@@ -359,13 +359,7 @@
   }
 
   function showKeptOutcome() {
-    var kept = null;
-    try {
-      kept = JSON.parse(window.sessionStorage.getItem(OUTCOME_KEY));
-      window.sessionStorage.removeItem(OUTCOME_KEY);
-    } catch (unreadable) {
-      return;
-    }
+    var kept = page.takeStored(OUTCOME_KEY);
     if (!kept || typeof kept.text !== "string") {
       return;
     }
@@ -481,19 +475,7 @@
   }
 
   function takePendingImport() {
-    var stored = null;
-    try {
-      stored = window.sessionStorage.getItem(page.PENDING_IMPORT_KEY);
-      window.sessionStorage.removeItem(page.PENDING_IMPORT_KEY);
-    } catch (storageOff) {
-      return;
-    }
-    var texts = null;
-    try {
-      texts = JSON.parse(stored);
-    } catch (notJson) {
-      return;
-    }
+    var texts = page.takeStored(page.PENDING_IMPORT_KEY);
     if (!Array.isArray(texts)) {
       return;
     }
