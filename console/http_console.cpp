@@ -585,11 +585,10 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
         response.set_header("X-Tessera-Record", std::to_string(answer.outcome.audit_seq));
     }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
-    if (WantsListApart(request.get_header_value("Cookie"))) {
+    if (const std::string cookies = request.get_header_value("Cookie"); WantsListApart(cookies)) {
         const std::string token = NewRandomId();
         if (std::optional<std::string> entries = TakeListApart(body, kListApartPrefix + token)) {
-            list_parcels_.Keep(SessionIdFromCookieHeader(request.get_header_value("Cookie")), token,
-                               std::move(*entries), SteadyClock::now());
+            list_parcels_.Keep(SessionIdFromCookieHeader(cookies), token, std::move(*entries), SteadyClock::now());
         }
     }
     response.set_content(std::move(body), content_type);

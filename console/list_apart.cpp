@@ -52,6 +52,7 @@ std::optional<std::string> TakeListApart(std::string& page, const std::string& u
     const std::string_view block(page.data() + begin, end - begin);
     // An option's value is escaped markup without a double quote: it ends at the first one.
     std::string entries = "[";
+    entries.reserve(block.size() / 2);  // each option's value stands twice in its markup
     std::string value;
     for (std::size_t at = block.find(kOptionStart); at != std::string_view::npos; at = block.find(kOptionStart, at)) {
         const std::size_t start = at + kOptionStart.size();
