@@ -4,10 +4,11 @@
 
 #include "host_api.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
+#include <shared_mutex>
 #include <string>
 
 namespace tessera::host {
@@ -30,8 +31,9 @@ public:
     RotatingLogFile(const RotatingLogFile&) = delete;
     RotatingLogFile& operator=(const RotatingLogFile&) = delete;
 
-    // Writes `record` with one write, so records of several threads and
-    // processes never interleave.
+    // Writes `record` with one write on a file opened for appending, so records
+    // of several threads and processes never interleave; threads write side by
+    // side and wait for each other only while the file is checked.
     void Append(const std::string& record);
 
     const std::filesystem::path& File() const { return file_; }
@@ -40,21 +42,22 @@ private:
     bool IsStillAtPath() const;
     void Reopen();
     void RotateIfFull();
+    void Write(const std::string& record);
 
-    // Whether the file's size must be looked at before the next record: after
-    // a sixteenth of max_bytes written here or a second, whichever comes first,
-    // not at every record. Whether the file is still at its path (moved or
-    // removed by someone else) is looked at every time.
-    bool IsSizeCheckDue() const;
+    // Whether the file must be looked at before the next record (its size, and
+    // whether someone else moved or removed it): after a sixteenth of max_bytes
+    // written here or a second, whichever comes first, not at every record. A
+    // record written in between goes to the file where it now is.
+    bool IsCheckDue() const;
 
-    std::mutex mutex_;
+    std::shared_mutex mutex_;  // shared to write a record, exclusive to check, rotate or reopen
     std::filesystem::path file_;
     LogRotation rotation_;
     int descriptor_ = -1;
     std::uint64_t device_ = 0;
     std::uint64_t inode_ = 0;
-    std::uint64_t written_since_check_ = 0;
-    std::chrono::steady_clock::time_point last_check_;
+    std::atomic<std::uint64_t> written_since_check_{0};
+    std::atomic<std::chrono::steady_clock::rep> next_check_{0};
 };
 
 // The rotation of the debug log and the access log: TESSERA_LOG_MAX_BYTES

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <vector>
 
@@ -85,13 +86,17 @@ public:
         if (settings->data_dir.empty()) {
             return;
         }
-        const std::filesystem::path path = settings->data_dir / "debug.log";
         std::shared_ptr<tessera::host::RotatingLogFile> file;
         {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (!file_ || file_->File() != path) {
-                file_ =
-                    std::make_shared<tessera::host::RotatingLogFile>(path, tessera::host::LogRotationFromEnvironment());
+            const std::shared_lock<std::shared_mutex> lock(mutex_);
+            if (data_dir_ == settings->data_dir.native()) file = file_;
+        }
+        if (!file) {
+            const std::lock_guard<std::shared_mutex> lock(mutex_);
+            if (data_dir_ != settings->data_dir.native()) {
+                file_ = std::make_shared<tessera::host::RotatingLogFile>(settings->data_dir / "debug.log",
+                                                                         tessera::host::LogRotationFromEnvironment());
+                data_dir_ = settings->data_dir.native();
             }
             file = file_;
         }
@@ -99,7 +104,8 @@ public:
     }
 
 private:
-    std::mutex mutex_;
+    std::shared_mutex mutex_;
+    std::filesystem::path::string_type data_dir_;
     std::shared_ptr<tessera::host::RotatingLogFile> file_;
 };
 

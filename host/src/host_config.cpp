@@ -5,6 +5,7 @@
 #include "current_settings.h"
 
 #include <mutex>
+#include <shared_mutex>
 
 #if defined(__GLIBC__)
 #  include <malloc.h>
@@ -15,7 +16,7 @@ namespace tessera::host {
 namespace {
 
 struct SettingsHolder {
-    std::mutex mutex;
+    std::shared_mutex mutex;  // every thread reads at every record and page; the console writes once
     std::shared_ptr<const HostSettings> settings = std::make_shared<const HostSettings>();
 };
 
@@ -29,14 +30,14 @@ SettingsHolder& Holder() {
 
 std::shared_ptr<const HostSettings> SharedSettings() {
     SettingsHolder& holder = Holder();
-    const std::lock_guard<std::mutex> lock(holder.mutex);
+    const std::shared_lock<std::shared_mutex> lock(holder.mutex);
     return holder.settings;
 }
 
 void Configure(const HostSettings& settings) {
     auto applied = std::make_shared<const HostSettings>(settings);
     SettingsHolder& holder = Holder();
-    const std::lock_guard<std::mutex> lock(holder.mutex);
+    const std::lock_guard<std::shared_mutex> lock(holder.mutex);
     holder.settings = std::move(applied);
 }
 

@@ -21,13 +21,26 @@ RotatingLogFile::~RotatingLogFile() {
 }
 
 void RotatingLogFile::Append(const std::string& record) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    if (descriptor_ < 0 || !IsStillAtPath()) Reopen();
-    if (IsSizeCheckDue()) {
+    {
+        const std::shared_lock<std::shared_mutex> lock(mutex_);
+        if (descriptor_ >= 0 && !IsCheckDue()) {
+            Write(record);
+            return;
+        }
+    }
+    const std::lock_guard<std::shared_mutex> lock(mutex_);
+    if (IsCheckDue()) {
+        if (descriptor_ < 0 || !IsStillAtPath()) Reopen();
         RotateIfFull();
         written_since_check_ = 0;
-        last_check_ = std::chrono::steady_clock::now();
+        next_check_ = (std::chrono::steady_clock::now() + std::chrono::seconds(1)).time_since_epoch().count();
+    } else if (descriptor_ < 0) {
+        Reopen();
     }
+    Write(record);
+}
+
+void RotatingLogFile::Write(const std::string& record) {
     std::size_t written = 0;
     while (descriptor_ >= 0 && written < record.size()) {
         const long long result = WriteSome(descriptor_, record.data() + written, record.size() - written);
@@ -38,9 +51,9 @@ void RotatingLogFile::Append(const std::string& record) {
     written_since_check_ += written;
 }
 
-bool RotatingLogFile::IsSizeCheckDue() const {
+bool RotatingLogFile::IsCheckDue() const {
     return written_since_check_ >= rotation_.max_bytes / 16 ||
-           std::chrono::steady_clock::now() - last_check_ >= std::chrono::seconds(1);
+           std::chrono::steady_clock::now().time_since_epoch().count() >= next_check_;
 }
 
 bool RotatingLogFile::IsStillAtPath() const {
