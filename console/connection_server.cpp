@@ -508,6 +508,8 @@ bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
         const ssize_t received = ::recv(connection.fd, buffer, wanted, 0);
         if (received > 0) {
             connection.input.append(buffer, static_cast<std::size_t>(received));
+            // A short read took all there was; whatever comes later makes the socket readable again.
+            if (static_cast<std::size_t>(received) < wanted) return true;
             continue;
         }
         if (received < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return true;
@@ -589,6 +591,7 @@ void ConnectionServer::EventServer::Serve(Connection& connection) {
 
 void ConnectionServer::EventServer::Return(Connection& connection, bool keep) {
     bool is_closing = !keep;
+    bool is_read_ahead = false;
     {
         // Under the lock: the loop's deadline scan reads the phase and the deadline.
         const std::lock_guard lock(mutex_);
@@ -600,14 +603,26 @@ void ConnectionServer::EventServer::Return(Connection& connection, bool keep) {
             connection.body_left_to_read = 0;
             connection.phase = Connection::Phase::kIdle;
             connection.deadline = Clock::now() + limits_.keep_alive_timeout;
-            arriving_.push_back(&connection);
+            is_read_ahead = !connection.input.empty() || connection.tls != nullptr;
+            if (is_read_ahead) {
+                arriving_.push_back(&connection);
+            } else {
+                connection.watched_events = EPOLLIN;
+            }
         }
     }
     if (is_closing) {
         Close(connection);
-    } else {
+    } else if (is_read_ahead) {
+        // Bytes already read (or held by TLS) raise no event: the loop must look at them itself.
         const std::uint64_t one = 1;
         [[maybe_unused]] const ssize_t woken = ::write(wake_fd_, &one, sizeof one);
+    } else {
+        // Watched again straight from here: the loop is not woken for a connection that has nothing to read yet.
+        epoll_event event{};
+        event.events = EPOLLIN;
+        event.data.fd = connection.fd;
+        ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, connection.fd, &event);
     }
     const std::lock_guard lock(mutex_);
     if (--in_workers_ == 0) workers_idle_.notify_all();
