@@ -192,11 +192,19 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* 
     if (text != nullptr) {
         utf8.reserve(length);
         std::size_t index = 0;
+        const auto is_ascii = [](wchar_t character) { return static_cast<std::uint32_t>(character) < 0x80; };
         while (index < length) {
-            // Markup is mostly ASCII: copy it straight through.
-            if (static_cast<std::uint32_t>(text[index]) < 0x80) {
-                utf8 += static_cast<char>(text[index++]);
-            } else {
+            // Markup is mostly ASCII: each run of it is copied in one narrowing loop.
+            const std::size_t run_end =
+                static_cast<std::size_t>(std::find_if_not(text + index, text + length, is_ascii) - text);
+            if (run_end > index) {
+                const std::size_t at = utf8.size();
+                utf8.resize(at + (run_end - index));
+                std::transform(text + index, text + run_end, utf8.begin() + static_cast<std::ptrdiff_t>(at),
+                               [](wchar_t character) { return static_cast<char>(character); });
+                index = run_end;
+            }
+            if (index < length) {
                 OS::AppendScalar(utf8, NextScalar(text, length, index));
             }
         }
