@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -46,22 +47,26 @@ public:
     struct Template;
 
 private:
-    // A stretch of the template's text, or a value inserted by SetField. A
-    // value whose buffer became the filled page lies in content_ instead.
-    struct Segment {
-        bool is_template = true;
-        std::size_t begin = 0;  // where the stretch starts in the template's text, or in content_
-        std::size_t length = 0;
-        std::wstring value;
-        bool is_in_content = false;
-        std::size_t Size() const { return is_template || is_in_content ? length : value.size(); }
+    // A place of a placeholder in the template, and the value that takes it.
+    struct Fill {
+        std::size_t begin = 0;   // where the placeholder stands in the template's text
+        std::size_t length = 0;  // of the placeholder
+        std::size_t value = 0;   // in values_
     };
-    // Builds content_ in the buffer of the largest value when it has room for
-    // the whole page; false, changing nothing, when none has.
+    // A value whose buffer became the filled page, and where it stands in it.
+    struct TakenOver {
+        std::size_t value = 0;
+        std::size_t begin = 0;
+        std::size_t length = 0;
+    };
+    bool Overlaps(std::size_t begin, std::size_t length) const;
+    // Builds content_ in the buffer of the largest value filled in one place
+    // when it has room for the whole page; false, changing nothing, when none has.
     bool FillInLargestValue(std::size_t total);
     std::shared_ptr<const Template> template_;
-    std::vector<Segment> segments_;
-    std::vector<Segment> filled_;  // SetField's work space, kept for its capacity
+    std::vector<Fill> fills_;  // in template order; no two overlap
+    std::vector<std::wstring> values_;
+    std::optional<TakenOver> taken_over_;
     std::wstring content_;
     bool is_content_current_ = false;
 };

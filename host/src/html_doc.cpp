@@ -241,9 +241,15 @@ bool StartsWithMark(std::wstring_view text) { return text.size() >= 2 && text[0]
 
 struct CHtmlDoc::Template {
     std::wstring text;
-    // Every position where "$$" starts, overlapping ones included: a
-    // placeholder that begins with "$$" can only stand at one of them.
-    std::vector<std::size_t> marks;
+    // Every position where "$$" starts, overlapping ones included, ordered by
+    // the text that follows (its first kMarkKeyLength characters): the places
+    // of a placeholder that begins with "$$" are found by binary search.
+    std::vector<std::size_t> marks_by_text;
+    static constexpr std::size_t kMarkKeyLength = 256;
+
+    std::wstring_view MarkKey(std::size_t mark, std::size_t length) const {
+        return std::wstring_view(text).substr(mark, std::min(length, kMarkKeyLength));
+    }
 };
 
 namespace {
@@ -251,10 +257,46 @@ namespace {
 std::shared_ptr<const CHtmlDoc::Template> ParseTemplate(const std::string& bytes) {
     auto parsed = std::make_shared<CHtmlDoc::Template>();
     parsed->text = OS::DecodeTextFile(bytes);
+    std::vector<std::size_t>& marks = parsed->marks_by_text;
     for (std::size_t at = parsed->text.find(L"$$"); at != std::wstring::npos; at = parsed->text.find(L"$$", at + 1)) {
-        parsed->marks.push_back(at);
+        marks.push_back(at);
     }
+    const CHtmlDoc::Template& indexed = *parsed;
+    std::sort(marks.begin(), marks.end(), [&indexed](std::size_t left, std::size_t right) {
+        const auto key = [&indexed](std::size_t mark) {
+            return indexed.MarkKey(mark, CHtmlDoc::Template::kMarkKeyLength);
+        };
+        return key(left) < key(right);
+    });
     return parsed;
+}
+
+// Every place where `name` stands in the template, overlapping ones included,
+// in template order.
+std::vector<std::size_t> PlacesOf(const CHtmlDoc::Template& parsed, std::wstring_view name) {
+    std::vector<std::size_t> places;
+    const std::wstring_view text(parsed.text);
+    const std::vector<std::size_t>& marks = parsed.marks_by_text;
+    if (!StartsWithMark(name)) {
+        for (std::size_t at = text.find(name); at != std::wstring_view::npos; at = text.find(name, at + 1)) {
+            places.push_back(at);
+        }
+    } else if (name.size() <= CHtmlDoc::Template::kMarkKeyLength) {
+        const auto key = [&parsed, &name](std::size_t mark) { return parsed.MarkKey(mark, name.size()); };
+        const auto first =
+            std::lower_bound(marks.begin(), marks.end(), name,
+                             [&key](std::size_t mark, std::wstring_view wanted) { return key(mark) < wanted; });
+        const auto last =
+            std::upper_bound(first, marks.end(), name,
+                             [&key](std::wstring_view wanted, std::size_t mark) { return wanted < key(mark); });
+        places.assign(first, last);
+    } else {
+        for (const std::size_t mark : marks) {
+            if (text.compare(mark, name.size(), name) == 0) places.push_back(mark);
+        }
+    }
+    std::sort(places.begin(), places.end());
+    return places;
 }
 
 }  // namespace
@@ -269,7 +311,9 @@ CHtmlDoc::~CHtmlDoc() = default;
 
 int CHtmlDoc::Open(const wchar_t* template_path) {
     template_.reset();
-    segments_.clear();
+    fills_.clear();
+    values_.clear();
+    taken_over_.reset();
     content_.clear();
     is_content_current_ = false;
     if (template_path == nullptr) {
@@ -281,11 +325,7 @@ int CHtmlDoc::Open(const wchar_t* template_path) {
         return -1;
     }
     template_ = LoadTemplate(*file, settings.max_template_bytes);
-    if (!template_) {
-        return -1;
-    }
-    segments_.push_back(Segment{true, 0, template_->text.size(), {}});
-    return 0;
+    return template_ ? 0 : -1;
 }
 
 int CHtmlDoc::SetField(const wchar_t* placeholder, const wchar_t* text) {
@@ -296,64 +336,37 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
     if (!template_ || placeholder == nullptr || *placeholder == L'\0') {
         return 0;
     }
-    const std::wstring_view name(placeholder);
-    const std::wstring_view template_text(template_->text);
-    const std::vector<std::size_t>& marks = template_->marks;
-    // The first occurrence of the name in [from, end) of the template text.
-    const auto next_match = [&](std::size_t from, std::size_t end) -> std::size_t {
-        if (!StartsWithMark(name)) {
-            const std::size_t match = template_text.find(name, from);
-            return match != std::wstring_view::npos && match + name.size() <= end ? match : std::wstring_view::npos;
-        }
-        for (auto mark = std::lower_bound(marks.begin(), marks.end(), from);
-             mark != marks.end() && *mark + name.size() <= end; ++mark) {
-            if (template_text.compare(*mark, name.size(), name) == 0) {
-                return *mark;
-            }
-        }
-        return std::wstring_view::npos;
-    };
-    std::wstring value = std::move(text);
-    // One pass over the segments; only template stretches are searched, and
-    // each match splits its stretch around a new value segment. The value is
-    // copied only for the second and later matches: a page's largest value
-    // (the list box options) usually has a single placeholder.
-    std::vector<Segment>& filled = filled_;
-    filled.clear();
-    std::vector<std::size_t> value_slots;
-    for (Segment& segment : segments_) {
-        const std::size_t end = segment.begin + segment.length;
-        std::size_t match = segment.is_template ? next_match(segment.begin, end) : std::wstring_view::npos;
-        if (match == std::wstring_view::npos) {
-            filled.push_back(std::move(segment));
-            continue;
-        }
-        std::size_t start = segment.begin;
-        while (match != std::wstring_view::npos) {
-            if (match > start) {
-                filled.push_back(Segment{true, start, match - start, {}});
-            }
-            value_slots.push_back(filled.size());
-            filled.push_back(Segment{false, 0, 0, {}});
-            start = match + name.size();
-            match = next_match(start, end);
-        }
-        if (start < end) {
-            filled.push_back(Segment{true, start, end - start, {}});
+    const std::size_t length = std::wcslen(placeholder);
+    // Leftmost first, no two overlapping, and none over a place an earlier
+    // call filled: text inserted before is never searched.
+    std::vector<Fill> added;
+    std::size_t free_from = 0;
+    for (const std::size_t place : PlacesOf(*template_, std::wstring_view(placeholder, length))) {
+        if (place >= free_from && !Overlaps(place, length)) {
+            added.push_back(Fill{place, length, values_.size()});
+            free_from = place + length;
         }
     }
-    const int replaced = static_cast<int>(value_slots.size());
-    for (std::size_t slot = 1; slot < value_slots.size(); ++slot) {
-        filled[value_slots[slot]].value = value;
+    if (added.empty()) {
+        return 0;
     }
-    if (!value_slots.empty()) {
-        filled[value_slots.front()].value = std::move(value);
+    values_.push_back(std::move(text));
+    std::vector<Fill> merged;
+    merged.reserve(fills_.size() + added.size());
+    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), std::back_inserter(merged),
+               [](const Fill& left, const Fill& right) { return left.begin < right.begin; });
+    fills_.swap(merged);
+    is_content_current_ = false;
+    return static_cast<int>(added.size());
+}
+
+bool CHtmlDoc::Overlaps(std::size_t begin, std::size_t length) const {
+    const auto after = std::lower_bound(fills_.begin(), fills_.end(), begin,
+                                        [](const Fill& fill, std::size_t place) { return fill.begin < place; });
+    if (after != fills_.end() && after->begin < begin + length) {
+        return true;
     }
-    segments_.swap(filled);
-    if (replaced > 0) {
-        is_content_current_ = false;
-    }
-    return replaced;
+    return after != fills_.begin() && std::prev(after)->begin + std::prev(after)->length > begin;
 }
 
 const wchar_t* CHtmlDoc::GetHtmlContent() {
@@ -363,24 +376,26 @@ const wchar_t* CHtmlDoc::GetHtmlContent() {
     if (is_content_current_) {
         return content_.c_str();
     }
-    std::size_t total = 0;
-    for (const Segment& segment : segments_) {
-        total += segment.Size();
+    if (taken_over_) {
+        // Filled again after the page was built in this value's buffer.
+        values_[taken_over_->value] = content_.substr(taken_over_->begin, taken_over_->length);
+        taken_over_.reset();
+    }
+    const std::wstring& text = template_->text;
+    std::size_t total = text.size();
+    for (const Fill& fill : fills_) {
+        total += values_[fill.value].size() - fill.length;
     }
     if (!FillInLargestValue(total)) {
         std::wstring filled;
         filled.reserve(total);
-        for (Segment& segment : segments_) {
-            const std::size_t at = filled.size();
-            if (segment.is_template) {
-                filled.append(template_->text, segment.begin, segment.length);
-            } else if (segment.is_in_content) {
-                filled.append(content_, segment.begin, segment.length);
-                segment.begin = at;
-            } else {
-                filled += segment.value;
-            }
+        std::size_t at = 0;
+        for (const Fill& fill : fills_) {
+            filled.append(text, at, fill.begin - at);
+            filled += values_[fill.value];
+            at = fill.begin + fill.length;
         }
+        filled.append(text, at);
         content_ = std::move(filled);
     }
     is_content_current_ = true;
@@ -390,40 +405,36 @@ const wchar_t* CHtmlDoc::GetHtmlContent() {
 // The page of a million entries is a value of some 70 million characters: taken
 // over as the page's buffer, it is not copied into a second one of its size.
 bool CHtmlDoc::FillInLargestValue(std::size_t total) {
-    std::size_t largest = segments_.size();
-    for (std::size_t index = 0; index < segments_.size(); ++index) {
-        const Segment& segment = segments_[index];
-        if (segment.is_in_content) {
-            return false;  // content_ is still a source
-        }
-        if (!segment.is_template &&
-            (largest == segments_.size() || segment.value.size() > segments_[largest].value.size())) {
-            largest = index;
+    std::vector<std::size_t> places_of_value(values_.size());
+    const Fill* largest = nullptr;
+    for (const Fill& fill : fills_) {
+        ++places_of_value[fill.value];
+        if (largest == nullptr || values_[fill.value].size() > values_[largest->value].size()) {
+            largest = &fill;
         }
     }
-    if (largest == segments_.size() || segments_[largest].value.capacity() < total) {
+    if (largest == nullptr || places_of_value[largest->value] != 1 || values_[largest->value].capacity() < total) {
         return false;
     }
-    std::wstring filled = std::move(segments_[largest].value);
+    std::wstring filled = std::move(values_[largest->value]);
+    values_[largest->value].clear();
+    const std::wstring& text = template_->text;
     const std::size_t value_length = filled.size();
-    std::size_t offset = 0;
-    for (std::size_t index = 0; index < largest; ++index) {
-        offset += segments_[index].Size();
+    std::size_t offset = largest->begin;
+    for (const Fill* fill = fills_.data(); fill != largest; ++fill) {
+        offset += values_[fill->value].size() - fill->length;
     }
     filled.resize(total);  // within the capacity: no new buffer
     std::wmemmove(filled.data() + offset, filled.data(), value_length);
-    std::size_t at = 0;
-    for (std::size_t index = 0; index < segments_.size(); ++index) {
-        Segment& segment = segments_[index];
-        if (index == largest) {
-            segment = Segment{false, offset, value_length, {}, true};
-        } else if (segment.is_template) {
-            template_->text.copy(filled.data() + at, segment.length, segment.begin);
-        } else {
-            segment.value.copy(filled.data() + at, segment.value.size());
-        }
-        at += segment.Size();
+    std::size_t from = 0;  // in the template
+    std::size_t at = 0;    // in the page
+    for (const Fill& fill : fills_) {
+        at += text.copy(filled.data() + at, fill.begin - from, from);
+        at += &fill == largest ? value_length : values_[fill.value].copy(filled.data() + at, std::wstring::npos);
+        from = fill.begin + fill.length;
     }
+    text.copy(filled.data() + at, std::wstring::npos, from);
+    taken_over_ = TakenOver{largest->value, offset, value_length};
     content_ = std::move(filled);
     return true;
 }
