@@ -211,6 +211,7 @@ public:
             connection_.read_offset += count;
             return static_cast<ssize_t>(count);
         }
+        if (!Flush()) return -1;  // the client may wait for what is held, such as "100 Continue"
         for (;;) {
             const ssize_t received = Receive(data, size);
             if (received >= 0) return received;
@@ -219,19 +220,23 @@ public:
     }
 
     ssize_t write(const char* data, size_t size) override {
-        if (written_ == 0) write_started_ = Clock::now();  // handling the request took its own time
-        std::size_t sent = 0;
-        while (sent < size) {
-            const ssize_t result = Send(data + sent, size - sent);
-            if (result > 0) {
-                sent += static_cast<std::size_t>(result);
-                continue;
-            }
-            if (result == 0 || !WaitFor(wait_events_, WriteDeadline())) return Fail();
-        }
-        written_ += size;
+        if (written_ == 0 && held_.empty()) write_started_ = Clock::now();  // handling the request took its own time
         NoteResponseHead(data, size);
+        // The response's head waits for its body: a small page goes out in one send, not two.
+        if (written_ == 0 && held_.size() + size <= kMaxHeldBytes) {
+            held_.append(data, size);
+            return static_cast<ssize_t>(size);
+        }
+        if (!Flush() || !SendAll(data, size)) return -1;
         return static_cast<ssize_t>(size);
+    }
+
+    // Sends what write() held back; false when the connection failed.
+    bool Flush() {
+        if (held_.empty()) return !has_failed_;
+        const bool is_sent = SendAll(held_.data(), held_.size());
+        held_.clear();
+        return is_sent;
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
@@ -252,6 +257,23 @@ private:
     ssize_t Fail() {
         has_failed_ = true;
         return -1;
+    }
+
+    bool SendAll(const char* data, size_t size) {
+        std::size_t sent = 0;
+        while (sent < size) {
+            const ssize_t result = Send(data + sent, size - sent);
+            if (result > 0) {
+                sent += static_cast<std::size_t>(result);
+                continue;
+            }
+            if (result == 0 || !WaitFor(wait_events_, WriteDeadline())) {
+                Fail();
+                return false;
+            }
+        }
+        written_ += size;
+        return true;
     }
 
     Clock::time_point WriteDeadline() const {
@@ -323,7 +345,9 @@ private:
     const ConnectionLimits& limits_;
     Clock::time_point read_deadline_;
     Clock::time_point write_started_;
+    static constexpr std::size_t kMaxHeldBytes = 64 * 1024;
     std::size_t written_ = 0;
+    std::string held_;
     short wait_events_ = POLLIN;
     bool has_failed_ = false;
     std::string head_;
@@ -584,7 +608,8 @@ void ConnectionServer::EventServer::Serve(Connection& connection) {
     ConnectionStream stream(connection, limits_);
     bool is_closed_by_request = false;
     const bool is_last = ++connection.requests_served >= limits_.max_requests_per_connection;
-    const bool is_answered = process_request(stream, is_last, is_closed_by_request, nullptr);
+    const bool is_processed = process_request(stream, is_last, is_closed_by_request, nullptr);
+    const bool is_answered = stream.Flush() && is_processed;
     Return(connection,
            is_answered && !is_last && !is_closed_by_request && !stream.HasFailed() && !stream.ResponseCloses());
 }
