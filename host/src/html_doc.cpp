@@ -4,6 +4,7 @@
 
 #include "cgi_request.h"
 #include "confined_path.h"
+#include "current_settings.h"
 #include "file_io.h"
 #include "host_config.h"
 #include "text_util.h"
@@ -85,50 +86,6 @@ std::optional<fs::path> ResolveTemplate(const fs::path& web_root, const std::wst
         return std::nullopt;
     }
     return resolved;
-}
-
-// Resolutions of template paths, each reused for a second: resolving walks
-// and reads the links of every folder on the way (some twenty system calls),
-// while a page asks for the same few templates again and again. A changed
-// folder or link in the web root shows within that second; the file itself is
-// checked at every open.
-class ResolvedTemplates {
-public:
-    std::optional<fs::path> Resolve(const fs::path& web_root, const std::wstring& template_path) {
-        const auto now = std::chrono::steady_clock::now();
-        std::wstring key = web_root.wstring();
-        key += L'\0';
-        key += template_path;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            const auto found = entries_.find(key);
-            if (found != entries_.end() && now - found->second.resolved_at < kReuseFor) {
-                return found->second.file;
-            }
-        }
-        std::optional<fs::path> file = ResolveTemplate(web_root, template_path);
-        if (file) {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            if (entries_.size() >= kMaxEntries) entries_.clear();
-            entries_[std::move(key)] = Entry{*file, now};
-        }
-        return file;
-    }
-
-private:
-    static constexpr std::chrono::seconds kReuseFor{1};
-    static constexpr std::size_t kMaxEntries = 64;
-    struct Entry {
-        fs::path file;
-        std::chrono::steady_clock::time_point resolved_at;
-    };
-    std::mutex mutex_;
-    std::unordered_map<std::wstring, Entry> entries_;
-};
-
-ResolvedTemplates& Resolutions() {
-    static ResolvedTemplates resolutions;
-    return resolutions;
 }
 
 class FileDescriptor {
@@ -235,6 +192,54 @@ std::shared_ptr<const CHtmlDoc::Template> LoadTemplate(const fs::path& file, std
     return parsed;
 }
 
+// Templates by the path a page asks for, each resolved and loaded at most once
+// a second: resolving walks and reads the links of every folder on the way and
+// loading checks the file's version (some twenty system calls in all), while a
+// page asks for the same few templates again and again. A changed template,
+// folder or link in the web root shows within that second.
+class RecentTemplates {
+public:
+    std::shared_ptr<const CHtmlDoc::Template> Load(const fs::path& web_root, const std::wstring& template_path,
+                                                   std::size_t max_bytes) {
+        const auto now = std::chrono::steady_clock::now();
+        std::wstring key = web_root.wstring();
+        key += L'\0';
+        key += template_path;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            const auto found = entries_.find(key);
+            if (found != entries_.end() && now - found->second.loaded_at < kReuseFor &&
+                found->second.max_bytes == max_bytes) {
+                return found->second.parsed;
+            }
+        }
+        const std::optional<fs::path> file = ResolveTemplate(web_root, template_path);
+        std::shared_ptr<const CHtmlDoc::Template> parsed = file ? LoadTemplate(*file, max_bytes) : nullptr;
+        if (parsed) {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            if (entries_.size() >= kMaxEntries) entries_.clear();
+            entries_[std::move(key)] = Entry{parsed, max_bytes, now};
+        }
+        return parsed;
+    }
+
+private:
+    static constexpr std::chrono::seconds kReuseFor{1};
+    static constexpr std::size_t kMaxEntries = 64;
+    struct Entry {
+        std::shared_ptr<const CHtmlDoc::Template> parsed;
+        std::size_t max_bytes = 0;
+        std::chrono::steady_clock::time_point loaded_at;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::wstring, Entry> entries_;
+};
+
+RecentTemplates& Recent() {
+    static RecentTemplates recent;
+    return recent;
+}
+
 bool StartsWithMark(std::wstring_view text) { return text.size() >= 2 && text[0] == L'$' && text[1] == L'$'; }
 
 }  // namespace
@@ -273,8 +278,8 @@ std::shared_ptr<const CHtmlDoc::Template> ParseTemplate(const std::string& bytes
 
 // Every place where `name` stands in the template, overlapping ones included,
 // in template order.
-std::vector<std::size_t> PlacesOf(const CHtmlDoc::Template& parsed, std::wstring_view name) {
-    std::vector<std::size_t> places;
+void FindPlaces(const CHtmlDoc::Template& parsed, std::wstring_view name, std::vector<std::size_t>& places) {
+    places.clear();
     const std::wstring_view text(parsed.text);
     const std::vector<std::size_t>& marks = parsed.marks_by_text;
     if (!StartsWithMark(name)) {
@@ -296,7 +301,6 @@ std::vector<std::size_t> PlacesOf(const CHtmlDoc::Template& parsed, std::wstring
         }
     }
     std::sort(places.begin(), places.end());
-    return places;
 }
 
 }  // namespace
@@ -319,12 +323,8 @@ int CHtmlDoc::Open(const wchar_t* template_path) {
     if (template_path == nullptr) {
         return -1;
     }
-    const tessera::host::HostSettings settings = tessera::host::CurrentSettings();
-    const auto file = Resolutions().Resolve(settings.web_root, template_path);
-    if (!file) {
-        return -1;
-    }
-    template_ = LoadTemplate(*file, settings.max_template_bytes);
+    const auto settings = tessera::host::SharedSettings();
+    template_ = Recent().Load(settings->web_root, template_path, settings->max_template_bytes);
     return template_ ? 0 : -1;
 }
 
@@ -339,9 +339,11 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
     const std::size_t length = std::wcslen(placeholder);
     // Leftmost first, no two overlapping, and none over a place an earlier
     // call filled: text inserted before is never searched.
-    std::vector<Fill> added;
+    FindPlaces(*template_, std::wstring_view(placeholder, length), places_);
+    std::vector<Fill>& added = added_;
+    added.clear();
     std::size_t free_from = 0;
-    for (const std::size_t place : PlacesOf(*template_, std::wstring_view(placeholder, length))) {
+    for (const std::size_t place : places_) {
         if (place >= free_from && !Overlaps(place, length)) {
             added.push_back(Fill{place, length, values_.size()});
             free_from = place + length;
@@ -351,11 +353,10 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
         return 0;
     }
     values_.push_back(std::move(text));
-    std::vector<Fill> merged;
-    merged.reserve(fills_.size() + added.size());
-    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), std::back_inserter(merged),
+    merged_.clear();
+    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), std::back_inserter(merged_),
                [](const Fill& left, const Fill& right) { return left.begin < right.begin; });
-    fills_.swap(merged);
+    fills_.swap(merged_);
     is_content_current_ = false;
     return static_cast<int>(added.size());
 }
