@@ -9,13 +9,13 @@
 namespace tessera::pages {
 namespace {
 
-// FNV-1a over the folded characters; never 0, which marks a free slot.
+// FNV-1a over the folded characters.
 std::uint64_t FoldedHash(std::wstring_view key) {
     std::uint64_t hash = 14695981039346656037ULL;
     for (const wchar_t character : key) {
         hash = (hash ^ static_cast<std::uint64_t>(host::FoldAsciiCase(character))) * 1099511628211ULL;
     }
-    return hash == 0 ? 1 : hash;
+    return hash;
 }
 
 bool EqualsFolded(std::wstring_view left, std::wstring_view right) {
@@ -40,6 +40,11 @@ std::size_t HomeSlot(std::uint64_t hash, std::size_t mask) {
     return static_cast<std::size_t>(hash ^ (hash >> 29)) & mask;
 }
 
+std::uint32_t CheckOf(std::uint64_t hash) {
+    const auto check = static_cast<std::uint32_t>(hash >> 32);
+    return check == 0 ? 1 : check;
+}
+
 std::size_t SlotCountFor(std::size_t keys) {
     std::size_t count = 16;
     while (count < 2 * keys) {
@@ -61,41 +66,42 @@ ApprovedEntryParts ClassifyApprovedEntry(std::wstring_view entry) {
     return {ApprovedEntryKind::kPlain, entry, 2};
 }
 
-ApprovedEntryPass::ApprovedEntryPass(std::size_t expected_entries) : slots_(SlotCountFor(expected_entries)) {}
+ApprovedEntryPass::ApprovedEntryPass(std::size_t expected_entries) : slots_(SlotCountFor(expected_entries)) {
+    keys_.reserve(expected_entries);
+}
 
 bool ApprovedEntryPass::Remember(std::wstring_view key) {
-    if (2 * (used_slots_ + 1) > slots_.size()) {
+    if (2 * (keys_.size() + 1) > slots_.size()) {
         Grow();
     }
     const std::uint64_t hash = FoldedHash(key);
+    const std::uint32_t check = CheckOf(hash);
     const std::size_t mask = slots_.size() - 1;
     for (std::size_t index = HomeSlot(hash, mask);; index = (index + 1) & mask) {
         Slot& slot = slots_[index];
-        if (slot.hash == 0) {
-            slot = Slot{hash, key.data(), key.size()};
-            ++used_slots_;
+        if (slot.check == 0) {
+            slot = Slot{check, static_cast<std::uint32_t>(keys_.size())};
+            keys_.push_back(key);
             return true;
         }
-        if (slot.hash == hash && EqualsFolded({slot.key, slot.length}, key)) {
+        if (slot.check == check && EqualsFolded(keys_[slot.key], key)) {
             return false;
         }
     }
 }
 
 void ApprovedEntryPass::Grow() {
-    std::vector<Slot> old(slots_.size() * 2);
-    old.swap(slots_);
-    const std::size_t mask = slots_.size() - 1;
-    for (const Slot& slot : old) {
-        if (slot.hash == 0) {
-            continue;
-        }
-        std::size_t index = HomeSlot(slot.hash, mask);
-        while (slots_[index].hash != 0) {
+    std::vector<Slot> grown(slots_.size() * 2);
+    const std::size_t mask = grown.size() - 1;
+    for (std::uint32_t key = 0; key < keys_.size(); ++key) {
+        const std::uint64_t hash = FoldedHash(keys_[key]);
+        std::size_t index = HomeSlot(hash, mask);
+        while (grown[index].check != 0) {
             index = (index + 1) & mask;
         }
-        slots_[index] = slot;
+        grown[index] = Slot{CheckOf(hash), key};
     }
+    slots_.swap(grown);
 }
 
 bool ApprovedEntryPass::AppendCanonical(std::wstring_view entry, std::wstring& out) {
