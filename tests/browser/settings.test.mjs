@@ -105,8 +105,10 @@ consoleTest(
         listed: ["*.one.example", "*.two.example"],
         message: /^Added 2 entries\./,
       },
-      // Markup characters must come back from the server as typed, in the value and the label.
+      // Markup characters and letters of two, three and four UTF-8 bytes must come back from the server as
+      // typed, in the value and the label.
       { typed: `tag<b>&"q'.example`, listed: [`*.tag<b>&"q'.example`], message: /^Added “\*\.tag<b>&"q'\.example”/ },
+      { typed: "ü注😀+%.example", listed: ["*.ü注😀+%.example"], message: /^Added “\*\.ü注😀\+%\.example”/ },
     ];
     const expected = [...DEFAULT_ENTRIES];
     for (const { typed, listed, refused, message, withEnter } of cases) {
