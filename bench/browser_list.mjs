@@ -42,6 +42,15 @@ async function timedSave(page, action) {
   return performance.now() - started;
 }
 
+// A figure of a save that did not store the list would be meaningless.
+async function expectCount(page, count) {
+  const shown = await page.locator("#entryCount").textContent();
+  if (shown !== `${count.toLocaleString("en-US")} entries`) {
+    const outcome = await page.locator("#actionMessage").textContent();
+    throw new Error(`expected ${count} entries after the save, the page shows "${shown}" (${outcome.trim()})`);
+  }
+}
+
 async function measure(browser, entryCount) {
   const server = await startConsole();
   const { context, page } = await openContext(browser);
@@ -50,12 +59,14 @@ async function measure(browser, entryCount) {
   context.setDefaultNavigationTimeout(120_000);
   try {
     await signIn(page, server);
+    await page.locator('#approvedList[data-ready="true"]').waitFor();
     await page.evaluate((count) => {
       const texts = new Array(count);
       for (let i = 0; i < count; i++) texts[i] = "site-" + String(i).padStart(7, "0") + ".example";
       window.Tessera.settings.addImportedEntries(texts);
     }, entryCount);
     const firstSaveMs = await timedSave(page, () => page.locator("#btnSave").click());
+    await expectCount(page, entryCount + 3);
 
     const url = new URL(SETTINGS_PATH, server.baseUrl).href;
     const started = performance.now();
@@ -87,6 +98,7 @@ async function measure(browser, entryCount) {
     await page.locator("#approvedList .entry-row .entry-remove").first().click();
     const removeMs = performance.now() - removeStarted;
     const saveMs = await timedSave(page, () => page.locator("#btnSave").click());
+    await expectCount(page, entryCount + 2);
     const tabMiB = rendererMiB();
     console.log(
       `${entryCount} entries: first save from the page ${(firstSaveMs / 1000).toFixed(2)} s; ` +

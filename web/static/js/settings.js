@@ -616,7 +616,10 @@
 
   importForm.addEventListener("submit", openImportWindow);
 
-  window.Tessera.settings = {
+  // Offered to the import page once the list is in: before that, entries it
+  // added would be replaced by the list as it loads, and its comparisons made
+  // against an empty list.
+  var settingsForImport = {
     addImportedEntries: function (texts) {
       var outcome = addEntries(texts);
       report(outcome, true);
@@ -659,6 +662,7 @@
     function (entries) {
       list.setEntries(entries);
       isListLoaded = true;
+      window.Tessera.settings = settingsForImport;
       // For measurements: the time from navigation until the list can be used.
       performance.mark("approved-list-ready");
       showEntryCount();
