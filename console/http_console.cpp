@@ -438,7 +438,7 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         return RefuseMethod(response, "GET, HEAD",
                             "History is read with GET; restoring posts to " + std::string(kRestorePath) + ".");
     default:
-        return ServePage(request, response, user_name, body.fields);
+        return ServePage(request, response, user_name, std::move(body.fields));
     }
 }
 
@@ -534,7 +534,7 @@ std::string HttpConsole::SessionUser(const Request& request) {
 }
 
 void HttpConsole::ServePage(const Request& request, Response& response, const std::string& user_name,
-                            const FormFields& body_fields) {
+                            FormFields body_fields) {
     // The library has percent-decoded the path once; it is not decoded again.
     const std::optional<std::wstring> page_id = host::ConfinedPath(OS::FromUtf8(request.path.substr(1)));
     if (!page_id) return SendShortPage(response, 404, "There is no such page.");
@@ -546,7 +546,8 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     // The socket's address only: a client's REMOTE_ADDR header is no evidence.
     page_request.SetClientAddress(OS::FromUtf8(request.remote_addr));
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
-    for (const auto& [name, value] : body_fields) page_request.AddField(name, value);
+    for (auto& [name, value] : body_fields) page_request.AddField(std::move(name), std::move(value));
+    FormFields().swap(body_fields);  // emptied by the moves: its buffer goes before the page is made
 
     const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
     // Import and export need the store for their audit record alone, which is kept.

@@ -63,7 +63,7 @@ private:
                       const httplib::ContentReader& reader);
     void HandleSignOut(const httplib::Request& request, httplib::Response& response);
     void ServePage(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
-                   const FormFields& body_fields);
+                   FormFields body_fields);
     void ServeStatic(const httplib::Request& request, httplib::Response& response);
     void ServeListApart(const httplib::Request& request, httplib::Response& response);
     void ServeHistory(httplib::Response& response, const HistoryView& view);

@@ -25,8 +25,9 @@ public:
     void SetSignedInUser(const OS::x_wstring& user_name);
     void SetClientAddress(const OS::x_wstring& client_address);
     // Appends one posted value; a name added several times is multi-valued.
-    // NUL characters in names or values become U+FFFD.
-    void AddField(const OS::x_wstring& name, const OS::x_wstring& value);
+    // NUL characters in names or values become U+FFFD. Taken over: a save of a
+    // million entries does not copy each one.
+    void AddField(OS::x_wstring name, OS::x_wstring value);
 
     // --- read by the plug-in ---------------------------------------------------
     OS::x_wstring GetPageID() const;

@@ -2,6 +2,7 @@
 // who sent it, and the posted fields in posted order with an index by name.
 #include "cgi_request.h"
 
+#include <algorithm>
 #include <string_view>
 #include <utility>
 
@@ -47,14 +48,9 @@ OS::x_wstring PercentEncode(const std::wstring& text, bool (*is_safe)(unsigned c
     return OS::x_wstring(std::move(encoded));
 }
 
-OS::x_wstring WithoutNul(const OS::x_wstring& text) {
-    OS::x_wstring cleaned = text;
-    for (wchar_t& ch : cleaned) {
-        if (ch == L'\0') {
-            ch = L'\xFFFD';
-        }
-    }
-    return cleaned;
+OS::x_wstring WithoutNul(OS::x_wstring text) {
+    std::replace(text.begin(), text.end(), L'\0', L'\xFFFD');
+    return text;
 }
 
 }  // namespace
@@ -73,8 +69,8 @@ void CCGIRequestData::SetSignedInUser(const OS::x_wstring& user_name) { signed_i
 
 void CCGIRequestData::SetClientAddress(const OS::x_wstring& client_address) { client_address_ = client_address; }
 
-void CCGIRequestData::AddField(const OS::x_wstring& name, const OS::x_wstring& value) {
-    fields_.emplace_back(WithoutNul(name), WithoutNul(value));
+void CCGIRequestData::AddField(OS::x_wstring name, OS::x_wstring value) {
+    fields_.emplace_back(WithoutNul(std::move(name)), WithoutNul(std::move(value)));
     field_index_[fields_.back().first].push_back(fields_.size() - 1);
 }
 
