@@ -368,6 +368,13 @@ std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance
 }
 
 // The stored properties of one row, with the class declaration attached.
+PropertyBag DecodedProperties(const nlohmann::ordered_json& json, const std::string& place,
+                              std::shared_ptr<const ClassDeclaration> declaration) {
+    PropertyBag properties = detail::PropertiesFromJson(json, place);
+    properties.Declare(std::move(declaration));
+    return properties;
+}
+
 PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
                               std::shared_ptr<const ClassDeclaration> declaration) {
     nlohmann::ordered_json json;
@@ -376,9 +383,7 @@ PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
     } catch (const nlohmann::json::exception& error) {
         throw StoreFormatError(place + ": " + error.what());
     }
-    PropertyBag properties = detail::PropertiesFromJson(json, place);
-    properties.Declare(std::move(declaration));
-    return properties;
+    return DecodedProperties(json, place, std::move(declaration));
 }
 
 // Creates the tables and, when no class is declared yet, fills them from the
@@ -771,8 +776,8 @@ public:
         return true;
     }
 
-    void Keep(const std::string& place, std::string_view text, const PropertyBag& properties) {
-        Entry entry{std::string(text), properties};
+    void Keep(const std::string& place, std::string text, PropertyBag properties) {
+        Entry entry{std::move(text), std::move(properties)};
         const std::lock_guard lock(mutex_);
         entries_[place] = std::move(entry);
     }
@@ -798,7 +803,7 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
             return true;
         }
         out = PropertiesFromRow(text, place, DeclarationOf(declarations_, class_name));
-        decoded_cache_->Keep(place, text, out);
+        decoded_cache_->Keep(place, std::string(text), out);
         return true;
     } catch (const std::runtime_error& error) {
         LogFailure(__LINE__, "Cannot load " + place + ": " + error.what());
@@ -817,7 +822,20 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
             LogFailure(__LINE__, "Cannot save " + place + ": " + *action->refusal);
             return false;
         }
-        const std::string text = PropertiesToJson(properties).dump();
+        std::string text;
+        // What a load of the stored text decodes, made from the JSON at hand:
+        // the page that follows a save finds it in the decoded cache instead of
+        // parsing the text again (35 MB for a list of a million entries).
+        std::optional<PropertyBag> decoded;
+        {
+            const nlohmann::ordered_json json = PropertiesToJson(properties);
+            text = json.dump();
+            try {
+                decoded = DecodedProperties(json, place, DeclarationOf(declarations_, class_name));
+            } catch (const StoreFormatError&) {
+                // A load will say what is wrong with it; the save goes on.
+            }
+        }
         // An action's changes are journaled: what the object held before is
         // read inside the action's transaction, from the decoded cache.
         PropertyBag before;
@@ -834,6 +852,9 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
             nlohmann::json change = DescribeChange(class_name, instance_name, before, properties);
             if (!change.is_null()) action->changes.push_back(std::move(change));
         }
+        // Kept with its text: should the action be rolled back, the stored text
+        // differs and the next load decodes that instead.
+        if (is_stored && decoded) decoded_cache_->Keep(place, std::move(text), std::move(*decoded));
         return is_stored;
     } catch (const StoreError& error) {
         database->Refuse(error);
