@@ -22,6 +22,10 @@ int HexValue(char digit) {
 // One name or value of application/x-www-form-urlencoded text; a "%" without
 // two hexadecimal digits stays as it is, as browsers leave it.
 OS::x_wstring DecodeUrlComponent(const char* begin, const char* end) {
+    // Most names and list entries hold nothing to decode: no byte copy first.
+    if (std::none_of(begin, end, [](char byte) { return byte == '+' || byte == '%'; })) {
+        return OS::UTF8CharToWChar(begin, static_cast<std::size_t>(end - begin));
+    }
     std::string bytes;
     bytes.reserve(static_cast<std::size_t>(end - begin));
     for (const char* at = begin; at != end; ++at) {
