@@ -367,7 +367,7 @@ std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance
     return OS::ToUtf8(class_name) + "/" + OS::ToUtf8(instance_name);
 }
 
-// The stored properties of one row, with the class declaration attached.
+// Stored properties as decoded from their JSON, with the class declaration attached.
 PropertyBag DecodedProperties(const nlohmann::ordered_json& json, const std::string& place,
                               std::shared_ptr<const ClassDeclaration> declaration) {
     PropertyBag properties = detail::PropertiesFromJson(json, place);
@@ -375,6 +375,7 @@ PropertyBag DecodedProperties(const nlohmann::ordered_json& json, const std::str
     return properties;
 }
 
+// The stored properties of one row.
 PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
                               std::shared_ptr<const ClassDeclaration> declaration) {
     nlohmann::ordered_json json;
