@@ -1,9 +1,9 @@
-// The web console's connections: an event loop that reads requests whole, and
-// workers that hand them to the HTTP library's request handling.
+// The web console's connections: worker threads that wait together on one
+// event set, read requests as they arrive, and hand each whole request to the
+// HTTP library's request handling on the thread that completed it.
 #include "connection_server.h"
 
 #include "access_log.h"
-#include "bounded_task_queue.h"
 #include "debug_log.h"
 #include "text_util.h"
 
@@ -13,6 +13,7 @@
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/socket.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -21,13 +22,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <condition_variable>
 #include <cstring>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include <fcntl.h>
@@ -39,8 +40,9 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 struct Connection {
-    enum class Phase { kIdle, kHead, kBody, kWorker };
+    enum class Phase { kIdle, kHead, kBody, kServing };
 
+    std::uint64_t id = 0;  // in the event set: a closed socket's number may come back with the next accept
     int fd = -1;
     SSL* tls = nullptr;
     bool is_handshaken = false;
@@ -53,10 +55,16 @@ struct Connection {
     Clock::time_point deadline;
     std::string input;                  // bytes read and not yet handled
     std::size_t request_end = 0;        // bytes of `input` that make the request read ahead
-    std::size_t body_left_to_read = 0;  // for the worker: body bytes still on the socket
+    std::size_t body_left_to_read = 0;  // for the request's thread: body bytes still on the socket
     std::size_t read_offset = 0;        // how far the library has read `input`
     std::size_t requests_served = 0;
-    unsigned watched_events = 0;
+    unsigned wanted_events = EPOLLIN;  // what the connection waits for when it is next watched
+
+    // Guarded by the server's mutex. A taken connection is one thread's alone
+    // and out of the deadline scan; an event that comes for it meanwhile is
+    // noted, for the thread to act on before it lets go.
+    bool is_taken = false;
+    bool has_missed_event = false;
 
     ~Connection() {
         if (tls != nullptr) {
@@ -78,43 +86,49 @@ public:
     void CloseConnections();
 
 private:
-    // Called by the library's accept loop for each accepted socket; hands it
-    // to the event loop and returns at once.
+    enum class Step { kWait, kServe, kClose };
+
+    // Called by the library's accept loop for each accepted socket; adds it to
+    // the event set and returns at once.
     bool process_and_close_socket(socket_t sock) override;
 
-    void EventLoop();
     void Admit(std::unique_ptr<Connection> connection);
+    // Each of the worker threads: takes one ready connection at a time.
+    void WorkerLoop();
+    void Take(std::uint64_t id);
+    // Reads, answers and reads again until the connection waits for input or closes.
+    void Drive(Connection& connection);
     // Reads what the socket holds; returns false when the connection is to go.
     bool ReadAvailable(Connection& connection);
-    // Moves a connection on after a read: to a worker when its request is here.
-    bool Advance(Connection& connection);
-    void Dispatch(Connection& connection);
-    void Serve(Connection& connection);  // on a worker
-    void Return(Connection& connection, bool keep);
+    // What a connection's input calls for after a read.
+    Step Advance(Connection& connection);
+    // Answers the request in `input`; returns true when the connection stays open.
+    bool Serve(Connection& connection);
+    // Watches the connection again and lets go of it; false when an event came
+    // meanwhile and the connection is still this thread's.
+    bool LetGo(Connection& connection);
+    void CloseExpired();
     void Close(Connection& connection);
-    void Watch(Connection& connection, unsigned events);
 
     ConnectionLimits limits_;
     SSL_CTX* tls_;
     int epoll_fd_ = -1;
-    int wake_fd_ = -1;
+    int stop_fd_ = -1;  // readable once the server stops: wakes every thread
+    int scan_fd_ = -1;  // a timer for the deadline scan
 
-    std::mutex mutex_;                                        // guards everything below
-    std::map<int, std::unique_ptr<Connection>> connections_;  // by socket
+    std::mutex mutex_;                                                            // guards everything below
+    std::unordered_map<std::uint64_t, std::unique_ptr<Connection>> connections_;  // by id
     std::map<std::string, std::size_t> per_address_;
-    std::vector<Connection*> arriving_;  // admitted or returned by a worker; the loop takes them
-    std::size_t in_workers_ = 0;
-    std::condition_variable workers_idle_;
-    bool is_stopping_ = false;
+    std::uint64_t last_id_ = 0;
+    std::atomic<bool> is_stopping_ = false;
 
-    BoundedTaskQueue workers_;
-    std::thread loop_;
+    std::vector<std::thread> workers_;
 };
 
 namespace {
 
 // Runs each task at once on the caller's thread: the accept loop's only task
-// is to hand a socket to the event loop.
+// is to add a socket to the event set.
 class InlineTaskQueue : public httplib::TaskQueue {
 public:
     void enqueue(std::function<void()> task) override { task(); }
@@ -133,7 +147,7 @@ std::pair<std::string, int> AddressOf(const sockaddr_storage& address) {
     return {text, ntohs(v6.sin6_port)};
 }
 
-// What the event loop needs of a request's header block.
+// What the connection handling needs of a request's header block.
 struct HeadFacts {
     bool has_valid_length = false;
     std::size_t content_length = 0;
@@ -173,7 +187,7 @@ HeadFacts ReadHeadFacts(const std::string& input, std::size_t head_end) {
     return facts;
 }
 
-// Sends a short answer on a socket the loop still owns, without waiting.
+// Sends a short answer on a socket whose request is not being handled, without waiting.
 void SendWithoutWaiting(int fd, const char* response) {
     [[maybe_unused]] const ssize_t sent = ::send(fd, response, std::strlen(response), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
@@ -190,7 +204,7 @@ Clock::duration TimeFor(std::size_t bytes, std::size_t bytes_per_second) {
 }
 
 // One request's view of its connection for the library: reads come from what
-// the loop read ahead, then from the socket until the read deadline; writes go
+// was read ahead, then from the socket until the read deadline; writes go
 // out at no less than the minimum rate.
 class ConnectionStream final : public httplib::Stream {
 public:
@@ -357,25 +371,47 @@ private:
 
 }  // namespace
 
+namespace {
+
+constexpr std::uint64_t kStopEvent = ~std::uint64_t{0};
+constexpr std::uint64_t kScanEvent = kStopEvent - 1;
+constexpr auto kScanInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
 ConnectionServer::EventServer::EventServer(ConnectionLimits limits, SSL_CTX* tls)
     : limits_(limits),
       tls_(tls),
       epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)),
-      wake_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-      workers_(limits.worker_threads, limits.max_connections) {
-    if (epoll_fd_ < 0 || wake_fd_ < 0) throw std::runtime_error("cannot set up the connection event loop");
+      stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      scan_fd_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {
+    if (epoll_fd_ < 0 || stop_fd_ < 0 || scan_fd_ < 0) throw std::runtime_error("cannot set up the connection events");
     if (tls_ != nullptr) SSL_CTX_up_ref(tls_);
-    epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.fd = wake_fd_;
-    ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, wake_fd_, &wake);
+    // Level-triggered and never drained: once written, it wakes every thread.
+    epoll_event stop{};
+    stop.events = EPOLLIN;
+    stop.data.u64 = kStopEvent;
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, stop_fd_, &stop);
+    // One shot: the thread that takes it scans, then arms it again.
+    const auto interval_ns = std::chrono::duration_cast<std::chrono::nanoseconds>(kScanInterval).count();
+    itimerspec period{};
+    period.it_interval.tv_nsec = interval_ns;
+    period.it_value.tv_nsec = interval_ns;
+    ::timerfd_settime(scan_fd_, 0, &period, nullptr);
+    epoll_event scan{};
+    scan.events = EPOLLIN | EPOLLONESHOT;
+    scan.data.u64 = kScanEvent;
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, scan_fd_, &scan);
     new_task_queue = [] { return new InlineTaskQueue; };
-    loop_ = std::thread([this] { EventLoop(); });
+    for (std::size_t index = 0; index < std::max<std::size_t>(limits_.worker_threads, 1); ++index) {
+        workers_.emplace_back([this] { WorkerLoop(); });
+    }
 }
 
 ConnectionServer::EventServer::~EventServer() {
     CloseConnections();
-    ::close(wake_fd_);
+    ::close(scan_fd_);
+    ::close(stop_fd_);
     ::close(epoll_fd_);
     if (tls_ != nullptr) SSL_CTX_free(tls_);
 }
@@ -416,9 +452,14 @@ void ConnectionServer::EventServer::Admit(std::unique_ptr<Connection> connection
                 SSL_set_fd(connection->tls, connection->fd);
                 SSL_set_accept_state(connection->tls);
             }
-            arriving_.push_back(connection.get());
-            const int fd = connection->fd;
-            connections_.emplace(fd, std::move(connection));
+            connection->id = ++last_id_;
+            // Watched under the lock: the stop must not close the socket before it is in the set.
+            epoll_event event{};
+            event.events = EPOLLIN | EPOLLONESHOT;
+            event.data.u64 = connection->id;
+            ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, connection->fd, &event);
+            const std::uint64_t id = connection->id;
+            connections_.emplace(id, std::move(connection));
         } else if (from_address == 0) {
             per_address_.erase(connection->peer_address);
         }
@@ -428,68 +469,105 @@ void ConnectionServer::EventServer::Admit(std::unique_ptr<Connection> connection
         if (tls_ == nullptr) SendWithoutWaiting(connection->fd, kTooManyConnections);
         DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "connection from %s refused: too many connections",
                         connection->peer_address.c_str());
-        return;
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t woken = ::write(wake_fd_, &one, sizeof one);
 }
 
-void ConnectionServer::EventServer::Watch(Connection& connection, unsigned events) {
-    if (connection.watched_events == events) return;
-    epoll_event event{};
-    event.events = events;
-    event.data.fd = connection.fd;
-    ::epoll_ctl(epoll_fd_, connection.watched_events == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, connection.fd, &event);
-    connection.watched_events = events;
-}
-
-void ConnectionServer::EventServer::EventLoop() {
-    std::vector<epoll_event> events(64);
+void ConnectionServer::EventServer::WorkerLoop() {
     for (;;) {
-        const int ready = ::epoll_wait(epoll_fd_, events.data(), static_cast<int>(events.size()), 100);
-        std::vector<Connection*> arriving;
-        {
-            const std::lock_guard lock(mutex_);
-            if (is_stopping_) return;
-            arriving.swap(arriving_);
+        // One event at a time: the others stay for the threads that are free.
+        epoll_event event{};
+        const int ready = ::epoll_wait(epoll_fd_, &event, 1, -1);
+        if (ready < 0 && errno != EINTR) return;
+        if (ready != 1) continue;
+        if (event.data.u64 == kStopEvent) return;
+        if (event.data.u64 == kScanEvent) {
+            CloseExpired();
+            continue;
         }
-        for (Connection* connection : arriving) {
-            Watch(*connection, EPOLLIN);
-            if (!Advance(*connection)) Close(*connection);
+        Take(event.data.u64);
+    }
+}
+
+void ConnectionServer::EventServer::Take(std::uint64_t id) {
+    Connection* connection = nullptr;
+    {
+        const std::lock_guard lock(mutex_);
+        const auto found = connections_.find(id);
+        if (found == connections_.end() || is_stopping_) return;  // closed since, or left for the stop to close
+        connection = found->second.get();
+        if (connection->is_taken) {
+            connection->has_missed_event = true;
+            return;
         }
-        for (int index = 0; index < ready; ++index) {
-            const int fd = events[index].data.fd;
-            if (fd == wake_fd_) {
-                std::uint64_t count = 0;
-                [[maybe_unused]] const ssize_t drained = ::read(wake_fd_, &count, sizeof count);
-                continue;
-            }
-            Connection* connection = nullptr;
-            {
-                const std::lock_guard lock(mutex_);
-                const auto found = connections_.find(fd);
-                if (found != connections_.end()) connection = found->second.get();
-            }
-            if (connection == nullptr || connection->phase == Connection::Phase::kWorker) continue;
-            if (!ReadAvailable(*connection) || !Advance(*connection)) Close(*connection);
+        connection->is_taken = true;
+    }
+    Drive(*connection);
+}
+
+void ConnectionServer::EventServer::Drive(Connection& connection) {
+    bool is_open = ReadAvailable(connection);
+    for (;;) {
+        if (!is_open) {
+            Close(connection);
+            return;
         }
-        const Clock::time_point now = Clock::now();
-        std::vector<Connection*> expired;
-        {
-            const std::lock_guard lock(mutex_);
-            for (const auto& [fd, connection] : connections_) {
-                if (connection->phase != Connection::Phase::kWorker && connection->deadline <= now) {
-                    expired.push_back(connection.get());
-                }
+        const Step step = Advance(connection);
+        if (step == Step::kClose) {
+            is_open = false;
+        } else if (step == Step::kServe) {
+            is_open = Serve(connection);
+            // What follows the request is the start of the next one, already read or (with TLS) decrypted.
+            if (is_open && (!connection.input.empty() || connection.tls != nullptr)) {
+                is_open = ReadAvailable(connection);
             }
-        }
-        for (Connection* connection : expired) {
-            if (connection->phase != Connection::Phase::kIdle && connection->tls == nullptr) {
-                SendWithoutWaiting(connection->fd, kRequestTimeout);
-            }
-            Close(*connection);
+        } else if (LetGo(connection)) {
+            return;
+        } else {
+            is_open = ReadAvailable(connection);
         }
     }
+}
+
+bool ConnectionServer::EventServer::LetGo(Connection& connection) {
+    // Watched before it is let go, so that no other thread can have closed it;
+    // an event that comes in between is noted as missed.
+    epoll_event event{};
+    event.events = connection.wanted_events | EPOLLONESHOT;
+    event.data.u64 = connection.id;
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, connection.fd, &event);
+    const std::lock_guard lock(mutex_);
+    if (connection.has_missed_event) {
+        connection.has_missed_event = false;
+        return false;
+    }
+    connection.is_taken = false;
+    return true;
+}
+
+void ConnectionServer::EventServer::CloseExpired() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const ssize_t drained = ::read(scan_fd_, &expirations, sizeof expirations);
+    const Clock::time_point now = Clock::now();
+    std::vector<Connection*> expired;
+    {
+        const std::lock_guard lock(mutex_);
+        for (const auto& [id, connection] : connections_) {
+            if (!connection->is_taken && connection->deadline <= now) {
+                connection->is_taken = true;
+                expired.push_back(connection.get());
+            }
+        }
+    }
+    for (Connection* connection : expired) {
+        if (connection->phase != Connection::Phase::kIdle && connection->tls == nullptr) {
+            SendWithoutWaiting(connection->fd, kRequestTimeout);
+        }
+        Close(*connection);
+    }
+    epoll_event scan{};
+    scan.events = EPOLLIN | EPOLLONESHOT;
+    scan.data.u64 = kScanEvent;
+    ::epoll_ctl(epoll_fd_, EPOLL_CTL_MOD, scan_fd_, &scan);
 }
 
 bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
@@ -499,7 +577,7 @@ bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
             const int error = SSL_get_error(connection.tls, result);
             ERR_clear_error();
             if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-                Watch(connection, error == SSL_ERROR_WANT_READ ? EPOLLIN : EPOLLOUT);
+                connection.wanted_events = error == SSL_ERROR_WANT_READ ? EPOLLIN : EPOLLOUT;
                 return true;
             }
             return false;
@@ -507,7 +585,7 @@ bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
         connection.is_handshaken = true;
     }
     // A TLS read that had to wait for the socket to take a write watched for that; reading watches for input.
-    Watch(connection, EPOLLIN);
+    connection.wanted_events = EPOLLIN;
     // Read no further than the request being read ahead needs.
     const std::size_t limit =
         connection.phase == Connection::Phase::kBody ? connection.request_end : limits_.max_header_bytes + 1;
@@ -524,7 +602,7 @@ bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
             ERR_clear_error();
             if (error == SSL_ERROR_WANT_READ) return true;
             if (error == SSL_ERROR_WANT_WRITE) {
-                Watch(connection, EPOLLIN | EPOLLOUT);
+                connection.wanted_events = EPOLLIN | EPOLLOUT;
                 return true;
             }
             return false;
@@ -542,19 +620,19 @@ bool ConnectionServer::EventServer::ReadAvailable(Connection& connection) {
     return true;
 }
 
-bool ConnectionServer::EventServer::Advance(Connection& connection) {
+ConnectionServer::EventServer::Step ConnectionServer::EventServer::Advance(Connection& connection) {
     const Clock::time_point now = Clock::now();
     if (connection.phase == Connection::Phase::kIdle) {
-        if (connection.input.empty()) return true;
+        if (connection.input.empty()) return Step::kWait;
         connection.phase = Connection::Phase::kHead;
         connection.deadline = now + limits_.header_timeout;
     }
     if (connection.phase == Connection::Phase::kHead) {
         const std::size_t blank_line = connection.input.find("\r\n\r\n");
         if (blank_line == std::string::npos) {
-            if (connection.input.size() <= limits_.max_header_bytes) return true;
+            if (connection.input.size() <= limits_.max_header_bytes) return Step::kWait;
             if (connection.tls == nullptr) SendWithoutWaiting(connection.fd, kHeadersTooLarge);
-            return false;
+            return Step::kClose;
         }
         const std::size_t head_end = blank_line + 4;
         const HeadFacts facts = ReadHeadFacts(connection.input, head_end);
@@ -562,13 +640,12 @@ bool ConnectionServer::EventServer::Advance(Connection& connection) {
                                  facts.content_length <= std::min(limits_.max_body_bytes, kMaxBodyReadAhead);
         connection.body_left_to_read = 0;
         if (!reads_ahead) {
-            // The screening refuses it, or a worker reads the large body after the session check.
+            // The screening refuses it, or the large body is read after the session check.
             if (facts.has_valid_length && !facts.has_transfer_encoding) {
                 connection.body_left_to_read = facts.content_length;
             }
             connection.request_end = head_end;
-            Dispatch(connection);
-            return true;
+            return Step::kServe;
         }
         connection.request_end = head_end + facts.content_length;
         connection.phase = Connection::Phase::kBody;
@@ -586,78 +663,33 @@ bool ConnectionServer::EventServer::Advance(Connection& connection) {
         }
     }
     // The rest of a body still on the socket makes it readable again.
-    if (connection.phase == Connection::Phase::kBody && connection.input.size() >= connection.request_end) {
-        Dispatch(connection);
-    }
-    return true;
+    return connection.input.size() >= connection.request_end ? Step::kServe : Step::kWait;
 }
 
-void ConnectionServer::EventServer::Dispatch(Connection& connection) {
-    ::epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, connection.fd, nullptr);
-    connection.watched_events = 0;
+bool ConnectionServer::EventServer::Serve(Connection& connection) {
+    connection.phase = Connection::Phase::kServing;
     connection.read_offset = 0;
-    {
-        const std::lock_guard lock(mutex_);
-        connection.phase = Connection::Phase::kWorker;
-        ++in_workers_;
-    }
-    workers_.Enqueue([this, &connection] { Serve(connection); });
-}
-
-void ConnectionServer::EventServer::Serve(Connection& connection) {
     ConnectionStream stream(connection, limits_);
     bool is_closed_by_request = false;
     const bool is_last = ++connection.requests_served >= limits_.max_requests_per_connection;
     const bool is_processed = process_request(stream, is_last, is_closed_by_request, nullptr);
     const bool is_answered = stream.Flush() && is_processed;
-    Return(connection,
-           is_answered && !is_last && !is_closed_by_request && !stream.HasFailed() && !stream.ResponseCloses());
-}
-
-void ConnectionServer::EventServer::Return(Connection& connection, bool keep) {
-    bool is_closing = !keep;
-    bool is_read_ahead = false;
-    {
-        // Under the lock: the loop's deadline scan reads the phase and the deadline.
-        const std::lock_guard lock(mutex_);
-        is_closing = is_closing || is_stopping_;
-        if (!is_closing) {
-            // What follows the request is the start of the next one.
-            connection.input.erase(0, connection.read_offset);
-            connection.read_offset = 0;
-            connection.body_left_to_read = 0;
-            connection.phase = Connection::Phase::kIdle;
-            connection.deadline = Clock::now() + limits_.keep_alive_timeout;
-            is_read_ahead = !connection.input.empty() || connection.tls != nullptr;
-            if (is_read_ahead) {
-                arriving_.push_back(&connection);
-            } else {
-                connection.watched_events = EPOLLIN;
-            }
-        }
-    }
-    if (is_closing) {
-        Close(connection);
-    } else if (is_read_ahead) {
-        // Bytes already read (or held by TLS) raise no event: the loop must look at them itself.
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t woken = ::write(wake_fd_, &one, sizeof one);
-    } else {
-        // Watched again straight from here: the loop is not woken for a connection that has nothing to read yet.
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.fd = connection.fd;
-        ::epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, connection.fd, &event);
-    }
-    const std::lock_guard lock(mutex_);
-    if (--in_workers_ == 0) workers_idle_.notify_all();
+    if (!is_answered || is_last || is_closed_by_request || stream.HasFailed() || stream.ResponseCloses()) return false;
+    // What follows the request is the start of the next one.
+    connection.input.erase(0, connection.read_offset);
+    connection.read_offset = 0;
+    connection.body_left_to_read = 0;
+    connection.wanted_events = EPOLLIN;
+    connection.phase = Connection::Phase::kIdle;
+    connection.deadline = Clock::now() + limits_.keep_alive_timeout;
+    return !is_stopping_;
 }
 
 void ConnectionServer::EventServer::Close(Connection& connection) {
     std::unique_ptr<Connection> closing;
     {
         const std::lock_guard lock(mutex_);
-        const auto found = connections_.find(connection.fd);
+        const auto found = connections_.find(connection.id);
         if (found == connections_.end()) return;
         closing = std::move(found->second);
         connections_.erase(found);
@@ -668,16 +700,16 @@ void ConnectionServer::EventServer::Close(Connection& connection) {
 }
 
 void ConnectionServer::EventServer::CloseConnections() {
-    {
-        std::unique_lock lock(mutex_);
-        is_stopping_ = true;
-        workers_idle_.wait(lock, [this] { return in_workers_ == 0; });
-    }
+    if (workers_.empty()) return;
+    is_stopping_ = true;
+    // Each thread finishes the request it is answering, then sees the stop.
     const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t woken = ::write(wake_fd_, &one, sizeof one);
-    if (loop_.joinable()) loop_.join();
-    workers_.Shutdown();
-    std::map<int, std::unique_ptr<Connection>> remaining;
+    [[maybe_unused]] const ssize_t woken = ::write(stop_fd_, &one, sizeof one);
+    for (std::thread& worker : workers_) {
+        if (worker.joinable()) worker.join();
+    }
+    workers_.clear();
+    std::unordered_map<std::uint64_t, std::unique_ptr<Connection>> remaining;
     {
         const std::lock_guard lock(mutex_);
         remaining.swap(connections_);

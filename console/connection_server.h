@@ -1,13 +1,15 @@
 // The web console's connections. cpp-httplib parses each request, routes it
 // and writes the response; this server owns the sockets around that:
-// - an event loop reads a request's headers, and a body of up to
-//   kMaxBodyReadAhead bytes, before any worker thread sees it, so a client that
-//   trickles its request holds a file descriptor and no thread;
+// - a request's headers, and a body of up to kMaxBodyReadAhead bytes, are read
+//   as they arrive, a piece at a time, and handled once whole, so a client
+//   that trickles its request holds a file descriptor and no thread;
 // - headers must arrive within a total deadline, and a body (also one read by
-//   a worker) and a response at no less than a minimum rate;
-// - idle keep-alive connections wait in the event loop, not in a thread;
+//   the request's thread) and a response at no less than a minimum rate;
+// - idle keep-alive connections wait in the event set, not in a thread;
 // - one address may hold only so many connections, the console only so many;
-// - TLS is spoken here when a certificate is configured.
+// - TLS is spoken here when a certificate is configured;
+// - the thread that finds a request whole also answers it, with no hand-over
+//   to another thread.
 // The library's own server runs a thread per connection for its whole life and
 // restarts its read timeout with every byte; an event-driven server from
 // another library would mean a second parser for forms and uploads. So the
@@ -28,7 +30,7 @@ class Server;
 namespace tessera::console {
 
 struct ConnectionLimits {
-    std::size_t worker_threads = 8;     // requests handled at once
+    std::size_t worker_threads = 8;     // requests handled at once, and threads that wait for input
     std::size_t max_connections = 512;  // open connections, all addresses together
     std::size_t max_connections_per_address = 48;
     std::chrono::milliseconds header_timeout{10000};     // from a request's first byte to its last header
@@ -39,9 +41,9 @@ struct ConnectionLimits {
     std::size_t max_requests_per_connection = 100;
 };
 
-// Bodies up to this size are read by the event loop; larger ones, which only a
-// signed-in administrator's list save makes, are read by the worker once the
-// request has passed the screening and the session check.
+// Bodies up to this size are read as they arrive; larger ones, which only a
+// signed-in administrator's list save makes, are read by the request's thread
+// once the request has passed the screening and the session check.
 inline constexpr std::size_t kMaxBodyReadAhead = 1u << 20;
 
 class ConnectionServer {

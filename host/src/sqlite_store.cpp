@@ -146,11 +146,19 @@ int BusyTimeoutFromEnvironment() {
     return milliseconds;
 }
 
+// SQLite's memory statistics, which nothing here reads, put one process-wide
+// mutex around each of its allocations: every request's threads would queue
+// on it. Takes effect only before SQLite's first use, so before the first open.
+void TurnOffMemoryStatistics() {
+    [[maybe_unused]] static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 // One open database handle with its prepared statements. Used by one thread;
 // only Close may come from another, the one that destroys the store.
 class Database {
 public:
     Database(const std::filesystem::path& file, int busy_timeout_ms) : name_(file.string()) {
+        TurnOffMemoryStatistics();
         const int opened = sqlite3_open_v2(name_.c_str(), &db_,
                                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
         if (opened != SQLITE_OK) {
