@@ -1,48 +1,51 @@
 // The access log.
 #include "access_log.h"
 
-#include <ctime>
+#include "utc_time.h"
+
+#include <string>
 
 namespace tessera::console {
 namespace {
 
-std::string Escaped(const std::string& text) {
+void AppendEscaped(std::string& out, const std::string& text) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
-    if (text.empty()) return "-";
-    std::string out;
-    out.reserve(text.size());
+    if (text.empty()) {
+        out += '-';
+        return;
+    }
     for (char c : text) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7f || c == '%') {
-            out += '%';
-            out += kDigits[byte >> 4];
-            out += kDigits[byte & 0x0f];
+            const char escaped[] = {'%', kDigits[byte >> 4], kDigits[byte & 0x0f]};
+            out.append(escaped, sizeof escaped);
         } else {
             out += c;
         }
     }
-    return out;
-}
-
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32] = {};
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
-std::string FormatAccessFields(const AccessRecord& record) {
-    return Escaped(record.client_address) + ' ' + Escaped(record.user_name) + ' ' + Escaped(record.method) + ' ' +
-           Escaped(record.path) + ' ' + std::to_string(record.status) + ' ' + std::to_string(record.body_bytes) + ' ' +
-           (record.duration_ms ? std::to_string(*record.duration_ms) : "-");
 }
 
 }  // namespace
 
 AccessLog::AccessLog(const std::filesystem::path& file) : file_(file, host::LogRotationFromEnvironment()) {}
 
-void AccessLog::Write(const AccessRecord& record) { file_.Append(UtcNow() + ' ' + FormatAccessFields(record) + '\n'); }
+void AccessLog::Write(const AccessRecord& record) {
+    // Each thread builds its lines in one buffer that keeps its size.
+    thread_local std::string line;
+    line.clear();
+    host::AppendUtcTime(line, false);
+    for (const std::string* field : {&record.client_address, &record.user_name, &record.method, &record.path}) {
+        line += ' ';
+        AppendEscaped(line, *field);
+    }
+    line += ' ';
+    line += std::to_string(record.status);
+    line += ' ';
+    line += std::to_string(record.body_bytes);
+    line += ' ';
+    line += record.duration_ms ? std::to_string(*record.duration_ms) : "-";
+    line += '\n';
+    file_.Append(line);
+}
 
 }  // namespace tessera::console

@@ -66,10 +66,6 @@ private:
     std::shared_ptr<const Template> template_;
     std::vector<Fill> fills_;  // in template order; no two overlap
     std::vector<std::wstring> values_;
-    // SetField's work space, kept for its capacity.
-    std::vector<std::size_t> places_;
-    std::vector<Fill> added_;
-    std::vector<Fill> merged_;
     std::optional<TakenOver> taken_over_;
     std::wstring content_;
     bool is_content_current_ = false;

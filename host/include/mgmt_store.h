@@ -12,6 +12,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -26,7 +27,7 @@ struct TESSERA_HOST_API ClassDeclaration {
     };
     std::vector<std::pair<std::wstring, Property>> properties;  // in declaration order
 
-    const Property* Find(const std::wstring& name) const;
+    const Property* Find(std::wstring_view name) const;
 };
 using Declarations = std::map<std::wstring, std::shared_ptr<const ClassDeclaration>>;
 
@@ -40,16 +41,16 @@ public:
     PropertyBag() = default;
     explicit PropertyBag(std::shared_ptr<const ClassDeclaration> declaration);
 
-    const _variant_t* Find(const std::wstring& name) const;
-    _variant_t* Find(const std::wstring& name);
+    const _variant_t* Find(std::wstring_view name) const;
+    _variant_t* Find(std::wstring_view name);
     // Stores the value exactly as given.
-    void Set(const std::wstring& name, _variant_t value);
+    void Set(std::wstring_view name, _variant_t value);
     // Stores the value in the declared kind where the conversion is defined.
-    void SetBool(const std::wstring& name, bool value);
-    void SetInt(const std::wstring& name, std::int32_t value);
-    void SetText(const std::wstring& name, const wchar_t* text);
+    void SetBool(std::wstring_view name, bool value);
+    void SetInt(std::wstring_view name, std::int32_t value);
+    void SetText(std::wstring_view name, const wchar_t* text);
     // Removes the value; nothing when there is none.
-    void Erase(const std::wstring& name);
+    void Erase(std::wstring_view name);
 
     const std::vector<std::pair<std::wstring, _variant_t>>& Items() const { return items_; }
     const std::shared_ptr<const ClassDeclaration>& Declaration() const { return declaration_; }

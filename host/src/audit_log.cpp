@@ -6,30 +6,56 @@
 #include "mgmt_store.h"
 #include "store_internal.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 
-namespace tessera::host::detail {
+namespace tessera::host {
 
-std::string CurrentUtcTime() {
+void AppendUtcTime(std::string& out, bool with_milliseconds) {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    const auto milliseconds =
-        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm utc{};
+    // Breaking a time down takes the C library's time-zone lock, which every
+    // log record's thread would queue on: each thread does it once a second.
+    thread_local std::time_t formatted_second = -1;
+    thread_local char formatted[32] = {};
+    thread_local std::size_t formatted_length = 0;
+    if (seconds != formatted_second) {
+        std::tm utc{};
 #if defined(_WIN32)
-    gmtime_s(&utc, &seconds);
+        gmtime_s(&utc, &seconds);
 #else
-    gmtime_r(&seconds, &utc);
+        gmtime_r(&seconds, &utc);
 #endif
-    char text[64] = {};
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(milliseconds));
+        const int length =
+            std::snprintf(formatted, sizeof formatted, "%04d-%02d-%02dT%02d:%02d:%02d", utc.tm_year + 1900,
+                          utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
+        formatted_length = length > 0 ? std::min(static_cast<std::size_t>(length), sizeof formatted - 1) : 0;
+        formatted_second = seconds;
+    }
+    out.append(formatted, formatted_length);
+    if (with_milliseconds) {
+        const auto milliseconds =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+        const char fraction[] = {'.', static_cast<char>('0' + milliseconds / 100),
+                                 static_cast<char>('0' + milliseconds / 10 % 10),
+                                 static_cast<char>('0' + milliseconds % 10)};
+        out.append(fraction, sizeof fraction);
+    }
+    out += 'Z';
+}
+
+namespace detail {
+
+std::string CurrentUtcTime() {
+    std::string text;
+    AppendUtcTime(text, true);
     return text;
 }
 
-}  // namespace tessera::host::detail
+}  // namespace detail
+}  // namespace tessera::host
 
 namespace {
 

@@ -16,6 +16,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -26,30 +27,32 @@ constexpr std::size_t kMaxMessageBytes = 64 * 1024;
 // escapes must read back unambiguously), stopping before the output would pass
 // `max_bytes` and never inside a UTF-8 character. Returns the number of bytes
 // of `text` left out.
-std::size_t AppendEscaped(std::string& out, const std::string& text, std::size_t max_bytes, bool escapes_backslash) {
+std::size_t AppendEscaped(std::string& out, std::string_view text, std::size_t max_bytes, bool escapes_backslash) {
     static const char kHexDigits[] = "0123456789abcdef";
     const std::size_t out_start = out.size();
     std::size_t index = 0;
     for (; index < text.size(); ++index) {
         const auto byte = static_cast<unsigned char>(text[index]);
-        std::string escaped;
-        if (byte == '\n') {
-            escaped = "\\n";
-        } else if (byte == '\r') {
-            escaped = "\\r";
-        } else if (byte == '\t') {
-            escaped = "\\t";
+        char escaped[4] = {static_cast<char>(byte)};
+        std::size_t escaped_length = 1;
+        if (byte == '\n' || byte == '\r' || byte == '\t') {
+            escaped[0] = '\\';
+            escaped[1] = byte == '\n' ? 'n' : byte == '\r' ? 'r' : 't';
+            escaped_length = 2;
         } else if (byte == '\\' && escapes_backslash) {
-            escaped = "\\\\";
+            escaped[1] = '\\';
+            escaped_length = 2;
         } else if (byte < 0x20 || byte == 0x7F) {
-            escaped = {'\\', 'x', kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]};
-        } else {
-            escaped = static_cast<char>(byte);
+            escaped[0] = '\\';
+            escaped[1] = 'x';
+            escaped[2] = kHexDigits[byte >> 4];
+            escaped[3] = kHexDigits[byte & 0x0F];
+            escaped_length = 4;
         }
-        if (out.size() - out_start + escaped.size() > max_bytes) {
+        if (out.size() - out_start + escaped_length > max_bytes) {
             break;
         }
-        out += escaped;
+        out.append(escaped, escaped_length);
     }
     // Bytes of 80-FF are copied one for one, so backing off one is dropping one.
     while (index < text.size() && index > 0 && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) {
@@ -59,8 +62,10 @@ std::size_t AppendEscaped(std::string& out, const std::string& text, std::size_t
     return text.size() - index;
 }
 
-std::string MakeRecord(unsigned int level, const char* source, int line, const std::string& utf8_message) {
-    std::string record = tessera::host::detail::CurrentUtcTime();
+// The record's line, in `record`, which it replaces.
+void MakeRecord(std::string& record, unsigned int level, const char* source, int line, std::string_view utf8_message) {
+    record.clear();
+    tessera::host::AppendUtcTime(record, true);
     record += ' ';
     record += std::to_string(level);
     record += ' ';
@@ -74,7 +79,6 @@ std::string MakeRecord(unsigned int level, const char* source, int line, const s
         record += "...[cut: " + std::to_string(cut_bytes) + " more bytes]";
     }
     record += '\n';
-    return record;
 }
 
 // The debug log of the configured data folder; a new file object when the
@@ -109,10 +113,13 @@ private:
     std::shared_ptr<tessera::host::RotatingLogFile> file_;
 };
 
-void WriteRecord(unsigned int level, const char* source, int line, const std::string& utf8_message) {
+void WriteRecord(unsigned int level, const char* source, int line, std::string_view utf8_message) {
     // Never destroyed: lines may still come while statics are torn down.
     static auto* log_file = new DebugLogFile();
-    log_file->Append(MakeRecord(level, source, line, utf8_message));
+    // Each thread builds its records in one buffer that keeps its size.
+    thread_local std::string record;
+    MakeRecord(record, level, source, line, utf8_message);
+    log_file->Append(record);
 }
 
 }  // namespace

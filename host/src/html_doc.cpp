@@ -325,7 +325,13 @@ int CHtmlDoc::Open(const wchar_t* template_path) {
     }
     const auto settings = tessera::host::SharedSettings();
     template_ = Recent().Load(settings->web_root, template_path, settings->max_template_bytes);
-    return template_ ? 0 : -1;
+    if (!template_) {
+        return -1;
+    }
+    // Room for a value at each "$$" mark, which the templates' placeholders begin with.
+    fills_.reserve(template_->marks_by_text.size());
+    values_.reserve(template_->marks_by_text.size());
+    return 0;
 }
 
 int CHtmlDoc::SetField(const wchar_t* placeholder, const wchar_t* text) {
@@ -339,11 +345,14 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
     const std::size_t length = std::wcslen(placeholder);
     // Leftmost first, no two overlapping, and none over a place an earlier
     // call filled: text inserted before is never searched.
-    FindPlaces(*template_, std::wstring_view(placeholder, length), places_);
-    std::vector<Fill>& added = added_;
+    // Work space of the thread, kept for its capacity.
+    thread_local std::vector<std::size_t> places;
+    thread_local std::vector<Fill> added;
+    thread_local std::vector<Fill> merged;
+    FindPlaces(*template_, std::wstring_view(placeholder, length), places);
     added.clear();
     std::size_t free_from = 0;
-    for (const std::size_t place : places_) {
+    for (const std::size_t place : places) {
         if (place >= free_from && !Overlaps(place, length)) {
             added.push_back(Fill{place, length, values_.size()});
             free_from = place + length;
@@ -353,10 +362,10 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
         return 0;
     }
     values_.push_back(std::move(text));
-    merged_.clear();
-    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), std::back_inserter(merged_),
+    merged.clear();
+    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), std::back_inserter(merged),
                [](const Fill& left, const Fill& right) { return left.begin < right.begin; });
-    fills_.swap(merged_);
+    fills_.assign(merged.begin(), merged.end());
     is_content_current_ = false;
     return static_cast<int>(added.size());
 }

@@ -53,7 +53,7 @@ _variant_t IntegerOfKind(VARTYPE kind, std::int32_t value) {
 
 }  // namespace
 
-const ClassDeclaration::Property* ClassDeclaration::Find(const std::wstring& name) const {
+const ClassDeclaration::Property* ClassDeclaration::Find(std::wstring_view name) const {
     const auto found = std::find_if(properties.begin(), properties.end(),
                                     [&name](const auto& property) { return property.first == name; });
     return found == properties.end() ? nullptr : &found->second;
@@ -61,17 +61,17 @@ const ClassDeclaration::Property* ClassDeclaration::Find(const std::wstring& nam
 
 PropertyBag::PropertyBag(std::shared_ptr<const ClassDeclaration> declaration) : declaration_(std::move(declaration)) {}
 
-const _variant_t* PropertyBag::Find(const std::wstring& name) const {
+const _variant_t* PropertyBag::Find(std::wstring_view name) const {
     const auto found =
         std::find_if(items_.begin(), items_.end(), [&name](const auto& item) { return item.first == name; });
     return found == items_.end() ? nullptr : &found->second;
 }
 
-_variant_t* PropertyBag::Find(const std::wstring& name) {
+_variant_t* PropertyBag::Find(std::wstring_view name) {
     return const_cast<_variant_t*>(std::as_const(*this).Find(name));
 }
 
-void PropertyBag::Set(const std::wstring& name, _variant_t value) {
+void PropertyBag::Set(std::wstring_view name, _variant_t value) {
     const ClassDeclaration::Property* declared = declaration_ ? declaration_->Find(name) : nullptr;
     if (declared != nullptr && declared->members) {
         if (PropertyBag* embedded = EmbeddedProperties(value)) {
@@ -85,7 +85,7 @@ void PropertyBag::Set(const std::wstring& name, _variant_t value) {
     }
 }
 
-void PropertyBag::SetBool(const std::wstring& name, bool value) {
+void PropertyBag::SetBool(std::wstring_view name, bool value) {
     const ClassDeclaration::Property* declared = declaration_ ? declaration_->Find(name) : nullptr;
     if (declared != nullptr && detail::IsIntegerKind(declared->kind)) {
         Set(name, IntegerOfKind(declared->kind, value ? 1 : 0));
@@ -94,7 +94,7 @@ void PropertyBag::SetBool(const std::wstring& name, bool value) {
     }
 }
 
-void PropertyBag::SetInt(const std::wstring& name, std::int32_t value) {
+void PropertyBag::SetInt(std::wstring_view name, std::int32_t value) {
     const ClassDeclaration::Property* declared = declaration_ ? declaration_->Find(name) : nullptr;
     if (declared != nullptr && declared->kind == VT_BOOL) {
         Set(name, _variant_t(value != 0));
@@ -105,9 +105,9 @@ void PropertyBag::SetInt(const std::wstring& name, std::int32_t value) {
     }
 }
 
-void PropertyBag::SetText(const std::wstring& name, const wchar_t* text) { Set(name, _variant_t(text)); }
+void PropertyBag::SetText(std::wstring_view name, const wchar_t* text) { Set(name, _variant_t(text)); }
 
-void PropertyBag::Erase(const std::wstring& name) {
+void PropertyBag::Erase(std::wstring_view name) {
     items_.erase(std::remove_if(items_.begin(), items_.end(), [&name](const auto& item) { return item.first == name; }),
                  items_.end());
 }
