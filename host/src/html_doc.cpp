@@ -362,8 +362,8 @@ int CHtmlDoc::SetField(const wchar_t* placeholder, std::wstring&& text) {
         return 0;
     }
     values_.push_back(std::move(text));
-    merged.clear();
-    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), std::back_inserter(merged),
+    merged.resize(fills_.size() + added.size());
+    std::merge(fills_.begin(), fills_.end(), added.begin(), added.end(), merged.begin(),
                [](const Fill& left, const Fill& right) { return left.begin < right.begin; });
     fills_.assign(merged.begin(), merged.end());
     is_content_current_ = false;

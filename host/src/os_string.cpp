@@ -191,20 +191,28 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* 
     std::string utf8;
     if (text != nullptr) {
         utf8.reserve(length);
+        // Markup is mostly ASCII: it is checked and narrowed a block at a time,
+        // in loops of fixed length that the compiler turns into vector code.
+        constexpr std::size_t kBlock = 16;
         std::size_t index = 0;
-        const auto is_ascii = [](wchar_t character) { return static_cast<std::uint32_t>(character) < 0x80; };
         while (index < length) {
-            // Markup is mostly ASCII: each run of it is copied in one narrowing loop.
-            const std::size_t run_end =
-                static_cast<std::size_t>(std::find_if_not(text + index, text + length, is_ascii) - text);
-            if (run_end > index) {
-                const std::size_t at = utf8.size();
-                utf8.resize(at + (run_end - index));
-                std::transform(text + index, text + run_end, utf8.begin() + static_cast<std::ptrdiff_t>(at),
-                               [](wchar_t character) { return static_cast<char>(character); });
-                index = run_end;
+            while (length - index >= kBlock) {
+                char narrowed[kBlock];
+                std::uint32_t bits = 0;
+                for (std::size_t offset = 0; offset < kBlock; ++offset) {
+                    const auto unit = static_cast<std::uint32_t>(text[index + offset]);
+                    bits |= unit;
+                    narrowed[offset] = static_cast<char>(unit);
+                }
+                if (bits >= 0x80) {
+                    break;
+                }
+                utf8.append(narrowed, kBlock);
+                index += kBlock;
             }
-            if (index < length) {
+            // A block with other characters, or the last few, one character at a time.
+            const std::size_t block_end = std::min(length, index + kBlock);
+            while (index < block_end) {
                 OS::AppendScalar(utf8, NextScalar(text, length, index));
             }
         }
