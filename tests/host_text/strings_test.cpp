@@ -38,6 +38,13 @@ TEST(Utf8Encoding, ReplacesWhatIsNoUnicodeScalar) {
          "b"},
         {Wide({0xDC00}), "\xEF\xBF\xBD"},
         {std::wstring(L"a\0b", 3), std::string("a\0b", 3)},
+        // ASCII goes sixteen characters at a time: others at and across a block's edges.
+        {std::wstring(15, L'x') + L"\U0001F600" + std::wstring(16, L'y') + L"\u0080" + std::wstring(17, L'z') +
+             L"\u00E9",
+         std::string(15, 'x') + "\xF0\x9F\x98\x80" + std::string(16, 'y') + "\xC2\x80" + std::string(17, 'z') +
+             "\xC3\xA9"},
+        {std::wstring(16, L'a') + Wide({0xD800}) + std::wstring(16, L'b'),
+         std::string(16, 'a') + "\xEF\xBF\xBD" + std::string(16, 'b')},
     };
 #if WCHAR_MAX > 0xFFFF
     cases.push_back({Wide({0x110000, 0xD83D, 0xDE00}), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"});
