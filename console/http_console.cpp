@@ -535,6 +535,8 @@ std::string HttpConsole::SessionUser(const Request& request) {
 
 void HttpConsole::ServePage(const Request& request, Response& response, const std::string& user_name,
                             FormFields body_fields) {
+    // The page's debug lines go to the file together, before the page goes out.
+    const host::DebugLogBatch debug_lines;
     // The library has percent-decoded the path once; it is not decoded again.
     const std::optional<std::wstring> page_id = host::ConfinedPath(OS::FromUtf8(request.path.substr(1)));
     if (!page_id) return SendShortPage(response, 404, "There is no such page.");

@@ -182,6 +182,7 @@ private:
 
 void RunServe(const ServeOptions& options) {
     const sigset_t shutdown_signals = BlockShutdownSignals();
+    host::WriteKeptDebugLinesOnCrash();
 
     ConsoleSettings settings;
     ParseListenAddress(options.listen, settings);

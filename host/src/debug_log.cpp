@@ -1,6 +1,6 @@
 // The host's debug log: one escaped line per record, appended to
-// <data dir>/debug.log with a single write so that records never interleave
-// and a crash loses none that was logged.
+// <data dir>/debug.log with a single write (for a record, or for a batch of
+// them) so that records never interleave; a crash loses none that was logged.
 #include "debug_log.h"
 
 #include "current_settings.h"
@@ -9,8 +9,12 @@
 #include "string_format.h"
 #include "utc_time.h"
 
+#include <atomic>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <deque>
+#include <exception>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -18,6 +22,11 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <fcntl.h>
+#if !defined(_WIN32)
+#  include <unistd.h>
+#endif
 
 namespace {
 
@@ -62,9 +71,8 @@ std::size_t AppendEscaped(std::string& out, std::string_view text, std::size_t m
     return text.size() - index;
 }
 
-// The record's line, in `record`, which it replaces.
+// Appends the record's line to `record`.
 void MakeRecord(std::string& record, unsigned int level, const char* source, int line, std::string_view utf8_message) {
-    record.clear();
     tessera::host::AppendUtcTime(record, true);
     record += ' ';
     record += std::to_string(level);
@@ -81,11 +89,25 @@ void MakeRecord(std::string& record, unsigned int level, const char* source, int
     record += '\n';
 }
 
+constexpr unsigned int kFailureLevel = 4099;
+constexpr std::size_t kMaxKeptBytes = 64 * 1024;
+
+// The records of a thread inside a DebugLogBatch.
+struct KeptRecords {
+    std::string lines;
+    int batch_depth = 0;
+};
+thread_local KeptRecords t_kept;
+
+// Where the crash handler writes: the file that the last record went to, as a
+// NUL-terminated path it can open without allocating.
+std::atomic<const char*> g_crash_file{nullptr};
+
 // The debug log of the configured data folder; a new file object when the
 // folder changes.
 class DebugLogFile {
 public:
-    void Append(const std::string& record) {
+    void Append(const std::string& records) {
         const auto settings = tessera::host::SharedSettings();
         if (settings->data_dir.empty()) {
             return;
@@ -101,26 +123,74 @@ public:
                 file_ = std::make_shared<tessera::host::RotatingLogFile>(settings->data_dir / "debug.log",
                                                                          tessera::host::LogRotationFromEnvironment());
                 data_dir_ = settings->data_dir.native();
+                // Kept for the life of the process: a crash handler may still read an earlier one.
+                g_crash_file = crash_files_.emplace_back(file_->File().string()).c_str();
             }
             file = file_;
         }
-        file->Append(record);
+        file->Append(records);
+    }
+
+    static DebugLogFile& Instance() {
+        // Never destroyed: lines may still come while statics are torn down.
+        static auto* log_file = new DebugLogFile();
+        return *log_file;
     }
 
 private:
     std::shared_mutex mutex_;
     std::filesystem::path::string_type data_dir_;
     std::shared_ptr<tessera::host::RotatingLogFile> file_;
+    std::deque<std::string> crash_files_;
 };
 
+void WriteKept() {
+    KeptRecords& kept = t_kept;
+    if (kept.lines.empty()) return;
+    DebugLogFile::Instance().Append(kept.lines);
+    kept.lines.clear();
+}
+
 void WriteRecord(unsigned int level, const char* source, int line, std::string_view utf8_message) {
-    // Never destroyed: lines may still come while statics are torn down.
-    static auto* log_file = new DebugLogFile();
+    KeptRecords& kept = t_kept;
+    if (kept.batch_depth > 0) {
+        MakeRecord(kept.lines, level, source, line, utf8_message);
+        if (level == kFailureLevel || kept.lines.size() >= kMaxKeptBytes) WriteKept();
+        return;
+    }
     // Each thread builds its records in one buffer that keeps its size.
     thread_local std::string record;
+    record.clear();
     MakeRecord(record, level, source, line, utf8_message);
-    log_file->Append(record);
+    DebugLogFile::Instance().Append(record);
 }
+
+#if !defined(_WIN32)
+constexpr int kCrashSignals[] = {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT};
+struct sigaction g_previous_actions[sizeof kCrashSignals / sizeof kCrashSignals[0]];
+
+// Only calls that are safe in a signal handler: open, write, close.
+void OnCrash(int signal_number) {
+    const KeptRecords& kept = t_kept;
+    const char* file = g_crash_file.load();
+    if (!kept.lines.empty() && file != nullptr) {
+        const int descriptor = ::open(file, O_WRONLY | O_APPEND | O_CLOEXEC);
+        if (descriptor >= 0) {
+            std::size_t written = 0;
+            while (written < kept.lines.size()) {
+                const ssize_t result = ::write(descriptor, kept.lines.data() + written, kept.lines.size() - written);
+                if (result <= 0) break;
+                written += static_cast<std::size_t>(result);
+            }
+            ::close(descriptor);
+        }
+    }
+    // The earlier handling takes over: a fault happens again on return, an abort raises again.
+    for (std::size_t index = 0; index < sizeof kCrashSignals / sizeof kCrashSignals[0]; ++index) {
+        if (kCrashSignals[index] == signal_number) ::sigaction(signal_number, &g_previous_actions[index], nullptr);
+    }
+}
+#endif
 
 }  // namespace
 
@@ -156,3 +226,29 @@ void DebugLogEx(HINSTANCE /*module*/, unsigned int level, const char* source, in
 }
 
 }  // namespace DBG
+
+namespace tessera::host {
+
+DebugLogBatch::DebugLogBatch() { ++t_kept.batch_depth; }
+
+DebugLogBatch::~DebugLogBatch() {
+    if (--t_kept.batch_depth > 0) return;
+    try {
+        WriteKept();
+    } catch (const std::exception&) {
+        t_kept.lines.clear();  // a log never fails the work it records
+    }
+}
+
+void WriteKeptDebugLinesOnCrash() {
+#if !defined(_WIN32)
+    for (std::size_t index = 0; index < sizeof kCrashSignals / sizeof kCrashSignals[0]; ++index) {
+        struct sigaction action {};
+        action.sa_handler = OnCrash;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(kCrashSignals[index], &action, &g_previous_actions[index]);
+    }
+#endif
+}
+
+}  // namespace tessera::host

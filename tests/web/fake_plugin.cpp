@@ -1,7 +1,9 @@
 // A page plug-in with the five exports whose pages misbehave on purpose, so the
-// tests can reach the console's answers to a plug-in that throws, frames its
-// response badly, or is slow; "echo.htm" shows the request as the console built it.
+// tests can reach the console's answers to a plug-in that throws, crashes,
+// frames its response badly, or is slow; "echo.htm" shows the request as the
+// console built it.
 #include "cgi_request.h"
+#include "debug_log.h"
 #include "os_string.h"
 
 #include <chrono>
@@ -56,6 +58,9 @@ FAKE_EXPORT int WebUI_UIRequest(const CCGIRequestData* request, char** output) {
         *output = Respond(
             "Content-type: application/octet-stream\n"
             "Content-disposition: attachment; filename=ApprovedURLList.txt\n\n*.a.com\n");
+    } else if (page == "crash.htm") {
+        DBG::DebugLogEx(nullptr, 258, ".\\fake", __LINE__, L"%s", L"the page is about to crash");
+        std::abort();
     } else if (page == "throws.htm") {
         throw std::runtime_error("/srv/secret/store.db is locked");
     } else if (page == "unframed.htm") {

@@ -88,6 +88,15 @@ TEST(HttpGaps, AnExceptionFromThePlugInGivesAPlain500AndTheConsoleGoesOn) {
         << "the detail goes to the debug log";
 }
 
+TEST(HttpGaps, APlugInThatCrashesLeavesThePagesDebugLinesInTheLog) {
+    ConsoleServer console(WithFakePlugin());
+    const std::string cookie = console.SignIn();
+    EXPECT_EQ(RawStatus(console.Exchange("GET /crash.htm HTTP/1.1", {"Cookie: " + cookie})), 0);
+    EXPECT_EQ(console.Stop(), -1) << "the abort ended the console";
+    EXPECT_NE(console.DataFile("debug.log").find("the page is about to crash"), std::string::npos)
+        << "a page's lines are written together at its end, or at a crash before it";
+}
+
 TEST(HttpGaps, TheClientAddressComesFromTheSocketOnly) {
     ConsoleServer console(WithFakePlugin());
     const std::string cookie = console.SignIn();
