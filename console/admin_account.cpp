@@ -169,15 +169,17 @@ void WriteAccountFile(const std::filesystem::path& file, const AdminAccount& acc
 AccountFile::AccountFile(std::filesystem::path file) : file_(std::move(file)) {}
 
 std::shared_ptr<const AdminAccount> AccountFile::Current() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    // One stat a request: the account is read again only once the file changed.
+    // One stat a request, outside the lock that every request takes: the
+    // account is read again only once the file changed.
     struct stat status {};
-    if (::stat(file_.c_str(), &status) != 0) {
+    const bool exists = ::stat(file_.c_str(), &status) == 0;
+    const FileVersion version{status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!exists) {
         account_.reset();
         has_loaded_ = false;
         return account_;
     }
-    const FileVersion version{status.st_ino, status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
     if (has_loaded_ && version == loaded_version_) return account_;
     try {
         const std::optional<AdminAccount> account = ReadAccountFile(file_);
