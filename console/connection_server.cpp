@@ -26,6 +26,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <tuple>
 #include <unordered_map>
@@ -162,21 +163,20 @@ HeadFacts ReadHeadFacts(const std::string& input, std::size_t head_end) {
     std::size_t line_start = input.find("\r\n") + 2;  // past the request line
     while (line_start < head_end - 2) {
         const std::size_t line_end = input.find("\r\n", line_start);
-        const std::string line = input.substr(line_start, line_end - line_start);
+        const std::string_view line(input.data() + line_start, line_end - line_start);
         const std::size_t colon = line.find(':');
-        if (colon != std::string::npos) {
-            const std::string name = host::FoldAsciiCase(line.substr(0, colon));
-            std::string value = line.substr(colon + 1);
-            value.erase(0, value.find_first_not_of(" \t"));
-            value.erase(value.find_last_not_of(" \t") + 1);
-            if (name == "content-length") {
+        if (colon != std::string_view::npos) {
+            const std::string_view name = line.substr(0, colon);
+            const std::string_view value = host::TrimmedBlanks(line.substr(colon + 1));
+            if (host::EqualsIgnoringAsciiCase(name, "content-length")) {
                 ++length_headers;
                 facts.has_valid_length =
                     !value.empty() && value.size() <= 18 && value.find_first_not_of("0123456789") == std::string::npos;
-                if (facts.has_valid_length) facts.content_length = std::stoull(value);
-            } else if (name == "transfer-encoding") {
+                if (facts.has_valid_length) facts.content_length = std::stoull(std::string(value));
+            } else if (host::EqualsIgnoringAsciiCase(name, "transfer-encoding")) {
                 facts.has_transfer_encoding = true;
-            } else if (name == "expect" && host::FoldAsciiCase(value) == "100-continue") {
+            } else if (host::EqualsIgnoringAsciiCase(name, "expect") &&
+                       host::EqualsIgnoringAsciiCase(value, "100-continue")) {
                 facts.expect_line_start = line_start;
                 facts.expect_line_length = line_end + 2 - line_start;
             }

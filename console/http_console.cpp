@@ -86,28 +86,17 @@ const char* StatusTitle(int status) {
 
 std::string EscapeHtml(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-    return host::FoldAsciiCase(a) == host::FoldAsciiCase(std::string(b));
-}
-
-std::string Trimmed(const std::string& text) {
-    const std::size_t first = text.find_first_not_of(" \t");
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
 // True when an Accept-Encoding value offers gzip with a weight above 0.
 bool OffersGzip(const std::string& accepted) {
     std::size_t start = 0;
     while (start <= accepted.size()) {
         std::size_t end = accepted.find(',', start);
         if (end == std::string::npos) end = accepted.size();
-        const std::string item = accepted.substr(start, end - start);
+        const std::string_view item = std::string_view(accepted).substr(start, end - start);
         const std::size_t parameters = item.find(';');
-        const std::string coding = Trimmed(item.substr(0, parameters));
-        if (EqualsNoCase(coding, "gzip")) {
-            if (parameters == std::string::npos) return true;
-            const std::string weight = Trimmed(item.substr(parameters + 1));
+        if (host::EqualsIgnoringAsciiCase(host::TrimmedBlanks(item.substr(0, parameters)), "gzip")) {
+            if (parameters == std::string_view::npos) return true;
+            const std::string weight(host::TrimmedBlanks(item.substr(parameters + 1)));
             return !(weight.size() >= 2 && (weight[0] == 'q' || weight[0] == 'Q') && weight[1] == '=' &&
                      std::strtod(weight.c_str() + 2, nullptr) <= 0.0);
         }
@@ -150,15 +139,22 @@ void ClearResponse(Response& response) {
     response.body.clear();
 }
 
+// The library's set_content copies the body: a page of a million entries is 77 MB.
+void SetContent(Response& response, std::string body, const std::string& content_type) {
+    response.body = std::move(body);
+    response.headers.erase("Content-Type");
+    response.set_header("Content-Type", content_type);
+}
+
 void SendShortPage(Response& response, int status, const std::string& reason) {
     const std::string title = std::to_string(status) + " " + StatusTitle(status);
     response.status = status;
-    response.set_content(
-        "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
-            "</title>\n<link rel=\"stylesheet\" href=\"/static/css/tessera.css\">\n</head>\n<body>\n"
-            "<main class=\"error\">\n<h1>" +
-            EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(reason) + "</p>\n</main>\n</body>\n</html>\n",
-        kHtmlType);
+    SetContent(response,
+               "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
+                   "</title>\n<link rel=\"stylesheet\" href=\"/static/css/tessera.css\">\n</head>\n<body>\n"
+                   "<main class=\"error\">\n<h1>" +
+                   EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(reason) + "</p>\n</main>\n</body>\n</html>\n",
+               kHtmlType);
 }
 
 void SendRefusal(Response& response, const Refusal& refusal) {
@@ -171,7 +167,7 @@ void SendRefusal(Response& response, const Refusal& refusal) {
 void Redirect(Response& response, const std::string& location) { response.set_redirect(location, 303); }
 
 void SetSecurityHeaders(Response& response, bool is_tls) {
-    static const std::pair<const char*, const char*> kHeaders[] = {
+    static const std::pair<std::string, std::string> kHeaders[] = {
         {"X-Content-Type-Options", "nosniff"},
         {"X-Frame-Options", "DENY"},
         {"Referrer-Policy", "same-origin"},
@@ -443,13 +439,13 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
 }
 
 void HttpConsole::ServeHistory(Response& response, const HistoryView& view) {
-    const std::optional<std::string> page = RenderHistoryPage(*store_, view);
+    std::optional<std::string> page = RenderHistoryPage(*store_, view);
     if (!page) {
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the History template cannot be opened");
         return SendShortPage(response, 500, "The History page is missing.");
     }
     response.status = view.is_error ? 409 : 200;
-    response.set_content(*page, kHtmlType);
+    SetContent(response, std::move(*page), kHtmlType);
 }
 
 void HttpConsole::HandleRestore(const Request& request, Response& response, const std::string& user_name,
@@ -561,8 +557,8 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     std::string disposition;
     if (frame) {
         for (const auto& [name, value] : frame->headers) {
-            if (EqualsNoCase(name, "Content-Type")) content_type = value;
-            if (EqualsNoCase(name, "Content-Disposition")) disposition = value;
+            if (host::EqualsIgnoringAsciiCase(name, "Content-Type")) content_type = value;
+            if (host::EqualsIgnoringAsciiCase(name, "Content-Disposition")) disposition = value;
             // Other lines (Accept-Ranges among them) are the console's to decide, not the page's.
         }
     }
@@ -594,7 +590,7 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
             list_parcels_.Keep(SessionIdFromCookieHeader(cookies), token, std::move(*entries), SteadyClock::now());
         }
     }
-    response.set_content(std::move(body), content_type);
+    SetContent(response, std::move(body), content_type);
 }
 
 void HttpConsole::ServeListApart(const Request& request, Response& response) {
@@ -603,7 +599,7 @@ void HttpConsole::ServeListApart(const Request& request, Response& response) {
                            request.path.substr(sizeof kListApartPrefix - 1), SteadyClock::now());
     if (!entries) return SendShortPage(response, 404, "This list was fetched already, or its page is too old.");
     response.status = 200;
-    response.set_content(std::move(*entries), "application/json");
+    SetContent(response, std::move(*entries), "application/json");
 }
 
 void HttpConsole::ServeStatic(const Request& request, Response& response) {
@@ -612,7 +608,7 @@ void HttpConsole::ServeStatic(const Request& request, Response& response) {
     if (!file) return SendShortPage(response, 404, "There is no such file.");
     response.status = 200;
     response.set_header("Cache-Control", "max-age=300");
-    response.set_content(file->content, file->content_type);
+    SetContent(response, std::move(file->content), file->content_type);
 }
 
 void HttpConsole::RenderSignIn(Response& response, int status, const std::string& message,
@@ -629,7 +625,7 @@ void HttpConsole::RenderSignIn(Response& response, int status, const std::string
                       OS::FromUtf8(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
     const wchar_t* content = document.GetHtmlContent();
     response.status = status;
-    response.set_content(OS::ToUtf8(content != nullptr ? content : L""), kHtmlType);
+    SetContent(response, OS::ToUtf8(content != nullptr ? content : L""), kHtmlType);
 }
 
 void HttpConsole::LogAccess(const Request& request, const Response& response) {

@@ -30,8 +30,8 @@ public:
     void AddField(OS::x_wstring name, OS::x_wstring value);
 
     // --- read by the plug-in ---------------------------------------------------
-    OS::x_wstring GetPageID() const;
-    OS::x_wstring GetBaseURL() const;
+    const OS::x_wstring& GetPageID() const { return page_id_; }
+    const OS::x_wstring& GetBaseURL() const { return base_url_; }
     const OS::x_wstring& GetSignedInUser() const { return signed_in_user_; }   // empty when none
     const OS::x_wstring& GetClientAddress() const { return client_address_; }  // empty when unknown
 

@@ -23,6 +23,22 @@ std::basic_string<Char> FoldAsciiCase(std::basic_string<Char> text) {
     return text;
 }
 
+// True when the texts differ at most in letters A-Z against a-z.
+constexpr bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right) {
+    if (left.size() != right.size()) return false;
+    for (std::size_t index = 0; index < left.size(); ++index) {
+        if (FoldAsciiCase(left[index]) != FoldAsciiCase(right[index])) return false;
+    }
+    return true;
+}
+
+// `text` without the spaces and TABs at its ends.
+constexpr std::string_view TrimmedBlanks(std::string_view text) {
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos) return {};
+    return text.substr(first, text.find_last_not_of(" \t") + 1 - first);
+}
+
 // Calls on_piece(start, length) for every piece of `text` between any of the
 // `delimiters` characters, empty pieces included; a null or empty delimiter set
 // gives the whole text as one piece.

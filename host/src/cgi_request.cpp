@@ -74,10 +74,6 @@ void CCGIRequestData::AddField(OS::x_wstring name, OS::x_wstring value) {
     field_index_[fields_.back().first].push_back(fields_.size() - 1);
 }
 
-OS::x_wstring CCGIRequestData::GetPageID() const { return page_id_; }
-
-OS::x_wstring CCGIRequestData::GetBaseURL() const { return base_url_; }
-
 int CCGIRequestData::GetEnvVariable(const wchar_t* name, OS::x_wstring& value, bool /*raw*/) const {
     if (name == nullptr) {
         return -1;
