@@ -36,8 +36,14 @@ TESSERA_HOST_API std::shared_ptr<const ClassDeclaration> DeclarationOf(const Dec
                                                                        const std::wstring& class_name);
 
 // One object's values by name, in the order first set; knows its declaration.
+// Copies share the values until one of them changes: a page that reads a
+// stored object copies nothing, and a change copies the values once. An
+// embedded object reached for a change (the non-const Find, or a view's
+// GetPropertyValue) belongs to its bag alone by then.
 class TESSERA_HOST_API PropertyBag {
 public:
+    using Item = std::pair<std::wstring, _variant_t>;
+
     PropertyBag() = default;
     explicit PropertyBag(std::shared_ptr<const ClassDeclaration> declaration);
 
@@ -52,14 +58,17 @@ public:
     // Removes the value; nothing when there is none.
     void Erase(std::wstring_view name);
 
-    const std::vector<std::pair<std::wstring, _variant_t>>& Items() const { return items_; }
+    const std::vector<Item>& Items() const;
     const std::shared_ptr<const ClassDeclaration>& Declaration() const { return declaration_; }
     // Attaches the declaration, and the members' declarations to embedded objects.
     void Declare(std::shared_ptr<const ClassDeclaration> declaration);
 
 private:
+    // The values, this bag's alone from here on.
+    std::vector<Item>& OwnItems();
+
     std::shared_ptr<const ClassDeclaration> declaration_;
-    std::vector<std::pair<std::wstring, _variant_t>> items_;
+    std::shared_ptr<std::vector<Item>> items_;  // null: no values
 };
 
 // A VT_UNKNOWN variant holding an embedded object with these values.

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string_view>
+#include <utility>
 
 namespace tessera::host {
 
@@ -60,7 +61,10 @@ CMgmtObjectBase::CMgmtObjectBase(const _variant_t* embedded_value, bool is_live_
 CMgmtObjectBase::~CMgmtObjectBase() = default;
 
 const _variant_t* CMgmtObjectBase::GetPropertyValue(const wchar_t* name) const {
-    return properties_ == nullptr || name == nullptr ? nullptr : properties_->Find(name);
+    if (properties_ == nullptr || name == nullptr) return nullptr;
+    const _variant_t* value = std::as_const(*properties_).Find(name);
+    // A live view edits an embedded object in place: it must be this object's own, not one it shares.
+    return value != nullptr && value->vt == VT_UNKNOWN ? properties_->Find(name) : value;
 }
 
 void CMgmtObjectBase::SetPropertyValue(const wchar_t* name, const _variant_t& value) {

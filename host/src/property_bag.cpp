@@ -61,13 +61,30 @@ const ClassDeclaration::Property* ClassDeclaration::Find(std::wstring_view name)
 
 PropertyBag::PropertyBag(std::shared_ptr<const ClassDeclaration> declaration) : declaration_(std::move(declaration)) {}
 
+const std::vector<PropertyBag::Item>& PropertyBag::Items() const {
+    static const std::vector<Item> kNone;
+    return items_ ? *items_ : kNone;
+}
+
+std::vector<PropertyBag::Item>& PropertyBag::OwnItems() {
+    if (!items_) {
+        items_ = std::make_shared<std::vector<Item>>();
+    } else if (items_.use_count() > 1) {
+        items_ = std::make_shared<std::vector<Item>>(*items_);  // embedded objects are copied with their variants
+    }
+    return *items_;
+}
+
 const _variant_t* PropertyBag::Find(std::wstring_view name) const {
+    const std::vector<Item>& items = Items();
     const auto found =
-        std::find_if(items_.begin(), items_.end(), [&name](const auto& item) { return item.first == name; });
-    return found == items_.end() ? nullptr : &found->second;
+        std::find_if(items.begin(), items.end(), [&name](const auto& item) { return item.first == name; });
+    return found == items.end() ? nullptr : &found->second;
 }
 
 _variant_t* PropertyBag::Find(std::wstring_view name) {
+    if (std::as_const(*this).Find(name) == nullptr) return nullptr;
+    OwnItems();
     return const_cast<_variant_t*>(std::as_const(*this).Find(name));
 }
 
@@ -81,7 +98,7 @@ void PropertyBag::Set(std::wstring_view name, _variant_t value) {
     if (_variant_t* existing = Find(name)) {
         *existing = std::move(value);
     } else {
-        items_.emplace_back(name, std::move(value));
+        OwnItems().emplace_back(name, std::move(value));
     }
 }
 
@@ -108,16 +125,18 @@ void PropertyBag::SetInt(std::wstring_view name, std::int32_t value) {
 void PropertyBag::SetText(std::wstring_view name, const wchar_t* text) { Set(name, _variant_t(text)); }
 
 void PropertyBag::Erase(std::wstring_view name) {
-    items_.erase(std::remove_if(items_.begin(), items_.end(), [&name](const auto& item) { return item.first == name; }),
-                 items_.end());
+    if (Find(name) == nullptr) return;
+    std::vector<Item>& items = OwnItems();
+    items.erase(std::remove_if(items.begin(), items.end(), [&name](const auto& item) { return item.first == name; }),
+                items.end());
 }
 
 void PropertyBag::Declare(std::shared_ptr<const ClassDeclaration> declaration) {
     declaration_ = std::move(declaration);
-    if (!declaration_) {
+    if (!declaration_ || !items_) {
         return;
     }
-    for (auto& [name, value] : items_) {
+    for (auto& [name, value] : OwnItems()) {
         const ClassDeclaration::Property* declared = declaration_->Find(name);
         if (declared == nullptr || !declared->members) {
             continue;

@@ -1,6 +1,7 @@
 // The SQLite store where the console's tests cannot reach: provisioning by
 // processes that start at once, Get and Put of only existing instances named
-// exactly, and a write the database refuses.
+// exactly, objects read together that share their values, and a write the
+// database refuses.
 #include "sqlite_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
@@ -99,6 +100,34 @@ TEST_F(SqliteStoreTest, PutFailsBeforeGetAndOnceTheInstanceIsGone) {
     EXPECT_FALSE(policy.Put(false));
     PropertyBag properties;
     EXPECT_FALSE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER_FILE", properties));
+}
+
+TEST_F(SqliteStoreTest, AChangeThroughALiveViewReachesNoOtherReadOfTheObjectUntilPut) {
+    const auto admin_subject = [](const CMgmtObjectBase& policy) {
+        const CMgmtObjectBase notification(policy.GetPropertyValue(L"UFNotificationSettings"), false);
+        const _variant_t* subject = notification.GetPropertyValue(L"AdminSubject");
+        return subject != nullptr && subject->vt == VT_BSTR ? std::wstring(subject->bstrVal) : std::wstring();
+    };
+    CMgmtObject changed(L"QZ_UrlFilter", L"URL_FILTER");
+    CMgmtObject other(L"QZ_UrlFilter", L"URL_FILTER");
+    ASSERT_TRUE(changed.Get());
+    ASSERT_TRUE(other.Get());
+    const std::wstring stored = admin_subject(other);
+    ASSERT_FALSE(stored.empty());
+    {
+        // Nothing else of the policy is changed first.
+        CMgmtObjectBase notification(changed.GetPropertyValue(L"UFNotificationSettings"), true);
+        notification.SetPropertyValue(L"AdminSubject", L"changed subject");
+    }
+    EXPECT_EQ(admin_subject(changed), L"changed subject");
+    EXPECT_EQ(admin_subject(other), stored);
+    CMgmtObject read_later(L"QZ_UrlFilter", L"URL_FILTER");
+    ASSERT_TRUE(read_later.Get());
+    EXPECT_EQ(admin_subject(read_later), stored);
+
+    ASSERT_TRUE(changed.Put(false));
+    ASSERT_TRUE(read_later.Get());
+    EXPECT_EQ(admin_subject(read_later), L"changed subject");
 }
 
 TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {

@@ -87,7 +87,8 @@ TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndIt
     {
         const WriteLockHolder other_program(console.DataDir() / "store.db");
         const httplib::Result refused =
-            client.Post(kSettingsPath, console.FormHeaders(cookie), SaveForm("txtDeliverAct_Replace=refused+text"),
+            client.Post(kSettingsPath, console.FormHeaders(cookie),
+                        SaveForm("txtDeliverAct_Replace=refused+text&txtNotifyAdminSubject=refused+subject"),
                         "application/x-www-form-urlencoded");
         ASSERT_TRUE(refused);
         EXPECT_EQ(refused->status, 503);
@@ -96,10 +97,13 @@ TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndIt
                                      "locked"),
                   std::string::npos);
         EXPECT_EQ(refused->body.find("refused text"), std::string::npos) << "the page shows what is stored";
+        EXPECT_EQ(refused->body.find("refused subject"), std::string::npos) << "embedded values too";
 
         const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(cookie));
         ASSERT_TRUE(page);
         EXPECT_EQ(page->status, 200) << "reading needs no write lock";
+        EXPECT_EQ(page->body.find("refused subject"), std::string::npos)
+            << "what the refused save read stays unchanged";
         const std::string audit =
             RunConsole({"audit", "--data", console.DataDir().string()}, {}, {{"TESSERA_STORE_BUSY_MS", "100"}});
         EXPECT_NE(audit.find("\npending "), std::string::npos) << audit;
