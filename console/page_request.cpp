@@ -63,7 +63,8 @@ PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& st
     if (const std::string action = ActionName(request); !action.empty()) {
         answer.outcome = store.RunAction([&] { result = plugin.UIRequest(&request, &output); }, action);
     } else {
-        result = plugin.UIRequest(&request, &output);
+        // A page that changes nothing reads the store's state once.
+        store.RunReading([&] { result = plugin.UIRequest(&request, &output); });
     }
     answer.response = {result == 0 ? output : nullptr, [&plugin](char* buffer) { plugin.Free(buffer); }};
     if (!answer.outcome.is_stored && !IsActionPage(request.GetPageID())) {

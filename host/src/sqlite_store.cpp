@@ -58,6 +58,7 @@ constexpr const char* kSchema[] = {
     " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT)",
 };
 constexpr const char* kBegin = "BEGIN IMMEDIATE";
+constexpr const char* kBeginReading = "BEGIN DEFERRED";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kHasEveryTable =
     "SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
@@ -191,6 +192,8 @@ public:
         sqlite3_close_v2(db_);
         db_ = nullptr;
     }
+
+    bool IsInTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 
     bool IsOpen() const {
         const std::lock_guard lock(mutex_);
@@ -890,6 +893,32 @@ bool SqliteStore::AppendAudit(AuditRecord record) {
         LogFailure(__LINE__, std::string("Cannot append an audit record; it is kept aside: ") + error.what());
         pending_audit_->Keep({record});
         return false;
+    }
+}
+
+void SqliteStore::RunReading(const std::function<void()>& reading) {
+    Database& database = ThreadConnection();
+    if (database.CurrentAction() != nullptr || database.IsInTransaction()) {
+        reading();  // already inside a transaction, which it shares
+        return;
+    }
+    try {
+        database.Run(kBeginReading);
+    } catch (const std::runtime_error& error) {
+        LogFailure(__LINE__, std::string("Cannot begin a read transaction; each read is its own: ") + error.what());
+        reading();
+        return;
+    }
+    try {
+        reading();
+    } catch (...) {
+        database.RollBack();
+        throw;
+    }
+    try {
+        database.Run(kCommit);
+    } catch (const std::runtime_error&) {
+        database.RollBack();  // a transaction that only read has nothing to lose
     }
 }
 

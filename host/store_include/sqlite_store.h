@@ -79,6 +79,12 @@ public:
     // what its Saves changed is journaled on its last audit record.
     ActionOutcome RunAction(const std::function<void()>& action, const std::string& action_name = {});
 
+    // Runs `reading` on this thread inside one read transaction: its Loads see
+    // one state, and take the store's read lock once, not once each. A write
+    // inside it fails (its Save returns false, its audit record is kept aside):
+    // it is for work that changes nothing. Inside an action it is the action's.
+    void RunReading(const std::function<void()>& reading);
+
     // Audit records newest first, those kept aside before the stored ones.
     std::vector<HistoryRecord> ReadHistory(const HistoryQuery& query);
     // The objects that record `seq` and every later record changed, as they
