@@ -1,7 +1,7 @@
 // The SQLite store where the console's tests cannot reach: provisioning by
 // processes that start at once, Get and Put of only existing instances named
-// exactly, objects read together that share their values, and a write the
-// database refuses.
+// exactly, objects read together that share their values, a read
+// transaction, and a write the database refuses.
 #include "sqlite_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
@@ -128,6 +128,25 @@ TEST_F(SqliteStoreTest, AChangeThroughALiveViewReachesNoOtherReadOfTheObjectUnti
     ASSERT_TRUE(changed.Put(false));
     ASSERT_TRUE(read_later.Get());
     EXPECT_EQ(admin_subject(read_later), L"changed subject");
+}
+
+TEST_F(SqliteStoreTest, InsideAReadTransactionObjectsReadButNothingIsStored) {
+    store_->RunReading([] {
+        CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+        ASSERT_TRUE(policy.Get());
+        policy.SetPropertyValue(L"ActionReplaceAll", L"written while reading");
+        EXPECT_FALSE(policy.Put(false));
+    });
+    PropertyBag stored;
+    ASSERT_TRUE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER", stored));
+    const _variant_t* text = stored.Find(L"ActionReplaceAll");
+    ASSERT_NE(text, nullptr);
+    EXPECT_NE(std::wstring(text->bstrVal), L"written while reading");
+
+    CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");  // and the store writes again after it
+    ASSERT_TRUE(policy.Get());
+    policy.SetPropertyValue(L"ActionReplaceAll", L"written after");
+    EXPECT_TRUE(policy.Put(false));
 }
 
 TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {
