@@ -84,8 +84,14 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     if (form.GetEnvVariable(L"stApprovedURL", values) != 0) {
         return;
     }
-    std::sort(values.begin(), values.end(),
-              [](const OS::x_wstring& left, const OS::x_wstring& right) { return OS::UTF16Compare(left, right) < 0; });
+    // The settings page posts the stored list, which is sorted, then what was
+    // added since: only what follows the sorted start is sorted, and merged in.
+    const auto by_code_unit = [](const OS::x_wstring& left, const OS::x_wstring& right) {
+        return OS::UTF16Compare(left, right) < 0;
+    };
+    const auto sorted_end = std::is_sorted_until(values.begin(), values.end(), by_code_unit);
+    std::sort(sorted_end, values.end(), by_code_unit);
+    std::inplace_merge(values.begin(), sorted_end, values.end(), by_code_unit);
 
     std::size_t joined_length = 0;
     for (const OS::x_wstring& value : values) {
