@@ -14,6 +14,7 @@
 #include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/timerfd.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <httplib.h>
@@ -236,19 +237,20 @@ public:
     ssize_t write(const char* data, size_t size) override {
         if (written_ == 0 && held_.empty()) write_started_ = Clock::now();  // handling the request took its own time
         NoteResponseHead(data, size);
-        // The response's head waits for its body: a small page goes out in one send, not two.
-        if (written_ == 0 && held_.size() + size <= kMaxHeldBytes) {
-            held_.append(data, size);
+        // The response's head waits for its body, and both go out in one send.
+        if (written_ == 0 && held_.empty() && size <= kMaxHeldBytes) {
+            held_.assign(data, size);
             return static_cast<ssize_t>(size);
         }
-        if (!Flush() || !SendAll(data, size)) return -1;
-        return static_cast<ssize_t>(size);
+        const bool is_sent = SendAll(held_, std::string_view(data, size));
+        held_.clear();
+        return is_sent ? static_cast<ssize_t>(size) : -1;
     }
 
     // Sends what write() held back; false when the connection failed.
     bool Flush() {
         if (held_.empty()) return !has_failed_;
-        const bool is_sent = SendAll(held_.data(), held_.size());
+        const bool is_sent = SendAll(held_, {});
         held_.clear();
         return is_sent;
     }
@@ -273,10 +275,13 @@ private:
         return -1;
     }
 
-    bool SendAll(const char* data, size_t size) {
+    // Sends `first`, then `second`; false when the connection failed.
+    bool SendAll(std::string_view first, std::string_view second) {
+        const std::size_t size = first.size() + second.size();
         std::size_t sent = 0;
         while (sent < size) {
-            const ssize_t result = Send(data + sent, size - sent);
+            const ssize_t result =
+                sent < first.size() ? Send(first.substr(sent), second) : Send(second.substr(sent - first.size()), {});
             if (result > 0) {
                 sent += static_cast<std::size_t>(result);
                 continue;
@@ -306,13 +311,20 @@ private:
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : 0;
     }
 
-    // Bytes sent, or -1 to wait for wait_events_, or 0 when the connection failed.
-    ssize_t Send(const char* data, size_t size) {
+    // Bytes sent of `first` and then `second` (TLS: of `first` alone), or -1
+    // to wait for wait_events_, or 0 when the connection failed.
+    ssize_t Send(std::string_view first, std::string_view second) {
         if (connection_.tls != nullptr) {
-            const int sent = SSL_write(connection_.tls, data, static_cast<int>(std::min<size_t>(size, 1 << 30)));
+            const int sent =
+                SSL_write(connection_.tls, first.data(), static_cast<int>(std::min<size_t>(first.size(), 1 << 30)));
             return sent > 0 ? sent : TlsRetry(sent) < 0 ? -1 : 0;
         }
-        const ssize_t sent = ::send(connection_.fd, data, size, MSG_NOSIGNAL);
+        iovec pieces[] = {{const_cast<char*>(first.data()), first.size()},
+                          {const_cast<char*>(second.data()), second.size()}};
+        msghdr message{};
+        message.msg_iov = pieces;
+        message.msg_iovlen = second.empty() ? 1 : 2;
+        const ssize_t sent = ::sendmsg(connection_.fd, &message, MSG_NOSIGNAL);
         if (sent >= 0) return sent;
         wait_events_ = POLLOUT;
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? -1 : 0;
