@@ -62,6 +62,8 @@ public:
 // `utf8_length` is not null it receives the length in bytes.
 TESSERA_HOST_API x_astring WCharToUTF8Char(const wchar_t* text, std::size_t* utf8_length);
 TESSERA_HOST_API x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* utf8_length);
+// The same UTF-8, appended to `utf8`: a caller with a buffer of its own allocates nothing.
+TESSERA_HOST_API void AppendUtf8(std::string& utf8, const wchar_t* text, std::size_t length);
 
 // Wide text of UTF-8 bytes; every invalid or truncated sequence becomes U+FFFD.
 // A byte order mark is kept as U+FEFF (callers that read files drop it).

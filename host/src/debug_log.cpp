@@ -197,11 +197,17 @@ void OnCrash(int signal_number) {
 namespace DBG {
 
 void DebugLogEx(HINSTANCE /*module*/, unsigned int level, const char* source, int line, const wchar_t* format, ...) {
+    // The thread's buffers keep their size: a line allocates nothing.
+    thread_local std::wstring message;
+    thread_local std::string utf8_message;
+    message.clear();
     va_list args;
     va_start(args, format);
-    const std::wstring message = tessera::host::FormatWide(format, args);
+    tessera::host::AppendFormatted(message, format, args);
     va_end(args);
-    WriteRecord(level, source, line, OS::WCharToUTF8Char(message.c_str(), message.size(), nullptr));
+    utf8_message.clear();
+    OS::AppendUtf8(utf8_message, message.data(), message.size());
+    WriteRecord(level, source, line, utf8_message);
 }
 
 void DebugLogEx(HINSTANCE /*module*/, unsigned int level, const char* source, int line, const char* format, ...) {

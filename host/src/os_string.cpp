@@ -189,8 +189,16 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t* utf8_length) {
 
 x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* utf8_length) {
     std::string utf8;
+    AppendUtf8(utf8, text, length);
+    if (utf8_length != nullptr) {
+        *utf8_length = utf8.size();
+    }
+    return x_astring(std::move(utf8));
+}
+
+void AppendUtf8(std::string& utf8, const wchar_t* text, std::size_t length) {
     if (text != nullptr) {
-        utf8.reserve(length);
+        utf8.reserve(utf8.size() + length);
         // Markup is mostly ASCII: it is checked and narrowed a block at a time,
         // in loops of fixed length that the compiler turns into vector code.
         constexpr std::size_t kBlock = 16;
@@ -217,10 +225,6 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* 
             }
         }
     }
-    if (utf8_length != nullptr) {
-        *utf8_length = utf8.size();
-    }
-    return x_astring(std::move(utf8));
 }
 
 x_wstring UTF8CharToWChar(const char* bytes, std::size_t length) {

@@ -326,8 +326,13 @@ const wchar_t* AppendConversion(std::wstring& out, const wchar_t* percent, va_li
 
 std::wstring FormatWide(const wchar_t* format, va_list args) {
     std::wstring out;
+    AppendFormatted(out, format, args);
+    return out;
+}
+
+void AppendFormatted(std::wstring& out, const wchar_t* format, va_list args) {
     if (format == nullptr) {
-        return out;
+        return;
     }
     // A copy of the list that can be handed on by address on every ABI.
     va_list pending;
@@ -343,7 +348,6 @@ std::wstring FormatWide(const wchar_t* format, va_list args) {
         cursor = AppendConversion(out, percent, &pending);
     }
     va_end(pending);
-    return out;
 }
 
 }  // namespace tessera::host
