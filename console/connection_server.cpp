@@ -242,6 +242,11 @@ public:
             held_.assign(data, size);
             return static_cast<ssize_t>(size);
         }
+        if (connection_.tls != nullptr && !held_.empty() && held_.size() + size <= kMaxHeldBytes) {
+            // TLS has no gathered write: a small page's head and body go out as one record.
+            held_.append(data, size);
+            return Flush() ? static_cast<ssize_t>(size) : -1;
+        }
         const bool is_sent = SendAll(held_, std::string_view(data, size));
         held_.clear();
         return is_sent ? static_cast<ssize_t>(size) : -1;
