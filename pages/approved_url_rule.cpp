@@ -70,21 +70,36 @@ ApprovedEntryPass::ApprovedEntryPass(std::size_t expected_entries) : slots_(Slot
     keys_.reserve(expected_entries);
 }
 
-bool ApprovedEntryPass::Remember(std::wstring_view key) {
+ApprovedEntryPass::Candidate ApprovedEntryPass::Prepare(std::wstring_view entry) const {
+    Candidate candidate;
+    candidate.parts = ClassifyApprovedEntry(entry);
+    const std::wstring_view key = candidate.parts.key;
+    candidate.eligible = !key.empty() && OS::UTF16Length(key.data(), key.size()) + candidate.parts.prefix_length <=
+                                             kMaxApprovedEntryLength;
+    if (candidate.eligible) {
+        candidate.hash = FoldedHash(key);
+        __builtin_prefetch(&slots_[HomeSlot(candidate.hash, slots_.size() - 1)]);
+    }
+    return candidate;
+}
+
+bool ApprovedEntryPass::Admit(const Candidate& candidate) {
+    if (!candidate.eligible) {
+        return false;
+    }
     if (2 * (keys_.size() + 1) > slots_.size()) {
         Grow();
     }
-    const std::uint64_t hash = FoldedHash(key);
-    const std::uint32_t check = CheckOf(hash);
+    const std::uint32_t check = CheckOf(candidate.hash);
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t index = HomeSlot(hash, mask);; index = (index + 1) & mask) {
+    for (std::size_t index = HomeSlot(candidate.hash, mask);; index = (index + 1) & mask) {
         Slot& slot = slots_[index];
         if (slot.check == 0) {
             slot = Slot{check, static_cast<std::uint32_t>(keys_.size())};
-            keys_.push_back(key);
+            keys_.push_back(candidate.parts.key);
             return true;
         }
-        if (slot.check == check && EqualsFolded(keys_[slot.key], key)) {
+        if (slot.check == check && EqualsFolded(keys_[slot.key], candidate.parts.key)) {
             return false;
         }
     }
@@ -102,24 +117,6 @@ void ApprovedEntryPass::Grow() {
         grown[index] = Slot{CheckOf(hash), key};
     }
     slots_.swap(grown);
-}
-
-bool ApprovedEntryPass::AppendCanonical(std::wstring_view entry, std::wstring& out) {
-    const ApprovedEntryParts parts = ClassifyApprovedEntry(entry);
-    if (parts.key.empty()) {
-        return false;
-    }
-    if (OS::UTF16Length(parts.key.data(), parts.key.size()) + parts.prefix_length > kMaxApprovedEntryLength) {
-        return false;
-    }
-    if (!Remember(parts.key)) {
-        return false;
-    }
-    if (parts.prefix_length != 0) {
-        out += L"*.";
-    }
-    out.append(parts.key);
-    return true;
 }
 
 }  // namespace tessera::pages

@@ -4,6 +4,8 @@
 // submitted one, so both always agree.
 #pragma once
 
+#include "os_string.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -39,11 +41,37 @@ public:
     // `expected_entries` sizes the set of seen keys up front; any count works.
     explicit ApprovedEntryPass(std::size_t expected_entries = 0);
 
-    // Appends the canonical form of `entry` to `out` and returns true when the
-    // entry is accepted; returns false, leaving `out` alone, when its key is
-    // empty, its canonical form is longer than kMaxApprovedEntryLength, or its
-    // key was seen before in this pass.
-    bool AppendCanonical(std::wstring_view entry, std::wstring& out);
+    // Applies the rule to the entries 0 to count - 1 in order: `entry_at(index)`
+    // gives an entry as received, and `accept(canonical)` is called with the
+    // canonical form (an OS::x_wstring&, reused for the next entry) of each entry
+    // accepted. An entry is refused when its key is empty, its canonical form
+    // is longer than kMaxApprovedEntryLength, or its key was seen before.
+    template <typename EntryAt, typename Accept>
+    void Run(std::size_t count, EntryAt entry_at, Accept accept) {
+        // The table place of an entry a few ahead is fetched while this one is
+        // checked: a million keys outgrow the cache, and every lookup would
+        // otherwise wait for memory in turn.
+        Candidate ahead[kLookAhead];
+        for (std::size_t index = 0; index < count && index < kLookAhead; ++index) {
+            ahead[index] = Prepare(entry_at(index));
+        }
+        OS::x_wstring canonical;
+        for (std::size_t index = 0; index < count; ++index) {
+            Candidate& place = ahead[index % kLookAhead];
+            const Candidate current = place;
+            if (index + kLookAhead < count) {
+                place = Prepare(entry_at(index + kLookAhead));
+            }
+            if (Admit(current)) {
+                canonical.clear();
+                if (current.parts.prefix_length != 0) {
+                    canonical += L"*.";
+                }
+                canonical.append(current.parts.key);
+                accept(canonical);
+            }
+        }
+    }
 
 private:
     // One place of the table of seen keys: 8 bytes, so a million keys take
@@ -53,8 +81,18 @@ private:
         std::uint32_t check = 0;  // the folded hash's high half, never 0; 0 marks a free slot
         std::uint32_t key = 0;    // in keys_
     };
-    // False when an equal key was seen before.
-    bool Remember(std::wstring_view key);
+    // An entry classified, with its key's folded hash when the key may be kept.
+    struct Candidate {
+        ApprovedEntryParts parts{};
+        bool eligible = false;  // the key is not empty and the canonical form not too long
+        std::uint64_t hash = 0;
+    };
+    static constexpr std::size_t kLookAhead = 8;
+
+    // Classifies and hashes an entry and fetches its key's home slot.
+    Candidate Prepare(std::wstring_view entry) const;
+    // False when the candidate is not eligible or an equal key was seen before.
+    bool Admit(const Candidate& candidate);
     void Grow();
 
     std::vector<Slot> slots_;              // open addressing, linear probing; a power of two, at most half full

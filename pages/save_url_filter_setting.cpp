@@ -108,14 +108,13 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     values.clear();
 
     const Core::Collection::StringArray pieces = Core::String(joined.c_str()).SplitByChar(L";");
-    ApprovedEntryPass pass(pieces.GetSize());
-    std::wstring canonical;
-    for (std::size_t index = 0; index < pieces.GetSize(); ++index) {
-        canonical.clear();
-        if (pass.AppendCanonical({pieces[index].c_str(), pieces[index].GetLength()}, canonical)) {
-            builder.Add(canonical.c_str());
-        }
-    }
+    ApprovedEntryPass(pieces.GetSize())
+        .Run(
+            pieces.GetSize(),
+            [&pieces](std::size_t index) {
+                return std::wstring_view(pieces[index].c_str(), pieces[index].GetLength());
+            },
+            [&builder](const std::wstring& canonical) { builder.Add(canonical.c_str()); });
 }
 
 }  // namespace

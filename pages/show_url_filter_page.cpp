@@ -108,8 +108,6 @@ void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved
     OS::x_wstring options = L"\n";
     options.reserve(options_length);
 
-    ApprovedEntryPass pass(count);
-    OS::x_wstring canonical;  // reused, so an ordinary entry costs no allocation
     std::vector<OS::x_wstring> pieces;
     const auto append_option = [&options](OS::x_wstring& piece) {
         CHtmlDocHelper::EscapeSpecialChar(piece);
@@ -119,21 +117,19 @@ void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved
         options += piece;
         options += L"</option>";
     };
-    for (std::size_t index = 0; index < count; ++index) {
-        canonical.clear();
-        if (!pass.AppendCanonical(entries.GetElement(index), canonical)) {
-            continue;
-        }
-        if (canonical.find(L';') == std::wstring::npos) {
-            append_option(canonical);  // the one piece the tokeniser would give
-            continue;
-        }
-        pieces.clear();
-        SplitStringToTokensW(pieces, canonical, L";");
-        for (OS::x_wstring& piece : pieces) {
-            append_option(piece);
-        }
-    }
+    ApprovedEntryPass(count).Run(
+        count, [&entries](std::size_t index) { return std::wstring_view(entries.GetElement(index)); },
+        [&](OS::x_wstring& canonical) {
+            if (canonical.find(L';') == std::wstring::npos) {
+                append_option(canonical);  // the one piece the tokeniser would give
+                return;
+            }
+            pieces.clear();
+            SplitStringToTokensW(pieces, canonical, L";");
+            for (OS::x_wstring& piece : pieces) {
+                append_option(piece);
+            }
+        });
     document.SetField(L"$$APPROVED_LIST_ENTRIES$$", std::move(options));
 }
 
