@@ -40,8 +40,14 @@ http {
   }
 }
 CONF
+# nginx's workers drop root's rights: they must be able to read the page.
+chmod 755 "$work"
 nginx -c "$work/nginx.conf" -p "$work"
 sleep 0.3
+for url in "$origin/scan/WebThreat_Protection.htm" "http://127.0.0.1:$port/scan/WebThreat_Protection.htm"; do
+  status=$(curl -s -o /dev/null -w '%{http_code}' -H "Cookie: $cookie" "$url")
+  [[ "$status" == 200 ]] || { echo "$url answers $status, not 200" >&2; exit 1; }
+done
 
 rate() { wrk -t2 -c32 -d"${seconds}s" "$@" | sed -n 's/^Requests\/sec: *//p'; }
 console_rate=$(rate -H "Cookie: $cookie" "$origin/scan/WebThreat_Protection.htm")
