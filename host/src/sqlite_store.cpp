@@ -59,6 +59,8 @@ constexpr const char* kSchema[] = {
 };
 constexpr const char* kBegin = "BEGIN IMMEDIATE";
 constexpr const char* kBeginReading = "BEGIN DEFERRED";
+// Any statement that reads starts the snapshot of a deferred transaction.
+constexpr const char* kStartReading = "PRAGMA data_version";
 constexpr const char* kCommit = "COMMIT";
 constexpr const char* kHasEveryTable =
     "SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
@@ -223,6 +225,15 @@ public:
     void Run(const char* sql);
     std::string Query(const char* sql);
     int Changes() const { return sqlite3_changes(db_); }
+    // Changes whenever the file's content changed, by this connection or any
+    // other; read inside a transaction, it names that transaction's snapshot.
+    std::uint32_t DataVersion() const {
+        unsigned int version = 0;
+        if (sqlite3_file_control(db_, "main", SQLITE_FCNTL_DATA_VERSION, &version) != SQLITE_OK) {
+            Fail();
+        }
+        return version;
+    }
     std::int64_t LastInsertId() const { return sqlite3_last_insert_rowid(db_); }
 
     // Runs `work` inside one BEGIN IMMEDIATE transaction and commits what it
@@ -539,6 +550,18 @@ Declarations ReadDeclarations(Database& database) {
 
 struct SqliteStore::Connection final : Database {
     using Database::Database;
+
+    // Which decoded form this connection last loaded of each object in a read
+    // transaction, with the data version of that transaction's snapshot. While
+    // the version stands, nobody changed the file in between (this connection,
+    // another process, a hand edit), and the decoded form, if the cache still
+    // holds it, is handed out again without reading the row.
+    struct Loaded {
+        std::uint32_t data_version;
+        std::uint64_t generation;  // of the decoded cache's entry
+    };
+    std::map<std::string, Loaded> loaded;
+    std::optional<std::uint32_t> reading_version;  // inside RunReading's own transaction
 };
 
 // Audit records the store could not take, in order. Records are only ever
@@ -770,52 +793,80 @@ SqliteStore::Connection& SqliteStore::ThreadConnection() {
 }
 
 // The last decoded form of each stored object, with the text it was decoded
-// from: a page load of an unchanged approved list of a million entries
-// compares 35 MB instead of parsing them, and one of the small page compares
-// a few kilobytes instead of parsing JSON. Comparing the text itself, rather
-// than a version, holds whoever changed the row: this process, another one, or
-// a hand edit. Copies of a decoded object share its arrays, so handing one out
-// copies no list.
+// from, shared by all connections: a connection that reads a row it has not
+// seen in this snapshot compares the text (35 MB for a list of a million
+// entries) instead of parsing it, which holds whoever changed the row. Entries
+// are kept before their transaction commits, so only the text or a snapshot
+// seen before says that an entry is what the store holds. Copies of a decoded
+// object share its arrays, so handing one out copies no list.
 class SqliteStore::DecodedCache {
 public:
-    bool Find(const std::string& place, std::string_view text, PropertyBag& out) {
+    // The generation of the entry decoded from `text`, or 0.
+    std::uint64_t Find(const std::string& place, std::string_view text, PropertyBag& out) {
         const std::lock_guard lock(mutex_);
         const auto found = entries_.find(place);
         if (found == entries_.end() || found->second.text != text) {
+            return 0;
+        }
+        out = found->second.properties;
+        return found->second.generation;
+    }
+
+    // False when the entry of that generation was replaced since.
+    bool FindGeneration(const std::string& place, std::uint64_t generation, PropertyBag& out) {
+        const std::lock_guard lock(mutex_);
+        const auto found = entries_.find(place);
+        if (found == entries_.end() || found->second.generation != generation) {
             return false;
         }
         out = found->second.properties;
         return true;
     }
 
-    void Keep(const std::string& place, std::string text, PropertyBag properties) {
-        Entry entry{std::move(text), std::move(properties)};
+    std::uint64_t Keep(const std::string& place, std::string text, PropertyBag properties) {
+        Entry entry{std::move(text), std::move(properties), 0};
         const std::lock_guard lock(mutex_);
+        entry.generation = ++last_generation_;
         entries_[place] = std::move(entry);
+        return last_generation_;
     }
 
 private:
     struct Entry {
         std::string text;
         PropertyBag properties;
+        std::uint64_t generation;
     };
     std::mutex mutex_;
     std::map<std::string, Entry> entries_;
+    std::uint64_t last_generation_ = 0;
 };
 
 bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
     const std::string place = PlaceOf(class_name, instance_name);
     try {
-        Statement select(ThreadConnection(), kSelectInstance);
+        Connection& connection = ThreadConnection();
+        const std::optional<std::uint32_t> version = connection.reading_version;
+        if (version) {
+            const auto seen = connection.loaded.find(place);
+            if (seen != connection.loaded.end() && seen->second.data_version == *version &&
+                decoded_cache_->FindGeneration(place, seen->second.generation, out)) {
+                return true;
+            }
+        }
+        Statement select(connection, kSelectInstance);
         if (!select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step()) {
             return false;
         }
         const std::string_view text = select.TextView(0);
-        if (decoded_cache_->Find(place, text, out)) {
-            return true;
+        std::uint64_t generation = decoded_cache_->Find(place, text, out);
+        if (generation == 0) {
+            out = PropertiesFromRow(text, place, DeclarationOf(declarations_, class_name));
+            generation = decoded_cache_->Keep(place, std::string(text), out);
         }
-        out = PropertiesFromRow(text, place, DeclarationOf(declarations_, class_name));
-        decoded_cache_->Keep(place, std::string(text), out);
+        if (version) {
+            connection.loaded[place] = Connection::Loaded{*version, generation};
+        }
         return true;
     } catch (const std::runtime_error& error) {
         LogFailure(__LINE__, "Cannot load " + place + ": " + error.what());
@@ -897,14 +948,17 @@ bool SqliteStore::AppendAudit(AuditRecord record) {
 }
 
 void SqliteStore::RunReading(const std::function<void()>& reading) {
-    Database& database = ThreadConnection();
+    Connection& database = ThreadConnection();
     if (database.CurrentAction() != nullptr || database.IsInTransaction()) {
         reading();  // already inside a transaction, which it shares
         return;
     }
     try {
         database.Run(kBeginReading);
+        database.Run(kStartReading);
+        database.reading_version = database.DataVersion();
     } catch (const std::runtime_error& error) {
+        database.RollBack();
         LogFailure(__LINE__, std::string("Cannot begin a read transaction; each read is its own: ") + error.what());
         reading();
         return;
@@ -912,9 +966,11 @@ void SqliteStore::RunReading(const std::function<void()>& reading) {
     try {
         reading();
     } catch (...) {
+        database.reading_version.reset();
         database.RollBack();
         throw;
     }
+    database.reading_version.reset();
     try {
         database.Run(kCommit);
     } catch (const std::runtime_error&) {

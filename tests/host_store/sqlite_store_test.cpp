@@ -1,7 +1,7 @@
 // The SQLite store where the console's tests cannot reach: provisioning by
 // processes that start at once, Get and Put of only existing instances named
-// exactly, objects read together that share their values, a read
-// transaction, and a write the database refuses.
+// exactly, objects read together that share their values, read transactions
+// and what they see of changes, and a write the database refuses.
 #include "sqlite_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -147,6 +148,57 @@ TEST_F(SqliteStoreTest, InsideAReadTransactionObjectsReadButNothingIsStored) {
     ASSERT_TRUE(policy.Get());
     policy.SetPropertyValue(L"ActionReplaceAll", L"written after");
     EXPECT_TRUE(policy.Put(false));
+}
+
+// A read transaction hands out again what an earlier one of the same thread
+// loaded only while nothing changed the file in between.
+TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOne) {
+    const auto read_text = [this] {
+        std::wstring text;
+        store_->RunReading([&] {
+            PropertyBag stored;
+            ASSERT_TRUE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER", stored));
+            const _variant_t* value = stored.Find(L"ActionReplaceAll");
+            ASSERT_NE(value, nullptr);
+            text = value->bstrVal;
+        });
+        return text;
+    };
+    const auto put_text = [](const wchar_t* text) {
+        CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+        ASSERT_TRUE(policy.Get());
+        policy.SetPropertyValue(L"ActionReplaceAll", text);
+        ASSERT_TRUE(policy.Put(false));
+    };
+    const std::shared_ptr<SqliteStore> other_store = SqliteStore::Open(DatabaseFile(), ResourceDir());
+    const std::pair<const char*, std::function<void()>> writers[] = {
+        {"this store", [&] { put_text(L"by this store"); }},
+        {"another store of this process",
+         [&] {
+             tessera::host::SetCurrentStore(other_store);
+             put_text(L"by another store");
+             tessera::host::SetCurrentStore(store_);
+         }},
+        {"a hand edit",
+         [&] {
+             sqlite3* other = nullptr;
+             ASSERT_EQ(sqlite3_open(DatabaseFile().c_str(), &other), SQLITE_OK);
+             EXPECT_EQ(sqlite3_exec(other,
+                                    "UPDATE instances SET properties = json_set(properties, "
+                                    "'$.ActionReplaceAll.value', 'by hand') WHERE instance = 'URL_FILTER'",
+                                    nullptr, nullptr, nullptr),
+                       SQLITE_OK);
+             sqlite3_close(other);
+         }},
+    };
+    read_text();
+    for (const auto& [writer, write] : writers) {
+        const std::wstring before = read_text();
+        EXPECT_EQ(read_text(), before) << writer;
+        write();
+        EXPECT_NE(read_text(), before) << writer;
+    }
+    EXPECT_EQ(read_text(), L"by hand");
 }
 
 TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {
