@@ -2,6 +2,7 @@
 // the plug-in's exports against the in-memory store.
 #include "cgi_request.h"
 #include "host_config.h"
+#include "memory_reuse.h"
 #include "memory_store.h"
 #include "mgmt_object.h"
 #include "mgmt_store.h"
@@ -148,7 +149,7 @@ BENCHMARK(BM_SaveThenPage)
 
 // The console's allocator settings, so the figures are the console's.
 int main(int argc, char** argv) {
-    tessera::host::KeepFreedMemoryForReuse();
+    tessera::console::KeepFreedMemoryForReuse();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

@@ -1,7 +1,7 @@
 // tessera-console: renders the plug-in's pages from the command line, administers
 // the store and the audit log, and serves the web console.
 #include "commands.h"
-#include "host_config.h"
+#include "memory_reuse.h"
 #include "serve_command.h"
 
 #include <CLI/CLI.hpp>
@@ -40,7 +40,7 @@ std::string UsageMessage(const CLI::App& app, const CLI::ParseError& error) {
 
 int main(int argc, char** argv) {
     using namespace tessera::console;
-    tessera::host::KeepFreedMemoryForReuse();
+    tessera::console::KeepFreedMemoryForReuse();
     // The store holds the audit records, the logs hold what was posted: all of
     // the console's files are its owner's alone.
     ::umask(S_IRWXG | S_IRWXO);

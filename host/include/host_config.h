@@ -21,12 +21,4 @@ struct HostSettings {
 TESSERA_HOST_API void Configure(const HostSettings& settings);
 TESSERA_HOST_API HostSettings CurrentSettings();
 
-// Lets the allocator keep freed buffers of any size, and up to 2000 MiB of free
-// memory, for the next request instead of handing them back to the system at
-// once: a page of a large approved list is built in buffers of hundreds of
-// megabytes, and touching fresh memory (a page fault per 4 KiB) costs more than
-// building the page. Call once at program start; a no-op where the allocator
-// has no such settings.
-TESSERA_HOST_API void KeepFreedMemoryForReuse();
-
 }  // namespace tessera::host

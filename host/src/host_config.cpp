@@ -7,9 +7,6 @@
 #include <mutex>
 #include <shared_mutex>
 
-#if defined(__GLIBC__)
-#  include <malloc.h>
-#endif
 #include <utility>
 
 namespace tessera::host {
@@ -42,19 +39,5 @@ void Configure(const HostSettings& settings) {
 }
 
 HostSettings CurrentSettings() { return *SharedSettings(); }
-
-void KeepFreedMemoryForReuse() {
-#if defined(__GLIBC__)
-    // Every block from the heap, none mapped on its own, and up to 2000 MiB of
-    // freed heap kept: the buffers of a page of a million entries (about 1.2 GB
-    // in all) are reused by the next request instead of being handed back and
-    // faulted in again page by page, which costs more than building the page.
-    // One arena for all threads: a worker thread's own arena maps every block
-    // over 64 MiB on its own whatever M_MMAP_MAX says.
-    mallopt(M_ARENA_MAX, 1);
-    mallopt(M_MMAP_MAX, 0);
-    mallopt(M_TRIM_THRESHOLD, 2000 << 20);
-#endif
-}
 
 }  // namespace tessera::host
