@@ -130,20 +130,12 @@ void BM_SaveThenPage(benchmark::State& state) {
 // A warm-up first: the console keeps freed memory for the next request, so
 // only the first large page after a start pays for faulting its memory in;
 // without it the one timed run of a million entries would be that first page.
-BENCHMARK(BM_SettingsPage)
-    ->Arg(1000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinWarmUpTime(3.0);
-BENCHMARK(BM_SaveThenPage)
-    ->Arg(1000)
-    ->Arg(100000)
-    ->Arg(1000000)
-    ->Unit(benchmark::kMillisecond)
-    ->UseRealTime()
-    ->MinWarmUpTime(3.0);
+void ListSizes(benchmark::internal::Benchmark* family) {
+    family->Arg(1000)->Arg(100000)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseRealTime()->MinWarmUpTime(3.0);
+}
+
+BENCHMARK(BM_SettingsPage)->Apply(ListSizes);
+BENCHMARK(BM_SaveThenPage)->Apply(ListSizes);
 
 }  // namespace
 

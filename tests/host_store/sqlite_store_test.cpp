@@ -46,6 +46,17 @@ protected:
 
     std::filesystem::path DatabaseFile() const { return folder_ / "store.db"; }
 
+    // Runs `sql` as another program would, on a connection of its own.
+    int RunElsewhere(const char* sql) const {
+        sqlite3* other = nullptr;
+        int result = sqlite3_open(DatabaseFile().c_str(), &other);
+        if (result == SQLITE_OK) {
+            result = sqlite3_exec(other, sql, nullptr, nullptr, nullptr);
+        }
+        sqlite3_close(other);
+        return result;
+    }
+
     TempFolder temp_{"tessera-host-store"};
     std::filesystem::path folder_ = temp_.path();
     std::shared_ptr<SqliteStore> store_;
@@ -181,14 +192,9 @@ TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOn
          }},
         {"a hand edit",
          [&] {
-             sqlite3* other = nullptr;
-             ASSERT_EQ(sqlite3_open(DatabaseFile().c_str(), &other), SQLITE_OK);
-             EXPECT_EQ(sqlite3_exec(other,
-                                    "UPDATE instances SET properties = json_set(properties, "
-                                    "'$.ActionReplaceAll.value', 'by hand') WHERE instance = 'URL_FILTER'",
-                                    nullptr, nullptr, nullptr),
+             EXPECT_EQ(RunElsewhere("UPDATE instances SET properties = json_set(properties, "
+                                    "'$.ActionReplaceAll.value', 'by hand') WHERE instance = 'URL_FILTER'"),
                        SQLITE_OK);
-             sqlite3_close(other);
          }},
     };
     read_text();
@@ -202,12 +208,8 @@ TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOn
 }
 
 TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(DatabaseFile().c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other,
-                           "CREATE TRIGGER refuse_update BEFORE UPDATE ON instances WHEN NEW.instance = 'URL_FILTER' "
-                           "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END",
-                           nullptr, nullptr, nullptr),
+    ASSERT_EQ(RunElsewhere("CREATE TRIGGER refuse_update BEFORE UPDATE ON instances WHEN NEW.instance = 'URL_FILTER' "
+                           "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END"),
               SQLITE_OK);
     CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
     ASSERT_TRUE(policy.Get());
@@ -215,10 +217,8 @@ TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWri
     EXPECT_FALSE(policy.Put(false));
 
     // Left open, the failed transaction would hold the write lock.
-    EXPECT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; COMMIT", nullptr, nullptr, nullptr), SQLITE_OK)
-        << "another program can write at once";
-    ASSERT_EQ(sqlite3_exec(other, "DROP TRIGGER refuse_update", nullptr, nullptr, nullptr), SQLITE_OK);
-    sqlite3_close(other);
+    EXPECT_EQ(RunElsewhere("BEGIN IMMEDIATE; COMMIT"), SQLITE_OK) << "another program can write at once";
+    ASSERT_EQ(RunElsewhere("DROP TRIGGER refuse_update"), SQLITE_OK);
     EXPECT_TRUE(policy.Put(false)) << "and so can this store";
 }
 
