@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # The small settings page over HTTP: the console (signed in) against nginx
-# serving the same page bytes from a file, one after the other in one run, with
-# the same wrk load (2 threads, 32 keep-alive connections, 10 s each); prints
-# both rates and the console's share. Usage: bench/http_vs_nginx.sh [SECONDS]
+# serving the same page bytes from a file, with the same wrk load (2 threads,
+# 32 keep-alive connections). The two take turns, ROUNDS times SECONDS each,
+# since this machine's speed drifts within minutes: each round's share compares
+# two runs side by side, and the median of the rounds is the figure.
+# Usage: bench/http_vs_nginx.sh [SECONDS [ROUNDS]]
 # Needs wrk, curl and nginx (apt-get install wrk nginx-light).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${1:-10}"
+seconds="${1:-4}"
+rounds="${2:-5}"
 for tool in wrk curl nginx; do
   command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
 done
@@ -50,10 +53,15 @@ for url in "$origin/scan/WebThreat_Protection.htm" "http://127.0.0.1:$port/scan/
 done
 
 rate() { wrk -t2 -c32 -d"${seconds}s" "$@" | sed -n 's/^Requests\/sec: *//p'; }
-console_rate=$(rate -H "Cookie: $cookie" "$origin/scan/WebThreat_Protection.htm")
-nginx_rate=$(rate "http://127.0.0.1:$port/scan/WebThreat_Protection.htm")
 echo "page: $(stat -c %s "$work/www/scan/WebThreat_Protection.htm") bytes"
-echo "console: $console_rate requests/s"
-echo "nginx:   $nginx_rate requests/s"
-python3 -c "import sys; print('console / nginx: %.1f%%' % (100 * float(sys.argv[1]) / float(sys.argv[2])))" \
-  "$console_rate" "$nginx_rate"
+shares=()
+for round in $(seq "$rounds"); do
+  console_rate=$(rate -H "Cookie: $cookie" "$origin/scan/WebThreat_Protection.htm")
+  nginx_rate=$(rate "http://127.0.0.1:$port/scan/WebThreat_Protection.htm")
+  share=$(python3 -c "import sys; print('%.1f' % (100 * float(sys.argv[1]) / float(sys.argv[2])))" \
+    "$console_rate" "$nginx_rate")
+  shares+=("$share")
+  echo "round $round: console $console_rate requests/s, nginx $nginx_rate requests/s, console / nginx $share%"
+done
+python3 -c "import statistics, sys; print('console / nginx, median of %d rounds: %.1f%%' % (len(sys.argv) - 1, statistics.median(map(float, sys.argv[1:]))))" \
+  "${shares[@]}"
