@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cwchar>
 #include <type_traits>
 #include <utility>
@@ -32,6 +33,30 @@ constexpr char32_t CombineSurrogates(char32_t high, char32_t low) {
 // wchar_t is signed on some platforms; its bits are what count.
 constexpr char32_t UnitValue(wchar_t unit) {
     return static_cast<char32_t>(static_cast<std::make_unsigned_t<wchar_t>>(unit));
+}
+
+// Writes the UTF-8 form of `scalar` (at most four bytes) to `out`; returns its length.
+std::size_t EncodeUtf8(char32_t scalar, char* out) {
+    if (scalar < 0x80) {
+        out[0] = static_cast<char>(scalar);
+        return 1;
+    }
+    if (scalar < 0x800) {
+        out[0] = static_cast<char>(0xC0 | (scalar >> 6));
+        out[1] = static_cast<char>(0x80 | (scalar & 0x3F));
+        return 2;
+    }
+    if (scalar < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | (scalar >> 12));
+        out[1] = static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (scalar & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | (scalar >> 18));
+    out[1] = static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (scalar & 0x3F));
+    return 4;
 }
 
 // The Unicode scalar at text[index], advancing past it. On UTF-16 platforms a
@@ -118,21 +143,8 @@ void AppendScalar(std::wstring& out, char32_t scalar) {
 }
 
 void AppendScalar(std::string& out, char32_t scalar) {
-    if (scalar < 0x80) {
-        out += static_cast<char>(scalar);
-    } else if (scalar < 0x800) {
-        out += static_cast<char>(0xC0 | (scalar >> 6));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else if (scalar < 0x10000) {
-        out += static_cast<char>(0xE0 | (scalar >> 12));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (scalar >> 18));
-        out += static_cast<char>(0x80 | ((scalar >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((scalar >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (scalar & 0x3F));
-    }
+    char bytes[4];
+    out.append(bytes, EncodeUtf8(scalar, bytes));
 }
 
 x_wstring::x_wstring(const wchar_t* text) : std::wstring(text != nullptr ? text : L"") {}
@@ -197,34 +209,47 @@ x_astring WCharToUTF8Char(const wchar_t* text, std::size_t length, std::size_t* 
 }
 
 void AppendUtf8(std::string& utf8, const wchar_t* text, std::size_t length) {
-    if (text != nullptr) {
-        utf8.reserve(utf8.size() + length);
-        // Markup is mostly ASCII: it is checked and narrowed a block at a time,
-        // in loops of fixed length that the compiler turns into vector code.
-        constexpr std::size_t kBlock = 16;
-        std::size_t index = 0;
-        while (index < length) {
-            while (length - index >= kBlock) {
-                char narrowed[kBlock];
-                std::uint32_t bits = 0;
-                for (std::size_t offset = 0; offset < kBlock; ++offset) {
-                    const auto unit = static_cast<std::uint32_t>(text[index + offset]);
-                    bits |= unit;
-                    narrowed[offset] = static_cast<char>(unit);
-                }
-                if (bits >= 0x80) {
-                    break;
-                }
-                utf8.append(narrowed, kBlock);
-                index += kBlock;
+    if (text == nullptr) {
+        return;
+    }
+    // Markup is mostly ASCII: room for a byte a character is made at once, and
+    // ASCII is checked and narrowed straight into it a block at a time, in
+    // loops of fixed length that the compiler turns into vector code. Other
+    // characters make more room as they come.
+    constexpr std::size_t kBlock = 16;
+    std::size_t out = utf8.size();
+    utf8.resize(out + length);
+    std::size_t index = 0;
+    while (index < length) {
+        while (length - index >= kBlock) {
+            // Narrowed apart first: a store through char* into the string could alias the text.
+            char narrowed[kBlock];
+            std::uint32_t bits = 0;
+            for (std::size_t offset = 0; offset < kBlock; ++offset) {
+                const auto unit = static_cast<std::uint32_t>(text[index + offset]);
+                bits |= unit;
+                narrowed[offset] = static_cast<char>(unit);
             }
-            // A block with other characters, or the last few, one character at a time.
-            const std::size_t block_end = std::min(length, index + kBlock);
-            while (index < block_end) {
-                OS::AppendScalar(utf8, NextScalar(text, length, index));
+            if (bits >= 0x80) {
+                break;
             }
+            std::memcpy(&utf8[out], narrowed, kBlock);
+            out += kBlock;
+            index += kBlock;
+        }
+        // A block with other characters, or the last few, one character at a time.
+        const std::size_t block_end = std::min(length, index + kBlock);
+        while (index < block_end) {
+            const char32_t scalar = NextScalar(text, length, index);
+            // Room for this character's four bytes at most and a byte for each one left.
+            const std::size_t needed = out + 4 + (length - index);
+            if (utf8.size() < needed) {
+                utf8.resize(std::max(needed, utf8.size() + utf8.size() / 2));
+            }
+            out += EncodeUtf8(scalar, &utf8[out]);
         }
     }
+    utf8.resize(out);
 }
 
 x_wstring UTF8CharToWChar(const char* bytes, std::size_t length) {
