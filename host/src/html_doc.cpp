@@ -242,6 +242,12 @@ RecentTemplates& Recent() {
 
 bool StartsWithMark(std::wstring_view text) { return text.size() >= 2 && text[0] == L'$' && text[1] == L'$'; }
 
+// "$$", a name without "$", "$$".
+bool IsWholeToken(std::wstring_view text) {
+    return text.size() >= 4 && StartsWithMark(text) && StartsWithMark(text.substr(text.size() - 2)) &&
+           text.substr(2, text.size() - 4).find(L'$') == std::wstring_view::npos;
+}
+
 }  // namespace
 
 struct CHtmlDoc::Template {
@@ -251,6 +257,10 @@ struct CHtmlDoc::Template {
     // of a placeholder that begins with "$$" are found by binary search.
     std::vector<std::size_t> marks_by_text;
     static constexpr std::size_t kMarkKeyLength = 256;
+    // The places of each token, a mark up to and with the next "$$", in
+    // template order: a placeholder "$$NAME$$" whose NAME has no "$" stands
+    // exactly where it is the token, so its places are looked up at once.
+    std::unordered_map<std::wstring_view, std::vector<std::size_t>> places_by_token;
 
     std::wstring_view MarkKey(std::size_t mark, std::size_t length) const {
         return std::wstring_view(text).substr(mark, std::min(length, kMarkKeyLength));
@@ -263,8 +273,13 @@ std::shared_ptr<const CHtmlDoc::Template> ParseTemplate(const std::string& bytes
     auto parsed = std::make_shared<CHtmlDoc::Template>();
     parsed->text = OS::DecodeTextFile(bytes);
     std::vector<std::size_t>& marks = parsed->marks_by_text;
-    for (std::size_t at = parsed->text.find(L"$$"); at != std::wstring::npos; at = parsed->text.find(L"$$", at + 1)) {
+    const std::wstring_view text(parsed->text);
+    for (std::size_t at = text.find(L"$$"); at != std::wstring_view::npos; at = text.find(L"$$", at + 1)) {
         marks.push_back(at);
+        const std::size_t token_end = text.find(L"$$", at + 2);
+        if (token_end != std::wstring_view::npos) {
+            parsed->places_by_token[text.substr(at, token_end + 2 - at)].push_back(at);
+        }
     }
     const CHtmlDoc::Template& indexed = *parsed;
     std::sort(marks.begin(), marks.end(), [&indexed](std::size_t left, std::size_t right) {
@@ -282,6 +297,11 @@ void FindPlaces(const CHtmlDoc::Template& parsed, std::wstring_view name, std::v
     places.clear();
     const std::wstring_view text(parsed.text);
     const std::vector<std::size_t>& marks = parsed.marks_by_text;
+    if (IsWholeToken(name)) {
+        const auto found = parsed.places_by_token.find(name);
+        if (found != parsed.places_by_token.end()) places = found->second;
+        return;
+    }
     if (!StartsWithMark(name)) {
         for (std::size_t at = text.find(name); at != std::wstring_view::npos; at = text.find(name, at + 1)) {
             places.push_back(at);
