@@ -10,6 +10,7 @@
 #include "os_string.h"
 #include "page_request.h"
 #include "response_frame.h"
+#include "rotating_log_file.h"
 #include "sqlite_store.h"
 #include "static_files.h"
 #include "text_util.h"
@@ -17,6 +18,7 @@
 #include <httplib.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -37,6 +39,8 @@ constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
 constexpr std::size_t kMaxSignInBodyBytes = 8 * 1024;
 constexpr std::size_t kMaxSignInFields = 16;
 constexpr char kStrictTransportSecurity[] = "max-age=31536000";
+// How long a log line may wait in memory while the console serves.
+constexpr std::chrono::milliseconds kLogWriteDelay{100};
 
 // What the access log needs to know of the request being served on this
 // thread: the library runs a request's handlers and its logger on one thread.
@@ -346,8 +350,13 @@ int HttpConsole::Bind() {
 }
 
 void HttpConsole::Serve() {
-    if (!is_stop_requested_) server_.Http().listen_after_bind();
-    server_.CloseConnections();
+    {
+        // A request's debug and access lines would cost two writes of the
+        // file system each; a failure is still written at once.
+        const host::BatchedLogWriting batched_log_lines(kLogWriteDelay);
+        if (!is_stop_requested_) server_.Http().listen_after_bind();
+        server_.CloseConnections();
+    }
     has_finished_ = true;
 }
 

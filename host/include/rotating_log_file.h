@@ -6,10 +6,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 
 namespace tessera::host {
 
@@ -33,12 +36,20 @@ public:
 
     // Writes `record` with one write on a file opened for appending, so records
     // of several threads and processes never interleave; threads write side by
-    // side and wait for each other only while the file is checked.
-    void Append(const std::string& record);
+    // side and wait for each other only while the file is checked. While a
+    // BatchedLogWriting lives, the record is kept with others and written with
+    // them, unless `at_once` asks for it (and those kept before) to go now.
+    void Append(const std::string& record, bool at_once = false);
 
     const std::filesystem::path& File() const { return file_; }
 
 private:
+    friend class BatchedLogWriting;
+
+    // Writes what is kept, in the order it was appended.
+    void WriteKept();
+    // One write of `records` to the file where it now is.
+    void WriteNow(const std::string& records);
     bool IsStillAtPath() const;
     void Reopen();
     void RotateIfFull();
@@ -58,6 +69,31 @@ private:
     std::uint64_t inode_ = 0;
     std::atomic<std::uint64_t> written_since_check_{0};
     std::atomic<std::chrono::steady_clock::rep> next_check_{0};
+
+    std::mutex kept_mutex_;  // guards kept_
+    std::string kept_;
+    std::mutex writing_mutex_;  // one batch at a time, so batches reach the file in order
+    std::string writing_;       // guarded by writing_mutex_; its buffer is kept's again next time
+};
+
+// While one lives, the records of every log file are kept in memory and written
+// together: every `delay` by a thread of its own, sooner when a file's kept
+// records pass 64 KiB or one is appended at once. The console serves in one: a
+// line per request costs no system call, and lines reach their files within
+// `delay`. Records kept when the process is killed are lost; at its end all
+// kept records are written, and records go out one by one again. One at a time.
+class TESSERA_HOST_API BatchedLogWriting {
+public:
+    explicit BatchedLogWriting(std::chrono::milliseconds delay);
+    ~BatchedLogWriting();
+    BatchedLogWriting(const BatchedLogWriting&) = delete;
+    BatchedLogWriting& operator=(const BatchedLogWriting&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool is_ending_ = false;
+    std::thread writer_;
 };
 
 // The rotation of the debug log and the access log: TESSERA_LOG_MAX_BYTES

@@ -107,7 +107,7 @@ std::atomic<const char*> g_crash_file{nullptr};
 // folder changes.
 class DebugLogFile {
 public:
-    void Append(const std::string& records) {
+    void Append(const std::string& records, bool at_once) {
         const auto settings = tessera::host::SharedSettings();
         if (settings->data_dir.empty()) {
             return;
@@ -128,7 +128,7 @@ public:
             }
             file = file_;
         }
-        file->Append(records);
+        file->Append(records, at_once);
     }
 
     static DebugLogFile& Instance() {
@@ -144,10 +144,11 @@ private:
     std::deque<std::string> crash_files_;
 };
 
-void WriteKept() {
+// A failure goes to the file at once, even while log lines are written in batches.
+void WriteKept(bool is_failure) {
     KeptRecords& kept = t_kept;
     if (kept.lines.empty()) return;
-    DebugLogFile::Instance().Append(kept.lines);
+    DebugLogFile::Instance().Append(kept.lines, is_failure);
     kept.lines.clear();
 }
 
@@ -155,14 +156,14 @@ void WriteRecord(unsigned int level, const char* source, int line, std::string_v
     KeptRecords& kept = t_kept;
     if (kept.batch_depth > 0) {
         MakeRecord(kept.lines, level, source, line, utf8_message);
-        if (level == kFailureLevel || kept.lines.size() >= kMaxKeptBytes) WriteKept();
+        if (level == kFailureLevel || kept.lines.size() >= kMaxKeptBytes) WriteKept(level == kFailureLevel);
         return;
     }
     // Each thread builds its records in one buffer that keeps its size.
     thread_local std::string record;
     record.clear();
     MakeRecord(record, level, source, line, utf8_message);
-    DebugLogFile::Instance().Append(record);
+    DebugLogFile::Instance().Append(record, level == kFailureLevel);
 }
 
 #if !defined(_WIN32)
@@ -240,7 +241,7 @@ DebugLogBatch::DebugLogBatch() { ++t_kept.batch_depth; }
 DebugLogBatch::~DebugLogBatch() {
     if (--t_kept.batch_depth > 0) return;
     try {
-        WriteKept();
+        WriteKept(false);
     } catch (const std::exception&) {
         t_kept.lines.clear();  // a log never fails the work it records
     }

@@ -3,24 +3,85 @@
 
 #include "file_io.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <vector>
 
 namespace tessera::host {
 
 using namespace detail;
 
+namespace {
+
+constexpr std::size_t kMaxKeptBytes = 64 * 1024;
+
+// Whether records are kept for batches: true while a BatchedLogWriting lives.
+std::atomic<bool> g_is_batching{false};
+
+// Every log file of the process, for the batch writer. Never destroyed: a
+// file may end while statics are torn down.
+struct LogFiles {
+    std::mutex mutex;
+    std::vector<RotatingLogFile*> files;
+};
+LogFiles& AllLogFiles() {
+    static auto* all = new LogFiles();
+    return *all;
+}
+
+}  // namespace
+
 RotatingLogFile::RotatingLogFile(std::filesystem::path file, LogRotation rotation)
-    : file_(std::move(file)), rotation_(rotation) {}
+    : file_(std::move(file)), rotation_(rotation) {
+    LogFiles& all = AllLogFiles();
+    const std::lock_guard lock(all.mutex);
+    all.files.push_back(this);
+}
 
 RotatingLogFile::~RotatingLogFile() {
+    {
+        LogFiles& all = AllLogFiles();
+        const std::lock_guard lock(all.mutex);
+        all.files.erase(std::find(all.files.begin(), all.files.end(), this));
+    }
+    WriteKept();
     if (descriptor_ >= 0) CloseFile(descriptor_);
 }
 
-void RotatingLogFile::Append(const std::string& record) {
+void RotatingLogFile::Append(const std::string& record, bool at_once) {
+    if (g_is_batching) {
+        {
+            const std::lock_guard lock(kept_mutex_);
+            kept_ += record;
+            // A batch is at most what the file may grow by between two checks of its size.
+            if (!at_once && kept_.size() < std::min<std::uint64_t>(kMaxKeptBytes, rotation_.max_bytes / 16) &&
+                g_is_batching) {
+                return;
+            }
+        }
+        // Also when batching ended meanwhile: its last writing may have come before this record.
+        WriteKept();
+        return;
+    }
+    WriteNow(record);
+}
+
+void RotatingLogFile::WriteKept() {
+    const std::lock_guard writing(writing_mutex_);
+    {
+        const std::lock_guard lock(kept_mutex_);
+        writing_.swap(kept_);
+    }
+    if (writing_.empty()) return;
+    WriteNow(writing_);
+    writing_.clear();
+}
+
+void RotatingLogFile::WriteNow(const std::string& record) {
     {
         const std::shared_lock<std::shared_mutex> lock(mutex_);
         if (descriptor_ >= 0 && !IsCheckDue()) {
@@ -94,6 +155,30 @@ void RotatingLogFile::RotateIfFull() {
         Unlock(descriptor_);
     }
     Reopen();
+}
+
+BatchedLogWriting::BatchedLogWriting(std::chrono::milliseconds delay) {
+    g_is_batching = true;
+    writer_ = std::thread([this, delay] {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            const bool is_last = wake_.wait_for(lock, delay, [this] { return is_ending_; });
+            LogFiles& all = AllLogFiles();
+            const std::lock_guard files(all.mutex);
+            for (RotatingLogFile* file : all.files) file->WriteKept();
+            if (is_last) return;
+        }
+    });
+}
+
+BatchedLogWriting::~BatchedLogWriting() {
+    g_is_batching = false;
+    {
+        const std::lock_guard lock(mutex_);
+        is_ending_ = true;
+    }
+    wake_.notify_one();
+    writer_.join();  // its last round writes what was kept before the batching ended
 }
 
 LogRotation LogRotationFromEnvironment() {

@@ -1,13 +1,17 @@
-// The debug log: record format, escaping to one line and the 64 KiB cut.
+// The debug log: record format, escaping to one line, the 64 KiB cut, and
+// writing in batches.
 #include "debug_log.h"
 #include "host_config.h"
+#include "rotating_log_file.h"
 #include "temp_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -69,6 +73,32 @@ TEST_F(DebugLogTest, CutsMessagesOver64KiBWithAMarker) {
         EXPECT_EQ(Records(folder_.path()), std::vector<std::string>{" 258 src:1 " + c.shown})
             << "message of " << c.message.size() << " bytes";
     }
+}
+
+TEST_F(DebugLogTest, BatchedLinesWaitForTheirBatchButAFailureGoesAtOnce) {
+    using Lines = std::vector<std::string>;
+    {
+        const tessera::host::BatchedLogWriting batched(std::chrono::hours(1));
+        DBG::DebugLogEx(nullptr, 258, "src", 1, "%s", "kept");
+        EXPECT_FALSE(std::filesystem::exists(folder_.path() / "debug.log"));
+        DBG::DebugLogEx(nullptr, 4099, "src", 2, "%s", "failed");
+        EXPECT_EQ(Records(folder_.path()), (Lines{" 258 src:1 kept", " 4099 src:2 failed"}));
+        DBG::DebugLogEx(nullptr, 258, "src", 3, "%s", "at the end");
+    }
+    EXPECT_EQ(Records(folder_.path()), Lines{" 258 src:3 at the end"});
+    DBG::DebugLogEx(nullptr, 258, "src", 4, "%s", "alone");
+    EXPECT_EQ(Records(folder_.path()), Lines{" 258 src:4 alone"}) << "no batching once it ended";
+}
+
+TEST_F(DebugLogTest, BatchedLinesReachTheFileWithinTheDelay) {
+    const tessera::host::BatchedLogWriting batched(std::chrono::milliseconds(10));
+    DBG::DebugLogEx(nullptr, 258, "src", 1, "%s", "soon");
+    std::vector<std::string> records;
+    for (int attempt = 0; attempt < 500 && records.empty(); ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (std::filesystem::exists(folder_.path() / "debug.log")) records = Records(folder_.path());
+    }
+    EXPECT_EQ(records, std::vector<std::string>{" 258 src:1 soon"});
 }
 
 }  // namespace
