@@ -30,8 +30,9 @@ public:
     // Appends to `file` (created owner-only), rotated like the debug log.
     explicit AccessLog(const std::filesystem::path& file);
 
-    // Writes one line at once. Bytes outside printable ASCII, and "%", become
-    // %XX, so a line stays one line and fields stay apart; an empty field is "-".
+    // Writes one line, at once or with the batch of a BatchedLogWriting. Bytes
+    // outside printable ASCII, and "%", become %XX, so a line stays one line
+    // and fields stay apart; an empty field is "-".
     void Write(const AccessRecord& record);
 
 private:

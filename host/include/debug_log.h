@@ -3,7 +3,7 @@
 // Control characters in the message are escaped so a record is always one line;
 // a message over 64 KiB is cut with a visible marker. Each record is written to
 // the file at once, from any thread, except on a thread that holds a
-// DebugLogBatch.
+// DebugLogBatch and while a BatchedLogWriting lives (rotating_log_file.h).
 #pragma once
 
 #include "host_api.h"
