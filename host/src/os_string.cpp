@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <cwchar>
 #include <type_traits>
 #include <utility>
@@ -212,44 +211,39 @@ void AppendUtf8(std::string& utf8, const wchar_t* text, std::size_t length) {
     if (text == nullptr) {
         return;
     }
-    // Markup is mostly ASCII: room for a byte a character is made at once, and
-    // ASCII is checked and narrowed straight into it a block at a time, in
-    // loops of fixed length that the compiler turns into vector code. Other
-    // characters make more room as they come.
+    utf8.reserve(utf8.size() + length);
+    // Markup is mostly ASCII: it is checked and narrowed a block at a time, in
+    // loops of fixed length that the compiler turns into vector code, into a
+    // buffer that goes into the string a few kilobytes at a time.
     constexpr std::size_t kBlock = 16;
-    std::size_t out = utf8.size();
-    utf8.resize(out + length);
+    char buffer[4096];
+    std::size_t used = 0;
     std::size_t index = 0;
     while (index < length) {
-        while (length - index >= kBlock) {
-            // Narrowed apart first: a store through char* into the string could alias the text.
-            char narrowed[kBlock];
+        if (sizeof buffer - used < 4 * kBlock) {  // room for a block of four-byte characters
+            utf8.append(buffer, used);
+            used = 0;
+        }
+        if (length - index >= kBlock) {
             std::uint32_t bits = 0;
             for (std::size_t offset = 0; offset < kBlock; ++offset) {
                 const auto unit = static_cast<std::uint32_t>(text[index + offset]);
                 bits |= unit;
-                narrowed[offset] = static_cast<char>(unit);
+                buffer[used + offset] = static_cast<char>(unit);
             }
-            if (bits >= 0x80) {
-                break;
+            if (bits < 0x80) {
+                used += kBlock;
+                index += kBlock;
+                continue;
             }
-            std::memcpy(&utf8[out], narrowed, kBlock);
-            out += kBlock;
-            index += kBlock;
         }
         // A block with other characters, or the last few, one character at a time.
         const std::size_t block_end = std::min(length, index + kBlock);
         while (index < block_end) {
-            const char32_t scalar = NextScalar(text, length, index);
-            // Room for this character's four bytes at most and a byte for each one left.
-            const std::size_t needed = out + 4 + (length - index);
-            if (utf8.size() < needed) {
-                utf8.resize(std::max(needed, utf8.size() + utf8.size() / 2));
-            }
-            out += EncodeUtf8(scalar, &utf8[out]);
+            used += EncodeUtf8(NextScalar(text, length, index), buffer + used);
         }
     }
-    utf8.resize(out);
+    utf8.append(buffer, used);
 }
 
 x_wstring UTF8CharToWChar(const char* bytes, std::size_t length) {

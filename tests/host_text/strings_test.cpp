@@ -46,8 +46,8 @@ TEST(Utf8Encoding, ReplacesWhatIsNoUnicodeScalar) {
         {std::wstring(16, L'a') + Wide({0xD800}) + std::wstring(16, L'b'),
          std::string(16, 'a') + "\xEF\xBF\xBD" + std::string(16, 'b')},
     };
-    // Room is made for a byte a character: text of three-byte characters outgrows it many times over.
-    std::wstring euros(1000, L'\u20AC');
+    // Long text of three-byte characters, several kilobytes of UTF-8.
+    std::wstring euros(5000, L'\u20AC');
     std::string euros_utf8;
     for (std::size_t count = 0; count < euros.size(); ++count) euros_utf8 += "\xE2\x82\xAC";
     cases.push_back({euros, euros_utf8});
