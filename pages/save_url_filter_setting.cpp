@@ -90,7 +90,10 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
         return OS::UTF16Compare(left, right) < 0;
     };
     const auto sorted_end = std::is_sorted_until(values.begin(), values.end(), by_code_unit);
-    std::sort(sorted_end, values.end(), by_code_unit);
+    // A merge sort: it reads its runs in order, where the library's introsort
+    // fell back to a heap sort's scattered reads on lists in reverse. Equal
+    // values are equal texts, so stability changes nothing here.
+    std::stable_sort(sorted_end, values.end(), by_code_unit);
     std::inplace_merge(values.begin(), sorted_end, values.end(), by_code_unit);
 
     std::size_t joined_length = 0;
