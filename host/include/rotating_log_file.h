@@ -78,10 +78,11 @@ private:
 
 // While one lives, the records of every log file are kept in memory and written
 // together: every `delay` by a thread of its own, sooner when a file's kept
-// records pass 64 KiB or one is appended at once. The console serves in one: a
-// line per request costs no system call, and lines reach their files within
-// `delay`. Records kept when the process is killed are lost; at its end all
-// kept records are written, and records go out one by one again. One at a time.
+// records pass 64 KiB (or a sixteenth of its rotation size, when that is less)
+// or one is appended at once. The console serves in one: a line per request
+// costs no system call, and lines reach their files within `delay`. Records
+// kept when the process is killed are lost; at its end all kept records are
+// written, and records go out one by one again. One at a time.
 class TESSERA_HOST_API BatchedLogWriting {
 public:
     explicit BatchedLogWriting(std::chrono::milliseconds delay);
