@@ -84,17 +84,28 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     if (form.GetEnvVariable(L"stApprovedURL", values) != 0) {
         return;
     }
+    // Each value with the key of its first code units, so that most
+    // comparisons read no text: a million texts do not fit the cache.
+    struct Keyed {
+        OS::UTF16SortKey key;
+        const OS::x_wstring* value;
+    };
+    std::vector<Keyed> sorted;
+    sorted.reserve(values.size());
+    for (const OS::x_wstring& value : values) {
+        sorted.push_back(Keyed{OS::UTF16SortKeyOf(value), &value});
+    }
+    const auto by_code_unit = [](const Keyed& left, const Keyed& right) {
+        return left.key != right.key ? left.key < right.key : OS::UTF16Compare(*left.value, *right.value) < 0;
+    };
     // The settings page posts the stored list, which is sorted, then what was
     // added since: only what follows the sorted start is sorted, and merged in.
-    const auto by_code_unit = [](const OS::x_wstring& left, const OS::x_wstring& right) {
-        return OS::UTF16Compare(left, right) < 0;
-    };
-    const auto sorted_end = std::is_sorted_until(values.begin(), values.end(), by_code_unit);
+    const auto sorted_end = std::is_sorted_until(sorted.begin(), sorted.end(), by_code_unit);
     // A merge sort: it reads its runs in order, where the library's introsort
     // fell back to a heap sort's scattered reads on lists in reverse. Equal
     // values are equal texts, so stability changes nothing here.
-    std::stable_sort(sorted_end, values.end(), by_code_unit);
-    std::inplace_merge(values.begin(), sorted_end, values.end(), by_code_unit);
+    std::stable_sort(sorted_end, sorted.end(), by_code_unit);
+    std::inplace_merge(sorted.begin(), sorted_end, sorted.end(), by_code_unit);
 
     std::size_t joined_length = 0;
     for (const OS::x_wstring& value : values) {
@@ -102,12 +113,13 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     }
     OS::x_wstring joined;
     joined.reserve(joined_length);
-    for (std::size_t index = 0; index < values.size(); ++index) {
+    for (std::size_t index = 0; index < sorted.size(); ++index) {
         if (index != 0) {
             joined += L';';
         }
-        joined += values[index];
+        joined += *sorted[index].value;
     }
+    sorted.clear();
     values.clear();
 
     const Core::Collection::StringArray pieces = Core::String(joined.c_str()).SplitByChar(L";");

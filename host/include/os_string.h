@@ -5,7 +5,9 @@
 
 #include "host_api.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -88,6 +90,13 @@ TESSERA_HOST_API std::size_t UTF16Length(const wchar_t* text, std::size_t length
 // Orders two texts by their UTF-16 code units, as wcscmp does on Windows: a
 // character beyond U+FFFF sorts by its surrogate pair, before U+E000-U+FFFF.
 TESSERA_HOST_API int UTF16Compare(const std::wstring& left, const std::wstring& right);
+
+// A text's first sixteen UTF-16 code units, four to a number, the first in the
+// highest bits, 0 past its end. Texts whose keys differ order as their keys
+// do; equal keys leave the order to UTF16Compare. Kept beside its text, it
+// spares a sort reading most of the texts it compares.
+using UTF16SortKey = std::array<std::uint64_t, 4>;
+TESSERA_HOST_API UTF16SortKey UTF16SortKeyOf(const std::wstring& text);
 
 // Appends one Unicode scalar as UTF-8, or as wide text (a surrogate pair where
 // wchar_t is UTF-16).

@@ -381,6 +381,16 @@ int UTF16Compare(const std::wstring& left, const std::wstring& right) {
     }
 }
 
+UTF16SortKey UTF16SortKeyOf(const std::wstring& text) {
+    UTF16SortKey key{};
+    Utf16Units units(text.data(), text.size());
+    char32_t unit = 0;
+    for (std::size_t index = 0; index < 4 * key.size() && units.Next(unit); ++index) {
+        key[index / 4] |= static_cast<std::uint64_t>(unit) << (16 * (3 - index % 4));
+    }
+    return key;
+}
+
 }  // namespace OS
 
 namespace NS_StringUtils {

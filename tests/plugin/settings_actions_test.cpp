@@ -193,6 +193,10 @@ INSTANTIATE_TEST_SUITE_P(
     Save, ApprovedListSaveTest,
     testing::Values(
         ListSaveCase{"SortedByCodeUnit", {L"c.com", L"B.com", L"a.com"}, {L"*.B.com", L"*.a.com", L"*.c.com"}},
+        ListSaveCase{
+            "SortedPastALongSharedStart",
+            {L"ba.com", L"ab.com.x", L"a-long-shared-start.b.com", L"ab.com", L"a-long-shared-start.a.com"},
+            {L"*.a-long-shared-start.a.com", L"*.a-long-shared-start.b.com", L"*.ab.com", L"*.ab.com.x", L"*.ba.com"}},
         ListSaveCase{"SortBeforeSplit", {L"b.com;a.com", L"c.com"}, {L"*.b.com", L"*.a.com", L"*.c.com"}},
         ListSaveCase{"StarSortsFirstAndWins", {L"a.com", L"A.com", L"*.a.com"}, {L"*.a.com"}},
         ListSaveCase{"CapitalsBeatSmallLetters", {L"x.org", L"X.ORG"}, {L"*.X.ORG"}},
