@@ -5,7 +5,8 @@
 
 #include "access_log.h"
 #include "debug_log.h"
-#include "text_util.h"
+#include "request_head.h"
+#include "response_head.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -55,10 +56,11 @@ struct Connection {
 
     Phase phase = Phase::kIdle;
     Clock::time_point deadline;
-    std::string input;                  // bytes read and not yet handled
-    std::size_t request_end = 0;        // bytes of `input` that make the request read ahead
-    std::size_t body_left_to_read = 0;  // for the request's thread: body bytes still on the socket
-    std::size_t read_offset = 0;        // how far the library has read `input`
+    std::string input;                   // bytes read and not yet handled
+    std::size_t head_checked_bytes = 0;  // of the head being read: see ReadRequestHead
+    std::size_t request_end = 0;         // bytes of `input` that make the request read ahead
+    std::size_t body_left_to_read = 0;   // for the request's thread: body bytes still on the socket
+    std::size_t read_offset = 0;         // how far the library has read `input`
     std::size_t requests_served = 0;
     unsigned wanted_events = EPOLLIN;  // what the connection waits for when it is next watched
 
@@ -113,6 +115,7 @@ private:
     void Close(Connection& connection);
 
     ConnectionLimits limits_;
+    RequestHeadLimits head_limits_;
     SSL_CTX* tls_;
     int epoll_fd_ = -1;
     int stop_fd_ = -1;  // readable once the server stops: wakes every thread
@@ -149,59 +152,26 @@ std::pair<std::string, int> AddressOf(const sockaddr_storage& address) {
     return {text, ntohs(v6.sin6_port)};
 }
 
-// What the connection handling needs of a request's header block.
-struct HeadFacts {
-    bool has_valid_length = false;
-    std::size_t content_length = 0;
-    bool has_transfer_encoding = false;
-    std::size_t expect_line_start = std::string::npos;  // of a "Expect: 100-continue" line
-    std::size_t expect_line_length = 0;
-};
-
-HeadFacts ReadHeadFacts(const std::string& input, std::size_t head_end) {
-    HeadFacts facts;
-    std::size_t length_headers = 0;
-    std::size_t line_start = input.find("\r\n") + 2;  // past the request line
-    while (line_start < head_end - 2) {
-        const std::size_t line_end = input.find("\r\n", line_start);
-        const std::string_view line(input.data() + line_start, line_end - line_start);
-        const std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos) {
-            const std::string_view name = line.substr(0, colon);
-            const std::string_view value = host::TrimmedBlanks(line.substr(colon + 1));
-            if (host::EqualsIgnoringAsciiCase(name, "content-length")) {
-                ++length_headers;
-                facts.has_valid_length =
-                    !value.empty() && value.size() <= 18 && value.find_first_not_of("0123456789") == std::string::npos;
-                if (facts.has_valid_length) facts.content_length = std::stoull(std::string(value));
-            } else if (host::EqualsIgnoringAsciiCase(name, "transfer-encoding")) {
-                facts.has_transfer_encoding = true;
-            } else if (host::EqualsIgnoringAsciiCase(name, "expect") &&
-                       host::EqualsIgnoringAsciiCase(value, "100-continue")) {
-                facts.expect_line_start = line_start;
-                facts.expect_line_length = line_end + 2 - line_start;
-            }
-        }
-        line_start = line_end + 2;
-    }
-    facts.has_valid_length = facts.has_valid_length && length_headers == 1;
-    return facts;
-}
-
 // Sends a short answer on a socket whose request is not being handled, without waiting.
-void SendWithoutWaiting(int fd, const char* response) {
-    [[maybe_unused]] const ssize_t sent = ::send(fd, response, std::strlen(response), MSG_NOSIGNAL | MSG_DONTWAIT);
+void SendWithoutWaiting(const Connection& connection, const std::string& response) {
+    if (connection.tls != nullptr) {
+        if (connection.is_handshaken) SSL_write(connection.tls, response.data(), static_cast<int>(response.size()));
+        ERR_clear_error();
+        return;
+    }
+    [[maybe_unused]] const ssize_t sent =
+        ::send(connection.fd, response.data(), response.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
-constexpr char kTooManyConnections[] =
-    "HTTP/1.1 503 Service Unavailable\r\nRetry-After: 5\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-constexpr char kHeadersTooLarge[] =
-    "HTTP/1.1 431 Request Header Fields Too Large\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
-constexpr char kRequestTimeout[] = "HTTP/1.1 408 Request Timeout\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 constexpr char kContinue[] = "HTTP/1.1 100 Continue\r\n\r\n";
 
+// At no less than `bytes_per_second`, and never more than a day: a length
+// from a request must not overflow the clock's arithmetic.
 Clock::duration TimeFor(std::size_t bytes, std::size_t bytes_per_second) {
-    return std::chrono::milliseconds(bytes * 1000 / std::max<std::size_t>(bytes_per_second, 1));
+    const std::size_t rate = std::max<std::size_t>(bytes_per_second, 1);
+    constexpr std::size_t kDaySeconds = 24 * 60 * 60;
+    if (bytes / rate >= kDaySeconds) return std::chrono::seconds(kDaySeconds);
+    return std::chrono::milliseconds(bytes / rate * 1000 + bytes % rate * 1000 / rate);
 }
 
 // One request's view of its connection for the library: reads come from what
@@ -236,18 +206,26 @@ public:
 
     ssize_t write(const char* data, size_t size) override {
         if (written_ == 0 && held_.empty()) write_started_ = Clock::now();  // handling the request took its own time
-        NoteResponseHead(data, size);
+        std::string_view out(data, size);
+        FinishedHead head;
+        if (!is_head_seen_) {
+            // The library writes each response head in one piece.
+            head = FinishResponseHead(out, std::chrono::system_clock::now());
+            is_head_seen_ = !head.is_interim;
+            response_closes_ = head.closes;
+            out = head.text;
+        }
         // The response's head waits for its body, and both go out in one send.
-        if (written_ == 0 && held_.empty() && size <= kMaxHeldBytes) {
-            held_.assign(data, size);
+        if (written_ == 0 && held_.empty() && out.size() <= kMaxHeldBytes) {
+            held_.assign(out);
             return static_cast<ssize_t>(size);
         }
-        if (connection_.tls != nullptr && !held_.empty() && held_.size() + size <= kMaxHeldBytes) {
+        if (connection_.tls != nullptr && !held_.empty() && held_.size() + out.size() <= kMaxHeldBytes) {
             // TLS has no gathered write: a small page's head and body go out as one record.
-            held_.append(data, size);
+            held_.append(out);
             return Flush() ? static_cast<ssize_t>(size) : -1;
         }
-        const bool is_sent = SendAll(held_, std::string_view(data, size));
+        const bool is_sent = SendAll(held_, out);
         held_.clear();
         return is_sent ? static_cast<ssize_t>(size) : -1;
     }
@@ -271,7 +249,7 @@ public:
     socket_t socket() const override { return connection_.fd; }
 
     bool HasFailed() const { return has_failed_; }
-    // True when the response asked for the connection to close.
+    // True when the response closes the connection (see FinishResponseHead).
     bool ResponseCloses() const { return response_closes_; }
 
 private:
@@ -356,22 +334,6 @@ private:
         }
     }
 
-    // Watches the status line and headers of what is written for "Connection:
-    // close"; an interim 1xx response is passed over.
-    void NoteResponseHead(const char* data, size_t size) {
-        if (is_head_seen_) return;
-        head_.append(data, std::min(size, std::size_t{64 * 1024}));
-        const std::size_t end = head_.find("\r\n\r\n");
-        if (end == std::string::npos) return;
-        const std::string head = host::FoldAsciiCase(head_.substr(0, end + 2));
-        if (head.compare(0, 10, "http/1.1 1") == 0) {
-            head_.erase(0, end + 4);
-            return;
-        }
-        is_head_seen_ = true;
-        response_closes_ = head.find("\r\nconnection: close\r\n") != std::string::npos;
-    }
-
     Connection& connection_;
     const ConnectionLimits& limits_;
     Clock::time_point read_deadline_;
@@ -381,7 +343,6 @@ private:
     std::string held_;
     short wait_events_ = POLLIN;
     bool has_failed_ = false;
-    std::string head_;
     bool is_head_seen_ = false;
     bool response_closes_ = false;
 };
@@ -398,6 +359,7 @@ constexpr auto kScanInterval = std::chrono::milliseconds(100);
 
 ConnectionServer::EventServer::EventServer(ConnectionLimits limits, SSL_CTX* tls)
     : limits_(limits),
+      head_limits_{limits.max_header_bytes, RequestHeadLimits{}.max_request_line_bytes, limits.max_body_bytes},
       tls_(tls),
       epoll_fd_(::epoll_create1(EPOLL_CLOEXEC)),
       stop_fd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
@@ -483,7 +445,10 @@ void ConnectionServer::EventServer::Admit(std::unique_ptr<Connection> connection
     }
     if (connection) {
         // Refused: a plain-text answer means nothing inside TLS, so TLS clients just see the close.
-        if (tls_ == nullptr) SendWithoutWaiting(connection->fd, kTooManyConnections);
+        if (tls_ == nullptr) {
+            SendWithoutWaiting(*connection, RefusalResponse(503, "Too many connections.", limits_.refusal_header_lines,
+                                                            std::chrono::system_clock::now()));
+        }
         DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "connection from %s refused: too many connections",
                         connection->peer_address.c_str());
     }
@@ -576,8 +541,10 @@ void ConnectionServer::EventServer::CloseExpired() {
         }
     }
     for (Connection* connection : expired) {
-        if (connection->phase != Connection::Phase::kIdle && connection->tls == nullptr) {
-            SendWithoutWaiting(connection->fd, kRequestTimeout);
+        if (connection->phase != Connection::Phase::kIdle) {
+            SendWithoutWaiting(*connection,
+                               RefusalResponse(408, "The request did not arrive in time.", limits_.refusal_header_lines,
+                                               std::chrono::system_clock::now()));
         }
         Close(*connection);
     }
@@ -642,41 +609,41 @@ ConnectionServer::EventServer::Step ConnectionServer::EventServer::Advance(Conne
     if (connection.phase == Connection::Phase::kIdle) {
         if (connection.input.empty()) return Step::kWait;
         connection.phase = Connection::Phase::kHead;
+        connection.head_checked_bytes = 0;
         connection.deadline = now + limits_.header_timeout;
     }
     if (connection.phase == Connection::Phase::kHead) {
-        const std::size_t blank_line = connection.input.find("\r\n\r\n");
-        if (blank_line == std::string::npos) {
-            if (connection.input.size() <= limits_.max_header_bytes) return Step::kWait;
-            if (connection.tls == nullptr) SendWithoutWaiting(connection.fd, kHeadersTooLarge);
+        const RequestHead head = ReadRequestHead(connection.input, head_limits_, connection.head_checked_bytes);
+        if (head.state == RequestHead::State::kIncomplete) return Step::kWait;
+        if (head.state == RequestHead::State::kRefused) {
+            // Nothing after a head that cannot be read is a request: it is answered and the connection closes.
+            SendWithoutWaiting(connection,
+                               RefusalResponse(head.refusal_status, head.refusal_reason, limits_.refusal_header_lines,
+                                               std::chrono::system_clock::now()));
             return Step::kClose;
         }
-        const std::size_t head_end = blank_line + 4;
-        const HeadFacts facts = ReadHeadFacts(connection.input, head_end);
-        const bool reads_ahead = facts.has_valid_length && !facts.has_transfer_encoding &&
-                                 facts.content_length <= std::min(limits_.max_body_bytes, kMaxBodyReadAhead);
-        connection.body_left_to_read = 0;
+        std::size_t head_end = head.head_bytes;
+        if (!head.rewritten.empty()) {
+            connection.input.replace(0, head.head_bytes, head.rewritten);
+            head_end = head.rewritten.size();
+        }
+        const bool has_length = head.has_content_length && !head.has_transfer_encoding;
+        const bool reads_ahead = has_length && head.content_length <= kMaxBodyReadAhead;
+        // A refused or large body is left on the socket: the screening refuses
+        // it, or the request's thread reads it after the session check.
+        connection.body_left_to_read = has_length && !reads_ahead ? head.content_length : 0;
         if (!reads_ahead) {
-            // The screening refuses it, or the large body is read after the session check.
-            if (facts.has_valid_length && !facts.has_transfer_encoding) {
-                connection.body_left_to_read = facts.content_length;
-            }
             connection.request_end = head_end;
             return Step::kServe;
         }
-        connection.request_end = head_end + facts.content_length;
+        connection.request_end = head_end + head.content_length;
         connection.phase = Connection::Phase::kBody;
-        connection.deadline =
-            now + limits_.header_timeout + TimeFor(facts.content_length, limits_.min_bytes_per_second);
-        if (facts.expect_line_start != std::string::npos && connection.input.size() < connection.request_end) {
+        connection.deadline = now + limits_.header_timeout + TimeFor(head.content_length, limits_.min_bytes_per_second);
+        if (head.expect_line_start != std::string::npos && connection.input.size() < connection.request_end) {
             // The client waits for this before it sends the body; the library must not send it again.
-            connection.input.erase(facts.expect_line_start, facts.expect_line_length);
-            connection.request_end -= facts.expect_line_length;
-            if (connection.tls == nullptr) {
-                SendWithoutWaiting(connection.fd, kContinue);
-            } else {
-                SSL_write(connection.tls, kContinue, static_cast<int>(sizeof kContinue - 1));
-            }
+            connection.input.erase(head.expect_line_start, head.expect_line_bytes);
+            connection.request_end -= head.expect_line_bytes;
+            SendWithoutWaiting(connection, kContinue);
         }
     }
     // The rest of a body still on the socket makes it readable again.

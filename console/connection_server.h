@@ -22,6 +22,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <string>
 
 namespace httplib {
 class Server;
@@ -39,6 +40,9 @@ struct ConnectionLimits {
     std::size_t max_header_bytes = 64 * 1024;
     std::size_t max_body_bytes = 64u << 20;  // a save of a million approved entries is about 35 MB
     std::size_t max_requests_per_connection = 100;
+    // Header lines ("Name: value\r\n" each) of the answers this server
+    // writes itself, to requests it refuses before the HTTP library reads them.
+    std::string refusal_header_lines;
 };
 
 // Bodies up to this size are read as they arrive; larger ones, which only a

@@ -10,6 +10,7 @@
 #include "os_string.h"
 #include "page_request.h"
 #include "response_frame.h"
+#include "response_head.h"
 #include "rotating_log_file.h"
 #include "sqlite_store.h"
 #include "static_files.h"
@@ -52,41 +53,6 @@ struct RequestTrace {
 thread_local RequestTrace t_trace;
 
 void StartTrace() { t_trace = RequestTrace{true, SteadyClock::now(), {}}; }
-
-const char* StatusTitle(int status) {
-    switch (status) {
-    case 400:
-        return "Bad Request";
-    case 403:
-        return "Forbidden";
-    case 404:
-        return "Not Found";
-    case 405:
-        return "Method Not Allowed";
-    case 411:
-        return "Length Required";
-    case 413:
-        return "Content Too Large";
-    case 414:
-        return "URI Too Long";
-    case 415:
-        return "Unsupported Media Type";
-    case 416:
-        return "Range Not Satisfiable";
-    case 421:
-        return "Misdirected Request";
-    case 429:
-        return "Too Many Requests";
-    case 431:
-        return "Request Header Fields Too Large";
-    case 500:
-        return "Internal Server Error";
-    case 503:
-        return "Service Unavailable";
-    default:
-        return status >= 500 ? "Server Error" : "Request Refused";
-    }
-}
 
 std::string EscapeHtml(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
 
@@ -151,7 +117,7 @@ void SetContent(Response& response, std::string body, const std::string& content
 }
 
 void SendShortPage(Response& response, int status, const std::string& reason) {
-    const std::string title = std::to_string(status) + " " + StatusTitle(status);
+    const std::string title = std::to_string(status) + " " + ReasonPhrase(status);
     response.status = status;
     SetContent(response,
                "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
@@ -170,16 +136,26 @@ void SendRefusal(Response& response, const Refusal& refusal) {
 
 void Redirect(Response& response, const std::string& location) { response.set_redirect(location, 303); }
 
+const std::pair<const char*, const char*> kSecurityHeaders[] = {
+    {"X-Content-Type-Options", "nosniff"},
+    {"X-Frame-Options", "DENY"},
+    {"Referrer-Policy", "same-origin"},
+    {"Content-Security-Policy",
+     "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; form-action 'self'; "
+     "base-uri 'none'; frame-ancestors 'none'; connect-src 'self'"},
+};
+
+// The same headers on the answers the connection layer writes itself.
+ConnectionLimits WithRefusalHeaders(ConnectionLimits limits, bool is_tls) {
+    std::string& lines = limits.refusal_header_lines;
+    lines = "Cache-Control: no-store\r\n";
+    for (const auto& [name, value] : kSecurityHeaders) lines.append(name).append(": ").append(value).append("\r\n");
+    if (is_tls) lines.append("Strict-Transport-Security: ").append(kStrictTransportSecurity).append("\r\n");
+    return limits;
+}
+
 void SetSecurityHeaders(Response& response, bool is_tls) {
-    static const std::pair<std::string, std::string> kHeaders[] = {
-        {"X-Content-Type-Options", "nosniff"},
-        {"X-Frame-Options", "DENY"},
-        {"Referrer-Policy", "same-origin"},
-        {"Content-Security-Policy",
-         "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self' data:; form-action 'self'; "
-         "base-uri 'none'; frame-ancestors 'none'; connect-src 'self'"},
-    };
-    for (const auto& [name, value] : kHeaders) {
+    for (const auto& [name, value] : kSecurityHeaders) {
         response.headers.erase(name);
         response.headers.emplace(name, value);
     }
@@ -248,7 +224,7 @@ HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin, s
       account_file_(AccountFilePath(settings_.data_dir)),
       sessions_(settings_.session_idle_expiry, settings_.max_sessions),
       access_log_(settings_.data_dir / "access.log"),
-      server_(settings_.connections, settings_.tls_context) {
+      server_(WithRefusalHeaders(settings_.connections, settings_.tls_context != nullptr), settings_.tls_context) {
     screening_.is_tls = settings_.tls_context != nullptr;
     screening_.max_body_bytes = settings_.connections.max_body_bytes;
     screening_.listen_host = settings_.listen_host;
@@ -267,14 +243,24 @@ void HttpConsole::Configure() {
     http.set_keep_alive_timeout(std::chrono::duration_cast<std::chrono::seconds>(limits.keep_alive_timeout).count());
     http.set_keep_alive_max_count(limits.max_requests_per_connection);
 
+    // This hook runs outside the library's exception handling.
     http.set_expect_100_continue_handler([this](const Request& request, Response& response) {
-        StartTrace();
-        OfferGzipAtMost(request);
-        if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
-            SendRefusal(response, *refusal);
-            return refusal->status;
+        try {
+            StartTrace();
+            OfferGzipAtMost(request);
+            if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
+                SendRefusal(response, *refusal);
+                return refusal->status;
+            }
+            return 100;
+        } catch (const std::exception& error) {
+            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
+                            request.path.c_str(), error.what());
+            ClearResponse(response);
+            SendShortPage(response, 500, "The console could not answer this request.");
+            response.set_header("Connection", "close");
+            return 500;
         }
-        return 100;
     });
     http.set_pre_routing_handler([this](const Request& request, Response& response) {
         StartTrace();

@@ -62,7 +62,7 @@ Refusal Refuse(int status, std::string reason) { return Refusal{status, std::mov
 bool WouldChangeState(const httplib::Request& request) {
     const std::string path = host::FoldAsciiCase(request.path);
     if (path == kSignOutPath || path == kRestorePath) return true;
-    if (IsActionPage(OS::UTF8CharToWChar(request.path.data() + 1, request.path.size() - 1))) return true;
+    if (!path.empty() && IsActionPage(OS::FromUtf8(request.path.substr(1)))) return true;
     return std::any_of(request.params.begin(), request.params.end(),
                        [](const auto& param) { return host::FoldAsciiCase(param.first) == "formaction"; });
 }
@@ -133,8 +133,6 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     } else if (length_count > 0 && length_text != "0") {
         return Refuse(400, "This request cannot carry a body.");
     }
-
-    if (request.has_header("Range")) return Refuse(416, "Pages are not served in parts.");
 
     if (!request.has_header("Host")) return Refuse(400, "The request names no host.");
     const std::string host_header = request.get_header_value("Host");

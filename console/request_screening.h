@@ -44,7 +44,6 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 // - any Content-Encoding: 415 (the library would inflate it without a limit);
 // - a POST without one decimal Content-Length: 411 (missing) or 400; over the
 //   body limit: 413, before a byte of the body is read; a GET or HEAD with a body: 400;
-// - a Range header: 416 (pages are not served in parts);
 // - no Host, or, while listening on a loopback address, a Host that is not a
 //   loopback name: 400 or 421 (a page elsewhere cannot reach the console by
 //   pointing its own host name at this machine);

@@ -28,8 +28,10 @@ TEST(HttpGaps, BodiesTheLibraryCannotBoundAreRefusedBeforeTheyAreRead) {
         std::string body;
         int status;
     } cases[] = {
-        {"chunked", {form, "Transfer-Encoding: chunked"}, "5\r\na=b&c\r\n0\r\n\r\n", 411},
-        {"other transfer coding", {form, "Transfer-Encoding: gzip, chunked"}, "0\r\n\r\n", 411},
+        // The chunked bodies are not sent: a Content-Length beside them would be refused as a smuggling attempt.
+        {"chunked", {form, "Transfer-Encoding: chunked"}, "", 411},
+        {"other transfer coding", {form, "Transfer-Encoding: gzip, chunked"}, "", 411},
+        {"chunked with a length", {form, "Transfer-Encoding: chunked"}, "5\r\na=b&c\r\n0\r\n\r\n", 400},
         {"brotli body", {form, "Content-Encoding: br", "Content-Length: 4"}, "abcd", 415},
         {"gzip and more", {form, "Content-Encoding: gzip, br", "Content-Length: 4"}, "abcd", 415},
         {"no length", {form}, "", 411},
@@ -174,8 +176,6 @@ TEST(HttpGaps, RequestsBeyondTheOtherLimitsGetAClear4xx) {
         {"long path within the URI limit",
          RawRequest(console.Port(), "GET /" + std::string(8000, 'p') + " HTTP/1.1", {"Cookie: " + cookie}), 404},
         {"PUT", RawRequest(console.Port(), "PUT /echo.htm HTTP/1.1", {"Cookie: " + cookie}, "x"), 405},
-        {"range", RawRequest(console.Port(), "GET /big.htm HTTP/1.1", {"Cookie: " + cookie, "Range: bytes=0-1,0-1"}),
-         416},
         {"GET with a body", RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}, "hello"), 400},
         {"other form type",
          RawRequest(console.Port(), "POST /echo.htm HTTP/1.1",
