@@ -63,7 +63,9 @@ void PrintJsonLines(const std::vector<host::AuditRecord>& records) {
                   << ", \"event\": " << JsonText(EventTypeName(record.event_type))
                   << ", \"source_type\": " << record.source_type
                   << ", \"source\": " << JsonText(SourceTypeName(record.source_type))
-                  << ", \"message\": " << JsonText(OS::ToUtf8(record.message)) << "}\n";
+                  << ", \"message\": " << JsonText(OS::ToUtf8(record.message));
+        if (!record.rolled_back.empty()) std::cout << ", \"rolled_back\": " << JsonText(record.rolled_back);
+        std::cout << "}\n";
     }
 }
 
@@ -79,7 +81,10 @@ void PrintTable(const std::vector<host::AuditRecord>& records) {
         rows.push_back({record.seq == 0 ? std::string("pending") : std::to_string(record.seq), record.time,
                         record.action.empty() ? "-" : record.action, Printable(record.context[0]),
                         Printable(record.context[1]), Printable(record.context[2]), EventTypeName(record.event_type),
-                        SourceTypeName(record.source_type), Printable(record.message)});
+                        SourceTypeName(record.source_type),
+                        Printable(record.message) + (record.rolled_back.empty()
+                                                         ? std::string()
+                                                         : " [rolled back, not stored: " + record.rolled_back + "]")});
     }
     std::array<std::size_t, 9> widths{};
     for (const Row& row : rows) {
@@ -121,10 +126,12 @@ void AddAuditCommand(CLI::App& app) {
     CLI::App* command = app.add_subcommand("audit", "Show the audit records, oldest first");
     auto options = std::make_shared<AuditOptions>();
     AddCommonOptions(*command, options->common, false);
-    command->add_flag("--json", options->is_json,
-                      "One JSON object per line: seq (0 for a record not yet stored), time, action, context (user, "
-                      "client address, page ID), event_type and its name event, source_type and its name source, "
-                      "message");
+    command->add_flag(
+        "--json", options->is_json,
+        "One JSON object per line: seq (0 for a record not yet stored), time, action, context (user, "
+        "client address, page ID), event_type and its name event, source_type and its name source, "
+        "message, and rolled_back (why the change the record reports was rolled back and never stored) on a "
+        "record whose action was rolled back");
     command->add_option("--since", options->query.since, "Records from this UTC time on (2026-12-01, 2026-12-01T08:30)")
         ->check(CheckTime)
         ->type_name("TIME");

@@ -111,6 +111,17 @@ std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options, Dat
     return store;
 }
 
+std::string DamagedStoreMessage(const std::filesystem::path& store_file, const std::vector<std::string>& problems) {
+    const std::string data = store_file.parent_path().string();
+    return store_file.string() + " is damaged (" +
+           (problems.empty() ? std::string("unknown damage") : problems.front()) +
+           (problems.size() > 1 ? "; " + std::to_string(problems.size() - 1) + " more" : std::string()) +
+           "). Stop every console on it, then: see the damage with `tessera-console store check --data " + data +
+           "`; put a backup copy of the file in its place, or move it aside and `tessera-console store load FILE "
+           "--data " +
+           data + "` a dump taken before (`store dump`).";
+}
+
 std::filesystem::path ResolvePluginPath(const CommonOptions& options) {
     if (!options.plugin_path.empty()) {
         return options.plugin_path;

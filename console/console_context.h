@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace tessera::host {
 class SqliteStore;
@@ -36,6 +38,10 @@ enum class DataFolderUse { kCreate, kReadExisting };
 // one-line message, CommandError when kReadExisting finds no store.
 std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options,
                                                DataFolderUse use = DataFolderUse::kCreate);
+
+// What to tell an operator whose store `store_file` is damaged: the first
+// of `problems`, and the ways back.
+std::string DamagedStoreMessage(const std::filesystem::path& store_file, const std::vector<std::string>& problems);
 
 // The plug-in path to load: --plugin when given, else libTessera.so in the
 // tessera folder of the library folder of the tree that holds the program.

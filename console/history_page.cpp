@@ -62,9 +62,15 @@ std::string RecordArticle(const host::HistoryRecord& entry) {
                           Escaped(OS::ToUtf8(record.context[1])) +
                           (record.seq == 0 ? " <em>(not stored yet: the store refused it)</em>" : "") + "</p>\n<p>" +
                           Escaped(OS::ToUtf8(record.message)) + "</p>\n";
+    if (!record.rolled_back.empty()) {
+        // The record is the plug-in's, kept as it wrote it; the console says what became of it.
+        article += "<p class=\"rolled-back\"><strong>Not stored:</strong> this change was rolled back, because " +
+                   Escaped(record.rolled_back) + ". Nothing of it is in the settings.</p>\n";
+    }
     const std::string changes = ChangesTable(entry.changes_summary);
     const bool is_change = record.action == "save" || record.action == "reset" || record.action == "restore";
-    article += changes.empty() && is_change && record.seq != 0 ? "<p class=\"muted\">Nothing changed.</p>\n" : changes;
+    const bool was_stored = record.seq != 0 && record.rolled_back.empty();
+    article += changes.empty() && is_change && was_stored ? "<p class=\"muted\">Nothing changed.</p>\n" : changes;
     if (!changes.empty()) {
         article += "<form class=\"restore\" method=\"post\" action=\"" + std::string(kRestorePath) +
                    "\"><input type=\"hidden\" name=\"seq\" value=\"" + std::to_string(record.seq) +

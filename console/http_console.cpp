@@ -542,10 +542,25 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     for (auto& [name, value] : body_fields) page_request.AddField(std::move(name), std::move(value));
     FormFields().swap(body_fields);  // emptied by the moves: its buffer goes before the page is made
 
+    if (const PolicyChoice policy = ChosenPolicy(page_request, *store_); !policy.is_hosted) {
+        std::string hosted;
+        for (const std::wstring& name : policy.hosted) hosted += (hosted.empty() ? "" : ", ") + OS::ToUtf8(name);
+        return SendShortPage(response, 404,
+                             "There is no policy \"" + OS::ToUtf8(policy.named) +
+                                 "\" here; nothing was stored. The policies are: " + hosted + ".");
+    }
     const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
     // Import and export need the store for their audit record alone, which is kept.
     const bool is_refused_change = !answer.outcome.is_stored && !IsActionPage(page_request.GetPageID());
-    if (!answer.response) return SendShortPage(response, 404, "There is no such page.");
+    if (!answer.response) {
+        if (!IsPluginPage(*page_id)) return SendShortPage(response, 404, "There is no such page.");
+        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__,
+                        "page %s: the plug-in made no page; its template web/html/%s is missing or unreadable",
+                        OS::ToUtf8(*page_id).c_str(), OS::ToUtf8(*page_id).c_str());
+        return SendShortPage(response, 500,
+                             "This page cannot be made: its template is missing or unreadable (the debug log names "
+                             "it). Reinstall the console's templates.");
+    }
 
     std::optional<ResponseFrame> frame = ParseResponseFrame(answer.response.get());
     std::string content_type;
@@ -567,7 +582,14 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
         response.status = 503;
         response.set_header("Retry-After", kRetryAfterSeconds);
         InsertNotice(body, "The change was not stored: " + answer.outcome.refusal +
-                               ". The page shows the settings as they are stored; try again in a moment.");
+                               (answer.read_failure.empty()
+                                    ? ". The page shows the settings as they are stored; try again in a moment."
+                                    : ". The stored settings cannot be read either, so this page does not show them."));
+    } else if (!answer.read_failure.empty()) {
+        response.status = 503;
+        response.set_header("Retry-After", kRetryAfterSeconds);
+        InsertNotice(body, "The settings cannot be read from the store: " + answer.read_failure +
+                               ". This page does not show what is stored; change nothing here.");
     } else {
         response.status = 200;
     }

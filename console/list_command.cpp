@@ -110,8 +110,8 @@ std::vector<std::wstring> ListOf(const Fields& form) {
 
 // One request through the plug-in; its page, header block cut off.
 std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
-                    host::ActionOutcome* outcome = nullptr) {
-    const PageAnswer answer = AnswerThroughPlugin(plugin, store, request);
+                    host::ActionOutcome* outcome = nullptr, const DeliverInsideAction& deliver = {}) {
+    const PageAnswer answer = AnswerThroughPlugin(plugin, store, request, deliver);
     if (outcome != nullptr) *outcome = answer.outcome;
     const std::optional<ResponseFrame> frame =
         answer.response ? ParseResponseFrame(answer.response.get()) : std::nullopt;
@@ -156,13 +156,28 @@ void RunExport(const ListOptions& options) {
     request.SetPageID(kExportPage);
     request.SetBaseURL(L"/");
     request.AddField(L"approved_list", joined);
-    const std::string file = OS::ToUtf8(Answer(plugin, *store, request));
-    if (options.file == "-") {
-        std::fwrite(file.data(), 1, file.size(), stdout);
-        return;
-    }
-    std::ofstream out(std::filesystem::u8path(options.file), std::ios::binary | std::ios::trunc);
-    if (!(out << file) || !out.flush()) throw CommandError(kExitFailure, "cannot write " + options.file);
+    // Written inside the export's action: an export that cannot be written is not audited as one.
+    std::optional<std::string> write_failure;
+    const auto write_file = [&options, &write_failure](const char* response) {
+        const std::optional<ResponseFrame> frame = response ? ParseResponseFrame(response) : std::nullopt;
+        if (!frame) return;  // no page: Answer reports it
+        const std::string_view file = frame->body;
+        if (options.file == "-") {
+            if (std::fwrite(file.data(), 1, file.size(), stdout) != file.size() || std::fflush(stdout) != 0) {
+                write_failure = "cannot write the list to standard output";
+                throw host::AbandonedAction(*write_failure);
+            }
+            return;
+        }
+        std::ofstream out(std::filesystem::u8path(options.file), std::ios::binary | std::ios::trunc);
+        if (!out.write(file.data(), static_cast<std::streamsize>(file.size())) || !out.flush()) {
+            write_failure = "cannot write " + options.file;
+            throw host::AbandonedAction(*write_failure);
+        }
+    };
+    Answer(plugin, *store, request, nullptr, write_file);
+    if (write_failure) throw CommandError(kExitFailure, *write_failure + "; nothing was exported, and none is audited");
+    if (options.file == "-") return;
     std::cout << "exported " << WithThousands(entries.size()) << (entries.size() == 1 ? " entry" : " entries") << " to "
               << options.file << '\n';
 }
@@ -170,7 +185,7 @@ void RunExport(const ListOptions& options) {
 void RunImport(const ListOptions& options) {
     const std::vector<std::wstring> imported =
         EntriesOfFile(ReadInputFile(std::filesystem::u8path(options.file), kMaxListFileBytes));
-    const auto store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const auto store = PrepareHost(options.common);
     const PluginModule plugin(ResolvePluginPath(options.common));
     const PluginSession session(plugin);
 

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <exception>
 #include <iostream>
 #include <string>
@@ -63,6 +64,12 @@ int main(int argc, char** argv) {
 
     try {
         app.parse(argc, argv);
+        // What a command wrote is only done once it is out: a full disk or a
+        // closed pipe is a failure, not a success with the output lost.
+        if (!(std::cout.flush()) || std::fflush(stdout) != 0) {
+            ReportError("cannot write to standard output");
+            return kExitFailure;
+        }
         return kExitSuccess;
     } catch (const CLI::Success& request) {  // --help
         return app.exit(request);

@@ -9,26 +9,36 @@
 namespace tessera::console {
 namespace {
 
-struct ActionPage {
+// The plug-in's pages, and the action that every request of a page is ("" for
+// a page whose requests are actions only when they carry a form action).
+struct PluginPage {
     const wchar_t* page_id;
     const char* action_name;
 };
-const ActionPage kActionPages[] = {{L"scan/WebThreatProtection_Import.htm", "import"},
+const PluginPage kPluginPages[] = {{L"scan/WebThreat_Protection.htm", ""},
+                                   {L"scan/WebThreatProtection_Import.htm", "import"},
                                    {L"scan/WebThreatProtection_Export.htm", "export"}};
+
+const PluginPage* FindPluginPage(const OS::x_wstring& page_id) {
+    for (const PluginPage& page : kPluginPages) {
+        if (page_id.CompareNoCase(page.page_id) == 0) return &page;
+    }
+    return nullptr;
+}
+constexpr wchar_t kPolicyInstanceField[] = L"txtPolicyInstanceId";
+constexpr wchar_t kPolicyClass[] = L"QZ_UrlFilter";
 
 }  // namespace
 
 bool IsActionPage(const OS::x_wstring& page_id) {
-    for (const ActionPage& action_page : kActionPages) {
-        if (page_id.CompareNoCase(action_page.page_id) == 0) return true;
-    }
-    return false;
+    const PluginPage* page = FindPluginPage(page_id);
+    return page != nullptr && *page->action_name != '\0';
 }
 
+bool IsPluginPage(const OS::x_wstring& page_id) { return FindPluginPage(page_id) != nullptr; }
+
 std::string ActionName(const CCGIRequestData& request) {
-    for (const ActionPage& action_page : kActionPages) {
-        if (request.GetPageID().CompareNoCase(action_page.page_id) == 0) return action_page.action_name;
-    }
+    if (IsActionPage(request.GetPageID())) return FindPluginPage(request.GetPageID())->action_name;
     for (const auto& [name, value] : request.Fields()) {
         if (name.CompareNoCase(L"FormAction") != 0) continue;
         // The name is shown in History and taken by `audit --action`: one of a few words.
@@ -48,30 +58,71 @@ CCGIRequestData ViewOf(const CCGIRequestData& request) {
     view.SetSignedInUser(request.GetSignedInUser());
     view.SetClientAddress(request.GetClientAddress());
     OS::x_wstring policy;
-    if (request.GetEnvVariable(L"txtPolicyInstanceId", policy, false) == 0) {
-        view.AddField(L"txtPolicyInstanceId", policy);
+    if (request.GetEnvVariable(kPolicyInstanceField, policy, false) == 0) {
+        view.AddField(kPolicyInstanceField, policy);
     }
     return view;
 }
 
 }  // namespace
 
-PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request) {
+namespace {
+
+// A policy's factory defaults sit beside it as POLICY_DEFAULT, read only by
+// the reset: no page shows or saves them.
+constexpr std::wstring_view kDefaultsSuffix = L"_DEFAULT";
+
+bool IsDefaultsInstance(std::wstring_view name) {
+    return name.size() > kDefaultsSuffix.size() && name.substr(name.size() - kDefaultsSuffix.size()) == kDefaultsSuffix;
+}
+
+}  // namespace
+
+PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& store) {
+    PolicyChoice choice;
+    OS::x_wstring named;
+    if (request.GetEnvVariable(kPolicyInstanceField, named, false) != 0 || named.IsEmpty()) return choice;
+    choice.named = named.c_str();
+    host::PropertyBag policy;
+    if (store.RunReading([&] { choice.is_hosted = store.Load(kPolicyClass, choice.named, policy); })) {
+        choice.is_hosted = true;  // the store cannot be read: the page says so
+        return choice;
+    }
+    choice.is_hosted = choice.is_hosted && !IsDefaultsInstance(choice.named);
+    if (!choice.is_hosted) {
+        const std::wstring policy_class = kPolicyClass;
+        for (const host::StoredInstance& instance : store.List(&policy_class, nullptr)) {
+            if (!IsDefaultsInstance(instance.instance_name)) choice.hosted.push_back(instance.instance_name);
+        }
+    }
+    return choice;
+}
+
+PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+                               const DeliverInsideAction& deliver) {
     char* output = nullptr;
     int result = -1;
     PageAnswer answer;
+    const auto answer_and_deliver = [&] {
+        result = plugin.UIRequest(&request, &output);
+        if (deliver) deliver(result == 0 ? output : nullptr);
+    };
+    const bool is_action_page = IsActionPage(request.GetPageID());
     if (const std::string action = ActionName(request); !action.empty()) {
-        answer.outcome = store.RunAction([&] { result = plugin.UIRequest(&request, &output); }, action);
-    } else {
+        answer.outcome =
+            store.RunAction(answer_and_deliver, action,
+                            is_action_page ? host::ActionEffect::kOutsideStore : host::ActionEffect::kChangesStore);
+    } else if (std::optional<std::string> failure = store.RunReading(answer_and_deliver)) {
         // A page that changes nothing reads the store's state once.
-        store.RunReading([&] { result = plugin.UIRequest(&request, &output); });
+        answer.read_failure = std::move(*failure);
     }
     answer.response = {result == 0 ? output : nullptr, [&plugin](char* buffer) { plugin.Free(buffer); }};
-    if (!answer.outcome.is_stored && !IsActionPage(request.GetPageID())) {
+    if (!answer.outcome.is_stored && !is_action_page) {
         // A refusal at commit comes after the page was filled from the
         // transaction's own writes: the page that goes out shows the stored state.
-        const CCGIRequestData view = ViewOf(request);
-        answer.response = AnswerThroughPlugin(plugin, store, view).response;
+        PageAnswer view = AnswerThroughPlugin(plugin, store, ViewOf(request));
+        answer.response = std::move(view.response);
+        answer.read_failure = std::move(view.read_failure);
     }
     return answer;
 }

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class CCGIRequestData;
 
@@ -26,15 +27,41 @@ std::string ActionName(const CCGIRequestData& request);
 // whose every request is an action: the import and export pages.
 bool IsActionPage(const OS::x_wstring& page_id);
 
+// True when `page_id` (compared without regard to letter case) names one of
+// the plug-in's pages.
+bool IsPluginPage(const OS::x_wstring& page_id);
+
+// The policy a request names in its policy field ("txtPolicyInstanceId", as
+// the plug-in's forms name it), and whether the store holds it. The plug-in
+// shows and saves nothing of a policy it cannot find, so the web console
+// refuses such a request before the plug-in runs.
+struct PolicyChoice {
+    std::wstring named;                // empty: the request names none, and the plug-in takes its default
+    bool is_hosted = true;             // the store holds policy `named` (names compare exactly)
+    std::vector<std::wstring> hosted;  // when it does not: the policies it holds
+};
+PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& store);
+
 struct PageAnswer {
     std::unique_ptr<char, std::function<void(char*)>> response;  // null when the plug-in made none
     host::ActionOutcome outcome;                                 // of the action; stored when no action ran
+    // Why the page could not read what the store holds (a damaged file); empty
+    // when it read everything. Such a page must not be taken for the settings.
+    std::string read_failure;
 };
 
+// What is done with the plug-in's response inside its action, before the
+// action's transaction commits: it may throw host::AbandonedAction, and then
+// nothing of the action is stored, its audit records neither.
+using DeliverInsideAction = std::function<void(const char* response)>;
+
 // Sends `request` to the plug-in; an action runs inside store.RunAction, so its
-// reads see one state and its writes land together or not at all. When the
-// store refused a change of settings, the response is the page asked for
-// again without the action, so that it shows what the store holds.
-PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request);
+// reads see one state and its writes land together or not at all. The import
+// and export pages' records report what they did outside the store; any
+// other action's records are noted as rolled back when the store refuses it.
+// When the store refused a change of settings, the response is the page
+// asked for again without the action, so that it shows what the store holds.
+PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+                               const DeliverInsideAction& deliver = {});
 
 }  // namespace tessera::console

@@ -100,6 +100,9 @@ void RunRender(const CLI::App& command, const RenderOptions& options) {
     if (!WriteToStandardOutput(answer.response.get(), std::strlen(answer.response.get()))) {
         throw CommandError(kExitFailure, "cannot write the page to standard output");
     }
+    if (!answer.read_failure.empty()) {
+        throw CommandError(kExitFailure, "the page does not show what is stored: " + answer.read_failure);
+    }
 }
 
 }  // namespace

@@ -190,6 +190,10 @@ void RunServe(const ServeOptions& options) {
     settings.max_form_fields = options.max_form_fields;
 
     const auto store = PrepareHost(options.common);
+    // A damaged store would serve as an empty list, or lose what is saved next.
+    if (const std::vector<std::string> damage = store->CheckIntegrity(); !damage.empty()) {
+        throw CommandError(kExitFailure, DamagedStoreMessage(store->File(), damage));
+    }
     const host::HostSettings host_settings = host::CurrentSettings();
     settings.data_dir = host_settings.data_dir;
     settings.static_dir = host_settings.web_root / "web" / "static";

@@ -95,6 +95,10 @@ struct AuditRecord {
     int source_type = 0;
     std::wstring message;
     std::string action;  // what the console ran ("save", "sign-in" ...); empty when not known
+    // The console's note beside the record, not part of it: why the change
+    // the record reports was rolled back and never stored; empty when it was
+    // stored, or when the record reports no change of the store.
+    std::string rolled_back;
 };
 
 class TESSERA_HOST_API StoreBackend {

@@ -27,6 +27,7 @@
 #include <string_view>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -53,15 +54,22 @@ constexpr const char* kSchema[] = {
     " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
     // What the console ran for an audit record and, on the last record of an
     // action, what it changed: a short summary for History to show, and the
-    // whole change, which a restore undoes.
+    // whole change, which a restore undoes. rolled_back says why the change a
+    // record reports was never stored.
     "CREATE TABLE IF NOT EXISTS actions ("
-    " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT)",
+    " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT, rolled_back TEXT)",
 };
+// Stores made before rolled-back changes were noted get the column on first open.
+constexpr const char* kHasRolledBackColumn =
+    "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'rolled_back'";
+constexpr const char* kAddRolledBackColumn = "ALTER TABLE actions ADD COLUMN rolled_back TEXT";
 constexpr const char* kBegin = "BEGIN IMMEDIATE";
 constexpr const char* kBeginReading = "BEGIN DEFERRED";
 // Any statement that reads starts the snapshot of a deferred transaction.
 constexpr const char* kStartReading = "PRAGMA data_version";
 constexpr const char* kCommit = "COMMIT";
+constexpr const char* kQuickCheck = "PRAGMA quick_check";
+constexpr const char* kIntegrityCheck = "PRAGMA integrity_check";
 constexpr const char* kHasEveryTable =
     "SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
 constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
@@ -80,7 +88,7 @@ constexpr const char* kListInstances =
 constexpr const char* kInsertAudit =
     "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
-constexpr const char* kInsertAction = "INSERT INTO actions (audit_seq, action) VALUES (?1, ?2)";
+constexpr const char* kInsertAction = "INSERT INTO actions (audit_seq, action, rolled_back) VALUES (?1, ?2, ?3)";
 constexpr const char* kRecordChanges =
     "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
     " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
@@ -91,7 +99,8 @@ constexpr const char* kSelectAudit =
 // by month: ?3 holds records up to the end of what it names.
 constexpr const char* kSelectHistory =
     "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
-    " coalesce(action, ''), coalesce(summary, '') FROM audit LEFT JOIN actions ON audit_seq = seq"
+    " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, '')"
+    " FROM audit LEFT JOIN actions ON audit_seq = seq"
     " WHERE (?1 IS NULL OR action = ?1) AND (?2 IS NULL OR time >= ?2)"
     " AND (?3 IS NULL OR substr(time, 1, length(?3)) <= ?3) AND (?5 IS NULL OR seq = ?5) AND (?6 IS NULL OR seq < ?6)"
     " ORDER BY seq DESC LIMIT ?4";
@@ -116,6 +125,10 @@ private:
 
 // Why a write was refused, in words an administrator can act on.
 std::string PlainReason(const std::exception& error) {
+    if (dynamic_cast<const StoreFormatError*>(&error) != nullptr) {
+        return std::string("a stored object cannot be decoded, the store is damaged (") + error.what() +
+               "; tessera-console store check lists what is damaged)";
+    }
     const auto* store_error = dynamic_cast<const StoreError*>(&error);
     switch (store_error == nullptr ? SQLITE_ERROR : store_error->Code() & 0xff) {
     case SQLITE_BUSY:
@@ -127,6 +140,9 @@ std::string PlainReason(const std::exception& error) {
         return "the disk that holds the store is full";
     case SQLITE_IOERR:
         return "the disk that holds the store reported an input/output error";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return "the store file is damaged (tessera-console store check lists what is damaged)";
     default:
         return std::string("the store refused the change (") + error.what() + ")";
     }
@@ -225,6 +241,8 @@ public:
     void Run(const char* sql);
     std::string Query(const char* sql);
     int Changes() const { return sqlite3_changes(db_); }
+    // SQLite opens a file it cannot write read-only, and the connection stays so.
+    bool IsReadOnly() const { return sqlite3_db_readonly(db_, "main") == 1; }
     // Changes whenever the file's content changed, by this connection or any
     // other; read inside a transaction, it names that transaction's snapshot.
     std::uint32_t DataVersion() const {
@@ -308,11 +326,12 @@ public:
         return *this;
     }
     Statement& Bind(int index, const std::wstring* text) {
-        if (text == nullptr) {
-            Check(sqlite3_bind_null(statement_, index));
-            return *this;
-        }
+        if (text == nullptr) return BindNull(index);
         return Bind(index, OS::ToUtf8(*text));
+    }
+    Statement& BindNull(int index) {
+        Check(sqlite3_bind_null(statement_, index));
+        return *this;
     }
 
     // True while there is a row to read.
@@ -464,7 +483,16 @@ std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
         .Bind(7, OS::ToUtf8(record.message))
         .Step();
     const std::int64_t seq = database.LastInsertId();
-    if (!record.action.empty()) Statement(database, kInsertAction).Bind(1, seq).Bind(2, record.action).Step();
+    if (!record.action.empty() || !record.rolled_back.empty()) {
+        Statement insert(database, kInsertAction);
+        insert.Bind(1, seq).Bind(2, record.action);
+        if (record.rolled_back.empty()) {
+            insert.BindNull(3);
+        } else {
+            insert.Bind(3, record.rolled_back);
+        }
+        insert.Step();
+    }
     return seq;
 }
 
@@ -503,7 +531,8 @@ nlohmann::json AuditToJson(const AuditRecord& record) {
             {"event_type", record.event_type},
             {"source_type", record.source_type},
             {"message", OS::ToUtf8(record.message)},
-            {"action", record.action}};
+            {"action", record.action},
+            {"rolled_back", record.rolled_back}};
 }
 
 AuditRecord AuditFromJson(const nlohmann::json& json) {
@@ -516,6 +545,7 @@ AuditRecord AuditFromJson(const nlohmann::json& json) {
     record.source_type = json.at("source_type").get<int>();
     record.message = OS::FromUtf8(json.at("message").get<std::string>());
     record.action = json.value("action", "");
+    record.rolled_back = json.value("rolled_back", "");
     return record;
 }
 
@@ -562,6 +592,7 @@ struct SqliteStore::Connection final : Database {
     };
     std::map<std::string, Loaded> loaded;
     std::optional<std::uint32_t> reading_version;  // inside RunReading's own transaction
+    std::optional<std::string> read_failure;       // why a load inside RunReading failed, first reason only
 };
 
 // Audit records the store could not take, in order. Records are only ever
@@ -735,6 +766,12 @@ std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& data
                 if (!IsProvisioned(connection)) {
                     Provision(connection, resource_dir);
                 }
+                if (connection.Query(kHasRolledBackColumn) == "0") {
+                    connection.Write([&] {
+                        if (connection.Query(kHasRolledBackColumn) == "0") connection.Run(kAddRolledBackColumn);
+                        return true;
+                    });
+                }
                 store->declarations_ = ReadDeclarations(connection);
                 break;
             } catch (const StoreError& error) {
@@ -844,8 +881,10 @@ private:
 
 bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
     const std::string place = PlaceOf(class_name, instance_name);
+    Connection* reading = nullptr;
     try {
         Connection& connection = ThreadConnection();
+        reading = &connection;
         const std::optional<std::uint32_t> version = connection.reading_version;
         if (version) {
             const auto seen = connection.loaded.find(place);
@@ -870,6 +909,13 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
         return true;
     } catch (const std::runtime_error& error) {
         LogFailure(__LINE__, "Cannot load " + place + ": " + error.what());
+        // An object that is there but cannot be read is no empty object: the
+        // action that needed it is refused, the page that shows it says so.
+        if (reading != nullptr && reading->CurrentAction() != nullptr) {
+            reading->Refuse(error);
+        } else if (reading != nullptr && !reading->read_failure) {
+            reading->read_failure = PlainReason(error);
+        }
         return false;
     }
 }
@@ -947,12 +993,13 @@ bool SqliteStore::AppendAudit(AuditRecord record) {
     }
 }
 
-void SqliteStore::RunReading(const std::function<void()>& reading) {
+std::optional<std::string> SqliteStore::RunReading(const std::function<void()>& reading) {
     Connection& database = ThreadConnection();
     if (database.CurrentAction() != nullptr || database.IsInTransaction()) {
         reading();  // already inside a transaction, which it shares
-        return;
+        return std::nullopt;
     }
+    database.read_failure.reset();
     try {
         database.Run(kBeginReading);
         database.Run(kStartReading);
@@ -961,12 +1008,13 @@ void SqliteStore::RunReading(const std::function<void()>& reading) {
         database.RollBack();
         LogFailure(__LINE__, std::string("Cannot begin a read transaction; each read is its own: ") + error.what());
         reading();
-        return;
+        return std::exchange(database.read_failure, std::nullopt);
     }
     try {
         reading();
     } catch (...) {
         database.reading_version.reset();
+        database.read_failure.reset();
         database.RollBack();
         throw;
     }
@@ -976,9 +1024,14 @@ void SqliteStore::RunReading(const std::function<void()>& reading) {
     } catch (const std::runtime_error&) {
         database.RollBack();  // a transaction that only read has nothing to lose
     }
+    return std::exchange(database.read_failure, std::nullopt);
 }
 
-ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const std::string& action_name) {
+ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const std::string& action_name,
+                                     ActionEffect effect) {
+    if (ThreadConnection().IsReadOnly()) {
+        ThreadConnection().Close();  // the file may be writable again; the next connection finds out
+    }
     Database& database = ThreadConnection();
     Database::Action state;
     PendingAudit::Taken pending;
@@ -988,13 +1041,31 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
     } catch (const std::runtime_error& error) {
         state.refusal = PlainReason(error);
     }
+    const auto keep_rolled_back = [&](const std::string& reason) {
+        for (AuditRecord& record : state.audit) {
+            if (record.action.empty()) record.action = action_name;
+            if (effect == ActionEffect::kChangesStore) record.rolled_back = reason;
+        }
+        pending_audit_->Keep(state.audit);
+    };
     database.SetAction(&state);
     try {
         action();
+    } catch (const AbandonedAction& abandoned) {
+        database.SetAction(nullptr);
+        database.RollBack();
+        LogFailure(__LINE__,
+                   std::string("An action was abandoned, and its audit records with it: ") + abandoned.what());
+        return {false, abandoned.what(), 0, {}};
+    } catch (const std::exception& error) {
+        database.SetAction(nullptr);
+        database.RollBack();
+        keep_rolled_back(std::string("the action failed (") + error.what() + ")");
+        throw;
     } catch (...) {
         database.SetAction(nullptr);
         database.RollBack();
-        pending_audit_->Keep(state.audit);
+        keep_rolled_back("the action failed");
         throw;
     }
     database.SetAction(nullptr);
@@ -1026,10 +1097,52 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
     }
     if (state.refusal) {
         LogFailure(__LINE__, "A change was not stored, and its audit records are kept aside: " + *state.refusal);
-        pending_audit_->Keep(state.audit);
+        keep_rolled_back(*state.refusal);
+        // Whatever refused (a file replaced, a disk remounted), the next
+        // action meets the store afresh.
+        database.Close();
         return {false, *state.refusal, 0, {}};
     }
     return outcome;
+}
+
+std::vector<std::string> SqliteStore::CheckIntegrity(bool is_thorough) {
+    std::vector<std::string> problems;
+    try {
+        Statement check(ThreadConnection(), is_thorough ? kIntegrityCheck : kQuickCheck);
+        while (check.Step()) {
+            const std::string text = check.Text(0);
+            for (std::size_t start = 0; start < text.size();) {
+                const std::size_t end = std::min(text.find('\n', start), text.size());
+                if (const std::string line = text.substr(start, end - start); line != "ok" && !line.empty()) {
+                    problems.push_back(line);
+                }
+                start = end + 1;
+            }
+        }
+        if (is_thorough && problems.empty()) {
+            // Damage inside a stored text is no damage to SQLite's pages.
+            Statement select(ThreadConnection(), kListInstances);
+            select.Bind(1, static_cast<const std::wstring*>(nullptr))
+                .Bind(2, static_cast<const std::wstring*>(nullptr));
+            while (select.Step()) {
+                const std::wstring class_name = OS::FromUtf8(select.Text(0));
+                const std::string place = PlaceOf(class_name, OS::FromUtf8(select.Text(1)));
+                try {
+                    PropertiesFromRow(select.TextView(2), place, DeclarationOf(declarations_, class_name));
+                } catch (const StoreFormatError& error) {
+                    problems.emplace_back(error.what());
+                }
+            }
+        }
+    } catch (const StoreError& error) {
+        const int code = error.Code() & 0xff;
+        if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) {
+            throw std::runtime_error(file_.string() + ": the store cannot be checked: " + error.what());
+        }
+        problems.emplace_back(error.what());
+    }
+    return problems;
 }
 
 std::vector<AuditRecord> SqliteStore::ReadAudit() {
@@ -1079,6 +1192,7 @@ std::vector<HistoryRecord> SqliteStore::ReadHistory(const HistoryQuery& query) {
     while (select.Step()) {
         HistoryRecord entry{AuditFromRow(select), select.Text(9)};
         entry.record.action = select.Text(8);
+        entry.record.rolled_back = select.Text(10);
         records.push_back(std::move(entry));
     }
     return records;

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,19 @@ struct HistoryQuery {
     std::size_t limit = 0;        // the newest this many; 0 for all
     std::int64_t seq = 0;         // this stored record only
     std::int64_t before_seq = 0;  // stored records older than this one only
+};
+
+// What an action's audit records report: changes of the store, which a
+// rollback undoes (a save, a reset), or something done outside it, which
+// stays done (an export's file, an import's review).
+enum class ActionEffect { kChangesStore, kOutsideStore };
+
+// Thrown by an action whose work outside the store failed (an export that
+// could not be written): RunAction rolls it back and keeps none of its audit
+// records, for what they report did not happen.
+class AbandonedAction : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
 };
 
 struct HistoryRecord {
@@ -73,17 +87,30 @@ public:
     // returns, or none of them is. When the store refuses a write (busy past
     // the timeout, read-only, disk full, I/O error) the transaction is rolled
     // back at once; the action's later Saves fail without waiting, its Loads
-    // read what is stored, and its audit records are kept aside. Rolls back and
-    // rethrows what `action` throws, keeping its audit records aside.
+    // read what is stored, and its audit records are kept aside, each noted
+    // as rolled back with the reason when `effect` is kChangesStore. A Load
+    // that finds the store damaged refuses the action the same way. Rolls
+    // back and rethrows what `action` throws, keeping its audit records aside
+    // (noted the same way), but for AbandonedAction: then none is kept, and
+    // the outcome's refusal is its text.
     // Its audit records carry `action_name` unless they name their own action;
     // what its Saves changed is journaled on its last audit record.
-    ActionOutcome RunAction(const std::function<void()>& action, const std::string& action_name = {});
+    ActionOutcome RunAction(const std::function<void()>& action, const std::string& action_name = {},
+                            ActionEffect effect = ActionEffect::kChangesStore);
 
     // Runs `reading` on this thread inside one read transaction: its Loads see
     // one state, and take the store's read lock once, not once each. A write
     // inside it fails (its Save returns false, its audit record is kept aside):
     // it is for work that changes nothing. Inside an action it is the action's.
-    void RunReading(const std::function<void()>& reading);
+    // Returns why a Load inside it failed on an object that is stored (a
+    // damaged file, an unreadable object), in plain words; null when none did.
+    std::optional<std::string> RunReading(const std::function<void()>& reading);
+
+    // The damage SQLite's quick check finds in the file, one line each; empty
+    // when it is whole. `is_thorough` runs the integrity check instead, which
+    // also reads every row against its indexes. Throws std::runtime_error
+    // naming the file when the check cannot run at all.
+    std::vector<std::string> CheckIntegrity(bool is_thorough = false);
 
     // Audit records newest first, those kept aside before the stored ones.
     std::vector<HistoryRecord> ReadHistory(const HistoryQuery& query);

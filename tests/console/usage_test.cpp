@@ -1,6 +1,8 @@
 // tessera-console's command line: help, usage errors and failures to start.
 #include "console_fixture.h"
 
+#include <sys/wait.h>
+
 namespace tessera::test {
 namespace {
 
@@ -32,7 +34,7 @@ TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
         {{"no-such-command"},
          "unknown command \"no-such-command\"; the commands are render, store, audit, list, serve"},
         {{"store"}, "A subcommand is required"},
-        {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, delete"},
+        {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, check, delete"},
     };
     for (const auto& [arguments, message] : incomplete) {
         SCOPED_TRACE(testing::PrintToString(arguments));
@@ -66,6 +68,37 @@ TEST_F(UsageTest, PluginThatCannotBeLoadedIsNamed) {
     EXPECT_EQ(result.exit_code, 1);
     EXPECT_EQ(result.standard_output, "");
     EXPECT_NE(result.standard_error.find(plugin), std::string::npos) << result.standard_error;
+}
+
+// A command whose output was lost has not done its work, whatever it read.
+TEST_F(UsageTest, OutputThatCannotBeWrittenIsAFailureAndNoExportIsAudited) {
+    // One audit record at least, so that every command has something to write.
+    Provision();
+    ASSERT_EQ(Console({"list", "export", (root_ / "list.txt").string()}).exit_code, 0);
+    const auto exports = [&] { return Console({"audit", "--json", "--action", "export"}).standard_output; };
+    const std::string exports_before = exports();
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"render", "--page", "scan/WebThreat_Protection.htm"},
+             {"store", "dump"},
+             {"store", "check"},
+             {"audit"},
+             {"audit", "--json"},
+             {"list", "export", "-"},
+         }) {
+        SCOPED_TRACE(testing::PrintToString(arguments));
+        std::vector<std::string> with_data = arguments;
+        with_data.insert(with_data.end(), {"--data", data_dir_.string()});
+        const std::filesystem::path errors = root_ / "stderr.txt";
+        const pid_t pid = StartProcess(ConsolePath(), with_data, {}, {"/dev/full", errors});
+        int status = 0;
+        ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1);
+        const std::string standard_error = ReadWholeFile(errors);
+        EXPECT_TRUE(IsOneLine(standard_error)) << standard_error;
+        EXPECT_NE(standard_error.find("to standard output"), std::string::npos) << standard_error;
+    }
+    EXPECT_EQ(exports(), exports_before);
 }
 
 }  // namespace

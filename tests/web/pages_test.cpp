@@ -153,5 +153,56 @@ TEST(Pages, TheListApartComesOnceToItsSessionAndAPageWithoutItCannotSave) {
     EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before);
 }
 
+TEST(Pages, APolicyTheConsoleDoesNotHostIs404BeforeThePlugInRunsAndNothingIsStored) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+    const std::string stored = StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll");
+    const std::size_t audit_before = AuditRecordCount(console.DataDir());
+    for (const std::string policy : {"url_filter", "URL_FILTERS", "NO_SUCH_POLICY", "URL_FILTER_DEFAULT"}) {
+        SCOPED_TRACE(policy);
+        const std::string query = "?txtPolicyInstanceId=" + policy;
+        const httplib::Result page = client.Get(kSettingsPath + query, console.FormHeaders(cookie));
+        const httplib::Result save =
+            client.Post(kSettingsPath + query, console.FormHeaders(cookie),
+                        "FormAction=save&txtDeliverAct_Replace=dropped", "application/x-www-form-urlencoded");
+        for (const httplib::Result* result : {&page, &save}) {
+            ASSERT_TRUE(*result);
+            EXPECT_EQ((*result)->status, 404);
+            EXPECT_NE((*result)->body.find("There is no policy &quot;" + policy +
+                                           "&quot; here; nothing was stored. The policies are: URL_FILTER, "
+                                           "URL_FILTER_FILE."),
+                      std::string::npos)
+                << (*result)->body;
+            EXPECT_EQ((*result)->body.find("$$"), std::string::npos);
+            EXPECT_FALSE((*result)->has_header("X-Tessera-Outcome"));
+        }
+    }
+    EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), stored);
+    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before);
+    EXPECT_EQ(console.DataFile("debug.log").find("Failed to get CMgmtObject"), std::string::npos)
+        << "the plug-in never ran";
+}
+
+TEST(Pages, APageWhoseTemplateIsMissingIs500AndTheDebugLogNamesIt) {
+    const TempFolder web_root("tessera-web-root");
+    std::filesystem::copy(SourceDir() / "web", web_root.path() / "web", std::filesystem::copy_options::recursive);
+    std::filesystem::remove(web_root.path() / "web/html/scan/WebThreat_Protection.htm");
+    ServeOptions options;
+    options.extra_arguments = {"--web-root", web_root.path().string()};
+    ConsoleServer console(options);
+    const std::string cookie = console.SignIn();
+    const httplib::Result page = console.Client().Get(kSettingsPath, console.FormHeaders(cookie));
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 500);
+    EXPECT_NE(page->body.find("its template is missing or unreadable"), std::string::npos) << page->body;
+    EXPECT_NE(console.DataFile("debug.log").find("its template web/html/scan/WebThreat_Protection.htm is missing"),
+              std::string::npos)
+        << console.DataFile("debug.log");
+    const httplib::Result unknown = console.Client().Get("/scan/NoSuchPage.htm", console.FormHeaders(cookie));
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(unknown->status, 404) << "a page the plug-in does not make is no missing template";
+}
+
 }  // namespace
 }  // namespace tessera::test

@@ -1,16 +1,10 @@
-// The web console against hostile and slow clients and a store that refuses
-// writes: what changes by GET, what a refused change looks like, and who may
-// hold a connection.
+// The web console against hostile and slow clients: what changes by GET, who
+// may hold a connection, and many writers at once.
 #include "web_fixture.h"
 
-#include <sqlite3.h>
-
-#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstring>
-#include <fstream>
 #include <future>
 #include <thread>
 
@@ -21,22 +15,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 std::string SaveForm(const std::string& fields) { return "FormAction=save&txtPolicyInstanceId=URL_FILTER&" + fields; }
-
-// Another program's write transaction on the store, held while it lives.
-class WriteLockHolder {
-public:
-    explicit WriteLockHolder(const std::filesystem::path& database) {
-        EXPECT_EQ(sqlite3_open(database.c_str(), &db_), SQLITE_OK);
-        EXPECT_EQ(sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    }
-    ~WriteLockHolder() {
-        sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
-        sqlite3_close(db_);
-    }
-
-private:
-    sqlite3* db_ = nullptr;
-};
 
 // True when the console has closed `fd` (after a response or not).
 bool IsClosedByConsole(int fd) {
@@ -75,87 +53,6 @@ TEST(StateChanges, OnlyAPostChangesAnything) {
     ASSERT_TRUE(still_signed_in);
     EXPECT_EQ(still_signed_in->status, 200)
         << "a GET of the page may name its policy, and GET /logout signed nobody out";
-}
-
-TEST(StoreFaults, ASaveWhileAnotherProgramHoldsTheWriteLockIs503WithANoticeAndItsAuditRecordFollows) {
-    ServeOptions options;
-    options.environment = {{"TESSERA_STORE_BUSY_MS", "200"}};
-    ConsoleServer console(options);
-    const std::string cookie = console.SignIn();
-    httplib::Client client = console.Client();
-    const std::string stored = StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll");
-    {
-        const WriteLockHolder other_program(console.DataDir() / "store.db");
-        const httplib::Result refused =
-            client.Post(kSettingsPath, console.FormHeaders(cookie),
-                        SaveForm("txtDeliverAct_Replace=refused+text&txtNotifyAdminSubject=refused+subject"),
-                        "application/x-www-form-urlencoded");
-        ASSERT_TRUE(refused);
-        EXPECT_EQ(refused->status, 503);
-        EXPECT_EQ(refused->get_header_value("Retry-After"), "5");
-        EXPECT_NE(refused->body.find("role=\"alert\">The change was not stored: another program kept the store "
-                                     "locked"),
-                  std::string::npos);
-        EXPECT_EQ(refused->body.find("refused text"), std::string::npos) << "the page shows what is stored";
-        EXPECT_EQ(refused->body.find("refused subject"), std::string::npos) << "embedded values too";
-
-        const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(cookie));
-        ASSERT_TRUE(page);
-        EXPECT_EQ(page->status, 200) << "reading needs no write lock";
-        EXPECT_EQ(page->body.find("refused subject"), std::string::npos)
-            << "what the refused save read stays unchanged";
-        const std::string audit =
-            RunConsole({"audit", "--data", console.DataDir().string()}, {}, {{"TESSERA_STORE_BUSY_MS", "100"}});
-        EXPECT_NE(audit.find("\npending "), std::string::npos) << audit;
-    }
-    EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), stored);
-    EXPECT_NE(console.DataFile("debug.log").find("Failed to call CMgmtObject::Put() (QZ_UrlFilter:URL_FILTER)"),
-              std::string::npos);
-
-    // Kept aside while the lock is held elsewhere, stored as soon as it is not.
-    const std::string audit = RunConsole({"audit", "--data", console.DataDir().string()});
-    EXPECT_EQ(audit.find("pending"), std::string::npos) << audit;
-    EXPECT_EQ(AuditRecordCount(console.DataDir(), "save"), 1u);
-}
-
-// The store on a small file system of its own, filled under the console.
-TEST(StoreFaults, AFullDiskRefusesTheChangeVisiblyAndLosesNoAuditRecord) {
-    const TempFolder folder("tessera-small-disk");
-    const std::filesystem::path& mount_point = folder.path();
-    if (::mount("tmpfs", mount_point.c_str(), "tmpfs", 0, "size=4m,mode=0700") != 0) {
-        GTEST_SKIP() << "mounting a small file system needs root: " << std::strerror(errno);
-    }
-    struct Unmount {
-        std::filesystem::path point;
-        ~Unmount() { ::umount2(point.c_str(), MNT_DETACH); }
-    } unmount{mount_point};
-
-    ServeOptions options;
-    options.data_dir = mount_point / "var";
-    ConsoleServer console(options);
-    const std::string cookie = console.SignIn();
-    httplib::Client client = console.Client();
-    const auto save = [&](const std::string& text) {
-        return client.Post(kSettingsPath, console.FormHeaders(cookie), SaveForm("txtDeliverAct_Replace=" + text),
-                           "application/x-www-form-urlencoded");
-    };
-    {
-        std::ofstream filler(mount_point / "filler", std::ios::binary);
-        const std::string block(4096, 'x');
-        while (filler.write(block.data(), static_cast<std::streamsize>(block.size())).flush()) {}
-    }
-    const httplib::Result refused = save("while-full");
-    ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 503);
-    EXPECT_NE(refused->body.find("the disk that holds the store is full"), std::string::npos);
-    EXPECT_EQ(refused->body.find("while-full"), std::string::npos) << "the page shows what is stored";
-    std::filesystem::remove(mount_point / "filler");
-
-    const httplib::Result mended = save("mended");
-    ASSERT_TRUE(mended);
-    EXPECT_EQ(mended->status, 200);
-    EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), "mended");
-    EXPECT_EQ(AuditRecordCount(console.DataDir(), "save"), 2u) << "the refused save's record was kept, in memory";
 }
 
 TEST(Transactions, TenClientsSavingTheirOwnFieldEachKeepTheirLastAcknowledgedValue) {

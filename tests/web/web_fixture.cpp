@@ -50,7 +50,12 @@ ConsoleServer::ConsoleServer(const ServeOptions& options)
     process.environment = options.environment;
     process.environment.emplace_back("TESSERA_ADMIN_PASSWORD", options.admin_password.value_or(""));
     const std::filesystem::path stderr_file = root_ / "stderr.txt";
-    pid_ = StartProcess(ConsolePath(), arguments, process, {root_ / "stdout.txt", stderr_file});
+    std::filesystem::path program = ConsolePath();
+    if (options.honours_permission_bits && ::geteuid() == 0) {
+        arguments.insert(arguments.begin(), {"--bounding-set", "-dac_override,-dac_read_search", "--", program});
+        program = "/usr/bin/setpriv";
+    }
+    pid_ = StartProcess(program, arguments, process, {root_ / "stdout.txt", stderr_file});
     // The console prints its URL once it listens: "open http://127.0.0.1:PORT/ in a browser."
     const std::string marker = "console: open ";
     for (int attempt = 0; attempt < 600 && port_ == 0; ++attempt) {

@@ -28,6 +28,8 @@ struct ServeOptions {
     // TESSERA_ADMIN_PASSWORD; nullopt leaves it empty, which the console takes as unset.
     std::optional<std::string> admin_password = std::string(kAdminPassword);
     std::vector<std::pair<std::string, std::string>> environment;
+    // Run as root runs it, the console would write through any permission bits.
+    bool honours_permission_bits = false;
 };
 
 // Serve options with the tests' own plug-in, whose pages misbehave on purpose,
