@@ -8,6 +8,7 @@
 #include "debug_log.h"
 #include "host_config.h"
 #include "http_console.h"
+#include "machine_names.h"
 #include "plugin_module.h"
 #include "request_screening.h"
 #include "tls_identity.h"
@@ -74,6 +75,23 @@ private:
     int fd_ = -1;
 };
 
+// The names a browser reaches the console by: the listen host, or on every
+// address the machine's host name and addresses (none: localhost alone).
+std::vector<std::string> ReachableNames(const std::string& listen_host) {
+    if (!IsWildcardHost(listen_host)) return {listen_host};
+    MachineNames machine = NamesOfThisMachine();
+    std::vector<std::string> names;
+    if (!machine.host_name.empty()) names.push_back(std::move(machine.host_name));
+    for (std::string& address : machine.addresses) names.push_back(std::move(address));
+    return names;
+}
+
+std::string Url(bool is_tls, const std::string& host, int port) {
+    const bool is_ipv6 = host.find(':') != std::string::npos;
+    return std::string(is_tls ? "https://" : "http://") + (is_ipv6 ? "[" + host + "]" : host) + ":" +
+           std::to_string(port) + "/";
+}
+
 // The TLS context to serve with, or null for plain HTTP; says on standard
 // output which certificate is used.
 TlsContext ChooseTls(const ServeOptions& options, const ConsoleSettings& settings) {
@@ -87,7 +105,8 @@ TlsContext ChooseTls(const ServeOptions& options, const ConsoleSettings& setting
     if (IsLoopbackListenHost(settings.listen_host) || options.is_insecure_http_allowed) {
         return TlsContext(nullptr, &SSL_CTX_free);
     }
-    const SelfSignedCertificate made = EnsureSelfSignedCertificate(settings.data_dir / "tls", settings.listen_host);
+    const SelfSignedCertificate made =
+        EnsureSelfSignedCertificate(settings.data_dir / "tls", ReachableNames(settings.listen_host));
     std::cout << (made.is_new ? "Made a self-signed certificate: " : "Using the self-signed certificate ")
               << made.certificate_file.string()
               << "\nIts fingerprint, to compare with the browser's: " << CertificateFingerprint(made.certificate_file)
@@ -214,12 +233,19 @@ void RunServe(const ServeOptions& options) {
             std::cout << sign_in_hint;  // a generated password must not be lost
             throw;
         }
-        const std::string host = settings.listen_host.find(':') != std::string::npos ? "[" + settings.listen_host + "]"
-                                                                                     : settings.listen_host;
-        std::cout << "Tessera console: open " << (tls ? "https://" : "http://") << host << ":" << port
-                  << "/ in a browser.\n"
-                  << sign_in_hint << std::flush;
-        DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "listening on %s:%d", host.c_str(), port);
+        const std::vector<std::string> names = ReachableNames(settings.listen_host);
+        const std::string first = names.empty() ? std::string("localhost") : names.front();
+        std::cout << "Tessera console: open " << Url(tls != nullptr, first, port) << " in a browser.\n";
+        if (names.size() > 1) {
+            std::cout << "It also answers at";
+            for (std::size_t index = 1; index < names.size(); ++index) {
+                std::cout << (index == 1 ? " " : ", ") << Url(tls != nullptr, names[index], port);
+            }
+            std::cout << "\n";
+        }
+        std::cout << sign_in_hint << std::flush;
+        DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "listening on %s port %d",
+                        settings.listen_host.c_str(), port);
         const SignalWaiter signal_waiter(shutdown_signals, console);
         console.Serve();
     }

@@ -16,6 +16,9 @@ namespace tessera::console {
 namespace {
 
 constexpr long kValidityDays = 825;
+constexpr char kTls12Ciphers[] =
+    "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
+    "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 
 std::string OpenSslReason() {
     const unsigned long code = ERR_get_error();
@@ -39,10 +42,12 @@ bool IsIpAddress(const std::string& text) {
     return ::inet_pton(AF_INET, text.c_str(), address) == 1 || ::inet_pton(AF_INET6, text.c_str(), address) == 1;
 }
 
-void AddSubjectAltNames(X509* certificate, const std::string& host_name) {
+void AddSubjectAltNames(X509* certificate, const std::vector<std::string>& host_names) {
     std::string names = "DNS:localhost,IP:127.0.0.1,IP:::1";
-    if (!host_name.empty() && host_name != "localhost" && host_name != "0.0.0.0" && host_name != "::") {
-        names += (IsIpAddress(host_name) ? ",IP:" : ",DNS:") + host_name;
+    for (const std::string& name : host_names) {
+        if (name != "localhost" && name != "127.0.0.1" && name != "::1") {
+            names += (IsIpAddress(name) ? ",IP:" : ",DNS:") + name;
+        }
     }
     X509V3_CTX context;
     X509V3_set_ctx_nodb(&context);
@@ -56,7 +61,7 @@ void AddSubjectAltNames(X509* certificate, const std::string& host_name) {
 }
 
 void MakeCertificate(const std::filesystem::path& certificate_file, const std::filesystem::path& key_file,
-                     const std::string& host_name) {
+                     const std::vector<std::string>& host_names) {
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(EVP_EC_gen("P-256"), &EVP_PKEY_free);
     std::unique_ptr<X509, decltype(&X509_free)> certificate(X509_new(), &X509_free);
     if (!key || !certificate) throw std::runtime_error("cannot make a key: " + OpenSslReason());
@@ -69,13 +74,13 @@ void MakeCertificate(const std::filesystem::path& certificate_file, const std::f
     X509_gmtime_adj(X509_getm_notAfter(certificate.get()), kValidityDays * 24 * 60 * 60);
     X509_set_pubkey(certificate.get(), key.get());
     X509_NAME* name = X509_get_subject_name(certificate.get());
-    const std::string common_name = host_name.empty() ? "localhost" : host_name;
+    const std::string common_name = host_names.empty() ? "localhost" : host_names.front();
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>("Tessera console"), -1,
                                -1, 0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8, reinterpret_cast<const unsigned char*>(common_name.c_str()),
                                -1, -1, 0);
     X509_set_issuer_name(certificate.get(), name);
-    AddSubjectAltNames(certificate.get(), host_name);
+    AddSubjectAltNames(certificate.get(), host_names);
     if (X509_sign(certificate.get(), key.get(), EVP_sha256()) == 0) {
         throw std::runtime_error("cannot sign the certificate: " + OpenSslReason());
     }
@@ -108,6 +113,12 @@ TlsContext MakeTlsContext(const std::filesystem::path& certificate_file, const s
     TlsContext context(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);
     if (!context) throw std::runtime_error("cannot set up TLS: " + OpenSslReason());
     SSL_CTX_set_min_proto_version(context.get(), TLS1_2_VERSION);
+    // TLS 1.2 with forward secrecy and an AEAD cipher only (TLS 1.3 has no
+    // other kind), in the server's order: no CBC suite and its padding oracles.
+    if (SSL_CTX_set_cipher_list(context.get(), kTls12Ciphers) != 1) {
+        throw std::runtime_error("cannot choose the TLS ciphers: " + OpenSslReason());
+    }
+    SSL_CTX_set_options(context.get(), SSL_OP_CIPHER_SERVER_PREFERENCE | SSL_OP_NO_RENEGOTIATION);
     SSL_CTX_set_mode(context.get(), SSL_MODE_ENABLE_PARTIAL_WRITE | SSL_MODE_ACCEPT_MOVING_WRITE_BUFFER);
     if (SSL_CTX_use_certificate_chain_file(context.get(), certificate_file.c_str()) != 1) {
         throw std::runtime_error("cannot read the certificate " + certificate_file.string() + ": " + OpenSslReason());
@@ -122,11 +133,12 @@ TlsContext MakeTlsContext(const std::filesystem::path& certificate_file, const s
     return context;
 }
 
-SelfSignedCertificate EnsureSelfSignedCertificate(const std::filesystem::path& folder, const std::string& host_name) {
+SelfSignedCertificate EnsureSelfSignedCertificate(const std::filesystem::path& folder,
+                                                  const std::vector<std::string>& host_names) {
     SelfSignedCertificate made{folder / "console.crt", folder / "console.key", false};
     if (std::filesystem::exists(made.certificate_file) && std::filesystem::exists(made.key_file)) return made;
     std::filesystem::create_directories(folder);
-    MakeCertificate(made.certificate_file, made.key_file, host_name);
+    MakeCertificate(made.certificate_file, made.key_file, host_names);
     made.is_new = true;
     return made;
 }

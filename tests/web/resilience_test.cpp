@@ -2,9 +2,15 @@
 // may hold a connection, and many writers at once.
 #include "web_fixture.h"
 
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
+#include <openssl/x509v3.h>
+
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <future>
 #include <thread>
 
@@ -24,6 +30,51 @@ bool IsClosedByConsole(int fd) {
         if (n == 0) return true;
         if (n < 0) return errno != EAGAIN && errno != EWOULDBLOCK;
     }
+}
+
+// The subject alternative names of a PEM certificate, as "DNS:name" and "IP:address".
+std::vector<std::string> CertificateNames(const std::filesystem::path& file) {
+    std::vector<std::string> names;
+    FILE* in = std::fopen(file.c_str(), "rb");
+    if (in == nullptr) return names;
+    X509* certificate = PEM_read_X509(in, nullptr, nullptr, nullptr);
+    std::fclose(in);
+    if (certificate == nullptr) return names;
+    auto* general_names =
+        static_cast<GENERAL_NAMES*>(X509_get_ext_d2i(certificate, NID_subject_alt_name, nullptr, nullptr));
+    for (int index = 0; index < sk_GENERAL_NAME_num(general_names); ++index) {
+        const GENERAL_NAME* name = sk_GENERAL_NAME_value(general_names, index);
+        if (name->type == GEN_DNS) {
+            names.push_back("DNS:" + std::string(reinterpret_cast<const char*>(ASN1_STRING_get0_data(name->d.dNSName)),
+                                                 ASN1_STRING_length(name->d.dNSName)));
+        } else if (name->type == GEN_IPADD && ASN1_STRING_length(name->d.iPAddress) == 4) {
+            const unsigned char* octets = ASN1_STRING_get0_data(name->d.iPAddress);
+            names.push_back("IP:" + std::to_string(octets[0]) + "." + std::to_string(octets[1]) + "." +
+                            std::to_string(octets[2]) + "." + std::to_string(octets[3]));
+        }
+    }
+    GENERAL_NAMES_free(general_names);
+    X509_free(certificate);
+    return names;
+}
+
+// The cipher a TLS 1.2 handshake with only `ciphers` on offer settles on, or
+// empty when the server takes none of them.
+std::string NegotiatedTls12Cipher(int port, const char* ciphers) {
+    SSL_CTX* context = SSL_CTX_new(TLS_client_method());
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
+    SSL_CTX_set_max_proto_version(context, TLS1_2_VERSION);
+    std::string chosen;
+    if (SSL_CTX_set_cipher_list(context, ciphers) == 1) {
+        const int fd = ConnectFrom("127.0.0.1", port);
+        SSL* connection = SSL_new(context);
+        SSL_set_fd(connection, fd);
+        if (SSL_connect(connection) == 1) chosen = SSL_get_cipher_name(connection);
+        SSL_free(connection);
+        ::close(fd);
+    }
+    SSL_CTX_free(context);
+    return chosen;
 }
 
 TEST(StateChanges, OnlyAPostChangesAnything) {
@@ -167,11 +218,43 @@ TEST(Https, GivenAndMadeCertificatesServeWithASecureCookieAndHsts) {
         EXPECT_NE(signed_in->get_header_value("Set-Cookie").find("; Secure"), std::string::npos);
         EXPECT_EQ(signed_in->get_header_value("Strict-Transport-Security"), "max-age=31536000");
     }
+    // On every address, the console is named by the machine's own names, never 0.0.0.0.
+    EXPECT_EQ(made.StandardOutput().find("0.0.0.0"), std::string::npos) << made.StandardOutput();
+    char host_name[256] = {};
+    ASSERT_EQ(::gethostname(host_name, sizeof host_name - 1), 0);
+    const std::vector<std::string> names = CertificateNames(certificate);
+    EXPECT_NE(std::find(names.begin(), names.end(), "DNS:" + std::string(host_name)), names.end())
+        << testing::PrintToString(names);
+    EXPECT_NE(made.StandardOutput().find("open https://" + std::string(host_name) + ":"), std::string::npos)
+        << made.StandardOutput();
+    EXPECT_EQ(std::find(names.begin(), names.end(), "IP:0.0.0.0"), names.end());
+
     ServeOptions plain_options;
     plain_options.listen = "0.0.0.0:0";
     plain_options.extra_arguments = {"--insecure-http"};
     const ConsoleServer plain(plain_options);
     EXPECT_EQ(plain.Origin().rfind("http://", 0), 0u);
+}
+
+// TLS 1.2 only with forward secrecy and an AEAD cipher, chosen in the server's order.
+TEST(Https, OffersNoCbcSuiteAndChoosesInItsOwnOrder) {
+    ServeOptions options;
+    options.listen = "0.0.0.0:0";
+    const ConsoleServer console(options);
+    const struct {
+        const char* client_ciphers;
+        const char* chosen;  // nullptr: no handshake
+    } cases[] = {
+        {"ECDHE-ECDSA-AES128-SHA:ECDHE-ECDSA-AES256-SHA:ECDHE-ECDSA-AES128-SHA256", nullptr},
+        {"AES128-GCM-SHA256:AES256-GCM-SHA384", nullptr},  // no forward secrecy
+        {"ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-ECDSA-AES128-GCM-SHA256",
+         "ECDHE-ECDSA-AES128-GCM-SHA256"},
+        {"ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-ECDSA-AES128-SHA", "ECDHE-ECDSA-CHACHA20-POLY1305"},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.client_ciphers);
+        EXPECT_EQ(NegotiatedTls12Cipher(console.Port(), each.client_ciphers), each.chosen ? each.chosen : "");
+    }
 }
 
 TEST(DataFolder, OneConsoleServesAFolderAndItsFilesAreItsOwnersAlone) {
