@@ -229,3 +229,22 @@ export async function saveScreenshot(page, name, extraCopy) {
   }
   return file;
 }
+
+// Waits until `locator` shows `expected` (a text, or a pattern the text
+// matches) as the page's own scripts get there, then checks it, so that a
+// step never reads a page before it is ready; a failure names what it showed.
+export async function assertShows(locator, expected, message) {
+  const pattern = expected instanceof RegExp ? { source: expected.source, flags: expected.flags } : null;
+  const element = await locator.elementHandle();
+  await locator
+    .page()
+    .waitForFunction(
+      ({ element, text, pattern }) =>
+        pattern ? new RegExp(pattern.source, pattern.flags).test(element.textContent) : element.textContent === text,
+      { element, text: pattern ? null : expected, pattern },
+    )
+    .catch(() => {});
+  const shown = await locator.textContent();
+  if (pattern) assert.match(shown, expected, message);
+  else assert.equal(shown, expected, message);
+}

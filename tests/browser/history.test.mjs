@@ -4,7 +4,15 @@
 import assert from "node:assert/strict";
 import path from "node:path";
 
-import { ADMIN_PASSWORD, consoleTest, loadingNewPage, REPO_ROOT, saveScreenshot, SETTINGS_PATH } from "./console.mjs";
+import {
+  ADMIN_PASSWORD,
+  assertShows,
+  consoleTest,
+  loadingNewPage,
+  REPO_ROOT,
+  saveScreenshot,
+  SETTINGS_PATH,
+} from "./console.mjs";
 import { addEntry, answeredInPlace, DEFAULT_ENTRIES, listedEntries, openSettings, save } from "./settings_page.mjs";
 
 const actionText = (page) => page.locator("#actionText").textContent();
@@ -26,7 +34,7 @@ consoleTest(
 
     await loadingNewPage(page, () => page.getByRole("link", { name: "Undo it in History" }).click());
     const reset = page.locator(new URL(page.url()).hash);
-    assert.equal(await reset.locator(".badge").textContent(), "reset");
+    await assertShows(reset.locator(".badge"), "reset");
     const changes = await reset.locator("table.changes tbody tr").evaluateAll((rows) =>
       rows.map((row) => Array.from(row.cells, (cell) => cell.innerText.replace(/\s+/g, " ").trim())),
     );
@@ -39,11 +47,9 @@ consoleTest(
     await loadingNewPage(page, () =>
       reset.getByRole("button", { name: "Restore the state before this change" }).click(),
     );
-    assert.match(
-      await page.locator("main > .message").textContent(),
-      /^Settings restored as they were before record \d+ \(.+ UTC\)\. Changed: 1 entry added, 0 removed; Security level now High\.$/,
+    await assertShows(page.locator("main > .message"), /^Settings restored as they were before record \d+ \(.+ UTC\)\. Changed: 1 entry added, 0 removed; Security level now High\.$/,
     );
-    assert.equal(await page.locator("#historyRecords .badge").first().textContent(), "restore");
+    await assertShows(page.locator("#historyRecords .badge").first(), "restore");
 
     await page.locator("#selAction").selectOption("sign-in");
     await loadingNewPage(page, () => page.getByRole("button", { name: "Show" }).click());

@@ -5,7 +5,7 @@ import assert from "node:assert/strict";
 
 import path from "node:path";
 
-import { consoleTest, loadingNewPage, REPO_ROOT, saveScreenshot } from "./console.mjs";
+import { assertShows, consoleTest, loadingNewPage, REPO_ROOT, saveScreenshot } from "./console.mjs";
 import { DEFAULT_ENTRIES, entryMessage, listedEntries, openSettings, save, switchPolicy } from "./settings_page.mjs";
 
 // A list file as another system writes it: CR LF line ends, a duplicate in
@@ -69,9 +69,7 @@ async function uploadListFile(importPage, isBesideSettings) {
       ]),
     );
   assert.deepEqual(shown, reviewed(isBesideSettings), "the file's entries, one per line, in file order");
-  assert.equal(
-    await importPage.locator("#importSummary").textContent(),
-    isBesideSettings
+  await assertShows(importPage.locator("#importSummary"), isBesideSettings
       ? "“approved-sites.txt”: 7 entries in the file; 5 entries to add, 1 on the settings page’s list already, " +
           "1 left out as marked; 1 to check."
       : "“approved-sites.txt”: 7 entries in the file; 6 entries to add, 1 left out as marked; 1 to check. " +
@@ -87,9 +85,7 @@ consoleTest(
     const [importPage] = await Promise.all([page.waitForEvent("popup"), page.locator("#lnkImport").click()]);
     await importPage.waitForURL("**/scan/WebThreatProtection_Import.htm?*");
     await importPage.waitForLoadState("load");
-    assert.equal(
-      await importPage.locator("#importSummary").textContent(),
-      "No entries to review yet: choose a list file and upload it.",
+    await assertShows(importPage.locator("#importSummary"), "No entries to review yet: choose a list file and upload it.",
     );
     assert.equal(await importPage.locator("#btnAddToList").isDisabled(), true, "nothing to add yet");
 
@@ -103,9 +99,7 @@ consoleTest(
     await saveScreenshot(importPage, "import.png", path.join(REPO_ROOT, "docs", "screenshot-import.png"));
     await importPage.locator("#chkProblemsOnly").uncheck();
     await importPage.locator("#btnAddToList").click();
-    assert.equal(
-      await importPage.locator("#importMessage").textContent(),
-      "Added 5 entries to the list on the settings page. Save the settings there to keep them; this window can be closed.",
+    await assertShows(importPage.locator("#importMessage"), "Added 5 entries to the list on the settings page. Save the settings there to keep them; this window can be closed.",
     );
     assert.equal(await importPage.locator("#btnAddToList").isDisabled(), true, "added once, not twice");
     await importPage.close();
@@ -138,9 +132,7 @@ consoleTest(
     assert.equal(new URL(page.url()).pathname, "/scan/WebThreatProtection_Import.htm");
     await uploadListFile(page, false);
     await page.locator("#btnAddToList").click();
-    assert.match(
-      await page.locator("#importMessage").textContent(),
-      /^The entries will be added to the list when you go back to the settings page; save the settings there to keep them\./,
+    await assertShows(page.locator("#importMessage"), /^The entries will be added to the list when you go back to the settings page; save the settings there to keep them\./,
     );
 
     await loadingNewPage(page, () => page.getByRole("link", { name: "Go back now" }).click());
@@ -177,9 +169,7 @@ consoleTest(
     assert.deepEqual(await upload("latin1.txt", Buffer.from("b\xfccher.example\n", "latin1")), [
       "b\ufffdcher.example listed as *.b\ufffdcher.example",
     ]);
-    assert.match(
-      await page.locator("#importEncoding").textContent(),
-      /^“latin1\.txt” is not valid UTF-8\. It was read as UTF-8, .* Windows-1252 \(Latin-1\)/,
+    await assertShows(page.locator("#importEncoding"), /^“latin1\.txt” is not valid UTF-8\. It was read as UTF-8, .* Windows-1252 \(Latin-1\)/,
     );
 
     assert.deepEqual(

@@ -5,6 +5,7 @@ import path from "node:path";
 import {
   ADMIN_PASSWORD,
   ADMIN_USER,
+  assertShows,
   consoleTest,
   fillSignIn,
   loadingNewPage,
@@ -33,7 +34,7 @@ consoleTest(
     ]) {
       await fillSignIn(page, userName, password);
       assert.equal(pathOf(page), "/login", `${userName} with a wrong password or name stays out`);
-      assert.equal(await page.getByRole("alert").textContent(), "The user name or password is not correct.");
+      await assertShows(page.getByRole("alert"), "The user name or password is not correct.");
       assert.equal(await page.getByLabel("User name").inputValue(), userName, "the name typed is kept");
       assert.equal(await page.getByLabel("Password").inputValue(), "", "the password is not");
     }
@@ -42,7 +43,7 @@ consoleTest(
 
     await fillSignIn(page, ADMIN_USER, ADMIN_PASSWORD);
     assert.equal(pathOf(page), "/" + SETTINGS_PATH);
-    assert.equal(await page.getByRole("heading", { level: 1 }).textContent(), "Web threat protection");
+    await assertShows(page.getByRole("heading", { level: 1 }), "Web threat protection");
     assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES, "the settings of a new data folder");
     await saveScreenshot(page, "settings.png", path.join(REPO_ROOT, "docs", "screenshot-settings.png"));
     const background = () => page.evaluate(() => getComputedStyle(document.body).backgroundColor);

@@ -4,7 +4,7 @@
 //
 // Stable hooks, relied on by the browser tests: the list box (role "listbox")
 // holds one .entry-row (role "option", aria-selected) per entry in view, each
-// with its .entry-text and a .entry-remove button; data-ready="true" on the
+// with its .entry-text and a .entry-remove mark to click; data-ready="true" on the
 // list box once its entries are in.
 "use strict";
 
@@ -399,10 +399,12 @@ window.Tessera.EntryView = (function (page) {
     row.setAttribute("role", "option");
     var text = document.createElement("span");
     text.className = "entry-text";
-    var remove = document.createElement("button");
-    remove.type = "button";
+    // A pointer's shortcut only: an option may hold no control of its own, so
+    // the keyboard and screen readers remove with Delete or "Remove selected".
+    var remove = document.createElement("span");
     remove.className = "entry-remove";
-    remove.tabIndex = -1;
+    remove.setAttribute("aria-hidden", "true");
+    remove.title = "Remove";
     remove.textContent = "\u00d7";
     row.append(text, remove);
     return row;
