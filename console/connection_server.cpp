@@ -36,6 +36,12 @@
 
 #include <fcntl.h>
 
+// The event server overrides the library's private connection handler and
+// calls its request handling with this version's signatures and behaviour:
+// another version must be read against it before it is taken.
+static_assert(std::string_view(CPPHTTPLIB_VERSION) == "0.11.4",
+              "the connection server is written against cpp-httplib 0.11.4 (Debian 12)");
+
 namespace tessera::console {
 
 using Clock = std::chrono::steady_clock;
