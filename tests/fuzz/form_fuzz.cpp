@@ -4,6 +4,7 @@
 // when its fields are encoded again.
 #include "one_request_server.h"
 #include "require.h"
+#include "unicode_reference.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <string_view>
 
 using tessera::console::FormFields;
+using tessera::fuzz::IsScalarText;
 using tessera::fuzz::Require;
 
 namespace {
@@ -25,14 +27,6 @@ std::string PostOf(std::string_view content_type, std::string_view body) {
     request += "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     request += body;
     return request;
-}
-
-bool IsScalarText(const std::wstring& text) {
-    for (const wchar_t ch : text) {
-        const auto code = static_cast<std::uint32_t>(ch);
-        if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    }
-    return true;
 }
 
 // Every byte but the unreserved ones as %XX, so nothing of the text is read as syntax.
