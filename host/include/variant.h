@@ -29,6 +29,18 @@ enum VARENUM : VARTYPE {
     VT_ARRAY = 0x2000,
 };
 
+namespace tessera::host {
+
+// VT_ARRAY | VT_BSTR: a list of texts.
+constexpr VARTYPE kBstrArray = static_cast<VARTYPE>(VT_ARRAY | VT_BSTR);
+
+// VT_I4, VT_UI4, VT_INT and VT_UINT: the kinds that hold a 32-bit integer.
+constexpr bool IsIntegerKind(VARTYPE kind) {
+    return kind == VT_I4 || kind == VT_UI4 || kind == VT_INT || kind == VT_UINT;
+}
+
+}  // namespace tessera::host
+
 // Reference-counted object interface; the store's embedded objects implement it.
 struct TESSERA_HOST_API IUnknown {
     virtual unsigned long AddRef() = 0;

@@ -5,6 +5,7 @@
 #include "cgi_request.h"
 #include "mgmt_store.h"
 #include "store_internal.h"
+#include "utc_time.h"
 
 #include <algorithm>
 #include <chrono>

@@ -127,7 +127,7 @@ bool CMgmtObject::Put(bool reserved) {
 CMgmtBSTRArrayAccessHelper::CMgmtBSTRArrayAccessHelper() = default;
 
 CMgmtBSTRArrayAccessHelper::CMgmtBSTRArrayAccessHelper(const _variant_t* value)
-    : reading_(value != nullptr && value->vt == tessera::host::detail::kBstrArray ? value->parray : nullptr) {}
+    : reading_(value != nullptr && value->vt == tessera::host::kBstrArray ? value->parray : nullptr) {}
 
 CMgmtBSTRArrayAccessHelper::~CMgmtBSTRArrayAccessHelper() = default;
 
@@ -159,6 +159,6 @@ bool CMgmtBSTRArrayAccessHelper::PutElementsIntoArray(_variant_t& out) {
     }
     out.Clear();
     out.parray = array.release();
-    out.vt = tessera::host::detail::kBstrArray;
+    out.vt = tessera::host::kBstrArray;
     return true;
 }

@@ -1,19 +1,12 @@
 // The values of one stored object, kept in the kinds its class declares, and
 // the embedded objects that hold a bag of their own inside a variant.
 #include "mgmt_store.h"
-#include "store_internal.h"
 
 #include <algorithm>
 #include <atomic>
 #include <utility>
 
 namespace tessera::host {
-
-namespace detail {
-
-bool IsIntegerKind(VARTYPE kind) { return kind == VT_I4 || kind == VT_UI4 || kind == VT_INT || kind == VT_UINT; }
-
-}  // namespace detail
 
 std::shared_ptr<const ClassDeclaration> DeclarationOf(const Declarations& declarations,
                                                       const std::wstring& class_name) {
@@ -104,7 +97,7 @@ void PropertyBag::Set(std::wstring_view name, _variant_t value) {
 
 void PropertyBag::SetBool(std::wstring_view name, bool value) {
     const ClassDeclaration::Property* declared = declaration_ ? declaration_->Find(name) : nullptr;
-    if (declared != nullptr && detail::IsIntegerKind(declared->kind)) {
+    if (declared != nullptr && IsIntegerKind(declared->kind)) {
         Set(name, IntegerOfKind(declared->kind, value ? 1 : 0));
     } else {
         Set(name, _variant_t(value));
@@ -115,7 +108,7 @@ void PropertyBag::SetInt(std::wstring_view name, std::int32_t value) {
     const ClassDeclaration::Property* declared = declaration_ ? declaration_->Find(name) : nullptr;
     if (declared != nullptr && declared->kind == VT_BOOL) {
         Set(name, _variant_t(value != 0));
-    } else if (declared != nullptr && detail::IsIntegerKind(declared->kind)) {
+    } else if (declared != nullptr && IsIntegerKind(declared->kind)) {
         Set(name, IntegerOfKind(declared->kind, value));
     } else {
         Set(name, _variant_t(value));

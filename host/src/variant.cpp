@@ -3,7 +3,6 @@
 #include "variant.h"
 
 #include "mgmt_store.h"
-#include "store_internal.h"
 
 #include <cstring>
 #include <limits>
@@ -12,7 +11,7 @@
 #include <stdexcept>
 #include <vector>
 
-using tessera::host::detail::kBstrArray;
+using tessera::host::kBstrArray;
 
 IUnknown::~IUnknown() = default;
 

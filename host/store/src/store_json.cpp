@@ -4,7 +4,6 @@
 #include "store_json.h"
 #include "mgmt_store.h"
 #include "os_string.h"
-#include "store_internal.h"
 
 #include <cstdint>
 #include <limits>
@@ -15,7 +14,6 @@ namespace tessera::host {
 
 namespace {
 
-using detail::kBstrArray;
 using OS::FromUtf8;
 using OS::ToUtf8;
 
@@ -158,7 +156,7 @@ PropertyBag PropertiesFromJsonAt(const Json& json, const std::string& place, int
 }
 
 bool IsDeclarableKind(VARTYPE kind) {
-    return kind == VT_BOOL || kind == VT_BSTR || kind == kBstrArray || detail::IsIntegerKind(kind);
+    return kind == VT_BOOL || kind == VT_BSTR || kind == kBstrArray || IsIntegerKind(kind);
 }
 
 template <class Json>

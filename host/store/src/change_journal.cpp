@@ -2,7 +2,7 @@
 #include "change_journal.h"
 
 #include "os_string.h"
-#include "store_internal.h"
+#include "store_json.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -13,7 +13,6 @@
 namespace tessera::host {
 namespace {
 
-using detail::kBstrArray;
 using Texts = std::vector<std::wstring_view>;
 
 constexpr char kPathSeparator = '/';

@@ -1,7 +1,6 @@
 // The console's store: SQLite, with one transaction per administrative action.
 #pragma once
 
-#include "host_api.h"
 #include "mgmt_store.h"
 
 #include <cstddef>
@@ -57,7 +56,7 @@ struct HistoryRecord {
 // needs the write lock. Audit records the store cannot take are kept in
 // `<store file>.pending-audit` (owner-only, one JSON object a line) and written
 // by the next transaction that commits.
-class TESSERA_HOST_API SqliteStore : public StoreBackend {
+class SqliteStore : public StoreBackend {
 public:
     // Opens or creates the database. On first use (no declarations stored) it is
     // provisioned from `resource_dir`/classes.json and `resource_dir`/provision.json;

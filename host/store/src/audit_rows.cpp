@@ -1,0 +1,97 @@
+// The audit table and the actions beside it.
+#include "audit_rows.h"
+#include "change_journal.h"
+#include "utc_time.h"
+
+namespace tessera::host::sqlite {
+
+namespace {
+
+// Summaries keep this many entries of each list's additions and removals.
+constexpr std::size_t kSummarySample = 20;
+
+std::string CurrentUtcTime() {
+    std::string time;
+    AppendUtcTime(time, true);
+    return time;
+}
+
+}  // namespace
+
+std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
+    Statement(database, kInsertAudit)
+        .Bind(1, record.time.empty() ? CurrentUtcTime() : record.time)
+        .Bind(2, OS::ToUtf8(record.context[0]))
+        .Bind(3, OS::ToUtf8(record.context[1]))
+        .Bind(4, OS::ToUtf8(record.context[2]))
+        .Bind(5, std::int64_t{record.event_type})
+        .Bind(6, std::int64_t{record.source_type})
+        .Bind(7, OS::ToUtf8(record.message))
+        .Step();
+    const std::int64_t seq = database.LastInsertId();
+    if (!record.action.empty() || !record.rolled_back.empty()) {
+        Statement insert(database, kInsertAction);
+        insert.Bind(1, seq).Bind(2, record.action);
+        if (record.rolled_back.empty()) {
+            insert.BindNull(3);
+        } else {
+            insert.Bind(3, record.rolled_back);
+        }
+        insert.Step();
+    }
+    return seq;
+}
+
+void RecordChanges(Database& database, std::int64_t seq, const std::string& action,
+                   const std::vector<nlohmann::json>& changes, std::string& summary_text) {
+    nlohmann::json summary = nlohmann::json::array();
+    for (const nlohmann::json& change : changes) summary.push_back(SummarizeChange(change, kSummarySample));
+    summary_text = summary.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    Statement(database, kRecordChanges)
+        .Bind(1, seq)
+        .Bind(2, action)
+        .Bind(3, summary_text)
+        .Bind(4, nlohmann::json(changes).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace))
+        .Step();
+}
+
+AuditRecord AuditFromRow(const Statement& select) {
+    AuditRecord record;
+    record.seq = select.Integer(0);
+    record.time = select.Text(1);
+    for (int index = 0; index < 3; ++index) {
+        record.context[index] = OS::FromUtf8(select.Text(2 + index));
+    }
+    record.event_type = static_cast<int>(select.Integer(5));
+    record.source_type = static_cast<int>(select.Integer(6));
+    record.message = OS::FromUtf8(select.Text(7));
+    return record;
+}
+
+nlohmann::json AuditToJson(const AuditRecord& record) {
+    return {{"time", record.time},
+            {"user", OS::ToUtf8(record.context[0])},
+            {"client_address", OS::ToUtf8(record.context[1])},
+            {"page_id", OS::ToUtf8(record.context[2])},
+            {"event_type", record.event_type},
+            {"source_type", record.source_type},
+            {"message", OS::ToUtf8(record.message)},
+            {"action", record.action},
+            {"rolled_back", record.rolled_back}};
+}
+
+AuditRecord AuditFromJson(const nlohmann::json& json) {
+    AuditRecord record;
+    record.time = json.at("time").get<std::string>();
+    record.context[0] = OS::FromUtf8(json.at("user").get<std::string>());
+    record.context[1] = OS::FromUtf8(json.at("client_address").get<std::string>());
+    record.context[2] = OS::FromUtf8(json.at("page_id").get<std::string>());
+    record.event_type = json.at("event_type").get<int>();
+    record.source_type = json.at("source_type").get<int>();
+    record.message = OS::FromUtf8(json.at("message").get<std::string>());
+    record.action = json.value("action", "");
+    record.rolled_back = json.value("rolled_back", "");
+    return record;
+}
+
+}  // namespace tessera::host::sqlite

@@ -1,0 +1,70 @@
+// Every statement the store runs, in one place: the schema, its upgrades and
+// the queries. Each is a constant, so that its address names its prepared form.
+#pragma once
+
+namespace tessera::host::sqlite {
+
+inline constexpr const char* kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS class_declarations ("
+    " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS instances ("
+    " class TEXT NOT NULL, instance TEXT NOT NULL, properties TEXT NOT NULL, PRIMARY KEY (class, instance))",
+    "CREATE TABLE IF NOT EXISTS audit ("
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
+    " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
+    // What the console ran for an audit record and, on the last record of an
+    // action, what it changed: a short summary for History to show, and the
+    // whole change, which a restore undoes. rolled_back says why the change a
+    // record reports was never stored.
+    "CREATE TABLE IF NOT EXISTS actions ("
+    " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT, rolled_back TEXT)",
+};
+// Stores made before rolled-back changes were noted get the column on first open.
+inline constexpr const char* kHasRolledBackColumn =
+    "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'rolled_back'";
+inline constexpr const char* kAddRolledBackColumn = "ALTER TABLE actions ADD COLUMN rolled_back TEXT";
+inline constexpr const char* kBegin = "BEGIN IMMEDIATE";
+inline constexpr const char* kBeginReading = "BEGIN DEFERRED";
+// Any statement that reads starts the snapshot of a deferred transaction.
+inline constexpr const char* kStartReading = "PRAGMA data_version";
+inline constexpr const char* kCommit = "COMMIT";
+inline constexpr const char* kQuickCheck = "PRAGMA quick_check";
+inline constexpr const char* kIntegrityCheck = "PRAGMA integrity_check";
+inline constexpr const char* kHasEveryTable =
+    "SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
+inline constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
+inline constexpr const char* kSynchronousFull = "PRAGMA synchronous=FULL";
+inline constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_declarations";
+inline constexpr const char* kInsertDeclaration = "INSERT INTO class_declarations (class, declaration) VALUES (?1, ?2)";
+inline constexpr const char* kSelectDeclarations = "SELECT class, declaration FROM class_declarations ORDER BY rowid";
+inline constexpr const char* kSelectInstance = "SELECT properties FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr const char* kUpdateInstance =
+    "UPDATE instances SET properties = ?3 WHERE class = ?1 AND instance = ?2";
+inline constexpr const char* kReplaceInstance =
+    "INSERT OR REPLACE INTO instances (class, instance, properties) VALUES (?1, ?2, ?3)";
+inline constexpr const char* kDeleteInstance = "DELETE FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr const char* kListInstances =
+    "SELECT class, instance, properties FROM instances"
+    " WHERE (?1 IS NULL OR class = ?1) AND (?2 IS NULL OR instance = ?2) ORDER BY class, instance";
+inline constexpr const char* kInsertAudit =
+    "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+inline constexpr const char* kInsertAction = "INSERT INTO actions (audit_seq, action, rolled_back) VALUES (?1, ?2, ?3)";
+inline constexpr const char* kRecordChanges =
+    "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
+    " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
+inline constexpr const char* kSelectAudit =
+    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
+// Newest first. Times are ISO-8601 text, so a prefix such as "2026-12" bounds
+// by month: ?3 holds records up to the end of what it names.
+inline constexpr const char* kSelectHistory =
+    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, '')"
+    " FROM audit LEFT JOIN actions ON audit_seq = seq"
+    " WHERE (?1 IS NULL OR action = ?1) AND (?2 IS NULL OR time >= ?2)"
+    " AND (?3 IS NULL OR substr(time, 1, length(?3)) <= ?3) AND (?5 IS NULL OR seq = ?5) AND (?6 IS NULL OR seq < ?6)"
+    " ORDER BY seq DESC LIMIT ?4";
+inline constexpr const char* kSelectChangesSince =
+    "SELECT audit_seq, changes FROM actions WHERE audit_seq >= ?1 AND changes IS NOT NULL ORDER BY audit_seq DESC";
+
+}  // namespace tessera::host::sqlite

@@ -1,0 +1,46 @@
+// The store's failures in the debug log and in an administrator's words.
+#include "store_errors.h"
+#include "debug_log.h"
+#include "mgmt_store.h"
+
+#include <sqlite3.h>
+
+namespace tessera::host::sqlite {
+
+namespace {
+
+constexpr const char* kLogSource = "sqlite_store";
+constexpr unsigned int kFailureLevel = 4099;
+
+}  // namespace
+
+void LogFailure(int line, const std::string& what) {
+    DBG::DebugLogEx(nullptr, kFailureLevel, kLogSource, line, "%s", what.c_str());
+}
+
+// Why a write was refused, in words an administrator can act on.
+std::string PlainReason(const std::exception& error) {
+    if (dynamic_cast<const StoreFormatError*>(&error) != nullptr) {
+        return std::string("a stored object cannot be decoded, the store is damaged (") + error.what() +
+               "; tessera-console store check lists what is damaged)";
+    }
+    const auto* store_error = dynamic_cast<const StoreError*>(&error);
+    switch (store_error == nullptr ? SQLITE_ERROR : store_error->PrimaryCode()) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return "another program kept the store locked for longer than the console waits";
+    case SQLITE_READONLY:
+        return "the store cannot be written: its file or folder is read-only";
+    case SQLITE_FULL:
+        return "the disk that holds the store is full";
+    case SQLITE_IOERR:
+        return "the disk that holds the store reported an input/output error";
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        return "the store file is damaged (tessera-console store check lists what is damaged)";
+    default:
+        return std::string("the store refused the change (") + error.what() + ")";
+    }
+}
+
+}  // namespace tessera::host::sqlite
