@@ -1,4 +1,3 @@
-#include "sqlite_store.h"
 // Options every console command shares, and the one place that turns them into
 // configured host services.
 #pragma once
@@ -12,11 +11,13 @@ namespace tessera::host {
 class SqliteStore;
 }
 
-namespace CLI {
-class App;
-}  // namespace CLI
-
 namespace tessera::console {
+
+#if defined(_WIN32)
+inline constexpr char kPluginFileName[] = "Tessera.dll";
+#else
+inline constexpr char kPluginFileName[] = "libTessera.so";
+#endif
 
 struct CommonOptions {
     std::filesystem::path data_dir = TESSERA_DEFAULT_DATA_DIR;  // "var", or /var/lib/tessera installed system-wide
@@ -24,9 +25,6 @@ struct CommonOptions {
     std::filesystem::path resource_dir;  // default: its data folder
     std::filesystem::path plugin_path;   // default: the Tessera library in that tree's lib/tessera
 };
-
-// Adds --data and --web-root to `command`, and --plugin when it loads the plug-in.
-void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plugin);
 
 // Whether a command may make the data folder: those that only read refuse a
 // folder without a store, rather than make and provision an empty one.

@@ -1,12 +1,10 @@
-// The console's shared options and the host set-up every command starts with.
+// The host set-up every command starts with, and where the installed tree keeps its parts.
 #include "console_context.h"
 
-#include "commands.h"
+#include "command_error.h"
 #include "host_config.h"
 #include "mgmt_store.h"
 #include "sqlite_store.h"
-
-#include <CLI/CLI.hpp>
 
 #include <cstdlib>
 #include <stdexcept>
@@ -19,12 +17,6 @@
 
 namespace tessera::console {
 namespace {
-
-#if defined(_WIN32)
-constexpr const char* kPluginFileName = "Tessera.dll";
-#else
-constexpr const char* kPluginFileName = "libTessera.so";
-#endif
 
 std::filesystem::path ExecutablePath() {
 #if defined(_WIN32)
@@ -66,23 +58,6 @@ std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
 }
 
 }  // namespace
-
-void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plugin) {
-    command
-        .add_option("--data", options.data_dir,
-                    "Folder of the store, the audit log and debug.log; created and provisioned on first use")
-        ->default_str(options.data_dir.string())
-        ->type_name("DIR");
-    command.add_option("--web-root", options.web_root, "Folder that holds web/html (the page templates)")
-        ->default_str(std::string(TESSERA_BIN_TO_DATA) + " from this program's folder")
-        ->type_name("DIR")
-        ->check(CLI::Validator(CLI::ExistingDirectory).description(""));
-    if (loads_plugin) {
-        command.add_option("--plugin", options.plugin_path, "Page plug-in to load")
-            ->default_str(std::string(TESSERA_BIN_TO_PLUGINS) + "/" + kPluginFileName + " from this program's folder")
-            ->type_name("FILE");
-    }
-}
 
 std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options, DataFolderUse use) {
     const std::filesystem::path& data_dir = options.data_dir;

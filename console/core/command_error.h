@@ -1,14 +1,9 @@
-// The console's command-line commands and how each one ends with an exit status.
+// How a command of the console ends: its exit status, and the error that
+// carries one out of the work that fails.
 #pragma once
 
-#include <cstdint>
-#include <filesystem>
 #include <stdexcept>
 #include <string>
-
-namespace CLI {
-class App;
-}  // namespace CLI
 
 namespace tessera::console {
 
@@ -29,16 +24,5 @@ public:
 private:
     ExitStatus status_;
 };
-
-// The bytes of a file named on the command line. Throws CommandError with
-// kExitUsage naming the file when it cannot be read or holds more than
-// `max_bytes` (it never reads more than that).
-std::string ReadInputFile(const std::filesystem::path& file, std::uintmax_t max_bytes);
-
-// Each adds its subcommand to `app`; the subcommand's callback does the work.
-void AddRenderCommand(CLI::App& app);
-void AddStoreCommand(CLI::App& app);
-void AddAuditCommand(CLI::App& app);
-void AddListCommand(CLI::App& app);
 
 }  // namespace tessera::console
