@@ -5,6 +5,8 @@
 #include "change_words.h"
 #include "commands.h"
 #include "console_context.h"
+#include "hosted_pages.h"
+#include "list_options.h"
 #include "page_request.h"
 #include "plugin_module.h"
 
@@ -28,9 +30,6 @@
 namespace tessera::console {
 namespace {
 
-constexpr wchar_t kSettingsPage[] = L"scan/WebThreat_Protection.htm";
-constexpr wchar_t kExportPage[] = L"scan/WebThreatProtection_Export.htm";
-constexpr wchar_t kListField[] = L"stApprovedURL";
 // A list file of a million entries is about 35 MB.
 constexpr std::uintmax_t kMaxListFileBytes = 256u << 20;
 
@@ -80,13 +79,19 @@ Fields FormOf(const std::wstring& page) {
         throw CommandError(kExitFailure, "the settings page holds no settings form");
     }
     Fields fields;
+    const std::optional<ListBlock> list = FindListBlock<wchar_t>(page);
     for (std::size_t at = page.find(L'<', start + 1); at < end; at = page.find(L'<', at + 1)) {
+        if (list && at == list->begin) {
+            ForEachListEntry<wchar_t>(
+                std::wstring_view(page).substr(at, list->end - at),
+                [&fields](const std::wstring& entry) { fields.emplace_back(kApprovedListField, entry); });
+            at = list->end - 1;
+            continue;
+        }
         const std::size_t tag_end = page.find(L'>', at);
         const std::wstring tag = page.substr(at, tag_end - at + 1);
         const std::optional<std::wstring> name = Attribute(tag, L"name");
-        if (tag.rfind(L"<option ", 0) == 0) {
-            fields.emplace_back(kListField, Attribute(tag, L"value").value_or(L""));
-        } else if (tag.rfind(L"<input ", 0) == 0 && name) {
+        if (tag.rfind(L"<input ", 0) == 0 && name) {
             const std::wstring type = Attribute(tag, L"type").value_or(L"text");
             if ((type == L"checkbox" || type == L"radio") && !Attribute(tag, L"checked")) continue;
             fields.emplace_back(*name, Attribute(tag, L"value").value_or(type == L"checkbox" ? L"on" : L""));
@@ -103,7 +108,7 @@ Fields FormOf(const std::wstring& page) {
 std::vector<std::wstring> ListOf(const Fields& form) {
     std::vector<std::wstring> entries;
     for (const auto& [name, value] : form) {
-        if (name == kListField) entries.push_back(value);
+        if (name == kApprovedListField) entries.push_back(value);
     }
     return entries;
 }
@@ -121,7 +126,7 @@ std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const 
 
 Fields SettingsForm(const PluginModule& plugin, host::SqliteStore& store) {
     CCGIRequestData request;
-    request.SetPageID(kSettingsPage);
+    request.SetPageID(kSettingsPageId);
     request.SetBaseURL(L"/");
     return FormOf(Answer(plugin, store, request));
 }
@@ -153,7 +158,7 @@ void RunExport(const ListOptions& options) {
     std::wstring joined;
     for (const std::wstring& entry : entries) joined += entry + L";";
     CCGIRequestData request;
-    request.SetPageID(kExportPage);
+    request.SetPageID(kExportPageId);
     request.SetBaseURL(L"/");
     request.AddField(L"approved_list", joined);
     // Written inside the export's action: an export that cannot be written is not audited as one.
@@ -190,13 +195,13 @@ void RunImport(const ListOptions& options) {
     const PluginSession session(plugin);
 
     CCGIRequestData request;
-    request.SetPageID(kSettingsPage);
+    request.SetPageID(kSettingsPageId);
     request.SetBaseURL(L"/");
-    request.AddField(L"FormAction", L"save");
+    request.AddField(kFormActionField, L"save");
     for (const auto& [name, value] : SettingsForm(plugin, *store)) {
-        if (!(options.is_replace && name == kListField)) request.AddField(name, value);
+        if (!(options.is_replace && name == kApprovedListField)) request.AddField(name, value);
     }
-    for (const std::wstring& entry : imported) request.AddField(kListField, entry);
+    for (const std::wstring& entry : imported) request.AddField(kApprovedListField, entry);
     host::ActionOutcome outcome;
     const std::size_t listed = ListOf(FormOf(Answer(plugin, *store, request, &outcome))).size();
     if (!outcome.is_stored) throw CommandError(kExitFailure, "nothing was stored: " + outcome.refusal);

@@ -2,6 +2,7 @@
 // written to standard output byte for byte.
 #include "commands.h"
 #include "console_context.h"
+#include "hosted_pages.h"
 #include "page_request.h"
 #include "plugin_module.h"
 
@@ -114,7 +115,7 @@ void AddRenderCommand(CLI::App& app) {
                            "standard output");
     auto options = std::make_shared<RenderOptions>();
     AddCommonOptions(*command, options->common, true);
-    command->add_option("--page", options->page_id, "Page ID, such as scan/WebThreat_Protection.htm")
+    command->add_option("--page", options->page_id, "Page ID, such as " + OS::ToUtf8(kSettingsPageId))
         ->required()
         ->type_name("ID");
     command->add_option("--field", options->fields, "Posted field NAME=VALUE; repeatable, kept in order")

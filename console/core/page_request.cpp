@@ -1,5 +1,6 @@
 // One request through the plug-in, inside a store transaction when it is an action.
 #include "page_request.h"
+#include "hosted_pages.h"
 
 #include "cgi_request.h"
 #include "os_string.h"
@@ -7,40 +8,18 @@
 #include "text_util.h"
 
 namespace tessera::console {
-namespace {
-
-// The plug-in's pages, and the action that every request of a page is ("" for
-// a page whose requests are actions only when they carry a form action).
-struct PluginPage {
-    const wchar_t* page_id;
-    const char* action_name;
-};
-const PluginPage kPluginPages[] = {{L"scan/WebThreat_Protection.htm", ""},
-                                   {L"scan/WebThreatProtection_Import.htm", "import"},
-                                   {L"scan/WebThreatProtection_Export.htm", "export"}};
-
-const PluginPage* FindPluginPage(const OS::x_wstring& page_id) {
-    for (const PluginPage& page : kPluginPages) {
-        if (page_id.CompareNoCase(page.page_id) == 0) return &page;
-    }
-    return nullptr;
-}
-constexpr wchar_t kPolicyInstanceField[] = L"txtPolicyInstanceId";
-constexpr wchar_t kPolicyClass[] = L"QZ_UrlFilter";
-
-}  // namespace
 
 bool IsActionPage(const OS::x_wstring& page_id) {
-    const PluginPage* page = FindPluginPage(page_id);
+    const HostedPage* page = FindHostedPage(page_id);
     return page != nullptr && *page->action_name != '\0';
 }
 
-bool IsPluginPage(const OS::x_wstring& page_id) { return FindPluginPage(page_id) != nullptr; }
+bool IsPluginPage(const OS::x_wstring& page_id) { return FindHostedPage(page_id) != nullptr; }
 
 std::string ActionName(const CCGIRequestData& request) {
-    if (IsActionPage(request.GetPageID())) return FindPluginPage(request.GetPageID())->action_name;
+    if (IsActionPage(request.GetPageID())) return FindHostedPage(request.GetPageID())->action_name;
     for (const auto& [name, value] : request.Fields()) {
-        if (name.CompareNoCase(L"FormAction") != 0) continue;
+        if (name.CompareNoCase(kFormActionField) != 0) continue;
         // The name is shown in History and taken by `audit --action`: one of a few words.
         const std::string action = host::FoldAsciiCase(std::string(OS::ToUtf8(value)));
         return action == "save" || action == "reset" ? action : "other";
@@ -58,8 +37,8 @@ CCGIRequestData ViewOf(const CCGIRequestData& request) {
     view.SetSignedInUser(request.GetSignedInUser());
     view.SetClientAddress(request.GetClientAddress());
     OS::x_wstring policy;
-    if (request.GetEnvVariable(kPolicyInstanceField, policy, false) == 0) {
-        view.AddField(kPolicyInstanceField, policy);
+    if (request.GetEnvVariable(kPolicyField, policy, false) == 0) {
+        view.AddField(kPolicyField, policy);
     }
     return view;
 }
@@ -81,7 +60,7 @@ bool IsDefaultsInstance(std::wstring_view name) {
 PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& store) {
     PolicyChoice choice;
     OS::x_wstring named;
-    if (request.GetEnvVariable(kPolicyInstanceField, named, false) != 0 || named.IsEmpty()) return choice;
+    if (request.GetEnvVariable(kPolicyField, named, false) != 0 || named.IsEmpty()) return choice;
     choice.named = named.c_str();
     host::PropertyBag policy;
     if (store.RunReading([&] { choice.is_hosted = store.Load(kPolicyClass, choice.named, policy); })) {

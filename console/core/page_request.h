@@ -19,7 +19,7 @@ namespace tessera::console {
 // What a request that changes the store or the audit log does, as History and
 // `audit --action` name it: "import" or "export" for any request of those
 // pages, "save" or "reset" for a form action of that name (a field
-// "FormAction" in any letter case), "other" for any other; empty for a
+// kFormActionField in any letter case), "other" for any other; empty for a
 // request that changes nothing.
 std::string ActionName(const CCGIRequestData& request);
 
@@ -31,7 +31,7 @@ bool IsActionPage(const OS::x_wstring& page_id);
 // the plug-in's pages.
 bool IsPluginPage(const OS::x_wstring& page_id);
 
-// The policy a request names in its policy field ("txtPolicyInstanceId", as
+// The policy a request names in its policy field (kPolicyField, as
 // the plug-in's forms name it), and whether the store holds it. The plug-in
 // shows and saves nothing of a policy it cannot find, so the web console
 // refuses such a request before the plug-in runs.

@@ -6,6 +6,7 @@
 #include "confined_path.h"
 #include "debug_log.h"
 #include "history_page.h"
+#include "hosted_pages.h"
 #include "html_doc.h"
 #include "os_string.h"
 #include "page_request.h"
@@ -356,7 +357,7 @@ void HttpConsole::Stop() {
 void HttpConsole::HandleGet(const Request& request, Response& response) {
     switch (RouteOf(request.path)) {
     case Route::kRoot:
-        return Redirect(response, kSettingsPagePath);
+        return Redirect(response, PagePath(kSettingsPageId));
     case Route::kSignIn:
         return RenderSignIn(response, 200, {}, {});
     case Route::kSignOut:  // the screening refuses it first: nothing changes by GET
@@ -505,7 +506,7 @@ void HttpConsole::HandleSignIn(const Request& request, Response& response, const
     t_trace.user_name = account->user_name;
     RecordAccess(request, account->user_name, "sign-in", "Signed in.");
     response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
-    Redirect(response, kSettingsPagePath);
+    Redirect(response, PagePath(kSettingsPageId));
 }
 
 void HttpConsole::HandleSignOut(const Request& request, Response& response) {

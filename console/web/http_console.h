@@ -40,8 +40,6 @@ struct ConsoleSettings {
     std::filesystem::path static_dir;  // served at /static/
 };
 
-inline constexpr char kSettingsPagePath[] = "/scan/WebThreat_Protection.htm";
-
 class HttpConsole {
 public:
     // `plugin` must be initialized, and outlive the console.

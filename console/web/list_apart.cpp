@@ -1,5 +1,6 @@
 // The settings page's approved list, served apart from the page.
 #include "list_apart.h"
+#include "list_options.h"
 
 #include "os_string.h"
 #include "text_util.h"
@@ -11,10 +12,6 @@
 namespace tessera::console {
 namespace {
 
-// Around the list box in the settings template.
-constexpr std::string_view kBeginMarker = "<!--approved-list-->";
-constexpr std::string_view kEndMarker = "<!--/approved-list-->";
-constexpr std::string_view kOptionStart = "<option value=\"";
 constexpr std::chrono::minutes kKeptFor{1};
 constexpr std::size_t kMaxParcels = 8;
 
@@ -46,27 +43,18 @@ bool WantsListApart(const std::string& cookie_header) {
 }
 
 std::optional<std::string> TakeListApart(std::string& page, const std::string& url) {
-    const std::size_t begin = page.find(kBeginMarker);
-    const std::size_t end = begin == std::string::npos ? begin : page.find(kEndMarker, begin);
-    if (end == std::string::npos) return std::nullopt;
-    const std::string_view block(page.data() + begin, end - begin);
-    // An option's value is escaped markup without a double quote: it ends at the first one.
+    const std::optional<ListBlock> block = FindListBlock<char>(page);
+    if (!block) return std::nullopt;
+    const std::string_view markup(page.data() + block->begin, block->end - block->begin);
     std::string entries = "[";
-    entries.reserve(block.size() / 2);  // each option's value stands twice in its markup
-    std::string value;
-    for (std::size_t at = block.find(kOptionStart); at != std::string_view::npos; at = block.find(kOptionStart, at)) {
-        const std::size_t start = at + kOptionStart.size();
-        const std::size_t quote = block.find('"', start);
-        if (quote == std::string_view::npos) break;
-        value.clear();
-        host::AppendUnescapedMarkup<char>(value, block.substr(start, quote - start));
+    entries.reserve(markup.size() / 2);  // each option's value stands twice in its markup
+    ForEachListEntry<char>(markup, [&entries](const std::string& entry) {
         if (entries.size() > 1) entries += ',';
-        AppendJsonString(entries, value);
-        at = quote;
-    }
+        AppendJsonString(entries, entry);
+    });
     entries += ']';
     const std::string escaped_url = host::EscapedMarkup<char>(url);
-    page.replace(begin, end + kEndMarker.size() - begin,
+    page.replace(block->begin, block->end - block->begin,
                  "<div id=\"approvedListSource\" data-list=\"" + escaped_url +
                      "\" hidden></div>\n<noscript><input type=\"hidden\" name=\"" + OS::ToUtf8(kListApartField) +
                      "\" value=\"1\"><p class=\"message error\">This page was opened while scripts were on, so "

@@ -35,7 +35,7 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 
 // The first rule `request` breaks, or null. In order:
 // - a method other than GET, HEAD and POST: 405;
-// - a GET or HEAD with a "FormAction" query field (any letter case), for the
+// - a GET or HEAD with a form action query field (any letter case), for the
 //   import or export page, or for sign-out: 405 with Allow: POST, so that
 //   nothing changes by a link or an image;
 // - more than kMaxRequestHeaders headers or kMaxRequestHeaderBytes in all: 431;

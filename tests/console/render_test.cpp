@@ -1,5 +1,8 @@
 // tessera-console render: response bytes, page IDs, posted fields and field files.
 #include "console_fixture.h"
+#include "hosted_pages.h"
+#include "list_options.h"
+#include "os_string.h"
 
 #include <fstream>
 #include <iterator>
@@ -10,7 +13,7 @@ namespace {
 const std::string kHtmlHeader = "Content-type: text/html; charset=utf-8\nAccept-Ranges: bytes\n\n";
 const std::string kExportHeader =
     "Content-type: application/octet-stream\nContent-disposition: attachment; filename=ApprovedURLList.txt\n\n";
-const std::string kExportPage = "scan/WebThreatProtection_Export.htm";
+const std::string kExportPage = OS::ToUtf8(console::kExportPageId);
 
 // The export response for `list_text`: the template with its placeholder filled.
 std::string ExpectedExport(const std::string& list_text) {
@@ -29,9 +32,23 @@ std::string ExpectedExport(const std::string& list_text) {
 
 using RenderTest = ConsoleTest;
 
+// The console reads and posts the settings form by these names; a template
+// that renamed one would leave the web console and the list commands posting
+// fields that the plug-in ignores.
+TEST_F(RenderTest, TheSettingsFormCarriesTheNamesTheConsoleUses) {
+    const ProcessResult result = Console({"render", "--page", OS::ToUtf8(console::kSettingsPageId)});
+    ASSERT_EQ(result.exit_code, 0) << result.standard_error;
+    const std::string& page = result.standard_output;
+    for (const wchar_t* field : {console::kFormActionField, console::kPolicyField, console::kApprovedListField}) {
+        SCOPED_TRACE(OS::ToUtf8(field));
+        EXPECT_NE(page.find("name=\"" + OS::ToUtf8(field) + "\""), std::string::npos);
+    }
+    EXPECT_TRUE(console::FindListBlock<char>(page).has_value());
+}
+
 // The base URL keeps its own escapes and has what could break the markup encoded.
 TEST_F(RenderTest, SettingsAndImportPagesAreHtmlWithTheBaseUrl) {
-    for (const std::string page : {"scan/WebThreat_Protection.htm", "scan/WebThreatProtection_Import.htm"}) {
+    for (const std::string& page : {OS::ToUtf8(console::kSettingsPageId), OS::ToUtf8(console::kImportPageId)}) {
         SCOPED_TRACE(page);
         const ProcessResult result =
             Console({"render", "--page", page, "--base-url", "/tessera-admin/50%/\"<x9> \xC3\xA9%41/"});

@@ -1,0 +1,40 @@
+// The plug-in's pages as the console hosts them: their IDs, the action each
+// request of a page is, and the names of the form fields and the stored class
+// that the console reads or sends. The plug-in's templates and handlers hold
+// the other side of these names; the console's tests render each page through
+// the plug-in and check that its form still carries them.
+#pragma once
+
+#include "os_string.h"
+
+#include <string>
+
+namespace tessera::console {
+
+inline constexpr wchar_t kSettingsPageId[] = L"scan/WebThreat_Protection.htm";
+inline constexpr wchar_t kImportPageId[] = L"scan/WebThreatProtection_Import.htm";
+inline constexpr wchar_t kExportPageId[] = L"scan/WebThreatProtection_Export.htm";
+
+// The field that names a form's action ("save", "Reset"), in any letter case.
+inline constexpr wchar_t kFormActionField[] = L"FormAction";
+// The field that names the policy a settings page shows or saves.
+inline constexpr wchar_t kPolicyField[] = L"txtPolicyInstanceId";
+// The settings form's field of the approved list, one per entry.
+inline constexpr wchar_t kApprovedListField[] = L"stApprovedURL";
+// The stored class of the policies.
+inline constexpr wchar_t kPolicyClass[] = L"QZ_UrlFilter";
+
+struct HostedPage {
+    const wchar_t* page_id;
+    // What every request of the page is ("import", "export"), or "" for a page
+    // whose requests are actions only when they carry a form action.
+    const char* action_name;
+};
+
+// The hosted page `page_id` names, letter case ignored; null for any other.
+const HostedPage* FindHostedPage(const OS::x_wstring& page_id);
+
+// The path of a page on the web console: "/" and its ID.
+std::string PagePath(const wchar_t* page_id);
+
+}  // namespace tessera::console
