@@ -34,6 +34,13 @@ struct HostedPage {
 // The hosted page `page_id` names, letter case ignored; null for any other.
 const HostedPage* FindHostedPage(const OS::x_wstring& page_id);
 
+// True when `page_id` (letter case ignored) names a page whose every request
+// is an action: the import and export pages.
+bool IsActionPage(const OS::x_wstring& page_id);
+
+// kFormActionField with A-Z folded, as a query's field names are compared.
+const std::string& FoldedFormActionField();
+
 // The path of a page on the web console: "/" and its ID.
 std::string PagePath(const wchar_t* page_id);
 

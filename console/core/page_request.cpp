@@ -9,13 +9,6 @@
 
 namespace tessera::console {
 
-bool IsActionPage(const OS::x_wstring& page_id) {
-    const HostedPage* page = FindHostedPage(page_id);
-    return page != nullptr && *page->action_name != '\0';
-}
-
-bool IsPluginPage(const OS::x_wstring& page_id) { return FindHostedPage(page_id) != nullptr; }
-
 std::string ActionName(const CCGIRequestData& request) {
     if (IsActionPage(request.GetPageID())) return FindHostedPage(request.GetPageID())->action_name;
     for (const auto& [name, value] : request.Fields()) {

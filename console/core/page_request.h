@@ -23,14 +23,6 @@ namespace tessera::console {
 // request that changes nothing.
 std::string ActionName(const CCGIRequestData& request);
 
-// True when `page_id` (compared without regard to letter case) names a page
-// whose every request is an action: the import and export pages.
-bool IsActionPage(const OS::x_wstring& page_id);
-
-// True when `page_id` (compared without regard to letter case) names one of
-// the plug-in's pages.
-bool IsPluginPage(const OS::x_wstring& page_id);
-
 // The policy a request names in its policy field (kPolicyField, as
 // the plug-in's forms name it), and whether the store holds it. The plug-in
 // shows and saves nothing of a policy it cannot find, so the web console

@@ -1,5 +1,6 @@
 // The History page and the restore of an earlier state.
 #include "history_page.h"
+#include "routes.h"
 
 #include "change_words.h"
 #include "html_doc.h"

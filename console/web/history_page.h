@@ -11,9 +11,6 @@
 
 namespace tessera::console {
 
-inline constexpr char kHistoryPath[] = "/history";
-inline constexpr char kRestorePath[] = "/history/restore";
-
 struct HistoryView {
     host::HistoryQuery query;
     std::string notice;  // shown at the top of the page

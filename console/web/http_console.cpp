@@ -13,6 +13,7 @@
 #include "response_frame.h"
 #include "response_head.h"
 #include "rotating_log_file.h"
+#include "routes.h"
 #include "sqlite_store.h"
 #include "static_files.h"
 #include "text_util.h"
@@ -35,7 +36,6 @@ using httplib::Request;
 using httplib::Response;
 
 constexpr char kHtmlType[] = "text/html; charset=utf-8";
-constexpr char kStaticPrefix[] = "/static/";
 constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
 // A user name and a password; anyone may send this form, so it stays small.
 constexpr std::size_t kMaxSignInBodyBytes = 8 * 1024;
@@ -162,22 +162,6 @@ void SetSecurityHeaders(Response& response, bool is_tls) {
     }
     if (!response.has_header("Cache-Control")) response.headers.emplace("Cache-Control", "no-store");
     if (is_tls) response.set_header("Strict-Transport-Security", kStrictTransportSecurity);
-}
-
-// Where a request goes by its path, for GET and POST alike: the console's one
-// route table. Every path that is none of the console's own is a page of the
-// plug-in, for a signed-in administrator.
-enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kHistory, kRestore, kApprovedList, kPage };
-
-Route RouteOf(const std::string& path) {
-    if (path == "/") return Route::kRoot;
-    if (path == kSignInPath) return Route::kSignIn;
-    if (path == kSignOutPath) return Route::kSignOut;
-    if (path == kHistoryPath) return Route::kHistory;
-    if (path == kRestorePath) return Route::kRestore;
-    if (path.rfind(kStaticPrefix, 0) == 0) return Route::kStaticFile;
-    if (path.rfind(kListApartPrefix, 0) == 0) return Route::kApprovedList;
-    return Route::kPage;
 }
 
 void RefuseMethod(Response& response, const char* allowed, const std::string& reason) {
@@ -355,7 +339,8 @@ void HttpConsole::Stop() {
 }
 
 void HttpConsole::HandleGet(const Request& request, Response& response) {
-    switch (RouteOf(request.path)) {
+    const Route route = RouteOf(request.path);
+    switch (route) {
     case Route::kRoot:
         return Redirect(response, PagePath(kSettingsPageId));
     case Route::kSignIn:
@@ -373,7 +358,7 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
     }
     const std::string user_name = SessionUser(request);
     if (user_name.empty()) return Redirect(response, kSignInPath);
-    switch (RouteOf(request.path)) {
+    switch (route) {
     case Route::kHistory:
         return ServeHistory(response, HistoryViewOf(request.params, *store_));
     case Route::kApprovedList:
@@ -386,7 +371,8 @@ void HttpConsole::HandleGet(const Request& request, Response& response) {
 // A POST whose body is not read ends its connection: what follows the headers
 // is not a request. Only a signed-in administrator's form is read.
 void HttpConsole::HandlePost(const Request& request, Response& response, const httplib::ContentReader& reader) {
-    switch (RouteOf(request.path)) {
+    const Route route = RouteOf(request.path);
+    switch (route) {
     case Route::kSignIn:
         return HandleSignIn(request, response, reader);
     case Route::kSignOut:
@@ -423,7 +409,7 @@ void HttpConsole::HandlePost(const Request& request, Response& response, const h
         response.set_header("Set-Cookie", std::string(kListApartCookieName) + "=; SameSite=Strict; Path=/; Max-Age=0");
         return;
     }
-    switch (RouteOf(request.path)) {
+    switch (route) {
     case Route::kRestore:
         return HandleRestore(request, response, user_name, body.fields);
     case Route::kHistory:
@@ -554,7 +540,7 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     // Import and export need the store for their audit record alone, which is kept.
     const bool is_refused_change = !answer.outcome.is_stored && !IsActionPage(page_request.GetPageID());
     if (!answer.response) {
-        if (!IsPluginPage(*page_id)) return SendShortPage(response, 404, "There is no such page.");
+        if (FindHostedPage(*page_id) == nullptr) return SendShortPage(response, 404, "There is no such page.");
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__,
                         "page %s: the plug-in made no page; its template web/html/%s is missing or unreadable",
                         OS::ToUtf8(*page_id).c_str(), OS::ToUtf8(*page_id).c_str());

@@ -1,6 +1,7 @@
 // The settings page's approved list, served apart from the page.
 #include "list_apart.h"
 #include "list_options.h"
+#include "routes.h"
 
 #include "os_string.h"
 #include "text_util.h"

@@ -17,7 +17,6 @@ namespace tessera::console {
 
 // Set by the pages' script: a page's list may go apart.
 inline constexpr char kListApartCookieName[] = "tessera_list";
-inline constexpr char kListApartPrefix[] = "/approved-list/";
 // Posted only by a browser without scripts from a page whose list went apart:
 // its form holds no entry, so its save would empty the list.
 inline constexpr wchar_t kListApartField[] = L"tesseraListApartFromThisPage";

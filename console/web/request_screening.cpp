@@ -1,9 +1,9 @@
 // Checks every request passes before any handler runs.
 #include "request_screening.h"
 
-#include "history_page.h"
+#include "hosted_pages.h"
 #include "os_string.h"
-#include "page_request.h"
+#include "routes.h"
 #include "text_util.h"
 
 #include <httplib.h>
@@ -61,10 +61,10 @@ Refusal Refuse(int status, std::string reason) { return Refusal{status, std::mov
 // another port of the same host can send such a GET with the session cookie.
 bool WouldChangeState(const httplib::Request& request) {
     const std::string path = host::FoldAsciiCase(request.path);
-    if (path == kSignOutPath || path == kRestorePath) return true;
+    if (IsChangeRoute(RouteOf(path))) return true;
     if (!path.empty() && IsActionPage(OS::FromUtf8(request.path.substr(1)))) return true;
     return std::any_of(request.params.begin(), request.params.end(),
-                       [](const auto& param) { return host::FoldAsciiCase(param.first) == "formaction"; });
+                       [](const auto& param) { return host::FoldAsciiCase(param.first) == FoldedFormActionField(); });
 }
 
 }  // namespace
@@ -145,7 +145,7 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
     if (request.get_header_value("Sec-Fetch-Site") == "cross-site") {
         const bool is_navigation =
             (request.method == "GET" || request.method == "HEAD") &&
-            (request.path == "/" || request.path == kSignInPath) &&
+            (request.path == kRootPath || request.path == kSignInPath) &&
             (!request.has_header("Sec-Fetch-Mode") || request.get_header_value("Sec-Fetch-Mode") == "navigate");
         if (!is_navigation) return Refuse(403, "Requests from other sites are refused.");
     }

@@ -14,9 +14,6 @@ struct Request;
 
 namespace tessera::console {
 
-inline constexpr char kSignInPath[] = "/login";
-inline constexpr char kSignOutPath[] = "/logout";
-
 struct ScreeningSettings {
     bool is_tls = false;
     std::size_t max_body_bytes = 0;  // set from the console's limit
