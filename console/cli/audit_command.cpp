@@ -6,6 +6,7 @@
 #include "mgmt_store.h"
 #include "os_string.h"
 #include "sqlite_store.h"
+#include "text_util.h"
 
 #include <CLI/CLI.hpp>
 
@@ -34,13 +35,11 @@ std::string JsonText(const std::string& utf8) {
 // Stored texts come from requests: control characters (C0, DEL and C1) are shown
 // as escapes so that a record stays on its line and cannot drive the terminal.
 std::string Printable(const std::wstring& text) {
-    static const wchar_t kHexDigits[] = L"0123456789abcdef";
     std::wstring shown;
     for (const wchar_t c : text) {
         if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
             shown += L"\\x";
-            shown += kHexDigits[(c >> 4) & 0xf];
-            shown += kHexDigits[c & 0xf];
+            host::AppendHexDigits(shown, static_cast<unsigned char>(c), host::HexDigitCase::kLower);
         } else {
             shown += c;
         }

@@ -1,6 +1,7 @@
 // The access log.
 #include "access_log.h"
 
+#include "text_util.h"
 #include "utc_time.h"
 
 #include <string>
@@ -9,20 +10,11 @@ namespace tessera::console {
 namespace {
 
 void AppendEscaped(std::string& out, const std::string& text) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
     if (text.empty()) {
         out += '-';
         return;
     }
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte <= 0x20 || byte >= 0x7f || c == '%') {
-            const char escaped[] = {'%', kDigits[byte >> 4], kDigits[byte & 0x0f]};
-            out.append(escaped, sizeof escaped);
-        } else {
-            out += c;
-        }
-    }
+    host::AppendPercentEncoded(out, text, [](unsigned char byte) { return byte > 0x20 && byte < 0x7f && byte != '%'; });
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The web console's TLS certificate, given or made.
 #include "tls_identity.h"
+#include "hex_text.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -151,14 +152,7 @@ std::string CertificateFingerprint(const std::filesystem::path& certificate_file
     unsigned char digest[EVP_MAX_MD_SIZE] = {};
     unsigned int length = 0;
     X509_digest(certificate.get(), EVP_sha256(), digest, &length);
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string text = "SHA-256 ";
-    for (unsigned int index = 0; index < length; ++index) {
-        if (index > 0) text += ':';
-        text += kHex[digest[index] >> 4];
-        text += kHex[digest[index] & 0xF];
-    }
-    return text;
+    return "SHA-256 " + HexText(digest, length, HexCase::kUpper, ':');
 }
 
 }  // namespace tessera::console

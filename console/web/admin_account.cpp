@@ -1,5 +1,6 @@
 // The administrator account: hashing, verification and its file.
 #include "admin_account.h"
+#include "hex_text.h"
 
 #include "access_log.h"
 #include "debug_log.h"
@@ -48,29 +49,13 @@ std::vector<unsigned char> DeriveHash(const std::string& password, const std::ve
 }
 
 std::string ToHex(const std::vector<unsigned char>& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (unsigned char byte : bytes) {
-        text += kDigits[byte >> 4];
-        text += kDigits[byte & 0x0f];
-    }
-    return text;
+    return HexText(bytes.data(), bytes.size(), HexCase::kLower);
 }
 
 std::vector<unsigned char> FromHex(const std::string& text, const std::string& what) {
-    auto digit = [&](char c) -> unsigned {
-        if (c >= '0' && c <= '9') return static_cast<unsigned>(c - '0');
-        if (c >= 'a' && c <= 'f') return static_cast<unsigned>(c - 'a' + 10);
-        if (c >= 'A' && c <= 'F') return static_cast<unsigned>(c - 'A' + 10);
-        throw std::runtime_error(what + " is not hexadecimal");
-    };
-    if (text.size() % 2 != 0 || text.empty()) throw std::runtime_error(what + " is not hexadecimal");
-    std::vector<unsigned char> bytes(text.size() / 2);
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        bytes[i] = static_cast<unsigned char>(digit(text[2 * i]) << 4 | digit(text[2 * i + 1]));
-    }
-    return bytes;
+    std::optional<std::vector<unsigned char>> bytes = BytesOfHexText(text);
+    if (!bytes) throw std::runtime_error(what + " is not hexadecimal");
+    return std::move(*bytes);
 }
 
 }  // namespace

@@ -180,16 +180,10 @@ std::string FirstField(const FormFields& fields, const wchar_t* name) {
 // UTF-8 text as a header value may carry it: every byte but the unreserved
 // ASCII ones as %XX, which the page's script reads with decodeURIComponent.
 std::string PercentEncoded(const std::string& utf8) {
-    static const char kHex[] = "0123456789ABCDEF";
     std::string encoded;
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (std::isalnum(byte) || c == '-' || c == '_' || c == '.' || c == '~') {
-            encoded += c;
-        } else {
-            encoded += {'%', kHex[byte >> 4], kHex[byte & 0xf]};
-        }
-    }
+    host::AppendPercentEncoded(encoded, utf8, [](unsigned char byte) {
+        return std::isalnum(byte) || byte == '-' || byte == '_' || byte == '.' || byte == '~';
+    });
     return encoded;
 }
 

@@ -19,7 +19,6 @@ constexpr std::size_t kMaxParcels = 8;
 // Appends `text` (UTF-8) as a JSON string. Written here rather than through
 // the JSON library, which would make a node of each of a million entries.
 void AppendJsonString(std::string& out, std::string_view text) {
-    static constexpr char kHexDigits[] = "0123456789abcdef";
     out += '"';
     for (const char ch : text) {
         const auto byte = static_cast<unsigned char>(ch);
@@ -28,8 +27,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
             out += ch;
         } else if (byte < 0x20) {
             out += "\\u00";
-            out += kHexDigits[byte >> 4];
-            out += kHexDigits[byte & 0x0f];
+            host::AppendHexDigits(out, byte, host::HexDigitCase::kLower);
         } else {
             out += ch;
         }

@@ -1,5 +1,6 @@
 // Sessions of signed-in administrators and the slow-down of failed sign-ins.
 #include "sign_in.h"
+#include "hex_text.h"
 
 #include <openssl/rand.h>
 
@@ -21,13 +22,7 @@ bool IsSessionIdShape(const std::string& id) {
 std::string NewRandomId() {
     unsigned char bytes[kSessionIdBytes] = {};
     if (RAND_bytes(bytes, sizeof bytes) != 1) throw std::runtime_error("the random number generator failed");
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string id;
-    for (unsigned char byte : bytes) {
-        id += kDigits[byte >> 4];
-        id += kDigits[byte & 0x0f];
-    }
-    return id;
+    return HexText(bytes, sizeof bytes, HexCase::kLower);
 }
 
 SessionTable::SessionTable(std::chrono::seconds idle_expiry, std::size_t max_sessions)

@@ -123,4 +123,35 @@ void AppendUnescapedMarkup(std::basic_string<Char>& out, std::basic_string_view<
     }
 }
 
+enum class HexDigitCase { kLower, kUpper };
+
+// Appends the two hexadecimal digits of `byte`.
+template <typename Char>
+void AppendHexDigits(std::basic_string<Char>& out, unsigned char byte, HexDigitCase letter_case) {
+    const char* digits = letter_case == HexDigitCase::kUpper ? "0123456789ABCDEF" : "0123456789abcdef";
+    out += static_cast<Char>(digits[byte >> 4]);
+    out += static_cast<Char>(digits[byte & 0x0F]);
+}
+
+// Appends `byte` as a percent escape, "%XX" with upper-case digits as RFC 3986 advises.
+template <typename Char>
+void AppendPercentEscape(std::basic_string<Char>& out, unsigned char byte) {
+    out += Char('%');
+    AppendHexDigits(out, byte, HexDigitCase::kUpper);
+}
+
+// Appends the bytes of `utf8`, each byte for which `is_kept` is false as a
+// percent escape.
+template <typename Char, typename IsKept>
+void AppendPercentEncoded(std::basic_string<Char>& out, std::string_view utf8, IsKept&& is_kept) {
+    for (const char ch : utf8) {
+        const auto byte = static_cast<unsigned char>(ch);
+        if (is_kept(byte)) {
+            out += static_cast<Char>(byte);
+        } else {
+            AppendPercentEscape(out, byte);
+        }
+    }
+}
+
 }  // namespace tessera::host

@@ -1,6 +1,7 @@
 // One request as the console hands it to a page plug-in: page ID, base URL,
 // who sent it, and the posted fields in posted order with an index by name.
 #include "cgi_request.h"
+#include "text_util.h"
 
 #include <algorithm>
 #include <string_view>
@@ -29,7 +30,6 @@ bool IsUrlSafe(unsigned char byte) {
 // Percent-encodes the UTF-8 bytes of `text` that `is_safe` rejects. With
 // `keeps_escapes`, a "%XX" already in the text stays as it is.
 OS::x_wstring PercentEncode(const std::wstring& text, bool (*is_safe)(unsigned char), bool keeps_escapes) {
-    static const wchar_t kHexDigits[] = L"0123456789ABCDEF";
     const OS::x_astring utf8 = OS::WCharToUTF8Char(text.c_str(), text.size(), nullptr);
     std::wstring encoded;
     encoded.reserve(utf8.size());
@@ -40,9 +40,7 @@ OS::x_wstring PercentEncode(const std::wstring& text, bool (*is_safe)(unsigned c
         if (is_safe(byte) || is_escape) {
             encoded += static_cast<wchar_t>(byte);
         } else {
-            encoded += L'%';
-            encoded += kHexDigits[byte >> 4];
-            encoded += kHexDigits[byte & 0x0F];
+            tessera::host::AppendPercentEscape(encoded, byte);
         }
     }
     return OS::x_wstring(std::move(encoded));

@@ -5,7 +5,9 @@
 #include "store_json.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <stdexcept>
 #include <string_view>
 #include <vector>
@@ -198,10 +200,10 @@ nlohmann::json Sample(const nlohmann::json& entries, std::size_t sample) {
 std::string ValuesFingerprint(const PropertyBag& properties) {
     Fnv1a hash;
     AddValues(hash, properties);
-    static const char kDigits[] = "0123456789abcdef";
-    std::string text(16, '0');
-    for (int digit = 15; digit >= 0; --digit) text[15 - digit] = kDigits[(hash.Value() >> (4 * digit)) & 0xf];
-    return text;
+    char digits[16] = {};
+    const auto written = std::to_chars(std::begin(digits), std::end(digits), hash.Value(), 16).ptr - digits;
+    std::string text(16 - static_cast<std::size_t>(written), '0');  // 16 digits, leading zeros included
+    return text.append(digits, static_cast<std::size_t>(written));
 }
 
 nlohmann::json DescribeChange(const std::wstring& class_name, const std::wstring& instance_name,

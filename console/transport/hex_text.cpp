@@ -1,0 +1,33 @@
+// Hexadecimal text of bytes, by OpenSSL's encoder.
+#include "hex_text.h"
+#include "text_util.h"
+
+#include <openssl/crypto.h>
+
+#include <stdexcept>
+
+namespace tessera::console {
+
+std::string HexText(const unsigned char* bytes, std::size_t size, HexCase letter_case, char separator) {
+    if (size == 0) return {};
+    // Room for the digits, the separators and OpenSSL's terminating NUL.
+    std::string text(separator == '\0' ? size * 2 + 1 : size * 3, '\0');
+    std::size_t length = 0;  // with the terminating NUL
+    if (OPENSSL_buf2hexstr_ex(text.data(), text.size(), &length, bytes, size, separator) != 1) {
+        throw std::runtime_error("cannot write bytes as hexadecimal text");
+    }
+    text.resize(length - 1);
+    return letter_case == HexCase::kLower ? host::FoldAsciiCase(std::move(text)) : text;
+}
+
+std::optional<std::vector<unsigned char>> BytesOfHexText(const std::string& text) {
+    if (text.empty() || text.size() % 2 != 0) return std::nullopt;
+    std::vector<unsigned char> bytes(text.size() / 2);
+    std::size_t length = 0;
+    if (OPENSSL_hexstr2buf_ex(bytes.data(), bytes.size(), &length, text.c_str(), '\0') != 1 || length != bytes.size()) {
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+}  // namespace tessera::console
