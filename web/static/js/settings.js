@@ -26,9 +26,18 @@
 //     Tessera.settings.compare(entries): for each, { listed, sameSite }: the
 //     listed entry it would repeat, or that names the same site in its other
 //     (punycode or Unicode) form; "" for none
-"use strict";
+import * as page from "./page.js";
+import * as rule from "./entry_rule.js";
+import { EntryView } from "./entry_view.js";
+import { encodedFormBlob } from "./form_encoding.js";
+import { optionValues } from "./markup.js";
 
-(function (page, rule, EntryView) {
+// Starts the page in the current document, once.
+function start() {
+  if (document.documentElement.tesseraStarted) {
+    return;
+  }
+  document.documentElement.tesseraStarted = true;
   var form = document.getElementById("settingsForm");
   var filter = document.getElementById("txtFilter");
   var newEntry = document.getElementById("txtNewEntry");
@@ -47,6 +56,7 @@
   var OUTCOME_KEY = "tessera.actionOutcome";
   var policy = page.knownPolicy(document.getElementById(page.POLICY_FIELD).value);
   var MAX_REFUSALS_LISTED = 3;
+  var LIST_FIELD = "stApprovedURL";
   var list = new EntryView(document.getElementById("approvedList"), {
     onChange: showEntryCount,
     onRemove: reportRemoval,
@@ -257,87 +267,8 @@
     reportRemoval(removed);
   }
 
-  // The form as the browser would send it, URL-encoded, with one
-  // "stApprovedURL" per entry. The entries are written straight into bytes,
-  // in chunks of a megabyte: a million of them made into one string first,
-  // then encoded, then turned into bytes, cost a second and a half more.
-  var CHUNK_BYTES = 1 << 20;
-  var BYTES_PER_UNIT = 9; // the most a UTF-16 unit can take: three UTF-8 bytes, each as %XX
-
   function formBlob(submitter) {
-    var encoder = new TextEncoder();
-    var chunks = [encoder.encode(formFields(submitter))];
-    var name = encoder.encode("&stApprovedURL=");
-    var chunk = new Uint8Array(CHUNK_BYTES);
-    var at = 0;
-    list.entries.forEach(function (entry) {
-      var most = name.length + BYTES_PER_UNIT * entry.length;
-      if (at + most > chunk.length) {
-        chunks.push(chunk.subarray(0, at));
-        chunk = new Uint8Array(Math.max(CHUNK_BYTES, most));
-        at = 0;
-      }
-      chunk.set(name, at);
-      at = writeFormEncoded(entry, chunk, at + name.length);
-    });
-    chunks.push(chunk.subarray(0, at));
-    return new Blob(chunks);
-  }
-
-  // Characters a form sends as they are: ASCII letters and digits, * - . _
-  var isSentAsIs = new Uint8Array(128);
-  "*-._0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz".split("").forEach(function (character) {
-    isSentAsIs[character.charCodeAt(0)] = 1;
-  });
-  var HEX_DIGITS = new TextEncoder().encode("0123456789ABCDEF");
-
-  function writePercent(byte, bytes, at) {
-    bytes[at] = 0x25; // %
-    bytes[at + 1] = HEX_DIGITS[byte >> 4];
-    bytes[at + 2] = HEX_DIGITS[byte & 15];
-    return at + 3;
-  }
-
-  // Writes `text` as application/x-www-form-urlencoded UTF-8 from `at`;
-  // returns where it ended. A lone surrogate goes as U+FFFD, as a form sends it.
-  function writeFormEncoded(text, bytes, at) {
-    for (var i = 0; i < text.length; i++) {
-      var code = text.charCodeAt(i);
-      if (code < 128 && isSentAsIs[code]) {
-        bytes[at++] = code;
-        continue;
-      }
-      if (code === 0x20) {
-        bytes[at++] = 0x2b; // +
-        continue;
-      }
-      if (code >= 0xd800 && code <= 0xdbff && i + 1 < text.length) {
-        var low = text.charCodeAt(i + 1);
-        if (low >= 0xdc00 && low <= 0xdfff) {
-          code = 0x10000 + ((code - 0xd800) << 10) + (low - 0xdc00);
-          i++;
-        }
-      }
-      if (code >= 0xd800 && code <= 0xdfff) {
-        code = 0xfffd;
-      }
-      if (code < 0x80) {
-        at = writePercent(code, bytes, at);
-      } else if (code < 0x800) {
-        at = writePercent(0xc0 | (code >> 6), bytes, at);
-        at = writePercent(0x80 | (code & 63), bytes, at);
-      } else if (code < 0x10000) {
-        at = writePercent(0xe0 | (code >> 12), bytes, at);
-        at = writePercent(0x80 | ((code >> 6) & 63), bytes, at);
-        at = writePercent(0x80 | (code & 63), bytes, at);
-      } else {
-        at = writePercent(0xf0 | (code >> 18), bytes, at);
-        at = writePercent(0x80 | ((code >> 12) & 63), bytes, at);
-        at = writePercent(0x80 | ((code >> 6) & 63), bytes, at);
-        at = writePercent(0x80 | (code & 63), bytes, at);
-      }
-    }
-    return at;
+    return encodedFormBlob(formFields(submitter), LIST_FIELD, list.entries);
   }
 
   // A large form goes gzip-compressed: the browser's own upload is slow
@@ -392,6 +323,9 @@
       .then(function (answer) {
         if (answer !== null) {
           document.open();
+          // A module runs once per window, and the window stays across
+          // document.open: the page that answers is started here.
+          document.addEventListener("DOMContentLoaded", start, { once: true });
           document.write(answer);
           document.close();
         }
@@ -645,7 +579,7 @@
   function loadEntries(source) {
     var url = source.getAttribute("data-list");
     if (!url) {
-      return Promise.resolve(EntryView.optionValues(source.textContent));
+      return Promise.resolve(optionValues(source.textContent));
     }
     return fetch(url, { credentials: "same-origin" }).then(function (response) {
       if (!response.ok) {
@@ -662,7 +596,8 @@
     function (entries) {
       list.setEntries(entries);
       isListLoaded = true;
-      window.Tessera.settings = settingsForImport;
+      // The import page, opened from this one, reaches the list through window.opener.
+      window.Tessera = { settings: settingsForImport };
       // For measurements: the time from navigation until the list can be used.
       performance.mark("approved-list-ready");
       showEntryCount();
@@ -677,4 +612,6 @@
     }
   );
   source.remove();
-})(window.Tessera.page, window.Tessera.entryRule, window.Tessera.EntryView);
+}
+
+start();
