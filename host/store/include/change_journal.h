@@ -23,7 +23,7 @@ std::string ValuesFingerprint(const PropertyBag& properties);
 //                                                  a member of an embedded object is named "Object/Member"
 //    "lists": [{"name", "removed": [[index in before, text]...], "added": [[index in after, text]...]}]}
 nlohmann::json DescribeChange(const std::wstring& class_name, const std::wstring& instance_name,
-                                               const PropertyBag& before, const PropertyBag& after);
+                              const PropertyBag& before, const PropertyBag& after);
 
 // Turns `properties`, as they were after `change`, back into what they were
 // before it. Throws std::runtime_error when they do not hold what the change
