@@ -40,6 +40,8 @@ struct ServeOptions {
     std::string listen = "127.0.0.1:8080";
     ConnectionLimits connections;
     std::size_t max_form_fields = FormLimits{}.max_fields;
+    long header_timeout_seconds =
+        std::chrono::duration_cast<std::chrono::seconds>(ConnectionLimits{}.header_timeout).count();
     std::filesystem::path tls_certificate_file;
     std::filesystem::path tls_key_file;
     bool is_insecure_http_allowed = false;
@@ -206,6 +208,7 @@ void RunServe(const ServeOptions& options) {
     ConsoleSettings settings;
     ParseListenAddress(options.listen, settings);
     settings.connections = options.connections;
+    settings.connections.header_timeout = std::chrono::seconds(options.header_timeout_seconds);
     settings.max_form_fields = options.max_form_fields;
 
     const auto store = PrepareHost(options.common);
@@ -314,6 +317,11 @@ void AddServeCommand(CLI::App& app) {
         ->add_option("--max-connections-per-address", limits.max_connections_per_address,
                      "Open connections from one client address")
         ->check(CLI::Range(1, 100000))
+        ->capture_default_str();
+    command
+        ->add_option("--header-timeout", options->header_timeout_seconds,
+                     "Seconds a client has to send a request's headers")
+        ->check(CLI::Range(1, 600))
         ->capture_default_str();
     command->add_option("--tls-cert", options->tls_certificate_file, "PEM certificate chain: serve HTTPS")
         ->check(CLI::ExistingFile)

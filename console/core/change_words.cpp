@@ -1,5 +1,6 @@
 // The console's words for audit records and changes.
 #include "change_words.h"
+#include "hosted_pages.h"
 
 #include <nlohmann/json.hpp>
 
@@ -56,8 +57,9 @@ const Label* LabelOf(const std::string& property) {
 
 std::string PolicyWords(const nlohmann::json& change) {
     const std::string instance = change.value("instance", "");
-    if (instance == "URL_FILTER") return "Instant messages";
-    if (instance == "URL_FILTER_FILE") return "File transfers";
+    for (const HostedPolicy& policy : kHostedPolicies) {
+        if (instance == policy.instance) return policy.label;
+    }
     if (instance == "UF_APPROVED_LIST") return "Both policies";
     return change.value("class", "") + "/" + instance;
 }

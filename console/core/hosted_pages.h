@@ -24,6 +24,17 @@ inline constexpr wchar_t kApprovedListField[] = L"stApprovedURL";
 // The stored class of the policies.
 inline constexpr wchar_t kPolicyClass[] = L"QZ_UrlFilter";
 
+// The policies whose settings the pages edit, by instance name, and what the
+// pages and History call them.
+struct HostedPolicy {
+    const char* instance;
+    const char* label;
+};
+inline constexpr HostedPolicy kHostedPolicies[] = {
+    {"URL_FILTER", "Instant messages"},
+    {"URL_FILTER_FILE", "File transfers"},
+};
+
 struct HostedPage {
     const wchar_t* page_id;
     // What every request of the page is ("import", "export"), or "" for a page
@@ -43,5 +54,9 @@ const std::string& FoldedFormActionField();
 
 // The path of a page on the web console: "/" and its ID.
 std::string PagePath(const wchar_t* page_id);
+
+// The names above that the pages' scripts use, as the text of an ES module:
+// POLICY_FIELD, LIST_FIELD and POLICIES (the instance names).
+std::string PageNamesModule();
 
 }  // namespace tessera::console

@@ -46,14 +46,18 @@ constexpr std::chrono::milliseconds kLogWriteDelay{100};
 
 // What the access log needs to know of the request being served on this
 // thread: the library runs a request's handlers and its logger on one thread.
+// The route is found here once, in the screening phase, for every later one.
 struct RequestTrace {
     bool is_routed = false;
     SteadyClock::time_point start;
     std::string user_name;
+    const RouteSpec* route = nullptr;
 };
 thread_local RequestTrace t_trace;
 
-void StartTrace() { t_trace = RequestTrace{true, SteadyClock::now(), {}}; }
+void StartTrace(const Request& request) {
+    t_trace = RequestTrace{true, SteadyClock::now(), {}, &RouteOf(request.path)};
+}
 
 std::string EscapeHtml(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
 
@@ -122,7 +126,8 @@ void SendShortPage(Response& response, int status, const std::string& reason) {
     response.status = status;
     SetContent(response,
                "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
-                   "</title>\n<link rel=\"stylesheet\" href=\"/static/css/tessera.css\">\n</head>\n<body>\n"
+                   "</title>\n<link rel=\"stylesheet\" href=\"" + std::string(kStyleSheetPath) +
+                   "\">\n</head>\n<body>\n"
                    "<main class=\"error\">\n<h1>" +
                    EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(reason) + "</p>\n</main>\n</body>\n</html>\n",
                kHtmlType);
@@ -225,9 +230,9 @@ void HttpConsole::Configure() {
     // This hook runs outside the library's exception handling.
     http.set_expect_100_continue_handler([this](const Request& request, Response& response) {
         try {
-            StartTrace();
+            StartTrace(request);
             OfferGzipAtMost(request);
-            if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
+            if (const std::optional<Refusal> refusal = ScreenRequest(request, *t_trace.route, screening_)) {
                 SendRefusal(response, *refusal);
                 return refusal->status;
             }
@@ -242,18 +247,18 @@ void HttpConsole::Configure() {
         }
     });
     http.set_pre_routing_handler([this](const Request& request, Response& response) {
-        StartTrace();
+        StartTrace(request);
         OfferGzipAtMost(request);
-        if (const std::optional<Refusal> refusal = ScreenRequest(request, screening_)) {
+        if (const std::optional<Refusal> refusal = ScreenRequest(request, *t_trace.route, screening_)) {
             SendRefusal(response, *refusal);
             return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
     });
     // "." would not match a line feed, and a decoded path may hold one.
-    http.Get("[\\s\\S]*", [this](const Request& request, Response& response) { HandleGet(request, response); });
+    http.Get("[\\s\\S]*", [this](const Request& request, Response& response) { Handle(request, response, nullptr); });
     http.Post("[\\s\\S]*", [this](const Request& request, Response& response, const httplib::ContentReader& reader) {
-        HandlePost(request, response, reader);
+        Handle(request, response, &reader);
     });
 
     // The library's default sends the exception's text to the client.
@@ -332,86 +337,89 @@ void HttpConsole::Stop() {
     server_.Http().stop();
 }
 
-void HttpConsole::HandleGet(const Request& request, Response& response) {
-    const Route route = RouteOf(request.path);
-    switch (route) {
+// The phases after the screening, in order: the method the route takes, the
+// session, the form, the route's content. (Security headers and the access
+// log follow in the library's post-routing hook and logger.)
+void HttpConsole::Handle(const Request& request, Response& response, const httplib::ContentReader* reader) {
+    Exchange exchange{request, response, *t_trace.route, {}, false, {}, {}};
+    if (!TakesMethod(exchange.route, request.method)) {
+        return RefuseMethod(response, AllowedMethods(exchange.route), exchange.route.wrong_method);
+    }
+    if (!Authenticate(exchange)) return;
+    if (reader != nullptr && !ReadForm(exchange, *reader)) return;
+    switch (exchange.route.route) {
     case Route::kRoot:
         return Redirect(response, PagePath(kSettingsPageId));
     case Route::kSignIn:
-        return RenderSignIn(response, 200, {}, {});
-    case Route::kSignOut:  // the screening refuses it first: nothing changes by GET
-        return RefuseMethod(response, "POST", "Signing out takes a form.");
-    case Route::kStaticFile:
-        return ServeStatic(request, response);
-    case Route::kRestore:  // the screening refuses it first: nothing changes by GET
-        return RefuseMethod(response, "POST", "Restoring takes a form.");
-    case Route::kHistory:
-    case Route::kApprovedList:
-    case Route::kPage:
-        break;
-    }
-    const std::string user_name = SessionUser(request);
-    if (user_name.empty()) return Redirect(response, kSignInPath);
-    switch (route) {
+        return reader != nullptr ? HandleSignIn(exchange) : RenderSignIn(response, 200, {}, {});
+    case Route::kSignOut:
+        return HandleSignOut(exchange);
     case Route::kHistory:
         return ServeHistory(response, HistoryViewOf(request.params, *store_));
+    case Route::kRestore:
+        return HandleRestore(exchange);
+    case Route::kPageNames:
+        response.set_header("Cache-Control", "max-age=300");
+        return SetContent(response, PageNamesModule(), StaticContentType(kPageNamesPath));
+    case Route::kStaticFile:
+        return ServeStatic(exchange);
     case Route::kApprovedList:
-        return ServeListApart(request, response);
-    default:
-        return ServePage(request, response, user_name, {});
+        return ServeListApart(exchange);
+    case Route::kPage:
+        return ServePage(exchange);
     }
 }
 
+bool HttpConsole::Authenticate(Exchange& exchange) {
+    const std::string cookies = exchange.request.get_header_value("Cookie");
+    exchange.session_id = SessionIdFromCookieHeader(cookies);
+    exchange.wants_list_apart = WantsListApart(cookies);
+    if (exchange.route.session == SessionNeed::kNone || exchange.session_id.empty()) {
+        return exchange.route.session != SessionNeed::kRequired || RedirectToSignIn(exchange);
+    }
+    const std::optional<std::string> user_name =
+        sessions_.Touch(exchange.session_id, account_file_.Current(), SteadyClock::now());
+    exchange.user_name = user_name.value_or(std::string());
+    t_trace.user_name = exchange.user_name;
+    return !exchange.user_name.empty() || exchange.route.session != SessionNeed::kRequired ||
+           RedirectToSignIn(exchange);
+}
+
+bool HttpConsole::RedirectToSignIn(Exchange& exchange) {
+    // Nothing of a form reaches a handler, so nothing is stored or audited.
+    if (exchange.request.method == "POST") exchange.response.set_header("Connection", "close");
+    Redirect(exchange.response, kSignInPath);
+    return false;
+}
+
 // A POST whose body is not read ends its connection: what follows the headers
-// is not a request. Only a signed-in administrator's form is read.
-void HttpConsole::HandlePost(const Request& request, Response& response, const httplib::ContentReader& reader) {
-    const Route route = RouteOf(request.path);
-    switch (route) {
-    case Route::kSignIn:
-        return HandleSignIn(request, response, reader);
-    case Route::kSignOut:
+// is not a request.
+bool HttpConsole::ReadForm(Exchange& exchange, const httplib::ContentReader& reader) {
+    Response& response = exchange.response;
+    if (exchange.route.form == FormKind::kNone) {
         response.set_header("Connection", "close");
-        return HandleSignOut(request, response);
-    case Route::kStaticFile:
-        return RefuseMethod(response, "GET, HEAD", "Static files cannot take a form.");
-    case Route::kApprovedList:
-        return RefuseMethod(response, "GET, HEAD", "An approved list is fetched, not posted.");
-    case Route::kRoot:
-    case Route::kHistory:
-    case Route::kRestore:
-    case Route::kPage:
-        break;
+        return true;
     }
-    const std::string user_name = SessionUser(request);
-    if (user_name.empty()) {
-        // Nothing of the form reaches the plug-in, so nothing is stored or audited.
-        response.set_header("Connection", "close");
-        return Redirect(response, kSignInPath);
-    }
-    const FormBody body =
-        ReadFormBody(request, reader, FormLimits{settings_.connections.max_body_bytes, settings_.max_form_fields});
+    const bool is_sign_in = exchange.route.form == FormKind::kSignIn;
+    FormBody body =
+        ReadFormBody(exchange.request, reader,
+                     is_sign_in ? FormLimits{kMaxSignInBodyBytes, kMaxSignInFields}
+                                : FormLimits{settings_.connections.max_body_bytes, settings_.max_form_fields});
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");
-        return;
+        return false;
     }
-    if (!FirstField(body.fields, kListApartField).empty()) {
+    if (!is_sign_in && !FirstField(body.fields, kListApartField).empty()) {
         // The list box of that page was left out: its save would empty the list.
         SendShortPage(response, 409,
                       "Nothing was stored: the page was opened without its approved list. Open the settings page "
                       "again and make the change there.");
         response.set_header("Set-Cookie", std::string(kListApartCookieName) + "=; SameSite=Strict; Path=/; Max-Age=0");
-        return;
+        return false;
     }
-    switch (route) {
-    case Route::kRestore:
-        return HandleRestore(request, response, user_name, body.fields);
-    case Route::kHistory:
-        return RefuseMethod(response, "GET, HEAD",
-                            "History is read with GET; restoring posts to " + std::string(kRestorePath) + ".");
-    default:
-        return ServePage(request, response, user_name, std::move(body.fields));
-    }
+    exchange.fields = std::move(body.fields);
+    return true;
 }
 
 void HttpConsole::ServeHistory(Response& response, const HistoryView& view) {
@@ -424,12 +432,13 @@ void HttpConsole::ServeHistory(Response& response, const HistoryView& view) {
     SetContent(response, std::move(*page), kHtmlType);
 }
 
-void HttpConsole::HandleRestore(const Request& request, Response& response, const std::string& user_name,
-                                const FormFields& body_fields) {
-    const std::int64_t seq = RecordSeqOf(FirstField(body_fields, L"seq"));
+void HttpConsole::HandleRestore(Exchange& exchange) {
+    Response& response = exchange.response;
+    const std::int64_t seq = RecordSeqOf(FirstField(exchange.fields, L"seq"));
     std::string error;
-    const host::ActionOutcome outcome = seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}
-                                                 : RestoreBefore(*store_, seq, user_name, request.remote_addr, error);
+    const host::ActionOutcome outcome =
+        seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}
+                 : RestoreBefore(*store_, seq, exchange.user_name, exchange.request.remote_addr, error);
     if (outcome.is_stored) {
         return Redirect(response, std::string(kHistoryPath) + "?restored=" + std::to_string(outcome.audit_seq));
     }
@@ -453,15 +462,11 @@ void HttpConsole::RecordAccess(const Request& request, const std::string& user_n
     store_->AppendAudit(std::move(record));
 }
 
-void HttpConsole::HandleSignIn(const Request& request, Response& response, const httplib::ContentReader& reader) {
-    const FormBody body = ReadFormBody(request, reader, FormLimits{kMaxSignInBodyBytes, kMaxSignInFields});
-    if (body.error_status != 0) {
-        SendShortPage(response, body.error_status, body.error_reason);
-        response.set_header("Connection", "close");
-        return;
-    }
-    const std::string user_name = FirstField(body.fields, L"username");
-    const std::string password = FirstField(body.fields, L"password");
+void HttpConsole::HandleSignIn(Exchange& exchange) {
+    const Request& request = exchange.request;
+    Response& response = exchange.response;
+    const std::string user_name = FirstField(exchange.fields, L"username");
+    const std::string password = FirstField(exchange.fields, L"password");
     const std::string& address = request.remote_addr;
     const SteadyClock::time_point now = SteadyClock::now();
 
@@ -481,7 +486,7 @@ void HttpConsole::HandleSignIn(const Request& request, Response& response, const
     }
     throttle_.RecordSuccess(address);
     // A fresh id at every sign-in: an id planted before it is worth nothing.
-    sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
+    sessions_.End(exchange.session_id);
     const std::string session_id = sessions_.Create(account, SteadyClock::now());
     t_trace.user_name = account->user_name;
     RecordAccess(request, account->user_name, "sign-in", "Signed in.");
@@ -489,24 +494,16 @@ void HttpConsole::HandleSignIn(const Request& request, Response& response, const
     Redirect(response, PagePath(kSettingsPageId));
 }
 
-void HttpConsole::HandleSignOut(const Request& request, Response& response) {
-    t_trace.user_name = SessionUser(request);
-    if (!t_trace.user_name.empty()) RecordAccess(request, t_trace.user_name, "sign-out", "Signed out.");
-    sessions_.End(SessionIdFromCookieHeader(request.get_header_value("Cookie")));
-    response.set_header("Set-Cookie", ExpiredSessionCookie(screening_.is_tls));
-    Redirect(response, kSignInPath);
+void HttpConsole::HandleSignOut(Exchange& exchange) {
+    if (!exchange.user_name.empty()) RecordAccess(exchange.request, exchange.user_name, "sign-out", "Signed out.");
+    sessions_.End(exchange.session_id);
+    exchange.response.set_header("Set-Cookie", ExpiredSessionCookie(screening_.is_tls));
+    Redirect(exchange.response, kSignInPath);
 }
 
-std::string HttpConsole::SessionUser(const Request& request) {
-    const std::string id = SessionIdFromCookieHeader(request.get_header_value("Cookie"));
-    if (id.empty()) return {};
-    const std::optional<std::string> user_name = sessions_.Touch(id, account_file_.Current(), SteadyClock::now());
-    t_trace.user_name = user_name.value_or(std::string());
-    return t_trace.user_name;
-}
-
-void HttpConsole::ServePage(const Request& request, Response& response, const std::string& user_name,
-                            FormFields body_fields) {
+void HttpConsole::ServePage(Exchange& exchange) {
+    const Request& request = exchange.request;
+    Response& response = exchange.response;
     // The page's debug lines go to the file together, before the page goes out.
     const host::DebugLogBatch debug_lines;
     // The library has percent-decoded the path once; it is not decoded again.
@@ -516,12 +513,12 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
     CCGIRequestData page_request;
     page_request.SetPageID(*page_id);
     page_request.SetBaseURL(L"/");
-    page_request.SetSignedInUser(OS::FromUtf8(user_name));
+    page_request.SetSignedInUser(OS::FromUtf8(exchange.user_name));
     // The socket's address only: a client's REMOTE_ADDR header is no evidence.
     page_request.SetClientAddress(OS::FromUtf8(request.remote_addr));
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
-    for (auto& [name, value] : body_fields) page_request.AddField(std::move(name), std::move(value));
-    FormFields().swap(body_fields);  // emptied by the moves: its buffer goes before the page is made
+    for (auto& [name, value] : exchange.fields) page_request.AddField(std::move(name), std::move(value));
+    FormFields().swap(exchange.fields);  // emptied by the moves: its buffer goes before the page is made
 
     if (const PolicyChoice policy = ChosenPolicy(page_request, *store_); !policy.is_hosted) {
         std::string hosted;
@@ -582,26 +579,27 @@ void HttpConsole::ServePage(const Request& request, Response& response, const st
         response.set_header("X-Tessera-Record", std::to_string(answer.outcome.audit_seq));
     }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
-    if (const std::string cookies = request.get_header_value("Cookie"); WantsListApart(cookies)) {
+    if (exchange.wants_list_apart) {
         const std::string token = NewRandomId();
         if (std::optional<std::string> entries = TakeListApart(body, kListApartPrefix + token)) {
-            list_parcels_.Keep(SessionIdFromCookieHeader(cookies), token, std::move(*entries), SteadyClock::now());
+            list_parcels_.Keep(exchange.session_id, token, std::move(*entries), SteadyClock::now());
         }
     }
     SetContent(response, std::move(body), content_type);
 }
 
-void HttpConsole::ServeListApart(const Request& request, Response& response) {
-    std::optional<std::string> entries =
-        list_parcels_.Take(SessionIdFromCookieHeader(request.get_header_value("Cookie")),
-                           request.path.substr(sizeof kListApartPrefix - 1), SteadyClock::now());
+void HttpConsole::ServeListApart(Exchange& exchange) {
+    Response& response = exchange.response;
+    std::optional<std::string> entries = list_parcels_.Take(
+        exchange.session_id, exchange.request.path.substr(exchange.route.path.size()), SteadyClock::now());
     if (!entries) return SendShortPage(response, 404, "This list was fetched already, or its page is too old.");
     response.status = 200;
     SetContent(response, std::move(*entries), "application/json");
 }
 
-void HttpConsole::ServeStatic(const Request& request, Response& response) {
-    const std::string relative_path = request.path.substr(sizeof kStaticPrefix - 1);
+void HttpConsole::ServeStatic(Exchange& exchange) {
+    Response& response = exchange.response;
+    const std::string relative_path = exchange.request.path.substr(exchange.route.path.size());
     std::optional<StaticFile> file = ReadStaticFile(settings_.static_dir, relative_path);
     if (!file) return SendShortPage(response, 404, "There is no such file.");
     response.status = 200;

@@ -11,6 +11,7 @@
 #include "mgmt_store.h"
 #include "plugin_module.h"
 #include "request_screening.h"
+#include "routes.h"
 #include "sign_in.h"
 #include "sqlite_store.h"
 
@@ -54,26 +55,36 @@ public:
     void Stop();
 
 private:
+    // One request as the phases after the screening see it, read once.
+    struct Exchange {
+        const httplib::Request& request;
+        httplib::Response& response;
+        const RouteSpec& route;
+        std::string session_id;  // of the session cookie, or empty
+        bool wants_list_apart = false;
+        std::string user_name;  // of the live session, when the route looks for one
+        FormFields fields;      // of a POST's form
+    };
+
     void Configure();
-    void HandleGet(const httplib::Request& request, httplib::Response& response);
-    void HandlePost(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader);
-    void HandleSignIn(const httplib::Request& request, httplib::Response& response,
-                      const httplib::ContentReader& reader);
-    void HandleSignOut(const httplib::Request& request, httplib::Response& response);
-    void ServePage(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
-                   FormFields body_fields);
-    void ServeStatic(const httplib::Request& request, httplib::Response& response);
-    void ServeListApart(const httplib::Request& request, httplib::Response& response);
+    void Handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* reader);
+    // False when the request needs a session it does not have (and is sent to sign in).
+    bool Authenticate(Exchange& exchange);
+    bool RedirectToSignIn(Exchange& exchange);
+    // False when the form is refused (and the refusal is the response).
+    bool ReadForm(Exchange& exchange, const httplib::ContentReader& reader);
+    void HandleSignIn(Exchange& exchange);
+    void HandleSignOut(Exchange& exchange);
+    void ServePage(Exchange& exchange);
+    void ServeStatic(Exchange& exchange);
+    void ServeListApart(Exchange& exchange);
     void ServeHistory(httplib::Response& response, const HistoryView& view);
-    void HandleRestore(const httplib::Request& request, httplib::Response& response, const std::string& user_name,
-                       const FormFields& body_fields);
+    void HandleRestore(Exchange& exchange);
     // An audit record of a sign-in, a refused one or a sign-out.
     void RecordAccess(const httplib::Request& request, const std::string& user_name, const char* action,
                       const std::string& message);
     void RenderSignIn(httplib::Response& response, int status, const std::string& message,
                       const std::string& user_name);
-    // The user name of the request's live session, or empty.
-    std::string SessionUser(const httplib::Request& request);
     void LogAccess(const httplib::Request& request, const httplib::Response& response);
 
     ConsoleSettings settings_;

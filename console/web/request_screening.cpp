@@ -59,10 +59,9 @@ Refusal Refuse(int status, std::string reason) { return Refusal{status, std::mov
 // A GET or HEAD that would change something if it reached a handler: a form
 // action in the query, the import or export page, or signing out. An <img> on
 // another port of the same host can send such a GET with the session cookie.
-bool WouldChangeState(const httplib::Request& request) {
-    const std::string path = host::FoldAsciiCase(request.path);
-    if (IsChangeRoute(RouteOf(path))) return true;
-    if (!path.empty() && IsActionPage(OS::FromUtf8(request.path.substr(1)))) return true;
+bool WouldChangeState(const httplib::Request& request, const RouteSpec& route) {
+    if (IsChangeRoute(route)) return true;
+    if (!request.path.empty() && IsActionPage(OS::FromUtf8(request.path.substr(1)))) return true;
     return std::any_of(request.params.begin(), request.params.end(),
                        [](const auto& param) { return host::FoldAsciiCase(param.first) == FoldedFormActionField(); });
 }
@@ -91,7 +90,8 @@ bool IsOwnOrigin(const std::string& origin, const std::string& host_header, cons
     return listening && claimed->host == listening->host && claimed_port == settings.listen_port;
 }
 
-std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings) {
+std::optional<Refusal> ScreenRequest(const httplib::Request& request, const RouteSpec& route,
+                                     const ScreeningSettings& settings) {
     const bool is_post = request.method == "POST";
     if (request.method != "GET" && request.method != "HEAD" && !is_post) {
         Refusal refusal = Refuse(405, "This method is not served.");
@@ -99,7 +99,7 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
         return refusal;
     }
 
-    if (!is_post && WouldChangeState(request)) {
+    if (!is_post && WouldChangeState(request, route)) {
         Refusal refusal = Refuse(405, "This page changes settings and takes only a form sent with POST.");
         refusal.headers.emplace_back("Allow", "POST");
         return refusal;
@@ -144,8 +144,7 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Scre
 
     if (request.get_header_value("Sec-Fetch-Site") == "cross-site") {
         const bool is_navigation =
-            (request.method == "GET" || request.method == "HEAD") &&
-            (request.path == kRootPath || request.path == kSignInPath) &&
+            (request.method == "GET" || request.method == "HEAD") && route.is_entry &&
             (!request.has_header("Sec-Fetch-Mode") || request.get_header_value("Sec-Fetch-Mode") == "navigate");
         if (!is_navigation) return Refuse(403, "Requests from other sites are refused.");
     }

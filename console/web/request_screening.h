@@ -14,6 +14,8 @@ struct Request;
 
 namespace tessera::console {
 
+struct RouteSpec;
+
 struct ScreeningSettings {
     bool is_tls = false;
     std::size_t max_body_bytes = 0;  // set from the console's limit
@@ -33,8 +35,9 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 // The first rule `request` breaks, or null. In order:
 // - a method other than GET, HEAD and POST: 405;
 // - a GET or HEAD with a form action query field (any letter case), for the
-//   import or export page, or for sign-out: 405 with Allow: POST, so that
-//   nothing changes by a link or an image;
+//   import or export page, or for a route that takes only POST (sign-out,
+//   restore): 405 with Allow: POST, so that nothing changes by a link or an
+//   image;
 // - more than kMaxRequestHeaders headers or kMaxRequestHeaderBytes in all: 431;
 // - any Transfer-Encoding: 411 (the library's body limit does not apply to
 //   chunked bodies);
@@ -44,12 +47,14 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 // - no Host, or, while listening on a loopback address, a Host that is not a
 //   loopback name: 400 or 421 (a page elsewhere cannot reach the console by
 //   pointing its own host name at this machine);
-// - Sec-Fetch-Site "cross-site", except a GET or HEAD navigation to "/" or
-//   "/login": 403;
+// - Sec-Fetch-Site "cross-site", except a GET or HEAD navigation to an entry
+//   route (the console's address, the sign-in page): 403;
 // - a POST whose Origin, or Referer when there is no Origin, is missing or is
 //   not this console: 403.
 // A refused request's body is left unread, so every refusal closes the connection.
-std::optional<Refusal> ScreenRequest(const httplib::Request& request, const ScreeningSettings& settings);
+// `route` is the request's, found once for every phase.
+std::optional<Refusal> ScreenRequest(const httplib::Request& request, const RouteSpec& route,
+                                     const ScreeningSettings& settings);
 
 // True when the console listens on a loopback address ("localhost", 127.x.y.z, "::1").
 bool IsLoopbackListenHost(const std::string& listen_host);

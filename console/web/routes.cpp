@@ -1,36 +1,47 @@
-// The table of the web console's own paths.
+// The web console's route table.
 #include "routes.h"
-
-#include <string_view>
 
 namespace tessera::console {
 namespace {
 
-struct RouteRow {
-    Route route;
-    std::string_view path;
-    bool is_prefix;
-};
+using M = Methods;
+using S = SessionNeed;
+using F = FormKind;
 
-constexpr RouteRow kRoutes[] = {
-    {Route::kRoot, kRootPath, false},
-    {Route::kSignIn, kSignInPath, false},
-    {Route::kSignOut, kSignOutPath, false},
-    {Route::kHistory, kHistoryPath, false},
-    {Route::kRestore, kRestorePath, false},
-    {Route::kStaticFile, kStaticPrefix, true},
-    {Route::kApprovedList, kListApartPrefix, true},
+// First match wins: the made script before the static folder, the page row last.
+constexpr RouteSpec kRoutes[] = {
+    {Route::kRoot, kRootPath, false, M::kGet, S::kNone, F::kNone, true, "The console's address takes no form."},
+    {Route::kSignIn, kSignInPath, false, M::kGetAndPost, S::kNone, F::kSignIn, true, ""},
+    {Route::kSignOut, kSignOutPath, false, M::kPost, S::kIfAny, F::kNone, false, "Signing out takes a form."},
+    {Route::kHistory, kHistoryPath, false, M::kGet, S::kRequired, F::kNone, false,
+     "History is read, not posted; a restore is a form of its page."},
+    {Route::kRestore, kRestorePath, false, M::kPost, S::kRequired, F::kAdmin, false, "Restoring takes a form."},
+    {Route::kPageNames, kPageNamesPath, false, M::kGet, S::kNone, F::kNone, false, "Static files cannot take a form."},
+    {Route::kStaticFile, kStaticPrefix, true, M::kGet, S::kNone, F::kNone, false, "Static files cannot take a form."},
+    {Route::kApprovedList, kListApartPrefix, true, M::kGet, S::kRequired, F::kNone, false,
+     "An approved list is fetched, not posted."},
+    {Route::kPage, "", true, M::kGetAndPost, S::kRequired, F::kAdmin, false, ""},
 };
 
 }  // namespace
 
-Route RouteOf(const std::string& path) {
-    for (const RouteRow& row : kRoutes) {
-        if (row.is_prefix ? path.rfind(row.path, 0) == 0 : path == row.path) return row.route;
+const RouteSpec& RouteOf(const std::string& path) {
+    for (const RouteSpec& row : kRoutes) {
+        if (row.is_prefix ? path.rfind(row.path.data(), 0, row.path.size()) == 0 : path == row.path) return row;
     }
-    return Route::kPage;
+    return kRoutes[std::size(kRoutes) - 1];  // not reached: the page row takes every path
 }
 
-bool IsChangeRoute(Route route) { return route == Route::kSignOut || route == Route::kRestore; }
+const char* AllowedMethods(const RouteSpec& route) {
+    switch (route.methods) {
+    case Methods::kGet:
+        return "GET, HEAD";
+    case Methods::kPost:
+        return "POST";
+    case Methods::kGetAndPost:
+        break;
+    }
+    return "GET, HEAD, POST";
+}
 
 }  // namespace tessera::console

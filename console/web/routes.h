@@ -1,9 +1,11 @@
-// The web console's routes: every path it answers on its own, and the one
-// lookup that tells a request's route from its path, for every method alike.
-// Every other path is a page of the plug-in, for a signed-in administrator.
+// The web console's route table: every path it answers on its own, each
+// declared once with the methods it takes, whether it needs a session, the
+// form it reads and what any other method is told. Every other path is a page
+// of the plug-in. The content phase of HttpConsole runs one handler per Route.
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace tessera::console {
 
@@ -12,18 +14,53 @@ inline constexpr char kSignInPath[] = "/login";
 inline constexpr char kSignOutPath[] = "/logout";
 inline constexpr char kHistoryPath[] = "/history";
 inline constexpr char kRestorePath[] = "/history/restore";
+// Made by the console, not read from the static folder (see PageNamesModule).
+inline constexpr char kPageNamesPath[] = "/static/js/page_names.js";
 inline constexpr char kStaticPrefix[] = "/static/";
+inline constexpr char kStyleSheetPath[] = "/static/css/tessera.css";
 // Followed by the token of one list parcel.
 inline constexpr char kListApartPrefix[] = "/approved-list/";
 
-enum class Route { kRoot, kSignIn, kSignOut, kStaticFile, kHistory, kRestore, kApprovedList, kPage };
+enum class Route { kRoot, kSignIn, kSignOut, kHistory, kRestore, kPageNames, kStaticFile, kApprovedList, kPage };
 
-// The route of the percent-decoded path `path`; kPage for any path that is
-// none of the console's own.
-Route RouteOf(const std::string& path);
+enum class Methods { kGet, kPost, kGetAndPost };  // kGet stands for HEAD as well
 
-// True for the routes whose every request changes something, whatever its
-// method: a GET or HEAD of one is refused before it is routed.
-bool IsChangeRoute(Route route);
+enum class SessionNeed {
+    kNone,      // the session, if any, is not looked at
+    kIfAny,     // the session's user is looked up, and there need not be one
+    kRequired,  // without a live session the request goes to the sign-in page
+};
+
+enum class FormKind {
+    kNone,
+    kSignIn,  // anyone's: small limits of its own
+    kAdmin,   // a signed-in administrator's: the console's body and field limits
+};
+
+struct RouteSpec {
+    Route route;
+    std::string_view path;  // the whole path, or its beginning when is_prefix
+    bool is_prefix;
+    Methods methods;
+    SessionNeed session;
+    FormKind form;             // read from a POST before its handler runs
+    bool is_entry;             // a navigation from another site may reach it
+    const char* wrong_method;  // the 405's sentence for a method it does not take
+};
+
+// The route of the percent-decoded path `path`: a row of the table, and the
+// plug-in's page row for any path that is none of the console's own.
+const RouteSpec& RouteOf(const std::string& path);
+
+// The Allow header value of the route's methods.
+const char* AllowedMethods(const RouteSpec& route);
+
+// True for a route whose every request changes something: a GET or HEAD of
+// one is refused before it is routed.
+inline bool IsChangeRoute(const RouteSpec& route) { return route.methods == Methods::kPost; }
+
+inline bool TakesMethod(const RouteSpec& route, const std::string& method) {
+    return method == "POST" ? route.methods != Methods::kGet : route.methods != Methods::kPost;
+}
 
 }  // namespace tessera::console

@@ -9,9 +9,8 @@
 #include <system_error>
 
 namespace tessera::console {
-namespace {
 
-const char* ContentTypeOf(const std::filesystem::path& file) {
+const char* StaticContentType(const std::filesystem::path& file) {
     static const std::pair<const char*, const char*> kTypes[] = {
         {".css", "text/css; charset=utf-8"},
         {".js", "text/javascript; charset=utf-8"},
@@ -26,13 +25,11 @@ const char* ContentTypeOf(const std::filesystem::path& file) {
     return nullptr;
 }
 
-}  // namespace
-
 std::optional<StaticFile> ReadStaticFile(const std::filesystem::path& static_root, const std::string& relative_path) {
     const std::optional<std::wstring> confined = host::ConfinedPath(OS::FromUtf8(relative_path));
     if (!confined) return std::nullopt;
     const std::string relative = OS::ToUtf8(*confined);
-    const char* content_type = ContentTypeOf(relative);
+    const char* content_type = StaticContentType(relative);
     if (content_type == nullptr) return std::nullopt;
 
     std::error_code error;

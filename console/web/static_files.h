@@ -15,6 +15,10 @@ struct StaticFile {
 
 inline constexpr std::uintmax_t kMaxStaticFileBytes = 8u << 20;
 
+// The Content-Type of a file the console serves, by its extension; null for
+// a type it does not serve.
+const char* StaticContentType(const std::filesystem::path& file);
+
 // The file `relative_path` (percent-decoded, below /static/) under
 // `static_root`, or null when the path is not confined (see
 // host::ConfinedNames), its type is not one the console serves (css, js,

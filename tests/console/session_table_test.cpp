@@ -1,4 +1,5 @@
-// The sessions of signed-in administrators, on a clock the test moves.
+// The sessions of signed-in administrators and the sign-in throttle, on a
+// clock the test moves.
 #include "sign_in.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,28 @@ TEST(SessionTable, AFullTableEndsTheLeastRecentlyUsedSession) {
     for (const std::string& kept : {first, third, fourth}) {
         EXPECT_EQ(sessions.Touch(kept, admin, start + seconds(5)), "admin");
     }
+}
+
+TEST(SignInThrottle, FailuresBarTheirAddressForADoublingWhileAndASuccessForgetsThem) {
+    SignInThrottle throttle;
+    const SteadyClock::time_point start{};
+    for (unsigned failure = 1; failure < SignInThrottle::kFreeFailures; ++failure) {
+        throttle.RecordFailure("192.0.2.1", start);
+        EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.1", start), std::nullopt) << "free failure " << failure;
+    }
+    throttle.RecordFailure("192.0.2.1", start);
+    EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.1", start), 1);
+    EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.2", start), std::nullopt) << "another address is not held up";
+    EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.1", start + seconds(1)), std::nullopt) << "only for a while";
+
+    throttle.RecordFailure("192.0.2.1", start + seconds(1));
+    EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.1", start + seconds(1)), 2);
+    for (int failure = 0; failure < 20; ++failure) throttle.RecordFailure("192.0.2.1", start + seconds(2));
+    EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.1", start + seconds(2)), SignInThrottle::kMaxDelay.count());
+
+    throttle.RecordSuccess("192.0.2.1");
+    throttle.RecordFailure("192.0.2.1", start + seconds(3));
+    EXPECT_EQ(throttle.RetryAfterSeconds("192.0.2.1", start + seconds(3)), std::nullopt);
 }
 
 }  // namespace

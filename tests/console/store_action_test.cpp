@@ -12,35 +12,25 @@ namespace {
 
 using StoreActionTest = ConsoleTest;
 
-TEST_F(StoreActionTest, RenderWhileAnotherProgramHoldsTheWriteLockShowsThePageAndLogsTheFailedPut) {
+TEST_F(StoreActionTest, ASaveWhileAnotherProgramHoldsTheWriteLockShowsTheStoredPageAndSaysWhy) {
     Provision();
     sqlite3* other = nullptr;
     ASSERT_EQ(sqlite3_open((data_dir_ / "store.db").c_str(), &other), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-
     ProcessOptions options;
     options.environment = {{"TESSERA_STORE_BUSY_MS", "200"}};
-    const std::string data = "--data=" + data_dir_.string();
-    const ProcessResult view =
-        RunProcess(ConsolePath(), {"render", data, "--page", "scan/WebThreat_Protection.htm"}, options);
-    EXPECT_EQ(view.exit_code, 0) << view.standard_error;
-    const ProcessResult save = RunProcess(ConsolePath(),
-                                          {"render", data, "--page", "scan/WebThreat_Protection.htm", "--field",
-                                           "FormAction=save", "--field", "txtDeliverAct_Replace=not stored"},
-                                          options);
+    const ProcessResult save =
+        RunProcess(ConsolePath(),
+                   {"render", "--data", data_dir_.string(), "--page", "scan/WebThreat_Protection.htm", "--field",
+                    "FormAction=save", "--field", "txtDeliverAct_Replace=not stored"},
+                   options);
     sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
     sqlite3_close(other);
-
     EXPECT_EQ(save.exit_code, 0) << save.standard_error;
-    EXPECT_NE(save.standard_output.find("</html>"), std::string::npos);
     EXPECT_EQ(save.standard_output.find("not stored"), std::string::npos) << "the page shows what is stored";
     EXPECT_NE(save.standard_error.find("the change was not stored: another program kept the store locked"),
               std::string::npos)
         << save.standard_error;
-    const std::string logged = ReadWholeFile(data_dir_ / "debug.log");
-    EXPECT_NE(logged.find("Failed to call CMgmtObject::Put() (QZ_UrlFilter:URL_FILTER)"), std::string::npos);
-    EXPECT_NE(logged.find("Failed to call CMgmtObject::Put() (QZ_UFApprovedLists:UF_APPROVED_LIST)"),
-              std::string::npos);
 }
 
 // Each generation saves "gen-N" as a policy text and a list whose entries all

@@ -1,19 +1,10 @@
-// tessera-console store: the provisioned store, dump filters, load and delete.
+// tessera-console store: dump filters, load and delete.
 #include "console_fixture.h"
 
-#include <map>
 #include <set>
 
 namespace tessera::test {
 namespace {
-
-std::map<std::string, int> Kinds(const nlohmann::json& properties) {
-    std::map<std::string, int> kinds;
-    for (const auto& [name, value] : properties.items()) {
-        kinds[name] = value.at("vt").get<int>();
-    }
-    return kinds;
-}
 
 std::set<std::string> Names(const nlohmann::json& object) {
     std::set<std::string> names;
@@ -27,32 +18,6 @@ class StoreTest : public ConsoleTest {
 protected:
     void SetUp() override { Provision(); }
 };
-
-// Every policy instance has the same properties of the same kinds, the
-// notification settings embedded; each list is an array of texts.
-TEST_F(StoreTest, FirstUseProvisionsTheSixInstancesAlike) {
-    const nlohmann::json store = DumpStore();
-    EXPECT_TRUE(std::filesystem::is_regular_file(data_dir_ / "store.db"));
-    ASSERT_EQ(Names(store), (std::set<std::string>{"QZ_UFApprovedLists", "QZ_UrlFilter"}));
-    EXPECT_EQ(Names(store["QZ_UrlFilter"]), (std::set<std::string>{"URL_FILTER", "URL_FILTER_DEFAULT",
-                                                                   "URL_FILTER_FILE", "URL_FILTER_FILE_DEFAULT"}));
-    EXPECT_EQ(Names(store["QZ_UFApprovedLists"]),
-              (std::set<std::string>{"UF_APPROVED_LIST", "UF_APPROVED_LIST_DEFAULT"}));
-    const nlohmann::json& first = store["QZ_UrlFilter"]["URL_FILTER"];
-    EXPECT_EQ(Kinds(first).size(), 9u);
-    EXPECT_EQ(Kinds(first["UFNotificationSettings"]["value"]).size(), 16u);
-    EXPECT_EQ(first["UFNotificationSettings"]["vt"], 13);
-    for (const auto& [instance, properties] : store["QZ_UrlFilter"].items()) {
-        SCOPED_TRACE(instance);
-        EXPECT_EQ(Kinds(properties), Kinds(first));
-        EXPECT_EQ(Kinds(properties["UFNotificationSettings"]["value"]),
-                  Kinds(first["UFNotificationSettings"]["value"]));
-    }
-    for (const auto& [instance, properties] : store["QZ_UFApprovedLists"].items()) {
-        SCOPED_TRACE(instance);
-        EXPECT_EQ(Kinds(properties), (std::map<std::string, int>{{"ApprovedLists", 0x2000 | 8}}));
-    }
-}
 
 TEST_F(StoreTest, DumpFiltersByClassAndInstance) {
     EXPECT_EQ(Names(DumpStore({"QZ_UrlFilter"})), std::set<std::string>{"QZ_UrlFilter"});

@@ -1,6 +1,7 @@
 #include "one_request_server.h"
 
 #include "response_head.h"
+#include "routes.h"
 
 #include <algorithm>
 #include <chrono>
@@ -72,14 +73,14 @@ OneRequestServer::OneRequestServer(console::FormLimits form_limits) : form_limit
     screening_.listen_port = kListenPort;
     set_payload_max_length(head_limits_.max_body_bytes);
     set_expect_100_continue_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (const auto refusal = console::ScreenRequest(request, screening_)) {
+        if (const auto refusal = console::ScreenRequest(request, console::RouteOf(request.path), screening_)) {
             Refuse(response, *refusal);
             return refusal->status;
         }
         return 100;
     });
     set_pre_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
-        if (const auto refusal = console::ScreenRequest(request, screening_)) {
+        if (const auto refusal = console::ScreenRequest(request, console::RouteOf(request.path), screening_)) {
             Refuse(response, *refusal);
             return HandlerResponse::Handled;
         }

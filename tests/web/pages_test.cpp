@@ -22,6 +22,7 @@ TEST(Pages, StaticFilesComeWithTheirTypesAndNothingElseIsServedFromThere) {
     } cases[] = {
         {"/static/css/tessera.css", 200, "text/css; charset=utf-8"},
         {"/static/js/page.js", 200, "text/javascript; charset=utf-8"},
+        {"/static/js/page_names.js", 200, "text/javascript; charset=utf-8"},
         {"/static/img/tessera.svg", 200, "image/svg+xml"},
         {"/static/css/missing.css", 404, "text/html; charset=utf-8"},
         {"/static/css", 404, "text/html; charset=utf-8"},

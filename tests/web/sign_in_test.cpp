@@ -9,7 +9,6 @@
 #include <sys/stat.h>
 
 #include <regex>
-#include <thread>
 
 namespace tessera::test {
 namespace {
@@ -91,7 +90,7 @@ TEST(SignIn, RightCredentialsSetAStrictHttpOnlySessionCookieAndLeadToTheSettings
     EXPECT_NE(console.SignIn(), cookie.substr(0, cookie.find(';'))) << "every sign-in gets a fresh id";
 }
 
-TEST(SignIn, RepeatedFailuresSlowDownThatAddressAloneAndOnlyForAWhile) {
+TEST(SignIn, RepeatedFailuresSlowDownThatAddressAlone) {
     ConsoleServer console;
     for (int attempt = 0; attempt < 3; ++attempt) {
         EXPECT_EQ(RawStatus(RawSignIn(console, "admin", "wrong password", "127.0.0.1")), 200);
@@ -106,11 +105,9 @@ TEST(SignIn, RepeatedFailuresSlowDownThatAddressAloneAndOnlyForAWhile) {
     EXPECT_EQ(RawStatus(RawSignIn(console, "admin", kAdminPassword, "127.0.0.2")), 303)
         << "another address is not held up";
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(retry_after * 1000 + 200));
-    EXPECT_EQ(RawStatus(RawSignIn(console, "admin", kAdminPassword, "127.0.0.1")), 303);
     // Each checked attempt is audited, never its password; a refusal unchecked is not.
     EXPECT_EQ(AuditRecordCount(console.DataDir(), "sign-in-failed"), 3u);
-    EXPECT_EQ(AuditRecordCount(console.DataDir(), "sign-in"), 2u);
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "sign-in"), 1u);
     EXPECT_EQ(RunConsole({"audit", "--data", console.DataDir().string()}).find("wrong password"), std::string::npos);
 }
 
@@ -129,7 +126,10 @@ TEST(SignIn, WithoutASessionEveryPageRedirectsToSignInAndNothingIsStoredOrAudite
         const httplib::Result results[] = {
             client.Get(kSettingsPath, headers),
             client.Get("/no/such/page.htm", headers),
+            client.Get("/history", headers),
+            client.Get("/approved-list/0123", headers),
             client.Post(kSettingsPath, headers, save, "application/x-www-form-urlencoded"),
+            client.Post("/history/restore", headers, "seq=1", "application/x-www-form-urlencoded"),
             client.Post("/scan/WebThreatProtection_Export.htm", headers, export_form,
                         "application/x-www-form-urlencoded"),
             client.Post(

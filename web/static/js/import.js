@@ -10,7 +10,7 @@
 //     second look "is-advised"); #chkProblemsOnly hides the others;
 //     #btnAddToList, disabled once used; #importMessage
 //   #lnkBack leads back to the settings page, of the policy named by the
-//     txtPolicyInstanceId query variable this page was opened with
+//     policy query variable (page.POLICY_FIELD) this page was opened with
 //
 // Hand-over: when the settings page opened this one (window.opener of the same
 // origin offering Tessera.settings), "Add to list" adds the entries to its list

@@ -1,6 +1,11 @@
 // Shared by the console's page scripts: the policies, messages, and what one
 // page leaves for another in sessionStorage.
+// page_names.js is made by the console from its description of the pages it
+// hosts, so that the form's field names and the policies are written once.
+import { POLICIES, POLICY_FIELD } from "./page_names.js";
 import { foldAsciiCase } from "./text.js";
+
+export { LIST_FIELD, POLICY_FIELD } from "./page_names.js";
 
 export { foldAsciiCase, number, plural, quote } from "./text.js";
 
@@ -8,8 +13,6 @@ export { foldAsciiCase, number, plural, quote } from "./text.js";
 // cannot reach the settings page itself; the settings page of the same tab
 // takes them out when it loads.
 export const PENDING_IMPORT_KEY = "tessera.pendingApprovedEntries";
-export const POLICY_FIELD = "txtPolicyInstanceId";
-const POLICIES = ["URL_FILTER", "URL_FILTER_FILE"];
 
 // The policy's own spelling when `name` is one of the two policies, else "".
 export function knownPolicy(name) {

@@ -3,12 +3,13 @@
 // policy tabs, and the confirmation before defaults are restored.
 //
 // Stable hooks, relied on by the browser tests:
-//   #settingsForm with the hidden #txtPolicyInstanceId; the list box
+//   #settingsForm with the hidden policy field (page.POLICY_FIELD); the list box
 //     #approvedList (see entry_view.js) and its filter #txtFilter
 //   #txtNewEntry, #btnAddEntry, #btnRemoveEntries; feedback in #entryMessage,
 //     the number of entries in #entryCount
-//   #btnSave posts FormAction=save with one stApprovedURL per listed entry;
-//   #btnReset opens #resetDialog, whose #btnResetConfirm posts FormAction=Reset
+//   #btnSave posts the form as saved (its button's action) with one
+//     page.LIST_FIELD per listed entry;
+//   #btnReset opens #resetDialog, whose #btnResetConfirm posts the reset action
 //     (#btnResetExport exports first, #btnResetCancel closes it). The script
 //     posts the form itself and shows the page that answers in place, then
 //     what the action did in #actionMessage (#actionText, #lnkActionRecord).
@@ -19,7 +20,7 @@
 //     popup window when one can be opened, else in this one)
 //   #btnExport posts #exportForm, whose #approvedListField ("approved_list")
 //     gets every list entry followed by ";", and downloads the answer
-//   policy tabs a[data-policy="URL_FILTER"], a[data-policy="URL_FILTER_FILE"]:
+//   policy tabs a[data-policy], one per policy (page.POLICIES):
 //     the current one carries aria-current="page" and the class "is-current"
 //   Tessera.settings.addImportedEntries(texts): called by the import page
 //     through window.opener; returns { added: [...], refused: [...] };
@@ -56,7 +57,6 @@ function start() {
   var OUTCOME_KEY = "tessera.actionOutcome";
   var policy = page.knownPolicy(document.getElementById(page.POLICY_FIELD).value);
   var MAX_REFUSALS_LISTED = 3;
-  var LIST_FIELD = "stApprovedURL";
   var list = new EntryView(document.getElementById("approvedList"), {
     onChange: showEntryCount,
     onRemove: reportRemoval,
@@ -268,7 +268,7 @@ function start() {
   }
 
   function formBlob(submitter) {
-    return encodedFormBlob(formFields(submitter), LIST_FIELD, list.entries);
+    return encodedFormBlob(formFields(submitter), page.LIST_FIELD, list.entries);
   }
 
   // A large form goes gzip-compressed: the browser's own upload is slow
