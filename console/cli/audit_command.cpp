@@ -37,9 +37,8 @@ std::string JsonText(const std::string& utf8) {
 std::string Printable(const std::wstring& text) {
     std::wstring shown;
     for (const wchar_t c : text) {
-        if (c < 0x20 || (c >= 0x7f && c < 0xa0)) {
-            shown += L"\\x";
-            host::AppendHexDigits(shown, static_cast<unsigned char>(c), host::HexDigitCase::kLower);
+        if (host::IsControlCharacter(static_cast<char32_t>(c))) {
+            host::AppendControlEscape(shown, static_cast<unsigned char>(c));
         } else {
             shown += c;
         }

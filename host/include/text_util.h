@@ -133,6 +133,23 @@ void AppendHexDigits(std::basic_string<Char>& out, unsigned char byte, HexDigitC
     out += static_cast<Char>(digits[byte & 0x0F]);
 }
 
+// The C0 controls, DEL and the C1 controls: characters that would break a
+// log line or drive a terminal when shown as they are.
+constexpr bool IsControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7f && c < 0xa0); }
+
+// Appends control character `c` as an escape that reads back: "\n", "\r",
+// "\t", else "\x" and two lower-case hexadecimal digits.
+template <typename Char>
+void AppendControlEscape(std::basic_string<Char>& out, unsigned char c) {
+    out += static_cast<Char>('\\');
+    if (c == '\n' || c == '\r' || c == '\t') {
+        out += static_cast<Char>(c == '\n' ? 'n' : c == '\r' ? 'r' : 't');
+        return;
+    }
+    out += static_cast<Char>('x');
+    AppendHexDigits(out, c, HexDigitCase::kLower);
+}
+
 // Appends `byte` as a percent escape, "%XX" with upper-case digits as RFC 3986 advises.
 template <typename Char>
 void AppendPercentEscape(std::basic_string<Char>& out, unsigned char byte) {

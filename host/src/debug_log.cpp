@@ -7,6 +7,7 @@
 #include "os_string.h"
 #include "rotating_log_file.h"
 #include "string_format.h"
+#include "text_util.h"
 #include "utc_time.h"
 
 #include <atomic>
@@ -37,31 +38,23 @@ constexpr std::size_t kMaxMessageBytes = 64 * 1024;
 // `max_bytes` and never inside a UTF-8 character. Returns the number of bytes
 // of `text` left out.
 std::size_t AppendEscaped(std::string& out, std::string_view text, std::size_t max_bytes, bool escapes_backslash) {
-    static const char kHexDigits[] = "0123456789abcdef";
     const std::size_t out_start = out.size();
     std::size_t index = 0;
     for (; index < text.size(); ++index) {
         const auto byte = static_cast<unsigned char>(text[index]);
-        char escaped[4] = {static_cast<char>(byte)};
-        std::size_t escaped_length = 1;
-        if (byte == '\n' || byte == '\r' || byte == '\t') {
-            escaped[0] = '\\';
-            escaped[1] = byte == '\n' ? 'n' : byte == '\r' ? 'r' : 't';
-            escaped_length = 2;
+        const std::size_t before = out.size();
+        // Bytes of 80-FF are parts of UTF-8 characters, not characters of their own.
+        if (byte < 0x80 && tessera::host::IsControlCharacter(byte)) {
+            tessera::host::AppendControlEscape(out, byte);
         } else if (byte == '\\' && escapes_backslash) {
-            escaped[1] = '\\';
-            escaped_length = 2;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            escaped[0] = '\\';
-            escaped[1] = 'x';
-            escaped[2] = kHexDigits[byte >> 4];
-            escaped[3] = kHexDigits[byte & 0x0F];
-            escaped_length = 4;
+            out += "\\\\";
+        } else {
+            out += static_cast<char>(byte);
         }
-        if (out.size() - out_start + escaped_length > max_bytes) {
+        if (out.size() - out_start > max_bytes) {
+            out.resize(before);
             break;
         }
-        out.append(escaped, escaped_length);
     }
     // Bytes of 80-FF are copied one for one, so backing off one is dropping one.
     while (index < text.size() && index > 0 && (static_cast<unsigned char>(text[index]) & 0xC0) == 0x80) {
