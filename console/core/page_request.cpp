@@ -10,7 +10,9 @@
 namespace tessera::console {
 
 std::string ActionName(const CCGIRequestData& request) {
-    if (IsActionPage(request.GetPageID())) return FindHostedPage(request.GetPageID())->action_name;
+    if (const HostedPage* page = FindHostedPage(request.GetPageID()); page != nullptr && *page->action_name != '\0') {
+        return page->action_name;
+    }
     for (const auto& [name, value] : request.Fields()) {
         if (name.CompareNoCase(kFormActionField) != 0) continue;
         // The name is shown in History and taken by `audit --action`: one of a few words.
@@ -79,17 +81,18 @@ PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& st
         result = plugin.UIRequest(&request, &output);
         if (deliver) deliver(result == 0 ? output : nullptr);
     };
-    const bool is_action_page = IsActionPage(request.GetPageID());
-    if (const std::string action = ActionName(request); !action.empty()) {
-        answer.outcome =
-            store.RunAction(answer_and_deliver, action,
-                            is_action_page ? host::ActionEffect::kOutsideStore : host::ActionEffect::kChangesStore);
+    answer.is_action_page = IsActionPage(request.GetPageID());
+    answer.action = ActionName(request);
+    if (!answer.action.empty()) {
+        answer.outcome = store.RunAction(
+            answer_and_deliver, answer.action,
+            answer.is_action_page ? host::ActionEffect::kOutsideStore : host::ActionEffect::kChangesStore);
     } else if (std::optional<std::string> failure = store.RunReading(answer_and_deliver)) {
         // A page that changes nothing reads the store's state once.
         answer.read_failure = std::move(*failure);
     }
     answer.response = {result == 0 ? output : nullptr, [&plugin](char* buffer) { plugin.Free(buffer); }};
-    if (!answer.outcome.is_stored && !is_action_page) {
+    if (!answer.outcome.is_stored && !answer.is_action_page) {
         // A refusal at commit comes after the page was filled from the
         // transaction's own writes: the page that goes out shows the stored state.
         PageAnswer view = AnswerThroughPlugin(plugin, store, ViewOf(request));

@@ -36,6 +36,8 @@ PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& sto
 
 struct PageAnswer {
     std::unique_ptr<char, std::function<void(char*)>> response;  // null when the plug-in made none
+    std::string action;                                          // ActionName of the request
+    bool is_action_page = false;                                 // IsActionPage of its page
     host::ActionOutcome outcome;                                 // of the action; stored when no action ran
     // Why the page could not read what the store holds (a damaged file); empty
     // when it read everything. Such a page must not be taken for the settings.

@@ -529,7 +529,7 @@ void HttpConsole::ServePage(Exchange& exchange) {
     }
     const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
     // Import and export need the store for their audit record alone, which is kept.
-    const bool is_refused_change = !answer.outcome.is_stored && !IsActionPage(page_request.GetPageID());
+    const bool is_refused_change = !answer.outcome.is_stored && !answer.is_action_page;
     if (!answer.response) {
         if (FindHostedPage(*page_id) == nullptr) return SendShortPage(response, 404, "There is no such page.");
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__,
@@ -572,10 +572,9 @@ void HttpConsole::ServePage(Exchange& exchange) {
         response.status = 200;
     }
     // The page stays as the plug-in made it; the page's script shows what the action did.
-    if (const std::string action = ActionName(page_request);
-        answer.outcome.is_stored && (action == "save" || action == "reset")) {
+    if (answer.outcome.is_stored && (answer.action == "save" || answer.action == "reset")) {
         response.set_header("X-Tessera-Outcome",
-                            PercentEncoded(OutcomeSentence(action, answer.outcome.changes_summary)));
+                            PercentEncoded(OutcomeSentence(answer.action, answer.outcome.changes_summary)));
         response.set_header("X-Tessera-Record", std::to_string(answer.outcome.audit_seq));
     }
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
