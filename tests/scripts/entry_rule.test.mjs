@@ -21,6 +21,15 @@ for (const { name, entries, kept } of cases) {
   });
 }
 
+test("a refusal names the entry it repeats, in its listed spelling", () => {
+  const seen = new Map();
+  admit("WWW.example.ORG", seen);
+  admit("example.com", seen);
+  assert.match(problemText(admit("www.Example.org", seen)), /already listed as “WWW\.example\.ORG”/);
+  assert.match(problemText(admit("Example.COM", seen)), /already listed as “\*\.example\.com”/);
+  assert.match(problemText(admit("*.", seen)), /names no site/);
+});
+
 test("a typed text is cut at semicolons, its pieces trimmed and empty ones dropped", () => {
   assert.deepEqual(splitEntries(" a.com ;;\tb.com;  ;www.c.com\n"), ["a.com", "b.com", "www.c.com"]);
 });
