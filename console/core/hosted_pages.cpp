@@ -34,15 +34,18 @@ const std::string& FoldedFormActionField() {
 
 std::string PagePath(const wchar_t* page_id) { return "/" + OS::ToUtf8(page_id); }
 
-std::string PageNamesModule() {
-    nlohmann::json policies = nlohmann::json::array();
-    for (const HostedPolicy& policy : kHostedPolicies) policies.push_back(policy.instance);
-    const auto exported = [](const char* name, const nlohmann::json& value) {
-        return "export const " + std::string(name) + " = " + value.dump() + ";\n";
-    };
-    return "// The console's names of the settings form's fields and of its policies.\n" +
-           exported("POLICY_FIELD", OS::ToUtf8(kPolicyField)) + exported("LIST_FIELD", OS::ToUtf8(kApprovedListField)) +
-           exported("POLICIES", policies);
+const std::string& PageNamesModule() {
+    static const std::string module = [] {
+        nlohmann::json policies = nlohmann::json::array();
+        for (const HostedPolicy& policy : kHostedPolicies) policies.push_back(policy.instance);
+        const auto exported = [](const char* name, const nlohmann::json& value) {
+            return "export const " + std::string(name) + " = " + value.dump() + ";\n";
+        };
+        return "// The console's names of the settings form's fields and of its policies.\n" +
+               exported("POLICY_FIELD", OS::ToUtf8(kPolicyField)) +
+               exported("LIST_FIELD", OS::ToUtf8(kApprovedListField)) + exported("POLICIES", policies);
+    }();
+    return module;
 }
 
 }  // namespace tessera::console

@@ -57,6 +57,6 @@ std::string PagePath(const wchar_t* page_id);
 
 // The names above that the pages' scripts use, as the text of an ES module:
 // POLICY_FIELD, LIST_FIELD and POLICIES (the instance names).
-std::string PageNamesModule();
+const std::string& PageNamesModule();
 
 }  // namespace tessera::console

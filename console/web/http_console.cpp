@@ -374,18 +374,12 @@ bool HttpConsole::Authenticate(Exchange& exchange) {
     const std::string cookies = exchange.request.get_header_value("Cookie");
     exchange.session_id = SessionIdFromCookieHeader(cookies);
     exchange.wants_list_apart = WantsListApart(cookies);
-    if (exchange.route.session == SessionNeed::kNone || exchange.session_id.empty()) {
-        return exchange.route.session != SessionNeed::kRequired || RedirectToSignIn(exchange);
+    if (exchange.route.session != SessionNeed::kNone && !exchange.session_id.empty()) {
+        exchange.user_name =
+            sessions_.Touch(exchange.session_id, account_file_.Current(), SteadyClock::now()).value_or(std::string());
+        t_trace.user_name = exchange.user_name;
     }
-    const std::optional<std::string> user_name =
-        sessions_.Touch(exchange.session_id, account_file_.Current(), SteadyClock::now());
-    exchange.user_name = user_name.value_or(std::string());
-    t_trace.user_name = exchange.user_name;
-    return !exchange.user_name.empty() || exchange.route.session != SessionNeed::kRequired ||
-           RedirectToSignIn(exchange);
-}
-
-bool HttpConsole::RedirectToSignIn(Exchange& exchange) {
+    if (exchange.route.session != SessionNeed::kRequired || !exchange.user_name.empty()) return true;
     // Nothing of a form reaches a handler, so nothing is stored or audited.
     if (exchange.request.method == "POST") exchange.response.set_header("Connection", "close");
     Redirect(exchange.response, kSignInPath);

@@ -70,7 +70,6 @@ private:
     void Handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* reader);
     // False when the request needs a session it does not have (and is sent to sign in).
     bool Authenticate(Exchange& exchange);
-    bool RedirectToSignIn(Exchange& exchange);
     // False when the form is refused (and the refusal is the response).
     bool ReadForm(Exchange& exchange, const httplib::ContentReader& reader);
     void HandleSignIn(Exchange& exchange);
