@@ -1,8 +1,6 @@
 // tessera-console render of a form action: one store transaction, whatever
-// happens to the process or to the store's lock.
+// happens to the process.
 #include "console_fixture.h"
-
-#include <sqlite3.h>
 
 #include <csignal>
 #include <random>
@@ -11,27 +9,6 @@ namespace tessera::test {
 namespace {
 
 using StoreActionTest = ConsoleTest;
-
-TEST_F(StoreActionTest, ASaveWhileAnotherProgramHoldsTheWriteLockShowsTheStoredPageAndSaysWhy) {
-    Provision();
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open((data_dir_ / "store.db").c_str(), &other), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
-    ProcessOptions options;
-    options.environment = {{"TESSERA_STORE_BUSY_MS", "200"}};
-    const ProcessResult save =
-        RunProcess(ConsolePath(),
-                   {"render", "--data", data_dir_.string(), "--page", "scan/WebThreat_Protection.htm", "--field",
-                    "FormAction=save", "--field", "txtDeliverAct_Replace=not stored"},
-                   options);
-    sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(other);
-    EXPECT_EQ(save.exit_code, 0) << save.standard_error;
-    EXPECT_EQ(save.standard_output.find("not stored"), std::string::npos) << "the page shows what is stored";
-    EXPECT_NE(save.standard_error.find("the change was not stored: another program kept the store locked"),
-              std::string::npos)
-        << save.standard_error;
-}
 
 // Each generation saves "gen-N" as a policy text and a list whose entries all
 // start with "gN-"; a process killed at any moment must leave one generation

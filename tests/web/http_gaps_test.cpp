@@ -4,8 +4,6 @@
 #include "test_paths.h"
 
 #include <fstream>
-#include <future>
-#include <thread>
 
 namespace tessera::test {
 namespace {
@@ -191,43 +189,6 @@ TEST(HttpGaps, RequestsBeyondTheOtherLimitsGetAClear4xx) {
     }
     EXPECT_EQ(RawStatus(console.Exchange("GET /echo.htm HTTP/1.1", {"Cookie: " + cookie})), 200)
         << "the console keeps serving";
-}
-
-TEST(HttpGaps, AFixedPoolServesManyClientsWithoutGrowing) {
-    ConsoleServer console(WithFakePlugin({"--threads", "2"}));
-    const std::string cookie = console.SignIn();
-    std::vector<std::future<int>> clients;
-    for (int i = 0; i < 24; ++i) {
-        clients.push_back(std::async(std::launch::async, [&] {
-            int served = 0;
-            for (int request = 0; request < 5; ++request) {
-                const std::string response = RawExchange(
-                    console.Port(), RawRequest(console.Port(), "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie}),
-                    "127.0.0.1", std::chrono::milliseconds(20000));
-                served += RawStatus(response) == 200 ? 1 : 0;
-            }
-            return served;
-        }));
-    }
-    int served = 0;
-    for (auto& client : clients) served += client.get();
-    EXPECT_EQ(served, 24 * 5);
-
-    std::ifstream status("/proc/" + std::to_string(console.Pid()) + "/status");
-    std::string line;
-    int threads = 0;
-    while (std::getline(status, line)) {
-        if (line.rfind("Threads:", 0) == 0) threads = std::atoi(line.c_str() + 8);
-    }
-    // main (which runs the accept loop), the signal waiter, the event loop, two
-    // workers; ThreadSanitizer adds one of its own.
-#if defined(__SANITIZE_THREAD__)
-    constexpr int kSanitizerThreads = 1;
-#else
-    constexpr int kSanitizerThreads = 0;
-#endif
-    EXPECT_GT(threads, 0);
-    EXPECT_LE(threads, 5 + kSanitizerThreads);
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // The plug-in's pages served over HTTP: requests built from the query and the
-// body, large saves, static files.
+// body, the list served apart, static files.
 #include "web_fixture.h"
 
-#include "process_runner.h"
 #include "test_paths.h"
 
 #include <nlohmann/json.hpp>
@@ -72,47 +71,6 @@ TEST(Pages, FieldsComeFromTheQueryFirstThenTheBodyDecodedAsTextOrFile) {
     const httplib::Result with_nul = client.Get("/echo%00.htm", console.FormHeaders(cookie));
     ASSERT_TRUE(with_nul);
     EXPECT_EQ(with_nul->status, 404);
-}
-
-TEST(Pages, LargeListsAreSavedWholeAndAListChangedByAnotherProgramShowsAtOnce) {
-    ConsoleServer console;
-    const std::string cookie = console.SignIn();
-    constexpr int kEntries = 150000;  // half as many again as a form could once hold
-    std::string form = "FormAction=save&txtPolicyInstanceId=URL_FILTER";
-    for (int index = 0; index < kEntries; ++index) form += "&stApprovedURL=e" + std::to_string(index) + ".example.com";
-    httplib::Client client = console.Client();
-    client.set_read_timeout(120);  // sanitizer builds take their time over a list this size
-    // gzip-compressed, as the settings page's script sends a large list.
-    httplib::Headers headers = console.FormHeaders(cookie);
-    headers.emplace("Content-Encoding", "gzip");
-    const httplib::Result saved =
-        client.Post(kSettingsPath, headers, Gzipped(form), "application/x-www-form-urlencoded");
-    ASSERT_TRUE(saved);
-    EXPECT_EQ(saved->status, 200) << saved->body.substr(0, 300);
-    EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), static_cast<std::size_t>(kEntries));
-
-    // A form posted without the page's script may come multipart, with as many fields.
-    httplib::MultipartFormDataItems parts = {{"FormAction", "save", "", ""}};
-    for (int index = 0; index < 20000; ++index) parts.push_back({"stApprovedURL", "m" + std::to_string(index), "", ""});
-    const std::size_t audit_before = AuditRecordCount(console.DataDir());
-    const httplib::Result multipart = client.Post(kSettingsPath, console.FormHeaders(cookie), parts);
-    ASSERT_TRUE(multipart);
-    EXPECT_EQ(multipart->status, 200);
-    EXPECT_NE(multipart->body.find(">*.m19999</option>"), std::string::npos) << "the page shows what was stored";
-    EXPECT_EQ(StoredApprovedList(console.DataDir()).size(), 20000u);
-    EXPECT_EQ(AuditRecordCount(console.DataDir()), audit_before + 1);
-
-    // The console keeps the decoded list while the stored one is unchanged.
-    nlohmann::json other = nlohmann::json::array();
-    for (int index = 0; index < 20000; ++index) other.push_back("other" + std::to_string(index) + ".example.com");
-    const std::filesystem::path file = console.DataDir().parent_path() / "other.json";
-    std::ofstream(file) << nlohmann::json{
-        {"QZ_UFApprovedLists", {{"UF_APPROVED_LIST", {{"ApprovedLists", {{"vt", 8200}, {"value", other}}}}}}}};
-    RunConsole({"store", "load", file.string(), "--data", console.DataDir().string()});
-    const httplib::Result page = client.Get(kSettingsPath, console.FormHeaders(cookie));
-    ASSERT_TRUE(page);
-    EXPECT_NE(page->body.find(">*.other19999.example.com</option>"), std::string::npos);
-    EXPECT_EQ(page->body.find(">*.e0.example.com</option>"), std::string::npos);
 }
 
 // A browser that runs scripts asks for the list apart; its entries then come

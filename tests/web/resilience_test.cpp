@@ -172,26 +172,6 @@ TEST(Connections, SlowClientsFromAnotherAddressNeitherDelayASignedInPageNorOutli
     for (int fd : slow) ::close(fd);
 }
 
-TEST(Connections, IdleKeepAliveConnectionsHoldNoWorker) {
-    ServeOptions options;
-    options.extra_arguments = {"--threads", "2"};
-    ConsoleServer console(options);
-    std::vector<std::unique_ptr<httplib::Client>> idle;
-    for (int index = 0; index < 32; ++index) {
-        idle.push_back(std::make_unique<httplib::Client>(console.Origin()));
-        idle.back()->set_keep_alive(true);
-        const httplib::Result result = idle.back()->Get("/login");
-        ASSERT_TRUE(result);
-        EXPECT_EQ(result->status, 200);
-    }
-    // Each idle connection would hold one of the two workers for its 5 s keep-alive time.
-    const auto start = Clock::now();
-    const httplib::Result result = console.Client().Get("/login");
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->status, 200);
-    EXPECT_LT(Clock::now() - start, 2s);
-}
-
 TEST(Https, GivenAndMadeCertificatesServeWithASecureCookieAndHsts) {
     ServeOptions made_options;
     made_options.listen = "0.0.0.0:0";  // not loopback: HTTPS unless told otherwise
