@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     AddAuditCommand(app);
     AddListCommand(app);
     AddServeCommand(app);
-    AddPasswdCommand(app);
+    AddUserCommand(app);
 
     try {
         app.parse(argc, argv);

@@ -28,5 +28,12 @@ void AddRenderCommand(CLI::App& app);
 void AddStoreCommand(CLI::App& app);
 void AddAuditCommand(CLI::App& app);
 void AddListCommand(CLI::App& app);
+void AddUserCommand(CLI::App& app);  // and passwd
+
+class AccountDirectory;
+// The first administrator on a store without accounts (see
+// AccountDirectory::EnsureFirstAdministrator), with its refusals as
+// CommandError; returns what to print.
+std::string EnsureFirstAccount(AccountDirectory& accounts, const std::filesystem::path& data_dir);
 
 }  // namespace tessera::console

@@ -1,8 +1,8 @@
-// `tessera-console serve` and `tessera-console passwd`.
+// `tessera-console serve`.
 #include "serve_command.h"
 
 #include "access_log.h"
-#include "admin_account.h"
+#include "account_directory.h"
 #include "commands.h"
 #include "console_context.h"
 #include "debug_log.h"
@@ -19,7 +19,6 @@
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -130,37 +129,19 @@ void ParseListenAddress(const std::string& text, ConsoleSettings& settings) {
     settings.listen_port = std::stoi(port);
 }
 
-AdminAccount MakeUsageCheckedAccount(const std::string& password) {
-    try {
-        return MakeAccount(kAdminUserName, password);
-    } catch (const std::invalid_argument& e) {
-        throw CommandError(kExitUsage, e.what());
-    }
-}
-
-// Creates the account on first start, and returns how to sign in.
-std::string EnsureAccount(const std::filesystem::path& data_dir) {
-    const std::filesystem::path file = AccountFilePath(data_dir);
-    const std::string user = std::string("Sign in as \"") + kAdminUserName + "\" with the password ";
+// How to sign in: the first administrator, made on first start, or the
+// accounts there are.
+std::string SignInHint(AccountDirectory& accounts, const std::filesystem::path& data_dir) {
+    std::string hint = EnsureFirstAccount(accounts, data_dir);
+    if (!hint.empty()) return hint;
+    // A password in the environment that is not the account's would mislead whoever set it.
     const char* from_environment = std::getenv(kAdminPasswordVariable);
-    if (const std::optional<AdminAccount> account = ReadAccountFile(file)) {
-        const std::string earlier = user + "set earlier (change it with `tessera-console passwd`).\n";
-        // A password in the environment that is not the account's would mislead whoever set it.
-        if (from_environment == nullptr || *from_environment == '\0' ||
-            VerifySignIn(*account, kAdminUserName, from_environment)) {
-            return earlier;
-        }
-        return std::string(kAdminPasswordVariable) + " is ignored: it sets the password on first start only, and " +
-               file.string() + " holds another one.\n" + earlier;
+    if (from_environment != nullptr && *from_environment != '\0' &&
+        !accounts.Authenticate(kFirstAdministrator, from_environment)) {
+        hint = std::string(kAdminPasswordVariable) +
+               " is ignored: it sets the first administrator's password on the first start only.\n";
     }
-    if (from_environment != nullptr && *from_environment != '\0') {
-        WriteAccountFile(file, MakeUsageCheckedAccount(from_environment));
-        return user + "from " + kAdminPasswordVariable + ".\n";
-    }
-    const std::string password = GeneratePassword();
-    WriteAccountFile(file, MakeUsageCheckedAccount(password));
-    return user + "generated for this first start: " + password +
-           "\nIt is shown only this once; change it with `tessera-console passwd`.\n";
+    return hint + "Sign in with your account (`tessera-console user list` names them).\n";
 }
 
 // Blocks SIGINT and SIGTERM; called before any other thread exists, so that
@@ -222,7 +203,8 @@ void RunServe(const ServeOptions& options) {
     const DataFolderLock data_folder_lock(settings.data_dir);
     const TlsContext tls = ChooseTls(options, settings);
     settings.tls_context = tls.get();
-    const std::string sign_in_hint = EnsureAccount(settings.data_dir);
+    AccountDirectory accounts(store);
+    const std::string sign_in_hint = SignInHint(accounts, settings.data_dir);
 
     const PluginModule plugin(ResolvePluginPath(options.common));
     {
@@ -254,43 +236,6 @@ void RunServe(const ServeOptions& options) {
     }
     DBG::DebugLogEx(nullptr, 258, kConsoleLogSource, __LINE__, "%s", "stopped");
     std::cout << "Stopped." << std::endl;
-}
-
-std::string ReadLineWithoutEcho(const char* prompt) {
-    const bool is_terminal = isatty(STDIN_FILENO) != 0;
-    termios saved{};
-    if (is_terminal) {
-        std::cerr << prompt << std::flush;
-        tcgetattr(STDIN_FILENO, &saved);
-        termios quiet = saved;
-        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-    }
-    std::string line;
-    std::getline(std::cin, line);
-    if (is_terminal) {
-        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-        std::cerr << "\n";
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    return line;
-}
-
-void RunPasswd(const CommonOptions& options) {
-    std::string password;
-    const char* from_environment = std::getenv(kAdminPasswordVariable);
-    if (from_environment != nullptr && *from_environment != '\0') {
-        password = from_environment;
-    } else {
-        password = ReadLineWithoutEcho("New password: ");
-        if (isatty(STDIN_FILENO) != 0 && ReadLineWithoutEcho("Repeat the new password: ") != password) {
-            throw CommandError(kExitUsage, "the two passwords differ; nothing was changed");
-        }
-    }
-    std::filesystem::create_directories(options.data_dir);
-    WriteAccountFile(AccountFilePath(options.data_dir), MakeUsageCheckedAccount(password));
-    std::cout << "The password of \"" << kAdminUserName
-              << "\" was changed; a running console signs everybody out at their next request.\n";
 }
 
 }  // namespace
@@ -333,14 +278,6 @@ void AddServeCommand(CLI::App& app) {
                       "Serve plain HTTP on an address other than loopback (else HTTPS with a certificate made "
                       "on first start in <data>/tls)");
     command->callback([options] { RunServe(*options); });
-}
-
-void AddPasswdCommand(CLI::App& app) {
-    auto options = std::make_shared<CommonOptions>();
-    CLI::App* command = app.add_subcommand("passwd", std::string("Set the administrator's password, from ") +
-                                                         kAdminPasswordVariable + " or standard input");
-    AddCommonOptions(*command, *options, false);
-    command->callback([options] { RunPasswd(*options); });
 }
 
 }  // namespace tessera::console

@@ -1,4 +1,4 @@
-// The web console: `tessera-console serve` and `tessera-console passwd`.
+// The web console: `tessera-console serve`.
 #pragma once
 
 namespace CLI {
@@ -8,6 +8,5 @@ class App;
 namespace tessera::console {
 
 void AddServeCommand(CLI::App& app);
-void AddPasswdCommand(CLI::App& app);
 
 }  // namespace tessera::console

@@ -105,8 +105,21 @@ std::string SourceTypeName(int source_type) {
 }
 
 const std::vector<std::string>& ActionNames() {
-    static const std::vector<std::string> kNames = {"save",    "reset",          "import",   "export", "restore",
-                                                    "sign-in", "sign-in-failed", "sign-out", "other"};
+    static const std::vector<std::string> kNames = {"save",
+                                                    "reset",
+                                                    "import",
+                                                    "export",
+                                                    "restore",
+                                                    "sign-in",
+                                                    "sign-in-failed",
+                                                    "sign-out",
+                                                    "account-added",
+                                                    "role-changed",
+                                                    "account-disabled",
+                                                    "account-enabled",
+                                                    "account-removed",
+                                                    "password-changed",
+                                                    "other"};
     return kNames;
 }
 

@@ -9,7 +9,7 @@
 namespace tessera::console {
 
 // The audit log's types: the plug-in writes changes from itself, the console
-// writes sign-ins, sign-outs and restores from History.
+// writes sign-ins, sign-outs, restores from History and changes of accounts.
 inline constexpr int kAccessEvent = 1;
 inline constexpr int kChangeEvent = 2;
 inline constexpr int kPluginSource = 1;

@@ -8,9 +8,9 @@ namespace tessera::console {
 namespace {
 
 const HostedPage kHostedPages[] = {
-    {kSettingsPageId, ""},
-    {kImportPageId, "import"},
-    {kExportPageId, "export"},
+    {kSettingsPageId, "", false},
+    {kImportPageId, "import", false},
+    {kExportPageId, "export", true},
 };
 
 }  // namespace

@@ -40,6 +40,8 @@ struct HostedPage {
     // What every request of the page is ("import", "export"), or "" for a page
     // whose requests are actions only when they carry a form action.
     const char* action_name;
+    // Its form changes nothing stored (the export writes a file of what it is sent).
+    bool is_form_read_only;
 };
 
 // The hosted page `page_id` names, letter case ignored; null for any other.

@@ -1,7 +1,7 @@
 // The web console's TLS certificate, given or made.
 #include "tls_identity.h"
-#include "hex_text.h"
 
+#include <openssl/crypto.h>
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <memory>
 #include <stdexcept>
 
 namespace tessera::console {
@@ -152,7 +153,11 @@ std::string CertificateFingerprint(const std::filesystem::path& certificate_file
     unsigned char digest[EVP_MAX_MD_SIZE] = {};
     unsigned int length = 0;
     X509_digest(certificate.get(), EVP_sha256(), digest, &length);
-    return "SHA-256 " + HexText(digest, length, HexCase::kUpper, ':');
+    // OpenSSL writes the digest as browsers show it: "AB:CD:...".
+    std::unique_ptr<char, void (*)(char*)> text(OPENSSL_buf2hexstr(digest, length),
+                                                [](char* hex) { OPENSSL_free(hex); });
+    if (!text) throw std::runtime_error("cannot write the certificate's fingerprint");
+    return std::string("SHA-256 ") + text.get();
 }
 
 }  // namespace tessera::console

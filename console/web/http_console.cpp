@@ -205,8 +205,8 @@ HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin, s
     : settings_(std::move(settings)),
       plugin_(plugin),
       store_(std::move(store)),
-      account_file_(AccountFilePath(settings_.data_dir)),
-      sessions_(settings_.session_idle_expiry, settings_.max_sessions),
+      accounts_(store_),
+      sessions_(settings_.sessions),
       access_log_(settings_.data_dir / "access.log"),
       server_(WithRefusalHeaders(settings_.connections, settings_.tls_context != nullptr), settings_.tls_context) {
     screening_.is_tls = settings_.tls_context != nullptr;
@@ -341,11 +341,11 @@ void HttpConsole::Stop() {
 // session, the form, the route's content. (Security headers and the access
 // log follow in the library's post-routing hook and logger.)
 void HttpConsole::Handle(const Request& request, Response& response, const httplib::ContentReader* reader) {
-    Exchange exchange{request, response, *t_trace.route, {}, false, {}, {}};
+    Exchange exchange{request, response, *t_trace.route, {}, false, {}, Role::kAuditor, {}};
     if (!TakesMethod(exchange.route, request.method)) {
         return RefuseMethod(response, AllowedMethods(exchange.route), exchange.route.wrong_method);
     }
-    if (!Authenticate(exchange)) return;
+    if (!Authenticate(exchange) || !Authorize(exchange)) return;
     if (reader != nullptr && !ReadForm(exchange, *reader)) return;
     switch (exchange.route.route) {
     case Route::kRoot:
@@ -375,14 +375,41 @@ bool HttpConsole::Authenticate(Exchange& exchange) {
     exchange.session_id = SessionIdFromCookieHeader(cookies);
     exchange.wants_list_apart = WantsListApart(cookies);
     if (exchange.route.session != SessionNeed::kNone && !exchange.session_id.empty()) {
-        exchange.user_name =
-            sessions_.Touch(exchange.session_id, account_file_.Current(), SteadyClock::now()).value_or(std::string());
+        // The account as it is now: one disabled, removed or given a new
+        // password since the session began ends it; a new role counts at once.
+        const std::optional<SessionOwner> owner = sessions_.Touch(exchange.session_id, SteadyClock::now());
+        const std::optional<Account> account = owner ? accounts_.Find(owner->account) : std::nullopt;
+        if (account && !account->is_disabled && account->credential_version == owner->credential_version) {
+            exchange.user_name = account->name;
+            exchange.role = account->role;
+        } else if (owner) {
+            sessions_.End(exchange.session_id);
+        }
         t_trace.user_name = exchange.user_name;
     }
     if (exchange.route.session != SessionNeed::kRequired || !exchange.user_name.empty()) return true;
     // Nothing of a form reaches a handler, so nothing is stored or audited.
     if (exchange.request.method == "POST") exchange.response.set_header("Connection", "close");
     Redirect(exchange.response, kSignInPath);
+    return false;
+}
+
+// Before the form is read: nothing of a refused request reaches the plug-in
+// or the store.
+bool HttpConsole::Authorize(Exchange& exchange) {
+    if (exchange.route.session == SessionNeed::kNone || exchange.user_name.empty()) return true;
+    const bool is_post = exchange.request.method == "POST";
+    Role needed = is_post ? exchange.route.poster : exchange.route.reader;
+    if (is_post && exchange.route.route == Route::kPage) {
+        const HostedPage* page = FindHostedPage(OS::FromUtf8(exchange.request.path.substr(1)));
+        if (page != nullptr && page->is_form_read_only) needed = exchange.route.reader;
+    }
+    if (Permits(exchange.role, needed)) return true;
+    if (is_post) exchange.response.set_header("Connection", "close");
+    SendShortPage(exchange.response, 403,
+                  "Nothing was changed: the account \"" + exchange.user_name + "\" is an " +
+                      std::string(RoleName(exchange.role)) + ", and this takes an " + std::string(RoleName(needed)) +
+                      "'s account.");
     return false;
 }
 
@@ -464,26 +491,35 @@ void HttpConsole::HandleSignIn(Exchange& exchange) {
     const std::string& address = request.remote_addr;
     const SteadyClock::time_point now = SteadyClock::now();
 
-    if (const std::optional<long> wait_seconds = throttle_.RetryAfterSeconds(address, now)) {
+    // Failures count against the address and against the account, so that
+    // neither many addresses nor many names make guessing cheap.
+    const std::string keys[] = {"address " + address, "account " + user_name};
+    std::optional<long> wait_seconds;
+    for (const std::string& key : keys) {
+        const std::optional<long> wait = throttle_.RetryAfterSeconds(key, now);
+        if (wait && (!wait_seconds || *wait > *wait_seconds)) wait_seconds = wait;
+    }
+    if (wait_seconds) {
         RenderSignIn(response, 429,
-                     "Too many failed sign-ins from this address. Try again in " + std::to_string(*wait_seconds) +
+                     "Too many failed sign-ins. Try again in " + std::to_string(*wait_seconds) +
                          (*wait_seconds == 1 ? " second." : " seconds."),
                      user_name);
         response.set_header("Retry-After", std::to_string(*wait_seconds));
         return;
     }
-    const std::shared_ptr<const AdminAccount> account = account_file_.Current();
-    if (!account || !VerifySignIn(*account, user_name, password)) {
-        throttle_.RecordFailure(address, SteadyClock::now());
+    const std::optional<Account> account = accounts_.Authenticate(user_name, password);
+    if (!account) {
+        for (const std::string& key : keys) throttle_.RecordFailure(key, SteadyClock::now());
         RecordAccess(request, user_name, "sign-in-failed", "Sign-in refused: wrong user name or password.");
         return RenderSignIn(response, 200, "The user name or password is not correct.", user_name);
     }
-    throttle_.RecordSuccess(address);
+    for (const std::string& key : keys) throttle_.RecordSuccess(key);
     // A fresh id at every sign-in: an id planted before it is worth nothing.
     sessions_.End(exchange.session_id);
-    const std::string session_id = sessions_.Create(account, SteadyClock::now());
-    t_trace.user_name = account->user_name;
-    RecordAccess(request, account->user_name, "sign-in", "Signed in.");
+    const std::string session_id = sessions_.Create({account->name, account->credential_version}, SteadyClock::now());
+    t_trace.user_name = account->name;
+    accounts_.NoteSignIn(account->name);
+    RecordAccess(request, account->name, "sign-in", "Signed in.");
     response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
     Redirect(response, PagePath(kSettingsPageId));
 }
@@ -610,8 +646,7 @@ void HttpConsole::RenderSignIn(Response& response, int status, const std::string
     const std::string message_html =
         message.empty() ? std::string() : "<p class=\"message error\" role=\"alert\">" + EscapeHtml(message) + "</p>";
     document.SetField(L"$$MESSAGE$$", OS::FromUtf8(message_html).c_str());
-    document.SetField(L"$$USER_NAME$$",
-                      OS::FromUtf8(EscapeHtml(user_name.empty() ? kAdminUserName : user_name)).c_str());
+    document.SetField(L"$$USER_NAME$$", OS::FromUtf8(EscapeHtml(user_name)).c_str());
     const wchar_t* content = document.GetHtmlContent();
     response.status = status;
     SetContent(response, OS::ToUtf8(content != nullptr ? content : L""), kHtmlType);

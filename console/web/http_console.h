@@ -3,7 +3,7 @@
 #pragma once
 
 #include "access_log.h"
-#include "admin_account.h"
+#include "account_directory.h"
 #include "connection_server.h"
 #include "form_decoding.h"
 #include "history_page.h"
@@ -12,7 +12,8 @@
 #include "plugin_module.h"
 #include "request_screening.h"
 #include "routes.h"
-#include "sign_in.h"
+#include "session_cookie.h"
+#include "sessions.h"
 #include "sqlite_store.h"
 
 #include <atomic>
@@ -35,9 +36,8 @@ struct ConsoleSettings {
     ConnectionLimits connections;  // its max_body_bytes is the console's body limit
     std::size_t max_form_fields = FormLimits{}.max_fields;
     SSL_CTX* tls_context = nullptr;  // HTTPS when set; the console takes its own reference
-    std::chrono::seconds session_idle_expiry{30 * 60};
-    std::size_t max_sessions = 256;
-    std::filesystem::path data_dir;    // admin.json and access.log
+    SessionLimits sessions;
+    std::filesystem::path data_dir;    // access.log
     std::filesystem::path static_dir;  // served at /static/
 };
 
@@ -62,14 +62,17 @@ private:
         const RouteSpec& route;
         std::string session_id;  // of the session cookie, or empty
         bool wants_list_apart = false;
-        std::string user_name;  // of the live session, when the route looks for one
-        FormFields fields;      // of a POST's form
+        std::string user_name;       // of the live session, when the route looks for one
+        Role role = Role::kAuditor;  // of the session's account
+        FormFields fields;           // of a POST's form
     };
 
     void Configure();
     void Handle(const httplib::Request& request, httplib::Response& response, const httplib::ContentReader* reader);
-    // False when the request needs a session it does not have (and is sent to sign in).
+    // False when the request needs a session it does not have (and is sent to
+    // sign in), or a role its account does not hold (and is refused).
     bool Authenticate(Exchange& exchange);
+    bool Authorize(Exchange& exchange);
     // False when the form is refused (and the refusal is the response).
     bool ReadForm(Exchange& exchange, const httplib::ContentReader& reader);
     void HandleSignIn(Exchange& exchange);
@@ -90,7 +93,7 @@ private:
     const PluginModule& plugin_;
     std::shared_ptr<host::SqliteStore> store_;
     ScreeningSettings screening_;
-    AccountFile account_file_;
+    AccountDirectory accounts_;
     SessionTable sessions_;
     SignInThrottle throttle_;
     AccessLog access_log_;

@@ -5,7 +5,8 @@
 // without scripts never asks for it and gets the list box in the page.
 #pragma once
 
-#include "sign_in.h"
+#include "session_cookie.h"
+#include "sessions.h"
 
 #include <cstddef>
 #include <map>

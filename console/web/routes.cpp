@@ -7,20 +7,27 @@ namespace {
 using M = Methods;
 using S = SessionNeed;
 using F = FormKind;
+constexpr Role kAny = Role::kAuditor;
+constexpr Role kEdit = Role::kEditor;
 
 // First match wins: the made script before the static folder, the page row last.
 constexpr RouteSpec kRoutes[] = {
-    {Route::kRoot, kRootPath, false, M::kGet, S::kNone, F::kNone, true, "The console's address takes no form."},
-    {Route::kSignIn, kSignInPath, false, M::kGetAndPost, S::kNone, F::kSignIn, true, ""},
-    {Route::kSignOut, kSignOutPath, false, M::kPost, S::kIfAny, F::kNone, false, "Signing out takes a form."},
-    {Route::kHistory, kHistoryPath, false, M::kGet, S::kRequired, F::kNone, false,
+    {Route::kRoot, kRootPath, false, M::kGet, S::kNone, kAny, kAny, F::kNone, true,
+     "The console's address takes no form."},
+    {Route::kSignIn, kSignInPath, false, M::kGetAndPost, S::kNone, kAny, kAny, F::kSignIn, true, ""},
+    {Route::kSignOut, kSignOutPath, false, M::kPost, S::kIfAny, kAny, kAny, F::kNone, false,
+     "Signing out takes a form."},
+    {Route::kHistory, kHistoryPath, false, M::kGet, S::kRequired, kAny, kAny, F::kNone, false,
      "History is read, not posted; a restore is a form of its page."},
-    {Route::kRestore, kRestorePath, false, M::kPost, S::kRequired, F::kAdmin, false, "Restoring takes a form."},
-    {Route::kPageNames, kPageNamesPath, false, M::kGet, S::kNone, F::kNone, false, "Static files cannot take a form."},
-    {Route::kStaticFile, kStaticPrefix, true, M::kGet, S::kNone, F::kNone, false, "Static files cannot take a form."},
-    {Route::kApprovedList, kListApartPrefix, true, M::kGet, S::kRequired, F::kNone, false,
+    {Route::kRestore, kRestorePath, false, M::kPost, S::kRequired, kEdit, kEdit, F::kSignedIn, false,
+     "Restoring takes a form."},
+    {Route::kPageNames, kPageNamesPath, false, M::kGet, S::kNone, kAny, kAny, F::kNone, false,
+     "Static files cannot take a form."},
+    {Route::kStaticFile, kStaticPrefix, true, M::kGet, S::kNone, kAny, kAny, F::kNone, false,
+     "Static files cannot take a form."},
+    {Route::kApprovedList, kListApartPrefix, true, M::kGet, S::kRequired, kAny, kAny, F::kNone, false,
      "An approved list is fetched, not posted."},
-    {Route::kPage, "", true, M::kGetAndPost, S::kRequired, F::kAdmin, false, ""},
+    {Route::kPage, "", true, M::kGetAndPost, S::kRequired, kAny, kEdit, F::kSignedIn, false, ""},
 };
 
 }  // namespace

@@ -1,8 +1,11 @@
 // The web console's route table: every path it answers on its own, each
 // declared once with the methods it takes, whether it needs a session, the
-// form it reads and what any other method is told. Every other path is a page
-// of the plug-in. The content phase of HttpConsole runs one handler per Route.
+// role that may read it and the role that may post to it, the form it reads
+// and what any other method is told. Every other path is a page of the
+// plug-in. The content phase of HttpConsole runs one handler per Route.
 #pragma once
+
+#include "roles.h"
 
 #include <string>
 #include <string_view>
@@ -33,8 +36,8 @@ enum class SessionNeed {
 
 enum class FormKind {
     kNone,
-    kSignIn,  // anyone's: small limits of its own
-    kAdmin,   // a signed-in administrator's: the console's body and field limits
+    kSignIn,    // anyone's: small limits of its own
+    kSignedIn,  // a signed-in account's: the console's body and field limits
 };
 
 struct RouteSpec {
@@ -43,6 +46,8 @@ struct RouteSpec {
     bool is_prefix;
     Methods methods;
     SessionNeed session;
+    Role reader;               // the least role whose session may GET it (when it needs a session)
+    Role poster;               // and POST to it; a hosted page whose form is read-only takes the reader
     FormKind form;             // read from a POST before its handler runs
     bool is_entry;             // a navigation from another site may reach it
     const char* wrong_method;  // the 405's sentence for a method it does not take

@@ -1,57 +1,49 @@
 // The sessions of signed-in administrators and the sign-in throttle, on a
 // clock the test moves.
-#include "sign_in.h"
+#include "sessions.h"
 
 #include <gtest/gtest.h>
-
-#include <memory>
 
 namespace tessera::console {
 namespace {
 
 using std::chrono::seconds;
 
-constexpr seconds kIdleExpiry{600};
+constexpr SessionLimits kLimits{seconds(600), seconds(3600), 3};
 
-std::shared_ptr<const AdminAccount> Account(const char* user_name) {
-    auto account = std::make_shared<AdminAccount>();
-    account->user_name = user_name;
-    return account;
-}
-
-TEST(SessionTable, ASessionLivesWhileItIsUsedAndEndsAfterItsIdleTime) {
-    SessionTable sessions(kIdleExpiry, 8);
-    const auto admin = Account("admin");
+TEST(SessionTable, ASessionLivesWhileItIsUsedUntilItsLifetimeAndEndsAfterItsIdleTime) {
+    SessionTable sessions(kLimits);
     const SteadyClock::time_point start{};
-    const std::string id = sessions.Create(admin, start);
+    const std::string id = sessions.Create({"admin", 4}, start);
 
-    // Each use renews the idle time, so a session in use outlives the expiry.
-    EXPECT_EQ(sessions.Touch(id, admin, start + kIdleExpiry), "admin");
-    EXPECT_EQ(sessions.Touch(id, admin, start + 2 * kIdleExpiry), "admin");
-    EXPECT_EQ(sessions.Touch(id, admin, start + 3 * kIdleExpiry + seconds(1)), std::nullopt) << "idle too long";
-    EXPECT_EQ(sessions.Touch(id, admin, start + 3 * kIdleExpiry + seconds(2)), std::nullopt) << "and gone for good";
-
-    const std::string other = sessions.Create(admin, start);
-    EXPECT_EQ(sessions.Touch(other, Account("admin"), start), std::nullopt) << "a new password ends it";
-    const std::string ended = sessions.Create(admin, start);
-    sessions.End(ended);
-    EXPECT_EQ(sessions.Touch(ended, admin, start), std::nullopt);
-}
-
-TEST(SessionTable, AFullTableEndsTheLeastRecentlyUsedSession) {
-    SessionTable sessions(kIdleExpiry, 3);
-    const auto admin = Account("admin");
-    const SteadyClock::time_point start{};
-    const std::string first = sessions.Create(admin, start);
-    const std::string second = sessions.Create(admin, start + seconds(1));
-    const std::string third = sessions.Create(admin, start + seconds(2));
-    ASSERT_TRUE(sessions.Touch(first, admin, start + seconds(3)));  // now the second is the least recent
-
-    const std::string fourth = sessions.Create(admin, start + seconds(4));
-    EXPECT_EQ(sessions.Touch(second, admin, start + seconds(5)), std::nullopt);
-    for (const std::string& kept : {first, third, fourth}) {
-        EXPECT_EQ(sessions.Touch(kept, admin, start + seconds(5)), "admin");
+    // Each use renews the idle time, so a session in use outlives the expiry, up to its lifetime.
+    for (int use = 1; use <= 5; ++use) {
+        const std::optional<SessionOwner> owner = sessions.Touch(id, start + use * kLimits.idle_expiry);
+        ASSERT_TRUE(owner) << "use " << use;
+        EXPECT_EQ(owner->account, "admin");
+        EXPECT_EQ(owner->credential_version, 4);
     }
+    EXPECT_FALSE(sessions.Touch(id, start + kLimits.lifetime + seconds(1))) << "past its lifetime";
+
+    const std::string idle = sessions.Create({"admin", 4}, start);
+    EXPECT_FALSE(sessions.Touch(idle, start + kLimits.idle_expiry + seconds(1))) << "idle too long";
+    EXPECT_FALSE(sessions.Touch(idle, start)) << "and gone for good";
+}
+
+TEST(SessionTable, AFullTableEndsTheLeastRecentlyUsedSessionAndAnAccountsSessionsEndTogether) {
+    SessionTable sessions(kLimits);
+    const SteadyClock::time_point start{};
+    const std::string first = sessions.Create({"admin", 1}, start);
+    const std::string second = sessions.Create({"admin", 1}, start + seconds(1));
+    const std::string third = sessions.Create({"bob", 1}, start + seconds(2));
+    ASSERT_TRUE(sessions.Touch(first, start + seconds(3)));  // now the second is the least recent
+
+    const std::string fourth = sessions.Create({"admin", 1}, start + seconds(4));
+    EXPECT_FALSE(sessions.Touch(second, start + seconds(5)));
+    EXPECT_EQ(sessions.EndAllOf("admin", fourth), 1u);
+    EXPECT_FALSE(sessions.Touch(first, start + seconds(5)));
+    EXPECT_TRUE(sessions.Touch(fourth, start + seconds(5))) << "the session kept";
+    EXPECT_TRUE(sessions.Touch(third, start + seconds(5))) << "another account's";
 }
 
 TEST(SignInThrottle, FailuresBarTheirAddressForADoublingWhileAndASuccessForgetsThem) {

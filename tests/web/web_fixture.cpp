@@ -4,6 +4,7 @@
 #include "process_runner.h"
 #include "test_paths.h"
 
+#include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
 #include <arpa/inet.h>
@@ -123,12 +124,12 @@ httplib::Client ConsoleServer::Client() const {
     return client;
 }
 
-std::string ConsoleServer::SignIn() const {
+std::string ConsoleServer::SignIn(const std::string& user_name, const std::string& password) const {
     httplib::Client client = Client();
-    const httplib::Result result =
-        client.Post("/login", httplib::Headers{{"Origin", Origin()}},
-                    "username=admin&password=" + httplib::detail::encode_query_param(kAdminPassword),
-                    "application/x-www-form-urlencoded");
+    const httplib::Result result = client.Post("/login", httplib::Headers{{"Origin", Origin()}},
+                                               "username=" + httplib::detail::encode_query_param(user_name) +
+                                                   "&password=" + httplib::detail::encode_query_param(password),
+                                               "application/x-www-form-urlencoded");
     if (!result || result->status != 303) {
         ADD_FAILURE() << "sign-in failed: " << (result ? result->status : -1);
         return {};
@@ -265,6 +266,23 @@ std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::s
     const auto found = policy.find(property);
     if (found != policy.end()) return found->at("value");
     return policy.at("UFNotificationSettings").at("value").at(property).at("value");
+}
+
+std::string StoredPasswordHash(const std::filesystem::path& data_dir, const std::string& account) {
+    sqlite3* db = nullptr;
+    std::string hash;
+    if (sqlite3_open_v2((data_dir / "store.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* select = nullptr;
+        if (sqlite3_prepare_v2(db, "SELECT password FROM accounts WHERE name = ?1", -1, &select, nullptr) ==
+            SQLITE_OK) {
+            sqlite3_bind_text(select, 1, account.c_str(), -1, SQLITE_TRANSIENT);
+            if (sqlite3_step(select) == SQLITE_ROW)
+                hash = reinterpret_cast<const char*>(sqlite3_column_text(select, 0));
+        }
+        sqlite3_finalize(select);
+    }
+    sqlite3_close(db);
+    return hash;
 }
 
 std::size_t AuditRecordCount(const std::filesystem::path& data_dir, const std::string& action) {

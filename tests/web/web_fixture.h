@@ -62,8 +62,9 @@ public:
                          const std::string& body = {}, const std::string& local_address = "127.0.0.1") const;
     // A client with short timeouts; no redirects followed, nothing decompressed.
     httplib::Client Client() const;
-    // Signs in and returns the Cookie header value, or fails the test.
-    std::string SignIn() const;
+    // Signs in (as the first administrator unless told) and returns the
+    // Cookie header value, or fails the test.
+    std::string SignIn(const std::string& user_name = "admin", const std::string& password = kAdminPassword) const;
     // Headers of a same-origin form post with that session.
     httplib::Headers FormHeaders(const std::string& cookie) const;
 
@@ -112,5 +113,7 @@ std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_di
 std::size_t AuditRecordCount(const std::filesystem::path& data_dir, const std::string& action = {});
 std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
                              const std::string& property);
+// The password column of an account, read from the store file.
+std::string StoredPasswordHash(const std::filesystem::path& data_dir, const std::string& account);
 
 }  // namespace tessera::test

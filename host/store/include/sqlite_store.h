@@ -51,6 +51,18 @@ struct HistoryRecord {
     std::string changes_summary;  // as in ActionOutcome
 };
 
+// An administrator's account as the store keeps it; the console gives the
+// fields their meaning (`password` is a hash in the console's own encoding).
+struct AccountRow {
+    std::string name;
+    std::string role;
+    std::string password;
+    bool is_disabled = false;
+    std::string created;       // ISO-8601 UTC
+    std::string last_sign_in;  // the same, empty when never
+    std::int64_t credential_version = 1;
+};
+
 // SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
 // transaction with synchronous=FULL, prepared statements only. Reading never
 // needs the write lock. Audit records the store cannot take are kept in
@@ -118,6 +130,16 @@ public:
     // `seq` changed nothing or an object was changed outside the console since.
     // Inside an action, it reads the action's state.
     std::vector<StoredInstance> StateBefore(std::int64_t seq);
+
+    // The accounts by name, or the one named. Throws std::runtime_error when
+    // the store cannot be read.
+    std::vector<AccountRow> ReadAccounts();
+    std::optional<AccountRow> ReadAccount(const std::string& name);
+    // Stores `row` in place of the account of its name, or removes the account
+    // (false when there was none); inside an action, as part of it. False when
+    // the store refused, as Save.
+    bool PutAccount(const AccountRow& row);
+    bool RemoveAccount(const std::string& name);
 
     const std::filesystem::path& File() const { return file_; }
 

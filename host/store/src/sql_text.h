@@ -4,6 +4,13 @@
 
 namespace tessera::host::sqlite {
 
+// The console's administrators. credential_version grows with every change
+// that must end the account's sessions (a new password, disabling).
+inline constexpr const char* kCreateAccounts =
+    "CREATE TABLE IF NOT EXISTS accounts ("
+    " name TEXT PRIMARY KEY NOT NULL, role TEXT NOT NULL, password TEXT NOT NULL,"
+    " disabled INTEGER NOT NULL DEFAULT 0, created TEXT NOT NULL, last_sign_in TEXT NOT NULL DEFAULT '',"
+    " credential_version INTEGER NOT NULL DEFAULT 1)";
 inline constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS class_declarations ("
     " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
@@ -18,11 +25,22 @@ inline constexpr const char* kSchema[] = {
     // record reports was never stored.
     "CREATE TABLE IF NOT EXISTS actions ("
     " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT, rolled_back TEXT)",
+    kCreateAccounts,
 };
 // Stores made before rolled-back changes were noted get the column on first open.
 inline constexpr const char* kHasRolledBackColumn =
     "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'rolled_back'";
 inline constexpr const char* kAddRolledBackColumn = "ALTER TABLE actions ADD COLUMN rolled_back TEXT";
+// Stores made before there were named accounts get the table on first open.
+inline constexpr const char* kHasAccountsTable =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'accounts'";
+inline constexpr const char* kSelectAccounts =
+    "SELECT name, role, password, disabled, created, last_sign_in, credential_version FROM accounts"
+    " WHERE (?1 IS NULL OR name = ?1) ORDER BY name";
+inline constexpr const char* kReplaceAccount =
+    "INSERT OR REPLACE INTO accounts (name, role, password, disabled, created, last_sign_in, credential_version)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+inline constexpr const char* kDeleteAccount = "DELETE FROM accounts WHERE name = ?1";
 inline constexpr const char* kBegin = "BEGIN IMMEDIATE";
 inline constexpr const char* kBeginReading = "BEGIN DEFERRED";
 // Any statement that reads starts the snapshot of a deferred transaction.

@@ -68,6 +68,12 @@ bool IsProvisioned(Database& database) {
 }
 
 void Upgrade(Database& database) {
+    if (database.Query(kHasAccountsTable) == "0") {
+        database.Write([&] {
+            database.Run(kCreateAccounts);
+            return true;
+        });
+    }
     if (database.Query(kHasRolledBackColumn) == "0") {
         database.Write([&] {
             if (database.Query(kHasRolledBackColumn) == "0") database.Run(kAddRolledBackColumn);

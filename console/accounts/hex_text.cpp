@@ -8,16 +8,15 @@
 
 namespace tessera::console {
 
-std::string HexText(const unsigned char* bytes, std::size_t size, HexCase letter_case, char separator) {
+std::string HexText(const unsigned char* bytes, std::size_t size) {
     if (size == 0) return {};
-    // Room for the digits, the separators and OpenSSL's terminating NUL.
-    std::string text(separator == '\0' ? size * 2 + 1 : size * 3, '\0');
-    std::size_t length = 0;  // with the terminating NUL
-    if (OPENSSL_buf2hexstr_ex(text.data(), text.size(), &length, bytes, size, separator) != 1) {
+    std::string text(size * 2 + 1, '\0');  // the digits and OpenSSL's terminating NUL
+    std::size_t length = 0;                // with the terminating NUL
+    if (OPENSSL_buf2hexstr_ex(text.data(), text.size(), &length, bytes, size, '\0') != 1) {
         throw std::runtime_error("cannot write bytes as hexadecimal text");
     }
     text.resize(length - 1);
-    return letter_case == HexCase::kLower ? host::FoldAsciiCase(std::move(text)) : text;
+    return host::FoldAsciiCase(std::move(text));  // OpenSSL writes capitals
 }
 
 std::optional<std::vector<unsigned char>> BytesOfHexText(const std::string& text) {

@@ -1,4 +1,4 @@
-// Bytes as hexadecimal text, through OpenSSL.
+// Bytes as lower-case hexadecimal text and back, through OpenSSL.
 #pragma once
 
 #include <cstddef>
@@ -8,10 +8,8 @@
 
 namespace tessera::console {
 
-enum class HexCase { kLower, kUpper };
-
-// Two digits per byte of `bytes`, with `separator` between bytes unless it is '\0'.
-std::string HexText(const unsigned char* bytes, std::size_t size, HexCase letter_case, char separator = '\0');
+// Two lower-case digits per byte of `bytes`.
+std::string HexText(const unsigned char* bytes, std::size_t size);
 
 // The bytes that `text`, two hexadecimal digits (either case) per byte and no
 // separator, stands for; nullopt when it is empty or anything else.

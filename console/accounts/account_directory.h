@@ -1,0 +1,103 @@
+// The console's administrators: their accounts in the store, the rules every
+// change of them keeps, and an audit record of each change in the same
+// transaction. The command line and the web console change accounts only
+// through here.
+#pragma once
+
+#include "roles.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tessera::host {
+class SqliteStore;
+}  // namespace tessera::host
+
+namespace tessera::console {
+
+inline constexpr char kFirstAdministrator[] = "admin";
+inline constexpr char kAdminPasswordVariable[] = "TESSERA_ADMIN_PASSWORD";
+// Who the command line's changes are by, in their audit records.
+inline constexpr char kCommandLineActor[] = "local";
+
+struct Account {
+    std::string name;
+    Role role = Role::kAuditor;
+    bool is_disabled = false;
+    std::string created;       // ISO-8601 UTC
+    std::string last_sign_in;  // the same, empty when never
+    std::int64_t credential_version = 1;
+};
+
+// Who changes an account, from where, through what (a page's path, a command).
+struct Actor {
+    std::string name;
+    std::string address;
+    std::string place;
+};
+
+// A change that a rule refuses (a name taken or malformed, the last
+// administrator, no such account); its text says why, to the person asking.
+class AccountRefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+// A password that the password rule refuses.
+class PasswordRefused : public AccountRefused {
+public:
+    using AccountRefused::AccountRefused;
+};
+// A change the store did not take (locked, read-only, full); nothing of it is stored.
+class AccountNotStored : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class AccountDirectory {
+public:
+    explicit AccountDirectory(std::shared_ptr<host::SqliteStore> store);
+
+    std::vector<Account> List() const;
+    std::optional<Account> Find(const std::string& name) const;
+
+    // The enabled account that `name` and `password` open, or null. Takes as
+    // long whether or not the name exists.
+    std::optional<Account> Authenticate(const std::string& name, const std::string& password) const;
+
+    // Each change is refused with AccountRefused by a rule and with
+    // AccountNotStored by the store; one that would leave no enabled
+    // administrator is refused.
+    void Add(const std::string& name, Role role, const std::string& password, const Actor& actor);
+    void SetRole(const std::string& name, Role role, const Actor& actor);
+    void SetEnabled(const std::string& name, bool is_enabled, const Actor& actor);
+    void Remove(const std::string& name, const Actor& actor);
+    // Ends the account's sessions elsewhere: its credential version changes.
+    void SetPassword(const std::string& name, const std::string& password, const Actor& actor);
+    // Notes the time of a sign-in; a store that refuses only loses the note.
+    void NoteSignIn(const std::string& name);
+
+    // On a store without accounts: the account of an earlier version's
+    // <data>/admin.json becomes the administrator kFirstAdministrator with the
+    // same password, and the file goes; without one, kFirstAdministrator is made
+    // with the password of kAdminPasswordVariable, or a generated one. Returns
+    // how to sign in, to print; empty when accounts were there already.
+    std::string EnsureFirstAdministrator(const std::filesystem::path& data_dir);
+
+private:
+    // Runs `change` (which reads and writes accounts through the store) with
+    // one audit record of `action`, as one transaction. A refused write ends
+    // the transaction, and the outcome says so.
+    void Commit(const std::function<void()>& change, const char* action, const std::string& message,
+                const Actor& actor);
+    Account Existing(const std::string& name) const;
+
+    std::shared_ptr<host::SqliteStore> store_;
+};
+
+}  // namespace tessera::console

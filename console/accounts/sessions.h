@@ -1,0 +1,94 @@
+// Sessions of signed-in administrators and the slow-down of failed sign-ins.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace tessera::console {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// 32 hexadecimal digits from the system's random number generator.
+std::string NewRandomId();
+
+struct SessionLimits {
+    std::chrono::seconds idle_expiry{30 * 60};
+    std::chrono::seconds lifetime{12 * 60 * 60};  // from the sign-in, however busy
+    std::size_t max_sessions = 1000;
+};
+
+// Whose a session is: the account, and the version of its credentials when
+// the session began (a new password or disabling the account ends it).
+struct SessionOwner {
+    std::string account;
+    std::int64_t credential_version = 0;
+};
+
+// Sessions live in memory only: a restart signs everybody out.
+class SessionTable {
+public:
+    explicit SessionTable(SessionLimits limits);
+
+    // A new random 128-bit id (32 hexadecimal digits). When the table is full
+    // the least recently used session ends.
+    std::string Create(SessionOwner owner, SteadyClock::time_point now);
+
+    // The owner of the live session `id`, whose idle time starts again; null
+    // for an unknown, expired or malformed id.
+    std::optional<SessionOwner> Touch(const std::string& id, SteadyClock::time_point now);
+
+    void End(const std::string& id);
+    // Ends every session of `account` but `kept_id`; returns how many ended.
+    std::size_t EndAllOf(const std::string& account, const std::string& kept_id = {});
+
+private:
+    struct Session {
+        SessionOwner owner;
+        SteadyClock::time_point started;
+        SteadyClock::time_point last_used;
+    };
+    bool IsExpired(const Session& session, SteadyClock::time_point now) const;
+    void RemoveExpired(SteadyClock::time_point now);
+
+    SessionLimits limits_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Session> sessions_;
+};
+
+// Failed sign-ins per key (a client address, an account): the first
+// kFreeFailures cost nothing; each later one bars the key for a delay that
+// doubles, up to kMaxDelay. Other keys are not affected, and nobody's request
+// is held waiting.
+class SignInThrottle {
+public:
+    static constexpr unsigned kFreeFailures = 3;
+    static constexpr std::chrono::seconds kFirstDelay{1};
+    static constexpr std::chrono::seconds kMaxDelay{60};
+    // A key without failures for this long starts afresh.
+    static constexpr std::chrono::minutes kForgetAfter{15};
+    static constexpr std::size_t kMaxKeys = 4096;
+
+    // Seconds to wait (at least 1) when `key` is barred now, else null.
+    std::optional<long> RetryAfterSeconds(const std::string& key, SteadyClock::time_point now);
+    void RecordFailure(const std::string& key, SteadyClock::time_point now);
+    void RecordSuccess(const std::string& key);
+
+private:
+    struct Failures {
+        unsigned count = 0;
+        SteadyClock::time_point last_failure;
+        SteadyClock::time_point barred_until;
+    };
+    void Prune(SteadyClock::time_point now);
+
+    std::mutex mutex_;
+    std::unordered_map<std::string, Failures> failures_;
+};
+
+}  // namespace tessera::console
