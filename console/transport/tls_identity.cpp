@@ -154,10 +154,12 @@ std::string CertificateFingerprint(const std::filesystem::path& certificate_file
     unsigned int length = 0;
     X509_digest(certificate.get(), EVP_sha256(), digest, &length);
     // OpenSSL writes the digest as browsers show it: "AB:CD:...".
-    std::unique_ptr<char, void (*)(char*)> text(OPENSSL_buf2hexstr(digest, length),
-                                                [](char* hex) { OPENSSL_free(hex); });
-    if (!text) throw std::runtime_error("cannot write the certificate's fingerprint");
-    return std::string("SHA-256 ") + text.get();
+    char text[EVP_MAX_MD_SIZE * 3] = {};
+    std::size_t text_length = 0;
+    if (OPENSSL_buf2hexstr_ex(text, sizeof text, &text_length, digest, length, ':') != 1) {
+        throw std::runtime_error("cannot write the certificate's fingerprint");
+    }
+    return std::string("SHA-256 ") + text;
 }
 
 }  // namespace tessera::console
