@@ -1,5 +1,6 @@
 // The administrators' accounts: rules, audit records and the first account.
 #include "account_directory.h"
+#include "authenticator.h"
 #include "change_words.h"
 #include "passwords.h"
 
@@ -8,6 +9,7 @@
 #include "text_util.h"
 #include "utc_time.h"
 
+#include <openssl/crypto.h>
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -19,6 +21,9 @@ namespace tessera::console {
 namespace {
 
 constexpr std::size_t kMaxNameLength = 64;
+constexpr char kAuthenticatorKind[] = "totp";
+constexpr char kAuthenticatorId[] = "app";
+constexpr char kRecoveryKind[] = "recovery";
 constexpr std::uintmax_t kMaxAccountFileBytes = 64 * 1024;
 
 std::string UtcNow() {
@@ -84,6 +89,19 @@ void KeepAnAdministrator(host::SqliteStore& store, const std::string& name) {
         throw AccountRefused(Quoted(name) +
                              " is the last enabled administrator: make another account an administrator first");
     }
+}
+
+// A console record of a change of accounts, by `actor`; its action is the
+// one the transaction runs.
+void AppendRecord(host::SqliteStore& store, const std::string& message, const Actor& actor) {
+    host::AuditRecord record;
+    record.context[0] = OS::FromUtf8(actor.name);
+    record.context[1] = OS::FromUtf8(actor.address);
+    record.context[2] = OS::FromUtf8(actor.place);
+    record.event_type = kChangeEvent;
+    record.source_type = kConsoleSource;
+    record.message = OS::FromUtf8(message);
+    store.AppendAudit(std::move(record));
 }
 
 // The account of <data>/admin.json as an earlier version wrote it, with its
@@ -205,6 +223,75 @@ void AccountDirectory::NoteSignIn(const std::string& name) {
     store_->PutAccount(*row);
 }
 
+SecondFactors AccountDirectory::SecondFactorsOf(const std::string& name) const {
+    SecondFactors factors;
+    for (const host::SecondFactorRow& row : store_->ReadSecondFactors(name)) {
+        factors.has_authenticator = factors.has_authenticator || row.kind == kAuthenticatorKind;
+        factors.recovery_codes_left += row.kind == kRecoveryKind ? 1 : 0;
+    }
+    return factors;
+}
+
+std::vector<std::string> AccountDirectory::AddAuthenticator(const std::string& name, const std::string& secret,
+                                                            const std::string& code, std::time_t now,
+                                                            const Actor& actor) {
+    const std::optional<std::int64_t> step = AuthenticatorStep(secret, code, now);
+    if (!step) throw AccountRefused("the code is not the one the app shows now; check the phone's clock and try again");
+    const std::vector<std::string> codes = NewRecoveryCodes();
+    Commit(
+        [&] {
+            const Account account = Existing(name);
+            const std::string created = UtcNow();
+            store_->RemoveSecondFactors(account.name, nullptr, nullptr);
+            // The confirming code is used: it cannot sign in as well.
+            store_->PutSecondFactor({account.name, kAuthenticatorKind, kAuthenticatorId, secret, created, *step});
+            for (std::size_t index = 0; index < codes.size(); ++index) {
+                store_->PutSecondFactor({account.name, kRecoveryKind, std::to_string(index + 1),
+                                         RecoveryCodeHash(codes[index]), created, 0});
+            }
+        },
+        "second-factor-added", "Authenticator app of " + Quoted(name) + " added, with new recovery codes.", actor);
+    return codes;
+}
+
+bool AccountDirectory::UseSecondFactor(const std::string& name, const std::string& code, std::time_t now,
+                                       const Actor& actor) {
+    bool is_accepted = false;
+    const host::ActionOutcome outcome = store_->RunAction(
+        [&] {
+            const std::string hash = RecoveryCodeHash(code);
+            for (host::SecondFactorRow& row : store_->ReadSecondFactors(name)) {
+                if (row.kind == kAuthenticatorKind) {
+                    const std::optional<std::int64_t> step = AuthenticatorStep(row.secret, code, now);
+                    if (!step || *step <= row.counter) continue;
+                    row.counter = *step;
+                    store_->PutSecondFactor(row);
+                } else if (row.kind == kRecoveryKind &&
+                           CRYPTO_memcmp(row.secret.data(), hash.data(), hash.size()) == 0 &&
+                           row.secret.size() == hash.size()) {
+                    store_->RemoveSecondFactors(name, &row.kind, &row.id);
+                    AppendRecord(*store_, "Recovery code of " + Quoted(name) + " used; it is used up.", actor);
+                } else {
+                    continue;
+                }
+                is_accepted = true;
+                return;
+            }
+        },
+        "recovery-code-used");
+    if (!outcome.is_stored) throw AccountNotStored("the code could not be checked: " + outcome.refusal);
+    return is_accepted;
+}
+
+void AccountDirectory::RemoveSecondFactors(const std::string& name, const Actor& actor) {
+    Commit(
+        [&] {
+            Existing(name);
+            store_->RemoveSecondFactors(name, nullptr, nullptr);
+        },
+        "second-factor-removed", "Second factors of " + Quoted(name) + " removed.", actor);
+}
+
 std::string AccountDirectory::EnsureFirstAdministrator(const std::filesystem::path& data_dir) {
     if (!store_->ReadAccounts().empty()) return {};
     const Actor actor{kCommandLineActor, "", "first start"};
@@ -241,14 +328,7 @@ void AccountDirectory::Commit(const std::function<void()>& change, const char* a
     const host::ActionOutcome outcome = store_->RunAction(
         [&] {
             change();
-            host::AuditRecord record;
-            record.context[0] = OS::FromUtf8(actor.name);
-            record.context[1] = OS::FromUtf8(actor.address);
-            record.context[2] = OS::FromUtf8(actor.place);
-            record.event_type = kChangeEvent;
-            record.source_type = kConsoleSource;
-            record.message = OS::FromUtf8(message);
-            store_->AppendAudit(std::move(record));
+            AppendRecord(*store_, message, actor);
         },
         action);
     if (!outcome.is_stored) throw AccountNotStored("the change was not stored: " + outcome.refusal);

@@ -7,6 +7,7 @@
 #include "roles.h"
 
 #include <cstdint>
+#include <ctime>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -33,6 +34,13 @@ struct Account {
     std::string created;       // ISO-8601 UTC
     std::string last_sign_in;  // the same, empty when never
     std::int64_t credential_version = 1;
+};
+
+// What an account signs in with beside its password.
+struct SecondFactors {
+    bool has_authenticator = false;
+    std::size_t recovery_codes_left = 0;
+    bool Any() const { return has_authenticator; }
 };
 
 // Who changes an account, from where, through what (a page's path, a command).
@@ -81,6 +89,21 @@ public:
     void SetPassword(const std::string& name, const std::string& password, const Actor& actor);
     // Notes the time of a sign-in; a store that refuses only loses the note.
     void NoteSignIn(const std::string& name);
+
+    SecondFactors SecondFactorsOf(const std::string& name) const;
+    // Stores `secret` as the account's authenticator once `code` is the
+    // app's code for now (refused with AccountRefused otherwise), and returns
+    // ten new recovery codes, replacing any earlier ones, to show once.
+    std::vector<std::string> AddAuthenticator(const std::string& name, const std::string& secret,
+                                              const std::string& code, std::time_t now, const Actor& actor);
+    // True when `code` is the authenticator's code of a time step after the
+    // last one it was used at, or one of the account's recovery codes, which
+    // is then used up. The use is stored before it counts: a code is taken
+    // once. Throws AccountNotStored when the store refuses.
+    bool UseSecondFactor(const std::string& name, const std::string& code, std::time_t now, const Actor& actor);
+    // The authenticator and the recovery codes go: the account signs in with
+    // its password alone until it enrols again.
+    void RemoveSecondFactors(const std::string& name, const Actor& actor);
 
     // On a store without accounts: the account of an earlier version's
     // <data>/admin.json becomes the administrator kFirstAdministrator with the

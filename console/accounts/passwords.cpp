@@ -115,19 +115,20 @@ const std::string& UnmatchableHash() {
     return hash;
 }
 
-std::string GeneratePassword() {
-    static constexpr char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
-    constexpr unsigned kAlphabetSize = sizeof(kAlphabet) - 1;
+std::string GeneratePassword() { return RandomText(kGeneratedPasswordLength); }
+
+std::string RandomText(std::size_t length, std::string_view alphabet) {
+    if (alphabet.empty() || alphabet.size() > 256) throw std::invalid_argument("no alphabet to draw from");
     // Bytes at or above the largest multiple of the alphabet size are drawn
     // again, so every character is equally likely.
-    constexpr unsigned kUnbiasedLimit = 256 - 256 % kAlphabetSize;
-    std::string password;
-    while (password.size() < kGeneratedPasswordLength) {
+    const unsigned unbiased_limit = 256 - 256 % static_cast<unsigned>(alphabet.size());
+    std::string text;
+    while (text.size() < length) {
         unsigned char byte = 0;
         FillRandom(&byte, 1);
-        if (byte < kUnbiasedLimit) password += kAlphabet[byte % kAlphabetSize];
+        if (byte < unbiased_limit) text += alphabet[byte % alphabet.size()];
     }
-    return password;
+    return text;
 }
 
 std::optional<std::string> PasswordProblem(const std::string& password, const std::string& account_name) {

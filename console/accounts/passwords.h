@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tessera::console {
 
@@ -27,7 +28,11 @@ bool VerifyPassword(const std::string& encoded, const std::string& password);
 // matches, so that the time taken does not tell which names exist.
 const std::string& UnmatchableHash();
 
-// A random password of 20 characters from an alphabet without look-alikes.
+inline constexpr std::string_view kUnmistakableCharacters = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+
+// `length` random characters of `alphabet`, each as likely as the others.
+std::string RandomText(std::size_t length, std::string_view alphabet = kUnmistakableCharacters);
+// A random password of 20 such characters.
 std::string GeneratePassword();
 
 // Why `password` cannot be the password of `account_name`, in words for its

@@ -57,6 +57,15 @@ std::optional<SessionOwner> SessionTable::Touch(const std::string& id, SteadyClo
     return session.owner;
 }
 
+bool SessionTable::Update(const std::string& id, SessionStage stage, const std::string& offered_secret) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = sessions_.find(id);
+    if (found == sessions_.end()) return false;
+    found->second.owner.stage = stage;
+    found->second.owner.offered_secret = offered_secret;
+    return true;
+}
+
 void SessionTable::End(const std::string& id) {
     std::lock_guard<std::mutex> lock(mutex_);
     sessions_.erase(id);

@@ -23,11 +23,22 @@ struct SessionLimits {
     std::size_t max_sessions = 1000;
 };
 
+// How far a session's sign-in has come.
+enum class SessionStage {
+    kPassword,   // the password was right; the second factor is still to come
+    kEnrolling,  // signed in where a second factor is required, without one: enrolment only
+    kSignedIn,
+};
+
 // Whose a session is: the account, and the version of its credentials when
 // the session began (a new password or disabling the account ends it).
 struct SessionOwner {
     std::string account;
     std::int64_t credential_version = 0;
+    SessionStage stage = SessionStage::kSignedIn;
+    // The authenticator secret offered to this session for enrolment, until it
+    // is confirmed: the secret is never stored before then.
+    std::string offered_secret;
 };
 
 // Sessions live in memory only: a restart signs everybody out.
@@ -42,6 +53,9 @@ public:
     // The owner of the live session `id`, whose idle time starts again; null
     // for an unknown, expired or malformed id.
     std::optional<SessionOwner> Touch(const std::string& id, SteadyClock::time_point now);
+
+    // Replaces the session's stage and offered secret; false when it is gone.
+    bool Update(const std::string& id, SessionStage stage, const std::string& offered_secret);
 
     void End(const std::string& id);
     // Ends every session of `account` but `kept_id`; returns how many ended.

@@ -44,6 +44,8 @@ struct ServeOptions {
     std::filesystem::path tls_certificate_file;
     std::filesystem::path tls_key_file;
     bool is_insecure_http_allowed = false;
+    bool is_two_factor_required = false;
+    bool is_two_factor_optional = false;
 };
 
 // Holds an exclusive lock on <data>/console.lock while the console serves, so
@@ -191,6 +193,9 @@ void RunServe(const ServeOptions& options) {
     settings.connections = options.connections;
     settings.connections.header_timeout = std::chrono::seconds(options.header_timeout_seconds);
     settings.max_form_fields = options.max_form_fields;
+    // Off loopback the console is reachable by others: a password alone is not enough there.
+    settings.require_two_factor = options.is_two_factor_required ||
+                                  (!options.is_two_factor_optional && !IsLoopbackListenHost(settings.listen_host));
 
     const auto store = PrepareHost(options.common);
     // A damaged store would serve as an empty list, or lose what is saved next.
@@ -277,6 +282,13 @@ void AddServeCommand(CLI::App& app) {
     command->add_flag("--insecure-http", options->is_insecure_http_allowed,
                       "Serve plain HTTP on an address other than loopback (else HTTPS with a certificate made "
                       "on first start in <data>/tls)");
+    CLI::Option* required = command->add_flag(
+        "--require-two-factor", options->is_two_factor_required,
+        "After the password, an account without a second factor may only enrol one (the default off loopback)");
+    command
+        ->add_flag("--no-require-two-factor", options->is_two_factor_optional,
+                   "Let accounts without a second factor in with their password alone, on any address")
+        ->excludes(required);
     command->callback([options] { RunServe(*options); });
 }
 

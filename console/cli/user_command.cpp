@@ -178,6 +178,10 @@ void AddUserCommand(CLI::App& app) {
               [](AccountDirectory& accounts, const UserOptions& options, const Actor& actor) {
                   accounts.SetEnabled(options.name, true, actor);
               });
+    AddChange(*user, "reset-two-factor", "Remove an account's authenticator app and recovery codes",
+              [](AccountDirectory& accounts, const UserOptions& options, const Actor& actor) {
+                  accounts.RemoveSecondFactors(options.name, actor);
+              });
     AddChange(*user, "remove", "Remove an account",
               [](AccountDirectory& accounts, const UserOptions& options, const Actor& actor) {
                   accounts.Remove(options.name, actor);

@@ -119,6 +119,9 @@ const std::vector<std::string>& ActionNames() {
                                                     "account-enabled",
                                                     "account-removed",
                                                     "password-changed",
+                                                    "second-factor-added",
+                                                    "second-factor-removed",
+                                                    "recovery-code-used",
                                                     "other"};
     return kNames;
 }

@@ -1,5 +1,6 @@
 // The History page and the restore of an earlier state.
 #include "history_page.h"
+#include "page_parts.h"
 #include "routes.h"
 
 #include "change_words.h"
@@ -16,8 +17,6 @@ namespace {
 
 constexpr wchar_t kHistoryTemplate[] = L"web\\html\\console\\history.htm";
 constexpr std::size_t kRecordsPerPage = 50;
-
-std::string Escaped(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
 
 // "2026-12-07T10:30:00.123Z" as "2026-12-07 10:30:00 UTC".
 std::string ShownTime(const std::string& time) {
@@ -138,8 +137,6 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
 }
 
 std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view) {
-    CHtmlDoc document(nullptr);
-    if (document.Open(kHistoryTemplate) != 0) return std::nullopt;
     const std::vector<host::HistoryRecord> records = store.ReadHistory(view.query);
     std::string articles;
     for (const host::HistoryRecord& entry : records) articles += RecordArticle(entry);
@@ -151,22 +148,15 @@ std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const His
                 "&amp;since=" + Escaped(view.query.since) + "&amp;until=" + Escaped(view.query.until) +
                 "\">Older records</a></p>";
     }
-    const std::string notice = view.notice.empty()
-                                   ? std::string()
-                                   : std::string("<p class=\"message ") +
-                                         (view.is_error ? "error\" role=\"alert\">" : "success\" role=\"status\">") +
-                                         Escaped(view.notice) + "</p>";
-    const std::pair<const wchar_t*, std::string> fields[] = {
-        {L"$$MESSAGE$$", notice},
-        {L"$$ACTION_OPTIONS$$", ActionOptions(view.query.action)},
-        {L"$$SINCE$$", Escaped(view.query.since)},
-        {L"$$UNTIL$$", Escaped(view.query.until)},
-        {L"$$RECORDS$$", articles},
-        {L"$$OLDER$$", older},
-    };
-    for (const auto& [placeholder, value] : fields) document.SetField(placeholder, OS::FromUtf8(value).c_str());
-    const wchar_t* content = document.GetHtmlContent();
-    return OS::ToUtf8(content != nullptr ? content : L"");
+    return FilledTemplate(kHistoryTemplate, {
+                                                {L"$$TOPBAR$$", view.top_bar},
+                                                {L"$$MESSAGE$$", NoticeParagraph(view.notice, view.is_error)},
+                                                {L"$$ACTION_OPTIONS$$", ActionOptions(view.query.action)},
+                                                {L"$$SINCE$$", Escaped(view.query.since)},
+                                                {L"$$UNTIL$$", Escaped(view.query.until)},
+                                                {L"$$RECORDS$$", articles},
+                                                {L"$$OLDER$$", older},
+                                            });
 }
 
 host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,

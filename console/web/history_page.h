@@ -15,6 +15,7 @@ struct HistoryView {
     host::HistoryQuery query;
     std::string notice;  // shown at the top of the page
     bool is_error = false;
+    std::string top_bar;  // of the signed-in account
 };
 
 // The view that the History page's address asks for: ?action=&since=&until=

@@ -1,6 +1,8 @@
 // The web console's HTTP server.
 #include "http_console.h"
 
+#include "account_page.h"
+#include "authenticator.h"
 #include "cgi_request.h"
 #include "change_words.h"
 #include "confined_path.h"
@@ -9,6 +11,7 @@
 #include "hosted_pages.h"
 #include "html_doc.h"
 #include "os_string.h"
+#include "page_parts.h"
 #include "page_request.h"
 #include "response_frame.h"
 #include "response_head.h"
@@ -38,8 +41,8 @@ using httplib::Response;
 constexpr char kHtmlType[] = "text/html; charset=utf-8";
 constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
 // A user name and a password; anyone may send this form, so it stays small.
-constexpr std::size_t kMaxSignInBodyBytes = 8 * 1024;
-constexpr std::size_t kMaxSignInFields = 16;
+constexpr std::size_t kMaxCredentialsBodyBytes = 8 * 1024;
+constexpr std::size_t kMaxCredentialsFields = 16;
 constexpr char kStrictTransportSecurity[] = "max-age=31536000";
 // How long a log line may wait in memory while the console serves.
 constexpr std::chrono::milliseconds kLogWriteDelay{100};
@@ -199,6 +202,12 @@ std::string OutcomeSentence(const std::string& action, const std::string& change
     return "Defaults restored: " + changed + ".";
 }
 
+// What the throttle's refusal of a sign-in says.
+std::string RetryText(long wait_seconds) {
+    return "Too many failed sign-ins. Try again in " + std::to_string(wait_seconds) +
+           (wait_seconds == 1 ? " second." : " seconds.");
+}
+
 }  // namespace
 
 HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store)
@@ -341,7 +350,7 @@ void HttpConsole::Stop() {
 // session, the form, the route's content. (Security headers and the access
 // log follow in the library's post-routing hook and logger.)
 void HttpConsole::Handle(const Request& request, Response& response, const httplib::ContentReader* reader) {
-    Exchange exchange{request, response, *t_trace.route, {}, false, {}, Role::kAuditor, {}};
+    Exchange exchange{request, response, *t_trace.route, {}, false, {}, Role::kAuditor, {}, {}};
     if (!TakesMethod(exchange.route, request.method)) {
         return RefuseMethod(response, AllowedMethods(exchange.route), exchange.route.wrong_method);
     }
@@ -352,10 +361,14 @@ void HttpConsole::Handle(const Request& request, Response& response, const httpl
         return Redirect(response, PagePath(kSettingsPageId));
     case Route::kSignIn:
         return reader != nullptr ? HandleSignIn(exchange) : RenderSignIn(response, 200, {}, {});
+    case Route::kSecondFactor:
+        return reader != nullptr ? HandleSecondFactor(exchange) : RenderSecondFactor(response, 200, {});
+    case Route::kAccount:
+        return reader != nullptr ? HandleAccount(exchange) : RenderAccount(exchange, 200, {}, false);
     case Route::kSignOut:
         return HandleSignOut(exchange);
     case Route::kHistory:
-        return ServeHistory(response, HistoryViewOf(request.params, *store_));
+        return ServeHistory(exchange, HistoryViewOf(request.params, *store_));
     case Route::kRestore:
         return HandleRestore(exchange);
     case Route::kPageNames:
@@ -374,7 +387,9 @@ bool HttpConsole::Authenticate(Exchange& exchange) {
     const std::string cookies = exchange.request.get_header_value("Cookie");
     exchange.session_id = SessionIdFromCookieHeader(cookies);
     exchange.wants_list_apart = WantsListApart(cookies);
-    if (exchange.route.session != SessionNeed::kNone && !exchange.session_id.empty()) {
+    const SessionNeed need = exchange.route.session;
+    std::optional<SessionStage> stage;
+    if (need != SessionNeed::kNone && !exchange.session_id.empty()) {
         // The account as it is now: one disabled, removed or given a new
         // password since the session began ends it; a new role counts at once.
         const std::optional<SessionOwner> owner = sessions_.Touch(exchange.session_id, SteadyClock::now());
@@ -382,22 +397,44 @@ bool HttpConsole::Authenticate(Exchange& exchange) {
         if (account && !account->is_disabled && account->credential_version == owner->credential_version) {
             exchange.user_name = account->name;
             exchange.role = account->role;
+            exchange.session = *owner;
+            stage = owner->stage;
         } else if (owner) {
             sessions_.End(exchange.session_id);
         }
         t_trace.user_name = exchange.user_name;
     }
-    if (exchange.route.session != SessionNeed::kRequired || !exchange.user_name.empty()) return true;
+    // Where a session of each stage goes when the route is not for it.
+    const char* elsewhere = kSignInPath;
+    if (stage == SessionStage::kPassword) elsewhere = kSecondFactorPath;
+    if (stage == SessionStage::kEnrolling) elsewhere = kAccountPath;
+    bool is_let_in = true;
+    switch (need) {
+    case SessionNeed::kNone:
+    case SessionNeed::kIfAny:
+        break;
+    case SessionNeed::kPasswordOnly:
+        is_let_in = stage == SessionStage::kPassword;
+        if (stage == SessionStage::kSignedIn) elsewhere = kRootPath;
+        break;
+    case SessionNeed::kEnrolment:
+        is_let_in = stage == SessionStage::kSignedIn || stage == SessionStage::kEnrolling;
+        break;
+    case SessionNeed::kRequired:
+        is_let_in = stage == SessionStage::kSignedIn;
+        break;
+    }
+    if (is_let_in) return true;
     // Nothing of a form reaches a handler, so nothing is stored or audited.
     if (exchange.request.method == "POST") exchange.response.set_header("Connection", "close");
-    Redirect(exchange.response, kSignInPath);
+    Redirect(exchange.response, elsewhere);
     return false;
 }
 
 // Before the form is read: nothing of a refused request reaches the plug-in
 // or the store.
 bool HttpConsole::Authorize(Exchange& exchange) {
-    if (exchange.route.session == SessionNeed::kNone || exchange.user_name.empty()) return true;
+    if (exchange.user_name.empty() || exchange.session.stage != SessionStage::kSignedIn) return true;
     const bool is_post = exchange.request.method == "POST";
     Role needed = is_post ? exchange.route.poster : exchange.route.reader;
     if (is_post && exchange.route.route == Route::kPage) {
@@ -421,17 +458,17 @@ bool HttpConsole::ReadForm(Exchange& exchange, const httplib::ContentReader& rea
         response.set_header("Connection", "close");
         return true;
     }
-    const bool is_sign_in = exchange.route.form == FormKind::kSignIn;
+    const bool is_credentials = exchange.route.form == FormKind::kCredentials;
     FormBody body =
         ReadFormBody(exchange.request, reader,
-                     is_sign_in ? FormLimits{kMaxSignInBodyBytes, kMaxSignInFields}
-                                : FormLimits{settings_.connections.max_body_bytes, settings_.max_form_fields});
+                     is_credentials ? FormLimits{kMaxCredentialsBodyBytes, kMaxCredentialsFields}
+                                    : FormLimits{settings_.connections.max_body_bytes, settings_.max_form_fields});
     if (body.error_status != 0) {
         SendShortPage(response, body.error_status, body.error_reason);
         response.set_header("Connection", "close");
         return false;
     }
-    if (!is_sign_in && !FirstField(body.fields, kListApartField).empty()) {
+    if (!is_credentials && !FirstField(body.fields, kListApartField).empty()) {
         // The list box of that page was left out: its save would empty the list.
         SendShortPage(response, 409,
                       "Nothing was stored: the page was opened without its approved list. Open the settings page "
@@ -443,7 +480,9 @@ bool HttpConsole::ReadForm(Exchange& exchange, const httplib::ContentReader& rea
     return true;
 }
 
-void HttpConsole::ServeHistory(Response& response, const HistoryView& view) {
+void HttpConsole::ServeHistory(Exchange& exchange, HistoryView view) {
+    Response& response = exchange.response;
+    view.top_bar = TopBar(kHistoryPath, exchange.user_name, RoleName(exchange.role));
     std::optional<std::string> page = RenderHistoryPage(*store_, view);
     if (!page) {
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the History template cannot be opened");
@@ -466,7 +505,7 @@ void HttpConsole::HandleRestore(Exchange& exchange) {
     HistoryView view = HistoryViewOf({}, *store_);
     view.notice = error.empty() ? "Nothing was restored: " + outcome.refusal + "." : error;
     view.is_error = true;
-    ServeHistory(response, view);
+    ServeHistory(exchange, view);
     if (error.empty()) response.status = 503;
 }
 
@@ -483,45 +522,179 @@ void HttpConsole::RecordAccess(const Request& request, const std::string& user_n
     store_->AppendAudit(std::move(record));
 }
 
+std::optional<long> HttpConsole::SignInWait(const std::string& address, const std::string& user_name) {
+    // Failures count against the address and against the account, so that
+    // neither many addresses nor many names make guessing cheap.
+    std::optional<long> wait_seconds;
+    for (const std::string& key : {"address " + address, "account " + user_name}) {
+        const std::optional<long> wait = throttle_.RetryAfterSeconds(key, SteadyClock::now());
+        if (wait && (!wait_seconds || *wait > *wait_seconds)) wait_seconds = wait;
+    }
+    return wait_seconds;
+}
+
+void HttpConsole::RecordSignInFailure(const Request& request, const std::string& user_name, const char* why) {
+    for (const std::string& key : {"address " + request.remote_addr, "account " + user_name}) {
+        throttle_.RecordFailure(key, SteadyClock::now());
+    }
+    RecordAccess(request, user_name, "sign-in-failed", std::string("Sign-in refused: ") + why);
+}
+
 void HttpConsole::HandleSignIn(Exchange& exchange) {
     const Request& request = exchange.request;
     Response& response = exchange.response;
     const std::string user_name = FirstField(exchange.fields, L"username");
     const std::string password = FirstField(exchange.fields, L"password");
-    const std::string& address = request.remote_addr;
-    const SteadyClock::time_point now = SteadyClock::now();
-
-    // Failures count against the address and against the account, so that
-    // neither many addresses nor many names make guessing cheap.
-    const std::string keys[] = {"address " + address, "account " + user_name};
-    std::optional<long> wait_seconds;
-    for (const std::string& key : keys) {
-        const std::optional<long> wait = throttle_.RetryAfterSeconds(key, now);
-        if (wait && (!wait_seconds || *wait > *wait_seconds)) wait_seconds = wait;
-    }
-    if (wait_seconds) {
-        RenderSignIn(response, 429,
-                     "Too many failed sign-ins. Try again in " + std::to_string(*wait_seconds) +
-                         (*wait_seconds == 1 ? " second." : " seconds."),
-                     user_name);
+    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, user_name)) {
+        RenderSignIn(response, 429, RetryText(*wait_seconds), user_name);
         response.set_header("Retry-After", std::to_string(*wait_seconds));
         return;
     }
     const std::optional<Account> account = accounts_.Authenticate(user_name, password);
     if (!account) {
-        for (const std::string& key : keys) throttle_.RecordFailure(key, SteadyClock::now());
-        RecordAccess(request, user_name, "sign-in-failed", "Sign-in refused: wrong user name or password.");
+        RecordSignInFailure(request, user_name, "wrong user name or password.");
         return RenderSignIn(response, 200, "The user name or password is not correct.", user_name);
     }
-    for (const std::string& key : keys) throttle_.RecordSuccess(key);
-    // A fresh id at every sign-in: an id planted before it is worth nothing.
+    if (accounts_.SecondFactorsOf(account->name).Any()) {
+        // Half-way: this session may only give the second factor.
+        sessions_.End(exchange.session_id);
+        const std::string session_id = sessions_.Create(
+            {account->name, account->credential_version, SessionStage::kPassword, {}}, SteadyClock::now());
+        response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
+        return Redirect(response, kSecondFactorPath);
+    }
+    CompleteSignIn(exchange, *account, "Signed in.");
+}
+
+void HttpConsole::CompleteSignIn(Exchange& exchange, const Account& account, const char* message) {
+    const Request& request = exchange.request;
+    for (const std::string& key : {"address " + request.remote_addr, "account " + account.name}) {
+        throttle_.RecordSuccess(key);
+    }
+    const bool must_enrol = settings_.require_two_factor && !accounts_.SecondFactorsOf(account.name).Any();
+    // A fresh id at every step of a sign-in: an id planted before it is worth nothing.
     sessions_.End(exchange.session_id);
-    const std::string session_id = sessions_.Create({account->name, account->credential_version}, SteadyClock::now());
-    t_trace.user_name = account->name;
-    accounts_.NoteSignIn(account->name);
-    RecordAccess(request, account->name, "sign-in", "Signed in.");
-    response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
-    Redirect(response, PagePath(kSettingsPageId));
+    const std::string session_id = sessions_.Create(
+        {account.name, account.credential_version, must_enrol ? SessionStage::kEnrolling : SessionStage::kSignedIn, {}},
+        SteadyClock::now());
+    t_trace.user_name = account.name;
+    accounts_.NoteSignIn(account.name);
+    RecordAccess(request, account.name, "sign-in",
+                 must_enrol ? std::string(message) + " A second factor is required: enrolment only." : message);
+    exchange.response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
+    Redirect(exchange.response, must_enrol ? std::string(kAccountPath) : PagePath(kSettingsPageId));
+}
+
+void HttpConsole::HandleSecondFactor(Exchange& exchange) {
+    const Request& request = exchange.request;
+    Response& response = exchange.response;
+    const std::string code = FirstField(exchange.fields, L"code");
+    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
+        RenderSecondFactor(response, 429, RetryText(*wait_seconds));
+        response.set_header("Retry-After", std::to_string(*wait_seconds));
+        return;
+    }
+    const Actor actor{exchange.user_name, request.remote_addr, request.path.substr(1)};
+    bool is_accepted = false;
+    try {
+        is_accepted = accounts_.UseSecondFactor(exchange.user_name, code, std::time(nullptr), actor);
+    } catch (const AccountNotStored& refused) {
+        return RenderSecondFactor(response, 503, std::string("The sign-in cannot go on now: ") + refused.what() + ".");
+    }
+    if (!is_accepted) {
+        RecordSignInFailure(request, exchange.user_name, "wrong or used code.");
+        return RenderSecondFactor(response, 200, "The code is not correct, or was used already.");
+    }
+    const std::optional<Account> account = accounts_.Find(exchange.user_name);
+    if (!account) return Redirect(response, kSignInPath);
+    CompleteSignIn(exchange, *account, "Signed in with a second factor.");
+}
+
+void HttpConsole::RenderSecondFactor(Response& response, int status, const std::string& message) {
+    const std::optional<std::string> page = RenderSecondFactorPage(message);
+    if (!page) return SendShortPage(response, 500, "The sign-in page is missing.");
+    response.status = status;
+    SetContent(response, *page, kHtmlType);
+}
+
+void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::string& message, bool is_error,
+                                const std::vector<std::string>& recovery_codes) {
+    AccountView view;
+    const std::optional<Account> account = accounts_.Find(exchange.user_name);
+    if (!account) return Redirect(exchange.response, kSignInPath);
+    view.account = *account;
+    view.factors = accounts_.SecondFactorsOf(account->name);
+    view.is_enrolment_required = exchange.session.stage == SessionStage::kEnrolling;
+    view.notice = message;
+    view.is_error = is_error;
+    view.recovery_codes = recovery_codes;
+    view.top_bar = TopBar(kAccountPath, account->name, RoleName(account->role));
+    if (!view.factors.has_authenticator) {
+        // One secret per session until it is confirmed, so that a reload
+        // does not change what the app was shown.
+        if (exchange.session.offered_secret.empty()) {
+            exchange.session.offered_secret = NewAuthenticatorSecret();
+            sessions_.Update(exchange.session_id, exchange.session.stage, exchange.session.offered_secret);
+        }
+        view.offered_secret = exchange.session.offered_secret;
+    }
+    const std::optional<std::string> page = RenderAccountPage(view);
+    if (!page) return SendShortPage(exchange.response, 500, "The account page is missing.");
+    exchange.response.status = status;
+    exchange.response.set_header("Cache-Control", "no-store");  // it may show a secret or recovery codes
+    SetContent(exchange.response, *page, kHtmlType);
+}
+
+// Every change here asks for the account's password again: whoever finds a
+// session left open cannot take the account over.
+void HttpConsole::HandleAccount(Exchange& exchange) {
+    const Request& request = exchange.request;
+    const std::string action = FirstField(exchange.fields, L"action");
+    const std::string password = FirstField(exchange.fields, L"password");
+    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
+        exchange.response.set_header("Retry-After", std::to_string(*wait_seconds));
+        return RenderAccount(exchange, 429, RetryText(*wait_seconds), true);
+    }
+    if (!accounts_.Authenticate(exchange.user_name, password)) {
+        RecordSignInFailure(request, exchange.user_name, "wrong password on the account page.");
+        return RenderAccount(exchange, 200, "The current password is not correct; nothing was changed.", true);
+    }
+    const Actor actor{exchange.user_name, request.remote_addr, request.path.substr(1)};
+    try {
+        if (action == "add-authenticator") {
+            const std::vector<std::string> codes =
+                accounts_.AddAuthenticator(exchange.user_name, exchange.session.offered_secret,
+                                           FirstField(exchange.fields, L"code"), std::time(nullptr), actor);
+            exchange.session.stage = SessionStage::kSignedIn;
+            exchange.session.offered_secret.clear();
+            sessions_.Update(exchange.session_id, exchange.session.stage, {});
+            return RenderAccount(exchange, 200, "The authenticator app is set up.", false, codes);
+        }
+        if (action == "remove-authenticator") {
+            accounts_.RemoveSecondFactors(exchange.user_name, actor);
+            if (settings_.require_two_factor) exchange.session.stage = SessionStage::kEnrolling;
+            sessions_.Update(exchange.session_id, exchange.session.stage, {});
+            exchange.session.offered_secret.clear();
+            return RenderAccount(exchange, 200, "The authenticator app and the recovery codes are removed.", false);
+        }
+        if (action == "change-password") {
+            accounts_.SetPassword(exchange.user_name, FirstField(exchange.fields, L"new_password"), actor);
+            // This session goes on under the new password; the others end.
+            const std::optional<Account> account = accounts_.Find(exchange.user_name);
+            if (!account) return Redirect(exchange.response, kSignInPath);
+            sessions_.End(exchange.session_id);
+            exchange.session.credential_version = account->credential_version;
+            exchange.session_id = sessions_.Create(exchange.session, SteadyClock::now());
+            sessions_.EndAllOf(account->name, exchange.session_id);
+            exchange.response.set_header("Set-Cookie", SessionCookie(exchange.session_id, screening_.is_tls));
+            return RenderAccount(exchange, 200, "The password is changed; your other sessions are signed out.", false);
+        }
+        return RenderAccount(exchange, 400, "The form names no change this page makes.", true);
+    } catch (const AccountRefused& refused) {
+        return RenderAccount(exchange, 200, std::string("Nothing was changed: ") + refused.what() + ".", true);
+    } catch (const AccountNotStored& refused) {
+        return RenderAccount(exchange, 503, std::string("Nothing was changed: ") + refused.what() + ".", true);
+    }
 }
 
 void HttpConsole::HandleSignOut(Exchange& exchange) {

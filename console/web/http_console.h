@@ -37,6 +37,8 @@ struct ConsoleSettings {
     std::size_t max_form_fields = FormLimits{}.max_fields;
     SSL_CTX* tls_context = nullptr;  // HTTPS when set; the console takes its own reference
     SessionLimits sessions;
+    // An account without a second factor may only enrol one after its password.
+    bool require_two_factor = false;
     std::filesystem::path data_dir;    // access.log
     std::filesystem::path static_dir;  // served at /static/
 };
@@ -64,6 +66,7 @@ private:
         bool wants_list_apart = false;
         std::string user_name;       // of the live session, when the route looks for one
         Role role = Role::kAuditor;  // of the session's account
+        SessionOwner session;        // the live session, when there is one
         FormFields fields;           // of a POST's form
     };
 
@@ -76,17 +79,28 @@ private:
     // False when the form is refused (and the refusal is the response).
     bool ReadForm(Exchange& exchange, const httplib::ContentReader& reader);
     void HandleSignIn(Exchange& exchange);
+    void HandleSecondFactor(Exchange& exchange);
+    void HandleAccount(Exchange& exchange);
+    // Ends the sign-in of a session whose password and second factor (if
+    // any) were right: a new session id, the record, and on to the settings.
+    void CompleteSignIn(Exchange& exchange, const Account& account, const char* message);
+    void RenderAccount(Exchange& exchange, int status, const std::string& message, bool is_error,
+                       const std::vector<std::string>& recovery_codes = {});
     void HandleSignOut(Exchange& exchange);
     void ServePage(Exchange& exchange);
     void ServeStatic(Exchange& exchange);
     void ServeListApart(Exchange& exchange);
-    void ServeHistory(httplib::Response& response, const HistoryView& view);
+    void ServeHistory(Exchange& exchange, HistoryView view);
     void HandleRestore(Exchange& exchange);
     // An audit record of a sign-in, a refused one or a sign-out.
     void RecordAccess(const httplib::Request& request, const std::string& user_name, const char* action,
                       const std::string& message);
     void RenderSignIn(httplib::Response& response, int status, const std::string& message,
                       const std::string& user_name);
+    void RenderSecondFactor(httplib::Response& response, int status, const std::string& message);
+    // The throttle's wait for the address and the account, if either is barred.
+    std::optional<long> SignInWait(const std::string& address, const std::string& user_name);
+    void RecordSignInFailure(const httplib::Request& request, const std::string& user_name, const char* why);
     void LogAccess(const httplib::Request& request, const httplib::Response& response);
 
     ConsoleSettings settings_;

@@ -14,9 +14,12 @@ constexpr Role kEdit = Role::kEditor;
 constexpr RouteSpec kRoutes[] = {
     {Route::kRoot, kRootPath, false, M::kGet, S::kNone, kAny, kAny, F::kNone, true,
      "The console's address takes no form."},
-    {Route::kSignIn, kSignInPath, false, M::kGetAndPost, S::kNone, kAny, kAny, F::kSignIn, true, ""},
+    {Route::kSignIn, kSignInPath, false, M::kGetAndPost, S::kNone, kAny, kAny, F::kCredentials, true, ""},
+    {Route::kSecondFactor, kSecondFactorPath, false, M::kGetAndPost, S::kPasswordOnly, kAny, kAny, F::kCredentials,
+     false, ""},
     {Route::kSignOut, kSignOutPath, false, M::kPost, S::kIfAny, kAny, kAny, F::kNone, false,
      "Signing out takes a form."},
+    {Route::kAccount, kAccountPath, false, M::kGetAndPost, S::kEnrolment, kAny, kAny, F::kCredentials, false, ""},
     {Route::kHistory, kHistoryPath, false, M::kGet, S::kRequired, kAny, kAny, F::kNone, false,
      "History is read, not posted; a restore is a form of its page."},
     {Route::kRestore, kRestorePath, false, M::kPost, S::kRequired, kEdit, kEdit, F::kSignedIn, false,

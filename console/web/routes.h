@@ -15,6 +15,8 @@ namespace tessera::console {
 inline constexpr char kRootPath[] = "/";
 inline constexpr char kSignInPath[] = "/login";
 inline constexpr char kSignOutPath[] = "/logout";
+inline constexpr char kSecondFactorPath[] = "/login/code";
+inline constexpr char kAccountPath[] = "/account";
 inline constexpr char kHistoryPath[] = "/history";
 inline constexpr char kRestorePath[] = "/history/restore";
 // Made by the console, not read from the static folder (see PageNamesModule).
@@ -24,20 +26,34 @@ inline constexpr char kStyleSheetPath[] = "/static/css/tessera.css";
 // Followed by the token of one list parcel.
 inline constexpr char kListApartPrefix[] = "/approved-list/";
 
-enum class Route { kRoot, kSignIn, kSignOut, kHistory, kRestore, kPageNames, kStaticFile, kApprovedList, kPage };
+enum class Route {
+    kRoot,
+    kSignIn,
+    kSecondFactor,
+    kSignOut,
+    kAccount,
+    kHistory,
+    kRestore,
+    kPageNames,
+    kStaticFile,
+    kApprovedList,
+    kPage
+};
 
 enum class Methods { kGet, kPost, kGetAndPost };  // kGet stands for HEAD as well
 
 enum class SessionNeed {
-    kNone,      // the session, if any, is not looked at
-    kIfAny,     // the session's user is looked up, and there need not be one
-    kRequired,  // without a live session the request goes to the sign-in page
+    kNone,          // the session, if any, is not looked at
+    kIfAny,         // the session's user is looked up, at any stage, and there need not be one
+    kPasswordOnly,  // a session whose password was right and whose second factor is to come
+    kEnrolment,     // a signed-in session, or one that may only enrol a second factor
+    kRequired,      // a signed-in session; without one the request goes where its sign-in goes on
 };
 
 enum class FormKind {
     kNone,
-    kSignIn,    // anyone's: small limits of its own
-    kSignedIn,  // a signed-in account's: the console's body and field limits
+    kCredentials,  // a password or a code (sign-in, second factor, account): small limits of its own
+    kSignedIn,     // a signed-in account's: the console's body and field limits
 };
 
 struct RouteSpec {

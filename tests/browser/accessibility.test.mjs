@@ -18,6 +18,7 @@ const PAGES = [
   { name: "settings", open: openSettingsPage, ready: '#approvedList[data-ready="true"]' },
   { name: "import review", open: openImportReview, ready: "#importedEntries li" },
   { name: "history", open: openHistory, ready: "#historyRecords" },
+  { name: "account", open: openAccount, ready: "#authenticatorState" },
 ];
 
 async function openSettingsPage(page, server) {
@@ -37,6 +38,10 @@ async function openImportReview(page, server) {
 
 async function openHistory(page, server) {
   await page.goto(new URL("history", server.baseUrl).href);
+}
+
+async function openAccount(page, server) {
+  await page.goto(new URL("account", server.baseUrl).href);
 }
 
 async function axeViolations(page) {

@@ -11,10 +11,14 @@ using std::chrono::seconds;
 
 constexpr SessionLimits kLimits{seconds(600), seconds(3600), 3};
 
+SessionOwner Owner(const char* account, std::int64_t credential_version) {
+    return {account, credential_version, SessionStage::kSignedIn, {}};
+}
+
 TEST(SessionTable, ASessionLivesWhileItIsUsedUntilItsLifetimeAndEndsAfterItsIdleTime) {
     SessionTable sessions(kLimits);
     const SteadyClock::time_point start{};
-    const std::string id = sessions.Create({"admin", 4}, start);
+    const std::string id = sessions.Create(Owner("admin", 4), start);
 
     // Each use renews the idle time, so a session in use outlives the expiry, up to its lifetime.
     for (int use = 1; use <= 5; ++use) {
@@ -25,7 +29,7 @@ TEST(SessionTable, ASessionLivesWhileItIsUsedUntilItsLifetimeAndEndsAfterItsIdle
     }
     EXPECT_FALSE(sessions.Touch(id, start + kLimits.lifetime + seconds(1))) << "past its lifetime";
 
-    const std::string idle = sessions.Create({"admin", 4}, start);
+    const std::string idle = sessions.Create(Owner("admin", 4), start);
     EXPECT_FALSE(sessions.Touch(idle, start + kLimits.idle_expiry + seconds(1))) << "idle too long";
     EXPECT_FALSE(sessions.Touch(idle, start)) << "and gone for good";
 }
@@ -33,12 +37,12 @@ TEST(SessionTable, ASessionLivesWhileItIsUsedUntilItsLifetimeAndEndsAfterItsIdle
 TEST(SessionTable, AFullTableEndsTheLeastRecentlyUsedSessionAndAnAccountsSessionsEndTogether) {
     SessionTable sessions(kLimits);
     const SteadyClock::time_point start{};
-    const std::string first = sessions.Create({"admin", 1}, start);
-    const std::string second = sessions.Create({"admin", 1}, start + seconds(1));
-    const std::string third = sessions.Create({"bob", 1}, start + seconds(2));
+    const std::string first = sessions.Create(Owner("admin", 1), start);
+    const std::string second = sessions.Create(Owner("admin", 1), start + seconds(1));
+    const std::string third = sessions.Create(Owner("bob", 1), start + seconds(2));
     ASSERT_TRUE(sessions.Touch(first, start + seconds(3)));  // now the second is the least recent
 
-    const std::string fourth = sessions.Create({"admin", 1}, start + seconds(4));
+    const std::string fourth = sessions.Create(Owner("admin", 1), start + seconds(4));
     EXPECT_FALSE(sessions.Touch(second, start + seconds(5)));
     EXPECT_EQ(sessions.EndAllOf("admin", fourth), 1u);
     EXPECT_FALSE(sessions.Touch(first, start + seconds(5)));

@@ -63,6 +63,17 @@ struct AccountRow {
     std::int64_t credential_version = 1;
 };
 
+// One second factor of an account: `secret` and `counter` are the console's
+// to read (an authenticator's secret and last time step, a code's hash).
+struct SecondFactorRow {
+    std::string account;
+    std::string kind;
+    std::string id;
+    std::string secret;
+    std::string created;
+    std::int64_t counter = 0;
+};
+
 // SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
 // transaction with synchronous=FULL, prepared statements only. Reading never
 // needs the write lock. Audit records the store cannot take are kept in
@@ -140,6 +151,12 @@ public:
     // the store refused, as Save.
     bool PutAccount(const AccountRow& row);
     bool RemoveAccount(const std::string& name);
+    // An account's second factors, by kind and id; stored and removed as
+    // accounts are. Removing an account removes its factors.
+    std::vector<SecondFactorRow> ReadSecondFactors(const std::string& account);
+    bool PutSecondFactor(const SecondFactorRow& row);
+    // `kind` and `id` null: every one of the account's, of the kind, or that one.
+    bool RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id);
 
     const std::filesystem::path& File() const { return file_; }
 

@@ -11,6 +11,12 @@ inline constexpr const char* kCreateAccounts =
     " name TEXT PRIMARY KEY NOT NULL, role TEXT NOT NULL, password TEXT NOT NULL,"
     " disabled INTEGER NOT NULL DEFAULT 0, created TEXT NOT NULL, last_sign_in TEXT NOT NULL DEFAULT '',"
     " credential_version INTEGER NOT NULL DEFAULT 1)";
+// Each account's second factors: an authenticator's secret with the last
+// time step it was used at (no code is taken twice), a recovery code's hash.
+inline constexpr const char* kCreateSecondFactors =
+    "CREATE TABLE IF NOT EXISTS second_factors ("
+    " account TEXT NOT NULL, kind TEXT NOT NULL, id TEXT NOT NULL, secret TEXT NOT NULL, created TEXT NOT NULL,"
+    " counter INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (account, kind, id))";
 inline constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS class_declarations ("
     " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
@@ -26,6 +32,7 @@ inline constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS actions ("
     " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT, rolled_back TEXT)",
     kCreateAccounts,
+    kCreateSecondFactors,
 };
 // Stores made before rolled-back changes were noted get the column on first open.
 inline constexpr const char* kHasRolledBackColumn =
@@ -40,7 +47,19 @@ inline constexpr const char* kSelectAccounts =
 inline constexpr const char* kReplaceAccount =
     "INSERT OR REPLACE INTO accounts (name, role, password, disabled, created, last_sign_in, credential_version)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+// An account's second factors go with it.
 inline constexpr const char* kDeleteAccount = "DELETE FROM accounts WHERE name = ?1";
+inline constexpr const char* kDeleteAccountFactors = "DELETE FROM second_factors WHERE account = ?1";
+inline constexpr const char* kHasSecondFactorsTable =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'second_factors'";
+inline constexpr const char* kSelectSecondFactors =
+    "SELECT account, kind, id, secret, created, counter FROM second_factors WHERE account = ?1 ORDER BY kind, id";
+inline constexpr const char* kReplaceSecondFactor =
+    "INSERT OR REPLACE INTO second_factors (account, kind, id, secret, created, counter)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)";
+// ?3 NULL: every factor of the kind (?2 NULL: of every kind).
+inline constexpr const char* kDeleteSecondFactors =
+    "DELETE FROM second_factors WHERE account = ?1 AND (?2 IS NULL OR kind = ?2) AND (?3 IS NULL OR id = ?3)";
 inline constexpr const char* kBegin = "BEGIN IMMEDIATE";
 inline constexpr const char* kBeginReading = "BEGIN DEFERRED";
 // Any statement that reads starts the snapshot of a deferred transaction.

@@ -8,8 +8,12 @@
 namespace tessera::host {
 
 using sqlite::kDeleteAccount;
+using sqlite::kDeleteAccountFactors;
+using sqlite::kDeleteSecondFactors;
 using sqlite::kReplaceAccount;
+using sqlite::kReplaceSecondFactor;
 using sqlite::kSelectAccounts;
+using sqlite::kSelectSecondFactors;
 using sqlite::LogFailure;
 using sqlite::Statement;
 
@@ -76,7 +80,52 @@ bool SqliteStore::RemoveAccount(const std::string& name) {
     sqlite::Database& database = ThreadConnection();
     return WriteAccounts(database, "remove the account " + name, [&] {
         Statement(database, kDeleteAccount).Bind(1, name).Step();
-        return database.Changes() == 1;
+        const bool is_removed = database.Changes() == 1;
+        Statement(database, kDeleteAccountFactors).Bind(1, name).Step();
+        return is_removed;
+    });
+}
+
+std::vector<SecondFactorRow> SqliteStore::ReadSecondFactors(const std::string& account) {
+    Statement select(ThreadConnection(), kSelectSecondFactors);
+    select.Bind(1, account);
+    std::vector<SecondFactorRow> rows;
+    while (select.Step()) {
+        rows.push_back(
+            {select.Text(0), select.Text(1), select.Text(2), select.Text(3), select.Text(4), select.Integer(5)});
+    }
+    return rows;
+}
+
+bool SqliteStore::PutSecondFactor(const SecondFactorRow& row) {
+    sqlite::Database& database = ThreadConnection();
+    return WriteAccounts(database, "store a second factor of " + row.account, [&] {
+        Statement(database, kReplaceSecondFactor)
+            .Bind(1, row.account)
+            .Bind(2, row.kind)
+            .Bind(3, row.id)
+            .Bind(4, row.secret)
+            .Bind(5, row.created)
+            .Bind(6, row.counter)
+            .Step();
+        return true;
+    });
+}
+
+bool SqliteStore::RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id) {
+    sqlite::Database& database = ThreadConnection();
+    return WriteAccounts(database, "remove second factors of " + account, [&] {
+        Statement remove(database, kDeleteSecondFactors);
+        remove.Bind(1, account);
+        for (const auto& [index, text] : {std::pair{2, kind}, std::pair{3, id}}) {
+            if (text == nullptr) {
+                remove.BindNull(index);
+            } else {
+                remove.Bind(index, *text);
+            }
+        }
+        remove.Step();
+        return true;
     });
 }
 

@@ -68,11 +68,14 @@ bool IsProvisioned(Database& database) {
 }
 
 void Upgrade(Database& database) {
-    if (database.Query(kHasAccountsTable) == "0") {
-        database.Write([&] {
-            database.Run(kCreateAccounts);
-            return true;
-        });
+    for (const auto& [has_table, create] :
+         {std::pair{kHasAccountsTable, kCreateAccounts}, std::pair{kHasSecondFactorsTable, kCreateSecondFactors}}) {
+        if (database.Query(has_table) == "0") {
+            database.Write([&] {
+                database.Run(create);
+                return true;
+            });
+        }
     }
     if (database.Query(kHasRolledBackColumn) == "0") {
         database.Write([&] {

@@ -1,0 +1,28 @@
+// "Your account": the signed-in account's authenticator app, recovery codes
+// and password; and the page that asks for the second factor at sign-in.
+#pragma once
+
+#include "account_directory.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessera::console {
+
+struct AccountView {
+    Account account;
+    SecondFactors factors;
+    std::string offered_secret;          // the authenticator secret to enrol, while there is none
+    bool is_enrolment_required = false;  // the session may do nothing else until it has one
+    std::string notice;
+    bool is_error = false;
+    std::vector<std::string> recovery_codes;  // new ones, shown this once
+    std::string top_bar;
+};
+
+// The pages, or nullopt when a template cannot be opened.
+std::optional<std::string> RenderAccountPage(const AccountView& view);
+std::optional<std::string> RenderSecondFactorPage(const std::string& notice);
+
+}  // namespace tessera::console
