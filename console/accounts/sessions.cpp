@@ -29,8 +29,10 @@ SessionTable::SessionTable(SessionLimits limits) : limits_(limits) {
     limits_.max_sessions = std::max<std::size_t>(limits_.max_sessions, 1);
 }
 
-std::string SessionTable::Create(SessionOwner owner, SteadyClock::time_point now) {
+std::string SessionTable::Create(SessionOwner owner, SteadyClock::time_point now, SessionOrigin origin) {
     std::string id = NewRandomId();
+    std::string handle = NewRandomId();
+    const auto wall_now = std::chrono::system_clock::now();
     std::lock_guard<std::mutex> lock(mutex_);
     RemoveExpired(now);
     if (sessions_.size() >= limits_.max_sessions) {
@@ -39,7 +41,7 @@ std::string SessionTable::Create(SessionOwner owner, SteadyClock::time_point now
         });
         sessions_.erase(oldest);
     }
-    sessions_[id] = Session{std::move(owner), now, now};
+    sessions_[id] = Session{std::move(owner), now, now, std::move(handle), std::move(origin), wall_now, wall_now};
     return id;
 }
 
@@ -54,6 +56,7 @@ std::optional<SessionOwner> SessionTable::Touch(const std::string& id, SteadyClo
         return std::nullopt;
     }
     session.last_used = now;
+    session.last_used_at = std::chrono::system_clock::now();
     return session.owner;
 }
 
@@ -80,6 +83,38 @@ std::size_t SessionTable::EndAllOf(const std::string& account, const std::string
         it = ends ? sessions_.erase(it) : std::next(it);
     }
     return ended;
+}
+
+std::vector<SessionListing> SessionTable::List(const std::string& account, SteadyClock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RemoveExpired(now);
+    std::vector<SessionListing> listed;
+    for (const auto& [id, session] : sessions_) {
+        if (!account.empty() && session.owner.account != account) continue;
+        listed.push_back(
+            {session.handle, session.owner.account, session.origin, session.started_at, session.last_used_at});
+    }
+    std::sort(listed.begin(), listed.end(),
+              [](const SessionListing& a, const SessionListing& b) { return a.last_used > b.last_used; });
+    return listed;
+}
+
+std::string SessionTable::HandleOf(const std::string& id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = sessions_.find(id);
+    return found == sessions_.end() ? std::string() : found->second.handle;
+}
+
+std::optional<std::string> SessionTable::EndByHandle(const std::string& handle, const std::string& account) {
+    if (handle.empty()) return std::nullopt;
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+        if (it->second.handle != handle || (!account.empty() && it->second.owner.account != account)) continue;
+        std::string owner = it->second.owner.account;
+        sessions_.erase(it);
+        return owner;
+    }
+    return std::nullopt;
 }
 
 bool SessionTable::IsExpired(const Session& session, SteadyClock::time_point now) const {

@@ -41,6 +41,22 @@ struct SessionOwner {
     std::string offered_secret;
 };
 
+// Where a session was made, for its account to recognise it.
+struct SessionOrigin {
+    std::string address;
+    std::string browser;  // the User-Agent, shortened
+};
+
+// A session as its account (or an administrator) sees it: never its id, a
+// bearer's secret, but a handle that names it in a form.
+struct SessionListing {
+    std::string handle;
+    std::string account;
+    SessionOrigin origin;
+    std::chrono::system_clock::time_point started;
+    std::chrono::system_clock::time_point last_used;
+};
+
 // Sessions live in memory only: a restart signs everybody out.
 class SessionTable {
 public:
@@ -48,7 +64,7 @@ public:
 
     // A new random 128-bit id (32 hexadecimal digits). When the table is full
     // the least recently used session ends.
-    std::string Create(SessionOwner owner, SteadyClock::time_point now);
+    std::string Create(SessionOwner owner, SteadyClock::time_point now, SessionOrigin origin = {});
 
     // The owner of the live session `id`, whose idle time starts again; null
     // for an unknown, expired or malformed id.
@@ -61,11 +77,23 @@ public:
     // Ends every session of `account` but `kept_id`; returns how many ended.
     std::size_t EndAllOf(const std::string& account, const std::string& kept_id = {});
 
+    // The live sessions of `account` (every account's when empty), the most
+    // recently used first, and the handle of the session `id`.
+    std::vector<SessionListing> List(const std::string& account, SteadyClock::time_point now);
+    std::string HandleOf(const std::string& id);
+    // Ends the session of `handle` when it is `account`'s (anyone's when
+    // `account` is empty); returns the account it was of, or null.
+    std::optional<std::string> EndByHandle(const std::string& handle, const std::string& account);
+
 private:
     struct Session {
         SessionOwner owner;
         SteadyClock::time_point started;
         SteadyClock::time_point last_used;
+        std::string handle;
+        SessionOrigin origin;
+        std::chrono::system_clock::time_point started_at;  // for people to read; the steady times decide
+        std::chrono::system_clock::time_point last_used_at;
     };
     bool IsExpired(const Session& session, SteadyClock::time_point now) const;
     void RemoveExpired(SteadyClock::time_point now);

@@ -122,6 +122,7 @@ const std::vector<std::string>& ActionNames() {
                                                     "second-factor-added",
                                                     "second-factor-removed",
                                                     "recovery-code-used",
+                                                    "session-ended",
                                                     "other"};
     return kNames;
 }

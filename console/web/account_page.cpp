@@ -3,6 +3,8 @@
 #include "authenticator.h"
 #include "page_parts.h"
 
+#include <ctime>
+
 namespace tessera::console {
 namespace {
 
@@ -37,6 +39,36 @@ std::string AuthenticatorSection(const AccountView& view) {
            "</div><button type=\"submit\" class=\"button primary\">Set up the authenticator app</button></form>";
 }
 
+std::string UtcText(std::chrono::system_clock::time_point time) {
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
+    std::tm utc{};
+    gmtime_r(&seconds, &utc);
+    char text[32] = {};
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
+}
+
+std::string SessionsSection(const AccountView& view) {
+    std::string rows;
+    for (const SessionListing& session : view.sessions) {
+        const bool is_own = session.handle == view.own_handle;
+        rows +=
+            "<tr><td>" + Escaped(session.origin.browser.empty() ? "unknown" : session.origin.browser) + "</td><td>" +
+            Escaped(session.origin.address) + "</td><td>" + UtcText(session.started) + "</td><td>" +
+            UtcText(session.last_used) + "</td><td>" +
+            (is_own ? std::string("this one")
+                    : "<form method=\"post\" action=\"/account\"><input type=\"hidden\" name=\"action\" "
+                      "value=\"end-session\"><input type=\"hidden\" name=\"session\" value=\"" +
+                          Escaped(session.handle) + "\"><button type=\"submit\" class=\"button\">End</button></form>") +
+            "</td></tr>";
+    }
+    return "<table id=\"accountSessions\"><caption>Where this account is signed in</caption><thead><tr><th "
+           "scope=\"col\">Browser</th><th scope=\"col\">Address</th><th scope=\"col\">Started</th><th "
+           "scope=\"col\">Last used</th><th scope=\"col\">End</th></tr></thead>"
+           "<tbody>" +
+           rows + "</tbody></table>";
+}
+
 std::string RecoveryCodesSection(const std::vector<std::string>& codes) {
     if (codes.empty()) return {};
     std::string items;
@@ -63,6 +95,7 @@ std::optional<std::string> RenderAccountPage(const AccountView& view) {
                                                 {L"$$MESSAGE$$", notice},
                                                 {L"$$RECOVERY_CODES$$", RecoveryCodesSection(view.recovery_codes)},
                                                 {L"$$AUTHENTICATOR$$", AuthenticatorSection(view)},
+                                                {L"$$SESSIONS$$", SessionsSection(view)},
                                             });
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "account_directory.h"
+#include "sessions.h"
 
 #include <optional>
 #include <string>
@@ -19,6 +20,8 @@ struct AccountView {
     bool is_error = false;
     std::vector<std::string> recovery_codes;  // new ones, shown this once
     std::string top_bar;
+    std::vector<SessionListing> sessions;  // the account's own
+    std::string own_handle;                // of the session that asks
 };
 
 // The pages, or nullopt when a template cannot be opened.

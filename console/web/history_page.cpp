@@ -52,7 +52,7 @@ std::string ChangesTable(const std::string& changes_summary) {
     return table + "</tbody></table>";
 }
 
-std::string RecordArticle(const host::HistoryRecord& entry) {
+std::string RecordArticle(const host::HistoryRecord& entry, bool can_restore) {
     const host::AuditRecord& record = entry.record;
     const std::string action = record.action.empty() ? "action" : record.action;
     std::string article = "<article class=\"card history-record\" id=\"record-" + std::to_string(record.seq) +
@@ -71,7 +71,7 @@ std::string RecordArticle(const host::HistoryRecord& entry) {
     const bool is_change = record.action == "save" || record.action == "reset" || record.action == "restore";
     const bool was_stored = record.seq != 0 && record.rolled_back.empty();
     article += changes.empty() && is_change && was_stored ? "<p class=\"muted\">Nothing changed.</p>\n" : changes;
-    if (!changes.empty()) {
+    if (!changes.empty() && can_restore) {
         article += "<form class=\"restore\" method=\"post\" action=\"" + std::string(kRestorePath) +
                    "\"><input type=\"hidden\" name=\"seq\" value=\"" + std::to_string(record.seq) +
                    "\"><button type=\"submit\" class=\"button\">Restore the state before this change</button>"
@@ -139,7 +139,7 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
 std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view) {
     const std::vector<host::HistoryRecord> records = store.ReadHistory(view.query);
     std::string articles;
-    for (const host::HistoryRecord& entry : records) articles += RecordArticle(entry);
+    for (const host::HistoryRecord& entry : records) articles += RecordArticle(entry, view.can_restore);
     if (records.empty()) articles = "<p class=\"empty\">No records match.</p>";
     std::string older;
     if (records.size() == view.query.limit && records.back().record.seq > 1) {

@@ -15,7 +15,8 @@ struct HistoryView {
     host::HistoryQuery query;
     std::string notice;  // shown at the top of the page
     bool is_error = false;
-    std::string top_bar;  // of the signed-in account
+    std::string top_bar;      // of the signed-in account
+    bool can_restore = true;  // the account may restore: each change gets its button
 };
 
 // The view that the History page's address asks for: ?action=&since=&until=

@@ -112,6 +112,33 @@ void InsertNotice(std::string& page, const std::string& text) {
     page.insert(tag_end == std::string::npos ? 0 : tag_end + 1, notice);
 }
 
+// Where a request comes from, as its session remembers it: the socket's
+// address and a short, printable form of the browser's name.
+SessionOrigin OriginOf(const Request& request) {
+    constexpr std::size_t kMaxBrowserLength = 120;
+    std::string browser;
+    for (const char c : request.get_header_value("User-Agent")) {
+        if (browser.size() == kMaxBrowserLength) break;
+        if (c >= 0x20 && c < 0x7f) browser += c;
+    }
+    return {request.remote_addr, browser};
+}
+
+// An auditor's page of the plug-in: marked read-only for its script and
+// style (no Save, no Add, no Restore defaults), with a line that says why.
+// The console refuses the auditor's changes whatever the page shows.
+void MarkReadOnly(std::string& page, Role role) {
+    const std::size_t body = page.find("<body");
+    if (body != std::string::npos) page.insert(body + 5, " data-read-only=\"true\"");
+    const std::string note = "\n<p class=\"message info\" role=\"status\" id=\"readOnlyNote\">Your account is an " +
+                             std::string(RoleName(role)) +
+                             "'s: it reads these settings and exports the list, and changes nothing here. A change "
+                             "takes an editor's account.</p>\n";
+    std::size_t anchor = page.find("<main");
+    const std::size_t tag_end = anchor == std::string::npos ? std::string::npos : page.find('>', anchor);
+    page.insert(tag_end == std::string::npos ? 0 : tag_end + 1, note);
+}
+
 void ClearResponse(Response& response) {
     response.headers.clear();
     response.body.clear();
@@ -483,6 +510,7 @@ bool HttpConsole::ReadForm(Exchange& exchange, const httplib::ContentReader& rea
 void HttpConsole::ServeHistory(Exchange& exchange, HistoryView view) {
     Response& response = exchange.response;
     view.top_bar = TopBar(kHistoryPath, exchange.user_name, RoleName(exchange.role));
+    view.can_restore = Permits(exchange.role, RouteOf(kRestorePath).poster);
     std::optional<std::string> page = RenderHistoryPage(*store_, view);
     if (!page) {
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the History template cannot be opened");
@@ -576,7 +604,7 @@ void HttpConsole::CompleteSignIn(Exchange& exchange, const Account& account, con
     sessions_.End(exchange.session_id);
     const std::string session_id = sessions_.Create(
         {account.name, account.credential_version, must_enrol ? SessionStage::kEnrolling : SessionStage::kSignedIn, {}},
-        SteadyClock::now());
+        SteadyClock::now(), OriginOf(request));
     t_trace.user_name = account.name;
     accounts_.NoteSignIn(account.name);
     RecordAccess(request, account.name, "sign-in",
@@ -629,6 +657,8 @@ void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::strin
     view.is_error = is_error;
     view.recovery_codes = recovery_codes;
     view.top_bar = TopBar(kAccountPath, account->name, RoleName(account->role));
+    view.sessions = sessions_.List(account->name, SteadyClock::now());
+    view.own_handle = sessions_.HandleOf(exchange.session_id);
     if (!view.factors.has_authenticator) {
         // One secret per session until it is confirmed, so that a reload
         // does not change what the app was shown.
@@ -650,6 +680,15 @@ void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::strin
 void HttpConsole::HandleAccount(Exchange& exchange) {
     const Request& request = exchange.request;
     const std::string action = FirstField(exchange.fields, L"action");
+    if (action == "end-session") {
+        // The session is the account's own: nothing to prove again.
+        const std::optional<std::string> ended =
+            sessions_.EndByHandle(FirstField(exchange.fields, L"session"), exchange.user_name);
+        if (!ended) return RenderAccount(exchange, 200, "That session has ended already.", true);
+        RecordAccess(request, exchange.user_name, "session-ended",
+                     "A session of \"" + *ended + "\" ended by \"" + exchange.user_name + "\".");
+        return RenderAccount(exchange, 200, "The session is ended.", false);
+    }
     const std::string password = FirstField(exchange.fields, L"password");
     if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
         exchange.response.set_header("Retry-After", std::to_string(*wait_seconds));
@@ -684,7 +723,7 @@ void HttpConsole::HandleAccount(Exchange& exchange) {
             if (!account) return Redirect(exchange.response, kSignInPath);
             sessions_.End(exchange.session_id);
             exchange.session.credential_version = account->credential_version;
-            exchange.session_id = sessions_.Create(exchange.session, SteadyClock::now());
+            exchange.session_id = sessions_.Create(exchange.session, SteadyClock::now(), OriginOf(request));
             sessions_.EndAllOf(account->name, exchange.session_id);
             exchange.response.set_header("Set-Cookie", SessionCookie(exchange.session_id, screening_.is_tls));
             return RenderAccount(exchange, 200, "The password is changed; your other sessions are signed out.", false);
@@ -773,6 +812,9 @@ void HttpConsole::ServePage(Exchange& exchange) {
                                ". This page does not show what is stored; change nothing here.");
     } else {
         response.status = 200;
+    }
+    if (!Permits(exchange.role, exchange.route.poster) && content_type.rfind("text/html", 0) == 0) {
+        MarkReadOnly(body, exchange.role);
     }
     // The page stays as the plug-in made it; the page's script shows what the action did.
     if (answer.outcome.is_stored && (answer.action == "save" || answer.action == "reset")) {

@@ -20,7 +20,7 @@ export const ADMIN_USER = "admin";
 export const ADMIN_PASSWORD = "browser-test-password-1";
 export const SETTINGS_PATH = "scan/WebThreat_Protection.htm";
 
-const CONSOLE_PROGRAM =
+export const CONSOLE_PROGRAM =
   process.env.TESSERA_CONSOLE || path.join(REPO_ROOT, "build", "release", "bin", "tessera-console");
 const CHROMIUM = process.env.TESSERA_CHROMIUM || "/usr/bin/chromium";
 // Without the background-networking switches Chromium reaches out to the

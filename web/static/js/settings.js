@@ -93,6 +93,16 @@ function start() {
   var resetButton = document.getElementById("btnReset");
   var resetDialog = document.getElementById("resetDialog");
   var policy = page.knownPolicy(document.getElementById(page.POLICY_FIELD).value);
+  // An auditor's page, as the console marks it: the fields show the settings
+  // and change nothing (the console refuses any change anyway).
+  var isReadOnly = document.body.hasAttribute("data-read-only");
+  if (isReadOnly) {
+    Array.prototype.forEach.call(form.elements, function (control) {
+      if (control !== filter && control.type !== "hidden") {
+        control.disabled = true;
+      }
+    });
+  }
   var list = new EntryView(document.getElementById("approvedList"), {
     onChange: function () {
       editor.showEntryCount();
@@ -144,7 +154,7 @@ function start() {
   });
   document.getElementById("btnRemoveEntries").addEventListener("click", editor.removeSelectedEntries);
   list.element.addEventListener("keydown", function (event) {
-    if (event.key === "Delete") {
+    if (event.key === "Delete" && !isReadOnly) {
       event.preventDefault();
       editor.removeSelectedEntries();
     }
