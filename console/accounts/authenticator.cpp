@@ -2,6 +2,7 @@
 #include "authenticator.h"
 #include "hex_text.h"
 #include "passwords.h"
+#include "text_util.h"
 
 #include <liboath/oath.h>
 #include <openssl/evp.h>
@@ -26,18 +27,12 @@ void StartOath() {
     if (started != OATH_OK) throw std::runtime_error(std::string("liboath cannot start: ") + oath_strerror(started));
 }
 
+// What an otpauth URI's label may hold as it is: the URI's unreserved characters.
 std::string PercentEncoded(const std::string& text) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
     std::string encoded;
-    for (const unsigned char byte : text) {
-        if (std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~') {
-            encoded += static_cast<char>(byte);
-        } else {
-            encoded += '%';
-            encoded += kHex[byte >> 4];
-            encoded += kHex[byte & 15];
-        }
-    }
+    host::AppendPercentEncoded(encoded, text, [](unsigned char byte) {
+        return std::isalnum(byte) || byte == '-' || byte == '.' || byte == '_' || byte == '~';
+    });
     return encoded;
 }
 

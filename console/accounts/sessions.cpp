@@ -60,12 +60,13 @@ std::optional<SessionOwner> SessionTable::Touch(const std::string& id, SteadyClo
     return session.owner;
 }
 
-bool SessionTable::Update(const std::string& id, SessionStage stage, const std::string& offered_secret) {
+bool SessionTable::Update(const std::string& id, const SessionOwner& owner) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = sessions_.find(id);
     if (found == sessions_.end()) return false;
-    found->second.owner.stage = stage;
-    found->second.owner.offered_secret = offered_secret;
+    found->second.owner.stage = owner.stage;
+    found->second.owner.offered_secret = owner.offered_secret;
+    found->second.owner.proven_at = owner.proven_at;
     return true;
 }
 

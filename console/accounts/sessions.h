@@ -17,6 +17,10 @@ using SteadyClock = std::chrono::steady_clock;
 // 32 hexadecimal digits from the system's random number generator.
 std::string NewRandomId();
 
+// How recent a proof of the account (password, second factor) must be for a
+// change of accounts.
+inline constexpr std::chrono::minutes kProofLifetime{5};
+
 struct SessionLimits {
     std::chrono::seconds idle_expiry{30 * 60};
     std::chrono::seconds lifetime{12 * 60 * 60};  // from the sign-in, however busy
@@ -39,6 +43,9 @@ struct SessionOwner {
     // The authenticator secret offered to this session for enrolment, until it
     // is confirmed: the secret is never stored before then.
     std::string offered_secret;
+    // When its holder last proved to be the account's (a password, a second
+    // factor): changes of accounts want that to be recent.
+    SteadyClock::time_point proven_at{};
 };
 
 // Where a session was made, for its account to recognise it.
@@ -70,8 +77,9 @@ public:
     // for an unknown, expired or malformed id.
     std::optional<SessionOwner> Touch(const std::string& id, SteadyClock::time_point now);
 
-    // Replaces the session's stage and offered secret; false when it is gone.
-    bool Update(const std::string& id, SessionStage stage, const std::string& offered_secret);
+    // Replaces the session's stage, offered secret and proof time (not its
+    // account or credential version); false when it is gone.
+    bool Update(const std::string& id, const SessionOwner& owner);
 
     void End(const std::string& id);
     // Ends every session of `account` but `kept_id`; returns how many ended.

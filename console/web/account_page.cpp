@@ -10,6 +10,7 @@ namespace {
 
 constexpr wchar_t kAccountTemplate[] = L"web\\html\\console\\account.htm";
 constexpr wchar_t kSecondFactorTemplate[] = L"web\\html\\console\\code.htm";
+constexpr wchar_t kAdministratorsTemplate[] = L"web\\html\\console\\administrators.htm";
 
 std::string PasswordField(const char* id) {
     return std::string("<div class=\"field\"><label for=\"") + id + "\">Current password</label>" +
@@ -48,25 +49,79 @@ std::string UtcText(std::chrono::system_clock::time_point time) {
     return text;
 }
 
-std::string SessionsSection(const AccountView& view) {
+// A form of one button that posts `action` (and `fields`) to `path`.
+std::string ActionButton(const char* path, const char* action,
+                         const std::vector<std::pair<const char*, std::string>>& fields, const std::string& label) {
+    std::string form = std::string("<form class=\"inline\" method=\"post\" action=\"") + path +
+                       "\"><input type=\"hidden\" name=\"action\" value=\"" + action + "\">";
+    for (const auto& [name, value] : fields) {
+        form += std::string("<input type=\"hidden\" name=\"") + name + "\" value=\"" + Escaped(value) + "\">";
+    }
+    return form + "<button type=\"submit\" class=\"button\">" + Escaped(label) + "</button></form>";
+}
+
+// The sessions, each with a button that ends it (from the page at `path`)
+// but the one that asks; with the account of each when `with_account`.
+std::string SessionsTable(const std::vector<SessionListing>& sessions, const std::string& own_handle, bool with_account,
+                          const char* path, const char* id) {
     std::string rows;
-    for (const SessionListing& session : view.sessions) {
-        const bool is_own = session.handle == view.own_handle;
+    for (const SessionListing& session : sessions) {
         rows +=
-            "<tr><td>" + Escaped(session.origin.browser.empty() ? "unknown" : session.origin.browser) + "</td><td>" +
+            "<tr>" + (with_account ? "<td>" + Escaped(session.account) + "</td>" : std::string()) + "<td>" +
+            Escaped(session.origin.browser.empty() ? "unknown" : session.origin.browser) + "</td><td>" +
             Escaped(session.origin.address) + "</td><td>" + UtcText(session.started) + "</td><td>" +
             UtcText(session.last_used) + "</td><td>" +
-            (is_own ? std::string("this one")
-                    : "<form method=\"post\" action=\"/account\"><input type=\"hidden\" name=\"action\" "
-                      "value=\"end-session\"><input type=\"hidden\" name=\"session\" value=\"" +
-                          Escaped(session.handle) + "\"><button type=\"submit\" class=\"button\">End</button></form>") +
+            (session.handle == own_handle ? std::string("this one")
+                                          : ActionButton(path, "end-session", {{"session", session.handle}}, "End")) +
             "</td></tr>";
     }
-    return "<table id=\"accountSessions\"><caption>Where this account is signed in</caption><thead><tr><th "
-           "scope=\"col\">Browser</th><th scope=\"col\">Address</th><th scope=\"col\">Started</th><th "
-           "scope=\"col\">Last used</th><th scope=\"col\">End</th></tr></thead>"
-           "<tbody>" +
+    return std::string("<table class=\"sessions\" id=\"") + id + "\"><thead><tr>" +
+           (with_account ? "<th scope=\"col\">Account</th>" : "") +
+           "<th scope=\"col\">Browser</th><th scope=\"col\">Address</th><th scope=\"col\">Started</th><th "
+           "scope=\"col\">Last used</th><th scope=\"col\">End</th></tr></thead><tbody>" +
            rows + "</tbody></table>";
+}
+
+std::string AccountsTable(const AdministratorsView& view) {
+    std::string rows;
+    for (const auto& [account, factors] : view.accounts) {
+        std::string role_options;
+        for (const Role role : {Role::kAuditor, Role::kEditor, Role::kAdministrator}) {
+            const std::string name(RoleName(role));
+            role_options +=
+                "<option value=\"" + name + "\"" + (role == account.role ? " selected" : "") + ">" + name + "</option>";
+        }
+        const std::string id = "selRole-" + Escaped(account.name);
+        rows += "<tr><th scope=\"row\">" + Escaped(account.name) +
+                "</th><td><form class=\"inline\" method=\"post\" action=\"/administrators\"><input type=\"hidden\" "
+                "name=\"action\" value=\"set-role\"><input type=\"hidden\" name=\"name\" value=\"" +
+                Escaped(account.name) + "\"><label class=\"visually-hidden\" for=\"" + id + "\">Role of " +
+                Escaped(account.name) + "</label><select id=\"" + id + "\" name=\"role\">" + role_options +
+                "</select><button type=\"submit\" class=\"button\">Change</button></form></td><td>" +
+                (account.is_disabled ? "disabled" : "enabled") + "</td><td>" +
+                (factors.Any() ? "authenticator app" : "none") + "</td><td>" +
+                Escaped(account.last_sign_in.empty() ? "never" : account.last_sign_in) + "</td><td>" +
+                ActionButton("/administrators", account.is_disabled ? "enable" : "disable", {{"name", account.name}},
+                             account.is_disabled ? "Enable" : "Disable") +
+                (factors.Any() ? ActionButton("/administrators", "reset-two-factor", {{"name", account.name}},
+                                              "Reset second factor")
+                               : std::string()) +
+                ActionButton("/administrators", "remove", {{"name", account.name}}, "Remove") + "</td></tr>";
+    }
+    return "<table id=\"administratorAccounts\"><thead><tr><th scope=\"col\">Name</th><th scope=\"col\">Role</th><th "
+           "scope=\"col\">State</th><th scope=\"col\">Second factor</th><th scope=\"col\">Last sign-in</th><th "
+           "scope=\"col\">Change</th></tr></thead><tbody>" +
+           rows + "</tbody></table>";
+}
+
+std::string ProofForm() {
+    return "<section class=\"card\" aria-labelledby=\"proofHeading\"><h2 id=\"proofHeading\">Confirm it is "
+           "you</h2><p>Changes of accounts need your password once every " +
+           std::to_string(kProofLifetime.count()) +
+           " minutes.</p><form method=\"post\" action=\"/administrators\"><input type=\"hidden\" name=\"action\" "
+           "value=\"confirm\">" +
+           PasswordField("txtProofPassword") +
+           "<button type=\"submit\" class=\"button primary\">Confirm</button></form></section>";
 }
 
 std::string RecoveryCodesSection(const std::vector<std::string>& codes) {
@@ -88,15 +143,29 @@ std::optional<std::string> RenderAccountPage(const AccountView& view) {
             "<p class=\"message warning\" role=\"status\">This console asks every account for a second factor: "
             "set up an authenticator app below to go on.</p>";
     }
-    return FilledTemplate(kAccountTemplate, {
-                                                {L"$$TOPBAR$$", view.top_bar},
-                                                {L"$$ACCOUNT$$", "Signed in as " + Escaped(view.account.name) + ", " +
-                                                                     std::string(RoleName(view.account.role)) + "."},
-                                                {L"$$MESSAGE$$", notice},
-                                                {L"$$RECOVERY_CODES$$", RecoveryCodesSection(view.recovery_codes)},
-                                                {L"$$AUTHENTICATOR$$", AuthenticatorSection(view)},
-                                                {L"$$SESSIONS$$", SessionsSection(view)},
-                                            });
+    return FilledTemplate(
+        kAccountTemplate,
+        {
+            {L"$$TOPBAR$$", view.top_bar},
+            {L"$$ACCOUNT$$",
+             "Signed in as " + Escaped(view.account.name) + ", " + std::string(RoleName(view.account.role)) + "."},
+            {L"$$MESSAGE$$", notice},
+            {L"$$RECOVERY_CODES$$", RecoveryCodesSection(view.recovery_codes)},
+            {L"$$AUTHENTICATOR$$", AuthenticatorSection(view)},
+            {L"$$SESSIONS$$", SessionsTable(view.sessions, view.own_handle, false, "/account", "accountSessions")},
+        });
+}
+
+std::optional<std::string> RenderAdministratorsPage(const AdministratorsView& view) {
+    return FilledTemplate(
+        kAdministratorsTemplate,
+        {
+            {L"$$TOPBAR$$", view.top_bar},
+            {L"$$MESSAGE$$", NoticeParagraph(view.notice, view.is_error)},
+            {L"$$CONFIRM$$", view.needs_proof ? ProofForm() : std::string()},
+            {L"$$ACCOUNTS$$", AccountsTable(view)},
+            {L"$$SESSIONS$$", SessionsTable(view.sessions, view.own_handle, true, "/administrators", "allSessions")},
+        });
 }
 
 std::optional<std::string> RenderSecondFactorPage(const std::string& notice) {

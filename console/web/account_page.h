@@ -24,8 +24,19 @@ struct AccountView {
     std::string own_handle;                // of the session that asks
 };
 
+struct AdministratorsView {
+    std::vector<std::pair<Account, SecondFactors>> accounts;
+    std::vector<SessionListing> sessions;  // every account's
+    std::string own_handle;
+    bool needs_proof = false;  // the last proof of this session is too old for a change
+    std::string notice;
+    bool is_error = false;
+    std::string top_bar;
+};
+
 // The pages, or nullopt when a template cannot be opened.
 std::optional<std::string> RenderAccountPage(const AccountView& view);
+std::optional<std::string> RenderAdministratorsPage(const AdministratorsView& view);
 std::optional<std::string> RenderSecondFactorPage(const std::string& notice);
 
 }  // namespace tessera::console

@@ -15,6 +15,7 @@
 #include "page_request.h"
 #include "response_frame.h"
 #include "response_head.h"
+#include "responses.h"
 #include "rotating_log_file.h"
 #include "routes.h"
 #include "sqlite_store.h"
@@ -38,8 +39,6 @@ namespace {
 using httplib::Request;
 using httplib::Response;
 
-constexpr char kHtmlType[] = "text/html; charset=utf-8";
-constexpr wchar_t kSignInTemplate[] = L"web\\html\\console\\signin.htm";
 // A user name and a password; anyone may send this form, so it stays small.
 constexpr std::size_t kMaxCredentialsBodyBytes = 8 * 1024;
 constexpr std::size_t kMaxCredentialsFields = 16;
@@ -61,8 +60,6 @@ thread_local RequestTrace t_trace;
 void StartTrace(const Request& request) {
     t_trace = RequestTrace{true, SteadyClock::now(), {}, &RouteOf(request.path)};
 }
-
-std::string EscapeHtml(const std::string& utf8) { return host::EscapedMarkup<char>(utf8); }
 
 // True when an Accept-Encoding value offers gzip with a weight above 0.
 bool OffersGzip(const std::string& accepted) {
@@ -105,23 +102,11 @@ constexpr char kRetryAfterSeconds[] = "5";
 // Puts an alert at the top of a page's main content (or of its body), where
 // the administrator looks first.
 void InsertNotice(std::string& page, const std::string& text) {
-    const std::string notice = "\n<p class=\"message error\" role=\"alert\">" + EscapeHtml(text) + "</p>\n";
+    const std::string notice = "\n<p class=\"message error\" role=\"alert\">" + Escaped(text) + "</p>\n";
     std::size_t anchor = page.find("<main");
     if (anchor == std::string::npos) anchor = page.find("<body");
     const std::size_t tag_end = anchor == std::string::npos ? std::string::npos : page.find('>', anchor);
     page.insert(tag_end == std::string::npos ? 0 : tag_end + 1, notice);
-}
-
-// Where a request comes from, as its session remembers it: the socket's
-// address and a short, printable form of the browser's name.
-SessionOrigin OriginOf(const Request& request) {
-    constexpr std::size_t kMaxBrowserLength = 120;
-    std::string browser;
-    for (const char c : request.get_header_value("User-Agent")) {
-        if (browser.size() == kMaxBrowserLength) break;
-        if (c >= 0x20 && c < 0x7f) browser += c;
-    }
-    return {request.remote_addr, browser};
 }
 
 // An auditor's page of the plug-in: marked read-only for its script and
@@ -144,33 +129,12 @@ void ClearResponse(Response& response) {
     response.body.clear();
 }
 
-// The library's set_content copies the body: a page of a million entries is 77 MB.
-void SetContent(Response& response, std::string body, const std::string& content_type) {
-    response.body = std::move(body);
-    response.headers.erase("Content-Type");
-    response.set_header("Content-Type", content_type);
-}
-
-void SendShortPage(Response& response, int status, const std::string& reason) {
-    const std::string title = std::to_string(status) + " " + ReasonPhrase(status);
-    response.status = status;
-    SetContent(response,
-               "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n<title>" + EscapeHtml(title) +
-                   "</title>\n<link rel=\"stylesheet\" href=\"" + std::string(kStyleSheetPath) +
-                   "\">\n</head>\n<body>\n"
-                   "<main class=\"error\">\n<h1>" +
-                   EscapeHtml(title) + "</h1>\n<p>" + EscapeHtml(reason) + "</p>\n</main>\n</body>\n</html>\n",
-               kHtmlType);
-}
-
 void SendRefusal(Response& response, const Refusal& refusal) {
     SendShortPage(response, refusal.status, refusal.reason);
     for (const auto& [name, value] : refusal.headers) response.set_header(name, value);
     // The body, if any, was not read: what follows it on this connection is not a request.
     response.set_header("Connection", "close");
 }
-
-void Redirect(Response& response, const std::string& location) { response.set_redirect(location, 303); }
 
 const std::pair<const char*, const char*> kSecurityHeaders[] = {
     {"X-Content-Type-Options", "nosniff"},
@@ -205,13 +169,6 @@ void RefuseMethod(Response& response, const char* allowed, const std::string& re
     response.set_header("Connection", "close");
 }
 
-std::string FirstField(const FormFields& fields, const wchar_t* name) {
-    for (const auto& [field_name, value] : fields) {
-        if (field_name == name) return OS::ToUtf8(value);
-    }
-    return {};
-}
-
 // UTF-8 text as a header value may carry it: every byte but the unreserved
 // ASCII ones as %XX, which the page's script reads with decodeURIComponent.
 std::string PercentEncoded(const std::string& utf8) {
@@ -227,12 +184,6 @@ std::string OutcomeSentence(const std::string& action, const std::string& change
     const std::string changed = ChangeSentence(changes_summary);
     if (action == "save") return "Saved: " + changed + ".";
     return "Defaults restored: " + changed + ".";
-}
-
-// What the throttle's refusal of a sign-in says.
-std::string RetryText(long wait_seconds) {
-    return "Too many failed sign-ins. Try again in " + std::to_string(wait_seconds) +
-           (wait_seconds == 1 ? " second." : " seconds.");
 }
 
 }  // namespace
@@ -383,15 +334,25 @@ void HttpConsole::Handle(const Request& request, Response& response, const httpl
     }
     if (!Authenticate(exchange) || !Authorize(exchange)) return;
     if (reader != nullptr && !ReadForm(exchange, *reader)) return;
+    Content(exchange, reader != nullptr);
+    t_trace.user_name = exchange.user_name;  // a sign-in's account, for the access log
+}
+
+// The content phase: one handler per route.
+void HttpConsole::Content(Exchange& exchange, bool is_post) {
+    const Request& request = exchange.request;
+    Response& response = exchange.response;
     switch (exchange.route.route) {
     case Route::kRoot:
         return Redirect(response, PagePath(kSettingsPageId));
     case Route::kSignIn:
-        return reader != nullptr ? HandleSignIn(exchange) : RenderSignIn(response, 200, {}, {});
+        return is_post ? HandleSignIn(exchange) : RenderSignIn(response, 200, {}, {});
     case Route::kSecondFactor:
-        return reader != nullptr ? HandleSecondFactor(exchange) : RenderSecondFactor(response, 200, {});
+        return is_post ? HandleSecondFactor(exchange) : RenderSecondFactor(response, 200, {});
     case Route::kAccount:
-        return reader != nullptr ? HandleAccount(exchange) : RenderAccount(exchange, 200, {}, false);
+        return is_post ? HandleAccount(exchange) : RenderAccount(exchange, 200, {}, false);
+    case Route::kAdministrators:
+        return is_post ? HandleAdministrators(exchange) : RenderAdministrators(exchange, 200, {}, false);
     case Route::kSignOut:
         return HandleSignOut(exchange);
     case Route::kHistory:
@@ -550,199 +511,6 @@ void HttpConsole::RecordAccess(const Request& request, const std::string& user_n
     store_->AppendAudit(std::move(record));
 }
 
-std::optional<long> HttpConsole::SignInWait(const std::string& address, const std::string& user_name) {
-    // Failures count against the address and against the account, so that
-    // neither many addresses nor many names make guessing cheap.
-    std::optional<long> wait_seconds;
-    for (const std::string& key : {"address " + address, "account " + user_name}) {
-        const std::optional<long> wait = throttle_.RetryAfterSeconds(key, SteadyClock::now());
-        if (wait && (!wait_seconds || *wait > *wait_seconds)) wait_seconds = wait;
-    }
-    return wait_seconds;
-}
-
-void HttpConsole::RecordSignInFailure(const Request& request, const std::string& user_name, const char* why) {
-    for (const std::string& key : {"address " + request.remote_addr, "account " + user_name}) {
-        throttle_.RecordFailure(key, SteadyClock::now());
-    }
-    RecordAccess(request, user_name, "sign-in-failed", std::string("Sign-in refused: ") + why);
-}
-
-void HttpConsole::HandleSignIn(Exchange& exchange) {
-    const Request& request = exchange.request;
-    Response& response = exchange.response;
-    const std::string user_name = FirstField(exchange.fields, L"username");
-    const std::string password = FirstField(exchange.fields, L"password");
-    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, user_name)) {
-        RenderSignIn(response, 429, RetryText(*wait_seconds), user_name);
-        response.set_header("Retry-After", std::to_string(*wait_seconds));
-        return;
-    }
-    const std::optional<Account> account = accounts_.Authenticate(user_name, password);
-    if (!account) {
-        RecordSignInFailure(request, user_name, "wrong user name or password.");
-        return RenderSignIn(response, 200, "The user name or password is not correct.", user_name);
-    }
-    if (accounts_.SecondFactorsOf(account->name).Any()) {
-        // Half-way: this session may only give the second factor.
-        sessions_.End(exchange.session_id);
-        const std::string session_id = sessions_.Create(
-            {account->name, account->credential_version, SessionStage::kPassword, {}}, SteadyClock::now());
-        response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
-        return Redirect(response, kSecondFactorPath);
-    }
-    CompleteSignIn(exchange, *account, "Signed in.");
-}
-
-void HttpConsole::CompleteSignIn(Exchange& exchange, const Account& account, const char* message) {
-    const Request& request = exchange.request;
-    for (const std::string& key : {"address " + request.remote_addr, "account " + account.name}) {
-        throttle_.RecordSuccess(key);
-    }
-    const bool must_enrol = settings_.require_two_factor && !accounts_.SecondFactorsOf(account.name).Any();
-    // A fresh id at every step of a sign-in: an id planted before it is worth nothing.
-    sessions_.End(exchange.session_id);
-    const std::string session_id = sessions_.Create(
-        {account.name, account.credential_version, must_enrol ? SessionStage::kEnrolling : SessionStage::kSignedIn, {}},
-        SteadyClock::now(), OriginOf(request));
-    t_trace.user_name = account.name;
-    accounts_.NoteSignIn(account.name);
-    RecordAccess(request, account.name, "sign-in",
-                 must_enrol ? std::string(message) + " A second factor is required: enrolment only." : message);
-    exchange.response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
-    Redirect(exchange.response, must_enrol ? std::string(kAccountPath) : PagePath(kSettingsPageId));
-}
-
-void HttpConsole::HandleSecondFactor(Exchange& exchange) {
-    const Request& request = exchange.request;
-    Response& response = exchange.response;
-    const std::string code = FirstField(exchange.fields, L"code");
-    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
-        RenderSecondFactor(response, 429, RetryText(*wait_seconds));
-        response.set_header("Retry-After", std::to_string(*wait_seconds));
-        return;
-    }
-    const Actor actor{exchange.user_name, request.remote_addr, request.path.substr(1)};
-    bool is_accepted = false;
-    try {
-        is_accepted = accounts_.UseSecondFactor(exchange.user_name, code, std::time(nullptr), actor);
-    } catch (const AccountNotStored& refused) {
-        return RenderSecondFactor(response, 503, std::string("The sign-in cannot go on now: ") + refused.what() + ".");
-    }
-    if (!is_accepted) {
-        RecordSignInFailure(request, exchange.user_name, "wrong or used code.");
-        return RenderSecondFactor(response, 200, "The code is not correct, or was used already.");
-    }
-    const std::optional<Account> account = accounts_.Find(exchange.user_name);
-    if (!account) return Redirect(response, kSignInPath);
-    CompleteSignIn(exchange, *account, "Signed in with a second factor.");
-}
-
-void HttpConsole::RenderSecondFactor(Response& response, int status, const std::string& message) {
-    const std::optional<std::string> page = RenderSecondFactorPage(message);
-    if (!page) return SendShortPage(response, 500, "The sign-in page is missing.");
-    response.status = status;
-    SetContent(response, *page, kHtmlType);
-}
-
-void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::string& message, bool is_error,
-                                const std::vector<std::string>& recovery_codes) {
-    AccountView view;
-    const std::optional<Account> account = accounts_.Find(exchange.user_name);
-    if (!account) return Redirect(exchange.response, kSignInPath);
-    view.account = *account;
-    view.factors = accounts_.SecondFactorsOf(account->name);
-    view.is_enrolment_required = exchange.session.stage == SessionStage::kEnrolling;
-    view.notice = message;
-    view.is_error = is_error;
-    view.recovery_codes = recovery_codes;
-    view.top_bar = TopBar(kAccountPath, account->name, RoleName(account->role));
-    view.sessions = sessions_.List(account->name, SteadyClock::now());
-    view.own_handle = sessions_.HandleOf(exchange.session_id);
-    if (!view.factors.has_authenticator) {
-        // One secret per session until it is confirmed, so that a reload
-        // does not change what the app was shown.
-        if (exchange.session.offered_secret.empty()) {
-            exchange.session.offered_secret = NewAuthenticatorSecret();
-            sessions_.Update(exchange.session_id, exchange.session.stage, exchange.session.offered_secret);
-        }
-        view.offered_secret = exchange.session.offered_secret;
-    }
-    const std::optional<std::string> page = RenderAccountPage(view);
-    if (!page) return SendShortPage(exchange.response, 500, "The account page is missing.");
-    exchange.response.status = status;
-    exchange.response.set_header("Cache-Control", "no-store");  // it may show a secret or recovery codes
-    SetContent(exchange.response, *page, kHtmlType);
-}
-
-// Every change here asks for the account's password again: whoever finds a
-// session left open cannot take the account over.
-void HttpConsole::HandleAccount(Exchange& exchange) {
-    const Request& request = exchange.request;
-    const std::string action = FirstField(exchange.fields, L"action");
-    if (action == "end-session") {
-        // The session is the account's own: nothing to prove again.
-        const std::optional<std::string> ended =
-            sessions_.EndByHandle(FirstField(exchange.fields, L"session"), exchange.user_name);
-        if (!ended) return RenderAccount(exchange, 200, "That session has ended already.", true);
-        RecordAccess(request, exchange.user_name, "session-ended",
-                     "A session of \"" + *ended + "\" ended by \"" + exchange.user_name + "\".");
-        return RenderAccount(exchange, 200, "The session is ended.", false);
-    }
-    const std::string password = FirstField(exchange.fields, L"password");
-    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
-        exchange.response.set_header("Retry-After", std::to_string(*wait_seconds));
-        return RenderAccount(exchange, 429, RetryText(*wait_seconds), true);
-    }
-    if (!accounts_.Authenticate(exchange.user_name, password)) {
-        RecordSignInFailure(request, exchange.user_name, "wrong password on the account page.");
-        return RenderAccount(exchange, 200, "The current password is not correct; nothing was changed.", true);
-    }
-    const Actor actor{exchange.user_name, request.remote_addr, request.path.substr(1)};
-    try {
-        if (action == "add-authenticator") {
-            const std::vector<std::string> codes =
-                accounts_.AddAuthenticator(exchange.user_name, exchange.session.offered_secret,
-                                           FirstField(exchange.fields, L"code"), std::time(nullptr), actor);
-            exchange.session.stage = SessionStage::kSignedIn;
-            exchange.session.offered_secret.clear();
-            sessions_.Update(exchange.session_id, exchange.session.stage, {});
-            return RenderAccount(exchange, 200, "The authenticator app is set up.", false, codes);
-        }
-        if (action == "remove-authenticator") {
-            accounts_.RemoveSecondFactors(exchange.user_name, actor);
-            if (settings_.require_two_factor) exchange.session.stage = SessionStage::kEnrolling;
-            sessions_.Update(exchange.session_id, exchange.session.stage, {});
-            exchange.session.offered_secret.clear();
-            return RenderAccount(exchange, 200, "The authenticator app and the recovery codes are removed.", false);
-        }
-        if (action == "change-password") {
-            accounts_.SetPassword(exchange.user_name, FirstField(exchange.fields, L"new_password"), actor);
-            // This session goes on under the new password; the others end.
-            const std::optional<Account> account = accounts_.Find(exchange.user_name);
-            if (!account) return Redirect(exchange.response, kSignInPath);
-            sessions_.End(exchange.session_id);
-            exchange.session.credential_version = account->credential_version;
-            exchange.session_id = sessions_.Create(exchange.session, SteadyClock::now(), OriginOf(request));
-            sessions_.EndAllOf(account->name, exchange.session_id);
-            exchange.response.set_header("Set-Cookie", SessionCookie(exchange.session_id, screening_.is_tls));
-            return RenderAccount(exchange, 200, "The password is changed; your other sessions are signed out.", false);
-        }
-        return RenderAccount(exchange, 400, "The form names no change this page makes.", true);
-    } catch (const AccountRefused& refused) {
-        return RenderAccount(exchange, 200, std::string("Nothing was changed: ") + refused.what() + ".", true);
-    } catch (const AccountNotStored& refused) {
-        return RenderAccount(exchange, 503, std::string("Nothing was changed: ") + refused.what() + ".", true);
-    }
-}
-
-void HttpConsole::HandleSignOut(Exchange& exchange) {
-    if (!exchange.user_name.empty()) RecordAccess(exchange.request, exchange.user_name, "sign-out", "Signed out.");
-    sessions_.End(exchange.session_id);
-    exchange.response.set_header("Set-Cookie", ExpiredSessionCookie(screening_.is_tls));
-    Redirect(exchange.response, kSignInPath);
-}
-
 void HttpConsole::ServePage(Exchange& exchange) {
     const Request& request = exchange.request;
     Response& response = exchange.response;
@@ -849,22 +617,6 @@ void HttpConsole::ServeStatic(Exchange& exchange) {
     response.status = 200;
     response.set_header("Cache-Control", "max-age=300");
     SetContent(response, std::move(file->content), file->content_type);
-}
-
-void HttpConsole::RenderSignIn(Response& response, int status, const std::string& message,
-                               const std::string& user_name) {
-    CHtmlDoc document(nullptr);
-    if (document.Open(kSignInTemplate) != 0) {
-        DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s", "the sign-in template cannot be opened");
-        return SendShortPage(response, 500, "The sign-in page is missing.");
-    }
-    const std::string message_html =
-        message.empty() ? std::string() : "<p class=\"message error\" role=\"alert\">" + EscapeHtml(message) + "</p>";
-    document.SetField(L"$$MESSAGE$$", OS::FromUtf8(message_html).c_str());
-    document.SetField(L"$$USER_NAME$$", OS::FromUtf8(EscapeHtml(user_name)).c_str());
-    const wchar_t* content = document.GetHtmlContent();
-    response.status = status;
-    SetContent(response, OS::ToUtf8(content != nullptr ? content : L""), kHtmlType);
 }
 
 void HttpConsole::LogAccess(const Request& request, const Response& response) {

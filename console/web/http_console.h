@@ -78,9 +78,12 @@ private:
     bool Authorize(Exchange& exchange);
     // False when the form is refused (and the refusal is the response).
     bool ReadForm(Exchange& exchange, const httplib::ContentReader& reader);
+    void Content(Exchange& exchange, bool is_post);
     void HandleSignIn(Exchange& exchange);
     void HandleSecondFactor(Exchange& exchange);
     void HandleAccount(Exchange& exchange);
+    void HandleAdministrators(Exchange& exchange);
+    void RenderAdministrators(Exchange& exchange, int status, const std::string& message, bool is_error);
     // Ends the sign-in of a session whose password and second factor (if
     // any) were right: a new session id, the record, and on to the settings.
     void CompleteSignIn(Exchange& exchange, const Account& account, const char* message);

@@ -19,8 +19,10 @@ std::string NoticeParagraph(const std::string& text, bool is_error) {
 
 std::string TopBar(const std::string& current_path, const std::string& account, std::string_view role) {
     const std::string settings = PagePath(kSettingsPageId);
-    const std::pair<std::string, const char*> links[] = {
+    std::vector<std::pair<std::string, const char*>> links = {
         {settings, "Settings"}, {kHistoryPath, "History"}, {kAccountPath, "Your account"}};
+    if (role == RoleName(RouteOf(kAdministratorsPath).reader))
+        links.emplace_back(kAdministratorsPath, "Administrators");
     std::string nav;
     for (const auto& [path, label] : links) {
         nav +=

@@ -9,6 +9,7 @@ using S = SessionNeed;
 using F = FormKind;
 constexpr Role kAny = Role::kAuditor;
 constexpr Role kEdit = Role::kEditor;
+constexpr Role kAdmin = Role::kAdministrator;
 
 // First match wins: the made script before the static folder, the page row last.
 constexpr RouteSpec kRoutes[] = {
@@ -20,6 +21,8 @@ constexpr RouteSpec kRoutes[] = {
     {Route::kSignOut, kSignOutPath, false, M::kPost, S::kIfAny, kAny, kAny, F::kNone, false,
      "Signing out takes a form."},
     {Route::kAccount, kAccountPath, false, M::kGetAndPost, S::kEnrolment, kAny, kAny, F::kCredentials, false, ""},
+    {Route::kAdministrators, kAdministratorsPath, false, M::kGetAndPost, S::kRequired, kAdmin, kAdmin, F::kCredentials,
+     false, ""},
     {Route::kHistory, kHistoryPath, false, M::kGet, S::kRequired, kAny, kAny, F::kNone, false,
      "History is read, not posted; a restore is a form of its page."},
     {Route::kRestore, kRestorePath, false, M::kPost, S::kRequired, kEdit, kEdit, F::kSignedIn, false,

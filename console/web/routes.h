@@ -17,6 +17,7 @@ inline constexpr char kSignInPath[] = "/login";
 inline constexpr char kSignOutPath[] = "/logout";
 inline constexpr char kSecondFactorPath[] = "/login/code";
 inline constexpr char kAccountPath[] = "/account";
+inline constexpr char kAdministratorsPath[] = "/administrators";
 inline constexpr char kHistoryPath[] = "/history";
 inline constexpr char kRestorePath[] = "/history/restore";
 // Made by the console, not read from the static folder (see PageNamesModule).
@@ -32,6 +33,7 @@ enum class Route {
     kSecondFactor,
     kSignOut,
     kAccount,
+    kAdministrators,
     kHistory,
     kRestore,
     kPageNames,

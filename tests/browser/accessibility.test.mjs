@@ -18,7 +18,12 @@ const PAGES = [
   { name: "settings", open: openSettingsPage, ready: '#approvedList[data-ready="true"]' },
   { name: "import review", open: openImportReview, ready: "#importedEntries li" },
   { name: "history", open: openHistory, ready: "#historyRecords" },
-  { name: "account", open: openAccount, ready: "#authenticatorState" },
+  { name: "account", open: (page, server) => openConsolePage(page, server, "account"), ready: "#authenticatorState" },
+  {
+    name: "administrators",
+    open: (page, server) => openConsolePage(page, server, "administrators"),
+    ready: "#administratorAccounts",
+  },
 ];
 
 async function openSettingsPage(page, server) {
@@ -40,8 +45,8 @@ async function openHistory(page, server) {
   await page.goto(new URL("history", server.baseUrl).href);
 }
 
-async function openAccount(page, server) {
-  await page.goto(new URL("account", server.baseUrl).href);
+async function openConsolePage(page, server, path) {
+  await page.goto(new URL(path, server.baseUrl).href);
 }
 
 async function axeViolations(page) {

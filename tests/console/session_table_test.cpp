@@ -12,7 +12,7 @@ using std::chrono::seconds;
 constexpr SessionLimits kLimits{seconds(600), seconds(3600), 3};
 
 SessionOwner Owner(const char* account, std::int64_t credential_version) {
-    return {account, credential_version, SessionStage::kSignedIn, {}};
+    return {account, credential_version, SessionStage::kSignedIn, {}, {}};
 }
 
 TEST(SessionTable, ASessionLivesWhileItIsUsedUntilItsLifetimeAndEndsAfterItsIdleTime) {

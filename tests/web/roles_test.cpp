@@ -53,6 +53,13 @@ TEST(Roles, EachRouteAnswersEachRoleAsTheRouteTableSaysAndARefusalChangesNothing
          "approved_list=a.example%3B",
          {303, 200, 200, 200}},
         {"History", "GET", "/history", "", {303, 200, 200, 200}},
+        {"your account", "GET", "/account", "", {303, 200, 200, 200}},
+        {"the accounts", "GET", "/administrators", "", {303, 403, 403, 200}},
+        {"a change of accounts",
+         "POST",
+         "/administrators",
+         "action=set-role&name=ed&role=editor",
+         {303, 403, 403, 200}},
         {"a restore naming no record", "POST", "/history/restore", "seq=0", {303, 403, 503, 503}},
         {"a list served apart", "GET", "/approved-list/0123", "", {303, 404, 404, 404}},
     };
@@ -81,6 +88,27 @@ TEST(Roles, EachRouteAnswersEachRoleAsTheRouteTableSaysAndARefusalChangesNothing
         }
     }
     EXPECT_EQ(StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll"), "changed");
+}
+
+TEST(Roles, AnAdministratorManagesAccountsFromTheAdministratorsPageAndOneAdministratorRemains) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    const auto change = [&](const std::string& form) {
+        const httplib::Result result = console.Client().Post("/administrators", console.FormHeaders(cookie), form,
+                                                             "application/x-www-form-urlencoded");
+        return result ? result->body : std::string();
+    };
+    EXPECT_NE(change("action=add&name=ed&role=editor&new_password=").find("Its password, shown only now: "),
+              std::string::npos);
+    EXPECT_NE(change("action=set-role&name=ed&role=auditor").find("Done: set-role"), std::string::npos);
+    EXPECT_NE(change("action=set-role&name=admin&role=editor").find("the last enabled administrator"),
+              std::string::npos);
+    EXPECT_NE(change("action=remove&name=ed").find("Done: remove"), std::string::npos);
+    const std::string listed = RunConsole({"user", "list", "--data", console.DataDir().string()});
+    EXPECT_EQ(listed.find("\ned "), std::string::npos) << listed;
+    EXPECT_NE(listed.find("admin                   administrator"), std::string::npos) << listed;
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "account-added"), 2u) << "the first administrator and ed";
+    EXPECT_EQ(AuditRecordCount(console.DataDir(), "role-changed"), 1u);
 }
 
 // A change of the account reaches its sessions at their next request.
