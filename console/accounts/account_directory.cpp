@@ -24,6 +24,7 @@ constexpr std::size_t kMaxNameLength = 64;
 constexpr char kAuthenticatorKind[] = "totp";
 constexpr char kAuthenticatorId[] = "app";
 constexpr char kRecoveryKind[] = "recovery";
+constexpr char kPasskeyKind[] = "passkey";
 constexpr std::uintmax_t kMaxAccountFileBytes = 64 * 1024;
 
 std::string UtcNow() {
@@ -228,8 +229,61 @@ SecondFactors AccountDirectory::SecondFactorsOf(const std::string& name) const {
     for (const host::SecondFactorRow& row : store_->ReadSecondFactors(name)) {
         factors.has_authenticator = factors.has_authenticator || row.kind == kAuthenticatorKind;
         factors.recovery_codes_left += row.kind == kRecoveryKind ? 1 : 0;
+        if (row.kind == kPasskeyKind) {
+            factors.passkeys.push_back({row.id, row.secret, static_cast<std::uint32_t>(row.counter)});
+        }
     }
     return factors;
+}
+
+void AccountDirectory::RemoveAuthenticator(const std::string& name, const Actor& actor) {
+    Commit(
+        [&] {
+            Existing(name);
+            for (const std::string kind : {kAuthenticatorKind, kRecoveryKind}) {
+                store_->RemoveSecondFactors(name, &kind, nullptr);
+            }
+        },
+        "second-factor-removed", "Authenticator app of " + Quoted(name) + " removed, with its recovery codes.", actor);
+}
+
+void AccountDirectory::AddPasskey(const std::string& name, const PasskeyKey& key, const Actor& actor) {
+    Commit(
+        [&] {
+            const Account account = Existing(name);
+            if (store_->FindSecondFactor(kPasskeyKind, key.credential_id)) {
+                throw AccountRefused("this passkey is registered already");
+            }
+            store_->PutSecondFactor(
+                {account.name, kPasskeyKind, key.credential_id, key.public_key, UtcNow(), key.sign_count});
+        },
+        "second-factor-added", "Passkey of " + Quoted(name) + " added.", actor);
+}
+
+void AccountDirectory::RemovePasskey(const std::string& name, const std::string& credential_id, const Actor& actor) {
+    Commit(
+        [&] {
+            const std::string kind = kPasskeyKind;
+            const std::optional<host::SecondFactorRow> row = store_->FindSecondFactor(kind, credential_id);
+            if (!row || row->account != name) throw AccountRefused("there is no such passkey of " + Quoted(name));
+            store_->RemoveSecondFactors(name, &kind, &credential_id);
+        },
+        "second-factor-removed", "Passkey of " + Quoted(name) + " removed.", actor);
+}
+
+std::optional<std::pair<std::string, PasskeyKey>> AccountDirectory::FindPasskey(
+    const std::string& credential_id) const {
+    const std::optional<host::SecondFactorRow> row = store_->FindSecondFactor(kPasskeyKind, credential_id);
+    if (!row) return std::nullopt;
+    return std::pair{row->account, PasskeyKey{row->id, row->secret, static_cast<std::uint32_t>(row->counter)}};
+}
+
+void AccountDirectory::NotePasskeyUse(const std::string& name, const std::string& credential_id,
+                                      std::uint32_t sign_count) {
+    std::optional<host::SecondFactorRow> row = store_->FindSecondFactor(kPasskeyKind, credential_id);
+    if (!row || row->account != name) return;
+    row->counter = sign_count;
+    store_->PutSecondFactor(*row);
 }
 
 std::vector<std::string> AccountDirectory::AddAuthenticator(const std::string& name, const std::string& secret,
@@ -289,7 +343,8 @@ void AccountDirectory::RemoveSecondFactors(const std::string& name, const Actor&
             Existing(name);
             store_->RemoveSecondFactors(name, nullptr, nullptr);
         },
-        "second-factor-removed", "Second factors of " + Quoted(name) + " removed.", actor);
+        "second-factor-removed",
+        "Second factors of " + Quoted(name) + " removed: authenticator app, passkeys, recovery codes.", actor);
 }
 
 std::string AccountDirectory::EnsureFirstAdministrator(const std::filesystem::path& data_dir) {

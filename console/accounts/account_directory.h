@@ -4,6 +4,7 @@
 // through here.
 #pragma once
 
+#include "passkeys.h"
 #include "roles.h"
 
 #include <cstdint>
@@ -40,7 +41,8 @@ struct Account {
 struct SecondFactors {
     bool has_authenticator = false;
     std::size_t recovery_codes_left = 0;
-    bool Any() const { return has_authenticator; }
+    std::vector<PasskeyKey> passkeys;
+    bool Any() const { return has_authenticator || !passkeys.empty(); }
 };
 
 // Who changes an account, from where, through what (a page's path, a command).
@@ -101,9 +103,18 @@ public:
     // is then used up. The use is stored before it counts: a code is taken
     // once. Throws AccountNotStored when the store refuses.
     bool UseSecondFactor(const std::string& name, const std::string& code, std::time_t now, const Actor& actor);
-    // The authenticator and the recovery codes go: the account signs in with
-    // its password alone until it enrols again.
+    // The authenticator, the passkeys and the recovery codes go: the account
+    // signs in with its password alone until it enrols again.
     void RemoveSecondFactors(const std::string& name, const Actor& actor);
+
+    // The authenticator app and its recovery codes go; passkeys stay.
+    void RemoveAuthenticator(const std::string& name, const Actor& actor);
+    void AddPasskey(const std::string& name, const PasskeyKey& key, const Actor& actor);
+    void RemovePasskey(const std::string& name, const std::string& credential_id, const Actor& actor);
+    // The account a passkey is of, and the key; null for a credential the console does not know.
+    std::optional<std::pair<std::string, PasskeyKey>> FindPasskey(const std::string& credential_id) const;
+    // Stores the counter a passkey signed with, so that a copy's older one is refused.
+    void NotePasskeyUse(const std::string& name, const std::string& credential_id, std::uint32_t sign_count);
 
     // On a store without accounts: the account of an earlier version's
     // <data>/admin.json becomes the administrator kFirstAdministrator with the

@@ -1,6 +1,7 @@
 // Sessions of signed-in administrators and the slow-down of failed sign-ins.
 #include "sessions.h"
 #include "hex_text.h"
+#include "passkeys.h"
 
 #include <openssl/rand.h>
 
@@ -126,6 +127,32 @@ void SessionTable::RemoveExpired(SteadyClock::time_point now) {
     for (auto it = sessions_.begin(); it != sessions_.end();) {
         it = IsExpired(it->second, now) ? sessions_.erase(it) : std::next(it);
     }
+}
+
+ChallengeTable::Issued ChallengeTable::Issue(const std::string& session_id, SteadyClock::time_point now) {
+    Issued issued{NewRandomId(), NewPasskeyChallenge()};
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (auto it = entries_.begin(); it != entries_.end();) {
+        it = now - it->second.issued > kLifetime ? entries_.erase(it) : std::next(it);
+    }
+    if (entries_.size() >= kMaxChallenges) {
+        entries_.erase(std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
+            return a.second.issued < b.second.issued;
+        }));
+    }
+    entries_[issued.token] = Entry{session_id, issued.challenge, now};
+    return issued;
+}
+
+std::optional<std::string> ChallengeTable::Take(const std::string& token, const std::string& session_id,
+                                                SteadyClock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto found = entries_.find(token);
+    if (found == entries_.end()) return std::nullopt;
+    Entry entry = std::move(found->second);
+    entries_.erase(found);
+    if (entry.session_id != session_id || now - entry.issued > kLifetime) return std::nullopt;
+    return entry.challenge;
 }
 
 std::optional<long> SignInThrottle::RetryAfterSeconds(const std::string& key, SteadyClock::time_point now) {

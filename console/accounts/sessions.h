@@ -111,6 +111,32 @@ private:
     std::unordered_map<std::string, Session> sessions_;
 };
 
+// The challenges of passkey ceremonies under way, each given to one session
+// (or to a sign-in that has none yet) and taken back once, within five minutes.
+class ChallengeTable {
+public:
+    static constexpr std::chrono::minutes kLifetime{5};
+    static constexpr std::size_t kMaxChallenges = 4096;
+
+    struct Issued {
+        std::string token;  // names the ceremony in the browser's answer
+        std::string challenge;
+    };
+    Issued Issue(const std::string& session_id, SteadyClock::time_point now);
+    // The challenge of `token` when it was issued to `session_id`; it is gone after.
+    std::optional<std::string> Take(const std::string& token, const std::string& session_id,
+                                    SteadyClock::time_point now);
+
+private:
+    struct Entry {
+        std::string session_id;
+        std::string challenge;
+        SteadyClock::time_point issued;
+    };
+    std::mutex mutex_;
+    std::unordered_map<std::string, Entry> entries_;
+};
+
 // Failed sign-ins per key (a client address, an account): the first
 // kFreeFailures cost nothing; each later one bars the key for a delay that
 // doubles, up to kMaxDelay. Other keys are not affected, and nobody's request

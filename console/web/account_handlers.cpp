@@ -3,6 +3,7 @@
 // itself.
 #include "account_page.h"
 #include "authenticator.h"
+#include "base64url.h"
 #include "hosted_pages.h"
 #include "http_console.h"
 #include "page_parts.h"
@@ -15,6 +16,7 @@
 #include "os_string.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <ctime>
 
@@ -209,12 +211,37 @@ void HttpConsole::HandleAccount(Exchange& exchange) {
             sessions_.Update(exchange.session_id, exchange.session);
             return RenderAccount(exchange, 200, "The authenticator app is set up.", false, codes);
         }
+        if (action == "add-passkey") {
+            const std::optional<std::string> challenge = passkey_challenges_.Take(
+                FirstField(exchange.fields, L"token"), exchange.session_id, SteadyClock::now());
+            if (!challenge) return RenderAccount(exchange, 200, "The passkey's request is too old; try again.", true);
+            const RegistrationResult registered =
+                VerifyRegistration(PartyOf(request), *challenge, FirstField(exchange.fields, L"clientDataJSON"),
+                                   FirstField(exchange.fields, L"attestationObject"), false);
+            if (!registered.key) {
+                return RenderAccount(exchange, 200, "The passkey was not added: " + registered.refusal + ".", true);
+            }
+            accounts_.AddPasskey(exchange.user_name, *registered.key, actor);
+            exchange.session.stage = SessionStage::kSignedIn;
+            sessions_.Update(exchange.session_id, exchange.session);
+            return RenderAccount(exchange, 200, "The passkey is added.", false);
+        }
+        if (action == "remove-passkey") {
+            accounts_.RemovePasskey(exchange.user_name, FirstField(exchange.fields, L"id"), actor);
+            if (settings_.require_two_factor && !accounts_.SecondFactorsOf(exchange.user_name).Any()) {
+                exchange.session.stage = SessionStage::kEnrolling;
+                sessions_.Update(exchange.session_id, exchange.session);
+            }
+            return RenderAccount(exchange, 200, "The passkey is removed.", false);
+        }
         if (action == "remove-authenticator") {
-            accounts_.RemoveSecondFactors(exchange.user_name, actor);
-            if (settings_.require_two_factor) exchange.session.stage = SessionStage::kEnrolling;
+            accounts_.RemoveAuthenticator(exchange.user_name, actor);
+            if (settings_.require_two_factor && !accounts_.SecondFactorsOf(exchange.user_name).Any()) {
+                exchange.session.stage = SessionStage::kEnrolling;
+            }
             exchange.session.offered_secret.clear();
             sessions_.Update(exchange.session_id, exchange.session);
-            return RenderAccount(exchange, 200, "The authenticator app and the recovery codes are removed.", false);
+            return RenderAccount(exchange, 200, "The authenticator app and its recovery codes are removed.", false);
         }
         if (action == "change-password") {
             accounts_.SetPassword(exchange.user_name, FirstField(exchange.fields, L"new_password"), actor);
@@ -320,6 +347,102 @@ void HttpConsole::HandleAdministrators(Exchange& exchange) {
     } catch (const AccountNotStored& refused) {
         return RenderAdministrators(exchange, 503, std::string("Nothing was changed: ") + refused.what() + ".", true);
     }
+}
+
+RelyingParty HttpConsole::PartyOf(const Request& request) const {
+    const std::string host = request.get_header_value("Host");
+    const std::size_t colon = host.rfind(':');
+    const bool has_port = colon != std::string::npos && host.find(']', colon) == std::string::npos;
+    return {has_port ? host.substr(0, colon) : host, std::string(screening_.is_tls ? "https://" : "http://") + host};
+}
+
+// What navigator.credentials wants, as JSON: to make a passkey for the
+// signed-in account ("register"), to give the second factor of a session
+// whose password was right ("second-factor"), or to sign in with a passkey
+// alone ("sign-in"). The challenge goes to this session, or to none.
+void HttpConsole::HandlePasskeyOptions(Exchange& exchange) {
+    const std::string purpose = FirstField(exchange.fields, L"purpose");
+    const SessionStage stage = exchange.user_name.empty() ? SessionStage::kPassword : exchange.session.stage;
+    const RelyingParty party = PartyOf(exchange.request);
+    const auto credentials = [&] {
+        nlohmann::json list = nlohmann::json::array();
+        for (const PasskeyKey& key : accounts_.SecondFactorsOf(exchange.user_name).passkeys) {
+            list.push_back({{"type", "public-key"}, {"id", key.credential_id}});
+        }
+        return list;
+    };
+    nlohmann::json options;
+    const bool is_registration =
+        purpose == "register" && !exchange.user_name.empty() && stage != SessionStage::kPassword;
+    const bool is_second_factor =
+        purpose == "second-factor" && !exchange.user_name.empty() && stage == SessionStage::kPassword;
+    if (!is_registration && !is_second_factor && purpose != "sign-in") {
+        return SendShortPage(exchange.response, 400, "No passkey ceremony of this kind here now.");
+    }
+    const ChallengeTable::Issued issued =
+        passkey_challenges_.Issue(purpose == "sign-in" ? std::string() : exchange.session_id, SteadyClock::now());
+    options["token"] = issued.token;
+    options["challenge"] = issued.challenge;
+    if (is_registration) {
+        options["rp"] = {{"id", party.id}, {"name", "Tessera console"}};
+        options["user"] = {{"id", Base64UrlText(exchange.user_name)},
+                           {"name", exchange.user_name},
+                           {"displayName", exchange.user_name}};
+        options["pubKeyCredParams"] = {{{"type", "public-key"}, {"alg", -7}}, {{"type", "public-key"}, {"alg", -8}}};
+        options["attestation"] = "none";
+        options["authenticatorSelection"] = {{"residentKey", "preferred"}, {"userVerification", "preferred"}};
+        options["excludeCredentials"] = credentials();
+    } else {
+        options["rpId"] = party.id;
+        options["userVerification"] = is_second_factor ? "preferred" : "required";
+        options["allowCredentials"] = is_second_factor ? credentials() : nlohmann::json::array();
+    }
+    exchange.response.status = 200;
+    exchange.response.set_header("Cache-Control", "no-store");
+    SetContent(exchange.response, options.dump(), "application/json");
+}
+
+// A passkey's answer to a sign-in: the second factor of a session whose
+// password was right, or, with its user verified, the whole sign-in.
+void HttpConsole::HandlePasskeySignIn(Exchange& exchange) {
+    const Request& request = exchange.request;
+    Response& response = exchange.response;
+    const bool is_second_factor = !exchange.user_name.empty() && exchange.session.stage == SessionStage::kPassword;
+    const auto refuse = [&](int status, const std::string& message) {
+        if (is_second_factor) return RenderSecondFactor(response, status, message);
+        RenderSignIn(response, status, message, {});
+    };
+    const std::string credential_id = FirstField(exchange.fields, L"id");
+    const std::optional<std::pair<std::string, PasskeyKey>> found = accounts_.FindPasskey(credential_id);
+    const std::string account_name = is_second_factor ? exchange.user_name : found ? found->first : std::string();
+    if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, account_name)) {
+        response.set_header("Retry-After", std::to_string(*wait_seconds));
+        return refuse(429, RetryText(*wait_seconds));
+    }
+    const std::optional<std::string> challenge =
+        passkey_challenges_.Take(FirstField(exchange.fields, L"token"),
+                                 is_second_factor ? exchange.session_id : std::string(), SteadyClock::now());
+    std::string refusal = "the passkey is not one of this console's";
+    if (challenge && found && found->first == account_name) {
+        const AssertionResult result =
+            VerifyAssertion(PartyOf(request), *challenge, found->second, FirstField(exchange.fields, L"clientDataJSON"),
+                            FirstField(exchange.fields, L"authenticatorData"),
+                            FirstField(exchange.fields, L"signature"), !is_second_factor);
+        if (result.is_valid) {
+            accounts_.NotePasskeyUse(account_name, credential_id, result.sign_count);
+            const std::optional<Account> account = accounts_.Find(account_name);
+            if (account && !account->is_disabled) {
+                return CompleteSignIn(
+                    exchange, *account,
+                    is_second_factor ? "Signed in with a passkey as second factor." : "Signed in with a passkey.");
+            }
+        }
+        refusal = result.refusal.empty() ? "the account cannot sign in" : result.refusal;
+    } else if (!challenge) {
+        refusal = "the passkey's request is too old or was used already";
+    }
+    RecordSignInFailure(request, account_name, ("passkey refused: " + refusal + ".").c_str());
+    refuse(200, "The passkey did not sign in: " + refusal + ".");
 }
 
 void HttpConsole::HandleSignOut(Exchange& exchange) {

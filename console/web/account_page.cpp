@@ -124,6 +124,35 @@ std::string ProofForm() {
            "<button type=\"submit\" class=\"button primary\">Confirm</button></form></section>";
 }
 
+std::string PasskeysSection(const AccountView& view) {
+    std::string section;
+    if (view.factors.passkeys.empty()) {
+        section = "<p id=\"passkeyState\">No passkey is registered.</p>";
+    } else {
+        std::string options;
+        for (std::size_t index = 0; index < view.factors.passkeys.size(); ++index) {
+            const std::string& id = view.factors.passkeys[index].credential_id;
+            options += "<option value=\"" + Escaped(id) + "\">Passkey " + std::to_string(index + 1) + " (" +
+                       Escaped(id.substr(0, 8)) + "...)</option>";
+        }
+        const std::size_t count = view.factors.passkeys.size();
+        section = "<p id=\"passkeyState\">" + std::to_string(count) + (count == 1 ? " passkey is" : " passkeys are") +
+                  " registered; each signs in after the password, or alone when the device checks who holds "
+                  "it.</p><form method=\"post\" action=\"/account\"><input type=\"hidden\" name=\"action\" "
+                  "value=\"remove-passkey\"><div class=\"field\"><label for=\"selPasskey\">Passkey</label><select "
+                  "id=\"selPasskey\" name=\"id\">" +
+                  options + "</select></div>" + PasswordField("txtRemovePasskeyPassword") +
+                  "<button type=\"submit\" class=\"button\">Remove the passkey</button></form>";
+    }
+    return section +
+           "<form id=\"passkeyForm\" class=\"needs-js\" method=\"post\" action=\"/account\"><input type=\"hidden\" "
+           "name=\"action\" value=\"add-passkey\"><input type=\"hidden\" name=\"token\"><input type=\"hidden\" "
+           "name=\"clientDataJSON\"><input type=\"hidden\" name=\"attestationObject\">" +
+           PasswordField("txtPasskeyPassword") +
+           "<button type=\"button\" id=\"btnAddPasskey\" class=\"button\">Add a passkey</button>"
+           "<p id=\"passkeyMessage\" class=\"message\" role=\"status\" aria-live=\"polite\"></p></form>";
+}
+
 std::string RecoveryCodesSection(const std::vector<std::string>& codes) {
     if (codes.empty()) return {};
     std::string items;
@@ -152,6 +181,7 @@ std::optional<std::string> RenderAccountPage(const AccountView& view) {
             {L"$$MESSAGE$$", notice},
             {L"$$RECOVERY_CODES$$", RecoveryCodesSection(view.recovery_codes)},
             {L"$$AUTHENTICATOR$$", AuthenticatorSection(view)},
+            {L"$$PASSKEYS$$", PasskeysSection(view)},
             {L"$$SESSIONS$$", SessionsTable(view.sessions, view.own_handle, false, "/account", "accountSessions")},
         });
 }

@@ -353,6 +353,10 @@ void HttpConsole::Content(Exchange& exchange, bool is_post) {
         return is_post ? HandleAccount(exchange) : RenderAccount(exchange, 200, {}, false);
     case Route::kAdministrators:
         return is_post ? HandleAdministrators(exchange) : RenderAdministrators(exchange, 200, {}, false);
+    case Route::kPasskeyOptions:
+        return HandlePasskeyOptions(exchange);
+    case Route::kPasskeySignIn:
+        return HandlePasskeySignIn(exchange);
     case Route::kSignOut:
         return HandleSignOut(exchange);
     case Route::kHistory:

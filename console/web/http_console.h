@@ -83,6 +83,10 @@ private:
     void HandleSecondFactor(Exchange& exchange);
     void HandleAccount(Exchange& exchange);
     void HandleAdministrators(Exchange& exchange);
+    void HandlePasskeyOptions(Exchange& exchange);
+    void HandlePasskeySignIn(Exchange& exchange);
+    // The console as the relying party of the browser's passkeys: its host name and origin.
+    RelyingParty PartyOf(const httplib::Request& request) const;
     void RenderAdministrators(Exchange& exchange, int status, const std::string& message, bool is_error);
     // Ends the sign-in of a session whose password and second factor (if
     // any) were right: a new session id, the record, and on to the settings.
@@ -112,6 +116,7 @@ private:
     ScreeningSettings screening_;
     AccountDirectory accounts_;
     SessionTable sessions_;
+    ChallengeTable passkey_challenges_;
     SignInThrottle throttle_;
     AccessLog access_log_;
     ListParcels list_parcels_;

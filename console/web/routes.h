@@ -16,6 +16,8 @@ inline constexpr char kRootPath[] = "/";
 inline constexpr char kSignInPath[] = "/login";
 inline constexpr char kSignOutPath[] = "/logout";
 inline constexpr char kSecondFactorPath[] = "/login/code";
+inline constexpr char kPasskeySignInPath[] = "/login/passkey";
+inline constexpr char kPasskeyOptionsPath[] = "/passkey/options";
 inline constexpr char kAccountPath[] = "/account";
 inline constexpr char kAdministratorsPath[] = "/administrators";
 inline constexpr char kHistoryPath[] = "/history";
@@ -31,6 +33,8 @@ enum class Route {
     kRoot,
     kSignIn,
     kSecondFactor,
+    kPasskeySignIn,
+    kPasskeyOptions,
     kSignOut,
     kAccount,
     kAdministrators,

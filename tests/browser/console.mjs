@@ -198,7 +198,7 @@ export async function loadingNewPage(page, action) {
 export async function fillSignIn(page, userName, password) {
   await page.getByLabel("User name").fill(userName);
   await page.getByLabel("Password").fill(password);
-  await loadingNewPage(page, () => page.getByRole("button", { name: "Sign in" }).click());
+  await loadingNewPage(page, () => page.getByRole("button", { name: "Sign in", exact: true }).click());
 }
 
 // Opens the console's address and signs in as the administrator; ends on the

@@ -26,7 +26,7 @@ async function signOut(page) {
 
 async function giveCode(page, code) {
   await page.getByLabel("Code").fill(code);
-  await loadingNewPage(page, () => page.getByRole("button", { name: "Sign in" }).click());
+  await loadingNewPage(page, () => page.getByRole("button", { name: "Sign in", exact: true }).click());
 }
 
 consoleTest("an authenticator app set up from the account page signs in with its codes, each taken once, and a recovery code once", async ({ page, server }) => {

@@ -154,6 +154,8 @@ public:
     // An account's second factors, by kind and id; stored and removed as
     // accounts are. Removing an account removes its factors.
     std::vector<SecondFactorRow> ReadSecondFactors(const std::string& account);
+    // The factor of `kind` with `id`, whoever's it is (a passkey is found by its credential id).
+    std::optional<SecondFactorRow> FindSecondFactor(const std::string& kind, const std::string& id);
     bool PutSecondFactor(const SecondFactorRow& row);
     // `kind` and `id` null: every one of the account's, of the kind, or that one.
     bool RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id);

@@ -54,6 +54,8 @@ inline constexpr const char* kHasSecondFactorsTable =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'second_factors'";
 inline constexpr const char* kSelectSecondFactors =
     "SELECT account, kind, id, secret, created, counter FROM second_factors WHERE account = ?1 ORDER BY kind, id";
+inline constexpr const char* kFindSecondFactor =
+    "SELECT account, kind, id, secret, created, counter FROM second_factors WHERE kind = ?1 AND id = ?2";
 inline constexpr const char* kReplaceSecondFactor =
     "INSERT OR REPLACE INTO second_factors (account, kind, id, secret, created, counter)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6)";

@@ -10,6 +10,7 @@ namespace tessera::host {
 using sqlite::kDeleteAccount;
 using sqlite::kDeleteAccountFactors;
 using sqlite::kDeleteSecondFactors;
+using sqlite::kFindSecondFactor;
 using sqlite::kReplaceAccount;
 using sqlite::kReplaceSecondFactor;
 using sqlite::kSelectAccounts;
@@ -48,6 +49,15 @@ bool WriteAccounts(sqlite::Database& database, const std::string& what, Write&& 
         LogFailure(__LINE__, "Cannot " + what + ": " + error.what());
         return false;
     }
+}
+
+std::vector<SecondFactorRow> FactorRows(Statement& select) {
+    std::vector<SecondFactorRow> rows;
+    while (select.Step()) {
+        rows.push_back(
+            {select.Text(0), select.Text(1), select.Text(2), select.Text(3), select.Text(4), select.Integer(5)});
+    }
+    return rows;
 }
 
 }  // namespace
@@ -89,12 +99,15 @@ bool SqliteStore::RemoveAccount(const std::string& name) {
 std::vector<SecondFactorRow> SqliteStore::ReadSecondFactors(const std::string& account) {
     Statement select(ThreadConnection(), kSelectSecondFactors);
     select.Bind(1, account);
-    std::vector<SecondFactorRow> rows;
-    while (select.Step()) {
-        rows.push_back(
-            {select.Text(0), select.Text(1), select.Text(2), select.Text(3), select.Text(4), select.Integer(5)});
-    }
-    return rows;
+    return FactorRows(select);
+}
+
+std::optional<SecondFactorRow> SqliteStore::FindSecondFactor(const std::string& kind, const std::string& id) {
+    Statement select(ThreadConnection(), kFindSecondFactor);
+    select.Bind(1, kind).Bind(2, id);
+    std::vector<SecondFactorRow> rows = FactorRows(select);
+    if (rows.empty()) return std::nullopt;
+    return std::move(rows.front());
 }
 
 bool SqliteStore::PutSecondFactor(const SecondFactorRow& row) {
