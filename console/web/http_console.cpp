@@ -109,6 +109,19 @@ void InsertNotice(std::string& page, const std::string& text) {
     page.insert(tag_end == std::string::npos ? 0 : tag_end + 1, notice);
 }
 
+// The plug-in's top bar gets the links to the account's pages and the name
+// of who is signed in, as the console's own pages have them.
+void NameTheAccount(std::string& page, const std::string& account, Role role) {
+    const std::size_t header = page.find("<header class=\"topbar\">");
+    if (header == std::string::npos) return;
+    const std::size_t header_end = page.find("</header>", header);
+    const std::size_t nav_end = page.find("</nav>", header);
+    const std::size_t sign_out = page.find("<form class=\"signout\"", header);
+    if (header_end == std::string::npos || nav_end > header_end || sign_out > header_end || nav_end > sign_out) return;
+    page.insert(sign_out, SignedInAs(account, RoleName(role)));
+    page.insert(nav_end, AccountLinks({}, RoleName(role)));
+}
+
 // An auditor's page of the plug-in: marked read-only for its script and
 // style (no Save, no Add, no Restore defaults), with a line that says why.
 // The console refuses the auditor's changes whatever the page shows.
@@ -585,8 +598,9 @@ void HttpConsole::ServePage(Exchange& exchange) {
     } else {
         response.status = 200;
     }
-    if (!Permits(exchange.role, exchange.route.poster) && content_type.rfind("text/html", 0) == 0) {
-        MarkReadOnly(body, exchange.role);
+    if (content_type.rfind("text/html", 0) == 0) {
+        NameTheAccount(body, exchange.user_name, exchange.role);
+        if (!Permits(exchange.role, exchange.route.poster)) MarkReadOnly(body, exchange.role);
     }
     // The page stays as the plug-in made it; the page's script shows what the action did.
     if (answer.outcome.is_stored && (answer.action == "save" || answer.action == "reset")) {

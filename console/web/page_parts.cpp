@@ -17,23 +17,36 @@ std::string NoticeParagraph(const std::string& text, bool is_error) {
            Escaped(text) + "</p>";
 }
 
+namespace {
+
+std::string NavLink(const std::string& path, const char* label, const std::string& current_path) {
+    return "<a href=\"" + path + "\"" + (path == current_path ? " aria-current=\"page\"" : "") + ">" + label + "</a>";
+}
+
+}  // namespace
+
+std::string AccountLinks(const std::string& current_path, std::string_view role) {
+    std::string links = NavLink(kAccountPath, "Your account", current_path);
+    if (role == RoleName(RouteOf(kAdministratorsPath).reader)) {
+        links += NavLink(kAdministratorsPath, "Administrators", current_path);
+    }
+    return links;
+}
+
+std::string SignedInAs(const std::string& account, std::string_view role) {
+    return "<span class=\"signed-in\" id=\"signedInAs\">" + Escaped(account) + " (" + Escaped(std::string(role)) +
+           ")</span>";
+}
+
 std::string TopBar(const std::string& current_path, const std::string& account, std::string_view role) {
     const std::string settings = PagePath(kSettingsPageId);
-    std::vector<std::pair<std::string, const char*>> links = {
-        {settings, "Settings"}, {kHistoryPath, "History"}, {kAccountPath, "Your account"}};
-    if (role == RoleName(RouteOf(kAdministratorsPath).reader))
-        links.emplace_back(kAdministratorsPath, "Administrators");
-    std::string nav;
-    for (const auto& [path, label] : links) {
-        nav +=
-            "<a href=\"" + path + "\"" + (path == current_path ? " aria-current=\"page\"" : "") + ">" + label + "</a>";
-    }
     return "<header class=\"topbar\"><a class=\"brand\" href=\"" + settings +
            "\"><img class=\"brand-logo\" src=\"/static/img/tessera.svg\" alt=\"\" width=\"28\" height=\"28\">"
            "<span class=\"brand-name\">Tessera</span><span class=\"brand-sub\">Security console</span></a>"
            "<nav class=\"topnav\" aria-label=\"Console\">" +
-           nav + "</nav><span class=\"signed-in\" id=\"signedInAs\">" + Escaped(account) + " (" +
-           Escaped(std::string(role)) + ")</span><form class=\"signout\" method=\"post\" action=\"" + kSignOutPath +
+           NavLink(settings, "Settings", current_path) + NavLink(kHistoryPath, "History", current_path) +
+           AccountLinks(current_path, role) + "</nav>" + SignedInAs(account, role) +
+           "<form class=\"signout\" method=\"post\" action=\"" + kSignOutPath +
            "\"><button type=\"submit\" id=\"btnSignOut\" class=\"button ghost\">Sign out</button></form></header>";
 }
 

@@ -20,6 +20,11 @@ std::string NoticeParagraph(const std::string& text, bool is_error);
 // `current_path` marked), the signed-in account with its role, Sign out.
 std::string TopBar(const std::string& current_path, const std::string& account, std::string_view role);
 
+// The links to the account's own pages (its role's), for a top bar's navigation.
+std::string AccountLinks(const std::string& current_path, std::string_view role);
+// Who is signed in, as the top bar names them.
+std::string SignedInAs(const std::string& account, std::string_view role);
+
 using TemplateFields = std::vector<std::pair<const wchar_t*, std::string>>;
 
 // The template at `path` (under the web root) with each placeholder replaced

@@ -32,6 +32,7 @@ consoleTest("an auditor's settings page shows the settings and changes nothing, 
   await loadingNewPage(page, () => page.getByRole("button", { name: "Sign out" }).click());
   await fillSignIn(page, "audrey", AUDITOR_PASSWORD);
   assert.equal(new URL(page.url()).pathname, "/" + SETTINGS_PATH);
+  await assertShows(page.locator("#signedInAs"), "audrey (auditor)");
 
   await assertShows(page.locator("#readOnlyNote"), /^Your account is an auditor's: it reads these settings and exports the list, and changes nothing here\./);
   await page.locator('#approvedList[data-ready="true"]').waitFor();

@@ -62,6 +62,10 @@ TEST(Roles, EachRouteAnswersEachRoleAsTheRouteTableSaysAndARefusalChangesNothing
          {303, 403, 403, 200}},
         {"a restore naming no record", "POST", "/history/restore", "seq=0", {303, 403, 503, 503}},
         {"a list served apart", "GET", "/approved-list/0123", "", {303, 404, 404, 404}},
+        {"the second-factor page", "GET", "/login/code", "", {303, 303, 303, 303}},
+        {"a passkey sign-in's options", "POST", "/passkey/options", "purpose=sign-in", {200, 200, 200, 200}},
+        {"passkey options to register", "POST", "/passkey/options", "purpose=register", {400, 200, 200, 200}},
+        {"signing out, last", "POST", "/logout", "", {303, 303, 303, 303}},
     };
     const struct {
         Who who;
