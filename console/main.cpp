@@ -61,6 +61,7 @@ int main(int argc, char** argv) {
     AddListCommand(app);
     AddServeCommand(app);
     AddUserCommand(app);
+    AddTokenCommand(app);
 
     try {
         app.parse(argc, argv);

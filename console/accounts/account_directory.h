@@ -15,6 +15,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <variant>
 #include <vector>
 
 namespace tessera::host {
@@ -43,6 +45,30 @@ struct SecondFactors {
     std::size_t recovery_codes_left = 0;
     std::vector<PasskeyKey> passkeys;
     bool Any() const { return has_authenticator || !passkeys.empty(); }
+};
+
+// What an automation token may do: read, or also change what its account's role may.
+enum class TokenScope { kRead, kWrite };
+inline constexpr std::string_view ScopeName(TokenScope scope) { return scope == TokenScope::kRead ? "read" : "write"; }
+
+inline constexpr int kDefaultTokenDays = 90;
+inline constexpr int kMaxTokenDays = 365;
+
+struct ApiToken {
+    std::string id;  // the part of the token's text that names it; not secret
+    std::string account;
+    std::string name;
+    TokenScope scope = TokenScope::kRead;
+    std::string created;  // ISO-8601 UTC
+    std::string expires;  // the same
+    std::string last_used;
+    std::string last_address;
+};
+
+// A token as it is made: its text is shown once and kept nowhere.
+struct NewToken {
+    ApiToken token;
+    std::string secret;
 };
 
 // Who changes an account, from where, through what (a page's path, a command).
@@ -115,6 +141,26 @@ public:
     std::optional<std::pair<std::string, PasskeyKey>> FindPasskey(const std::string& credential_id) const;
     // Stores the counter a passkey signed with, so that a copy's older one is refused.
     void NotePasskeyUse(const std::string& name, const std::string& credential_id, std::uint32_t sign_count);
+
+    // A token of the account `account`, named `name` (unique among its
+    // tokens), for `days` days (1 to kMaxTokenDays). A write token needs an
+    // account whose role changes something.
+    NewToken CreateToken(const std::string& account, const std::string& name, TokenScope scope, int days,
+                         std::time_t now, const Actor& actor);
+    // The tokens of `account`, or of every account (null), by account and name.
+    std::vector<ApiToken> Tokens(const std::string* account) const;
+    std::optional<ApiToken> FindToken(const std::string& id) const;
+    void RevokeToken(const std::string& id, const Actor& actor);
+    // The token whose text `secret` is, with its account as it is now; or
+    // why it opens nothing (unknown, expired, its account disabled), in
+    // words for the caller. Takes as long whatever the secret.
+    struct TokenHolder {
+        ApiToken token;
+        Account account;
+    };
+    std::variant<TokenHolder, std::string> OpenToken(const std::string& secret, std::time_t now) const;
+    // Notes a token's last use; a store that refuses only loses the note.
+    void NoteTokenUse(const std::string& id, const std::string& address, std::time_t now);
 
     // On a store without accounts: the account of an earlier version's
     // <data>/admin.json becomes the administrator kFirstAdministrator with the

@@ -29,6 +29,7 @@ void AddStoreCommand(CLI::App& app);
 void AddAuditCommand(CLI::App& app);
 void AddListCommand(CLI::App& app);
 void AddUserCommand(CLI::App& app);  // and passwd
+void AddTokenCommand(CLI::App& app);
 
 class AccountDirectory;
 // The first administrator on a store without accounts (see

@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "console_context.h"
 #include "hosted_pages.h"
+#include "list_file.h"
 #include "list_options.h"
 #include "page_request.h"
 #include "plugin_module.h"
@@ -116,7 +117,7 @@ std::vector<std::wstring> ListOf(const Fields& form) {
 // One request through the plug-in; its page, header block cut off.
 std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
                     host::ActionOutcome* outcome = nullptr, const DeliverInsideAction& deliver = {}) {
-    const PageAnswer answer = AnswerThroughPlugin(plugin, store, request, deliver);
+    const PageAnswer answer = AnswerThroughPlugin(plugin, store, request, {kCommandLineChannel, {}}, deliver);
     if (outcome != nullptr) *outcome = answer.outcome;
     const std::optional<ResponseFrame> frame =
         answer.response ? ParseResponseFrame(answer.response.get()) : std::nullopt;
@@ -131,24 +132,6 @@ Fields SettingsForm(const PluginModule& plugin, host::SqliteStore& store) {
     return FormOf(Answer(plugin, store, request));
 }
 
-// The entries of a list file: one or more per line, cut at ";", white space
-// around each dropped, as the import page reads them.
-std::vector<std::wstring> EntriesOfFile(const std::string& bytes) {
-    const std::wstring text = OS::DecodeTextFile(bytes);
-    std::vector<std::wstring> entries;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        std::size_t end = text.find_first_of(L";\r\n", start);
-        if (end == std::wstring::npos) end = text.size();
-        const std::wstring piece = text.substr(start, end - start);
-        const std::size_t first = piece.find_first_not_of(L" \t");
-        if (first != std::wstring::npos)
-            entries.push_back(piece.substr(first, piece.find_last_not_of(L" \t") - first + 1));
-        start = end + 1;
-    }
-    return entries;
-}
-
 void RunExport(const ListOptions& options) {
     const auto store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     const PluginModule plugin(ResolvePluginPath(options.common));
@@ -160,7 +143,7 @@ void RunExport(const ListOptions& options) {
     CCGIRequestData request;
     request.SetPageID(kExportPageId);
     request.SetBaseURL(L"/");
-    request.AddField(L"approved_list", joined);
+    request.AddField(kExportListField, joined);
     // Written inside the export's action: an export that cannot be written is not audited as one.
     std::optional<std::string> write_failure;
     const auto write_file = [&options, &write_failure](const char* response) {
@@ -189,7 +172,7 @@ void RunExport(const ListOptions& options) {
 
 void RunImport(const ListOptions& options) {
     const std::vector<std::wstring> imported =
-        EntriesOfFile(ReadInputFile(std::filesystem::u8path(options.file), kMaxListFileBytes));
+        EntriesOfListFile(ReadInputFile(std::filesystem::u8path(options.file), kMaxListFileBytes));
     const auto store = PrepareHost(options.common);
     const PluginModule plugin(ResolvePluginPath(options.common));
     const PluginSession session(plugin);

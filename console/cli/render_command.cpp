@@ -90,7 +90,7 @@ void RunRender(const CLI::App& command, const RenderOptions& options) {
     const PluginModule plugin(ResolvePluginPath(options.common));
     const PluginSession session(plugin);
 
-    const PageAnswer answer = AnswerThroughPlugin(plugin, *store, request);
+    const PageAnswer answer = AnswerThroughPlugin(plugin, *store, request, {kCommandLineChannel, {}});
     if (!answer.outcome.is_stored) {
         // The page went out as the store holds it; the plug-in logged the failed writes.
         std::cerr << "tessera-console: the change was not stored: " << answer.outcome.refusal << "\n";

@@ -46,6 +46,7 @@ struct ServeOptions {
     bool is_insecure_http_allowed = false;
     bool is_two_factor_required = false;
     bool is_two_factor_optional = false;
+    int api_requests_per_minute = ApiSettings{}.requests_per_minute;
 };
 
 // Holds an exclusive lock on <data>/console.lock while the console serves, so
@@ -205,6 +206,8 @@ void RunServe(const ServeOptions& options) {
     const host::HostSettings host_settings = host::CurrentSettings();
     settings.data_dir = host_settings.data_dir;
     settings.static_dir = host_settings.web_root / "web" / "static";
+    settings.api.document = host_settings.web_root / "web" / "api" / "openapi.json";
+    settings.api.requests_per_minute = options.api_requests_per_minute;
     const DataFolderLock data_folder_lock(settings.data_dir);
     const TlsContext tls = ChooseTls(options, settings);
     settings.tls_context = tls.get();
@@ -256,6 +259,11 @@ void AddServeCommand(CLI::App& app) {
         ->capture_default_str();
     command->add_option("--max-fields", options->max_form_fields, "Most fields in one form (a list entry is one)")
         ->check(CLI::Range(std::size_t{16}, std::size_t{100'000'000}))
+        ->capture_default_str();
+    command
+        ->add_option("--api-rate-limit", options->api_requests_per_minute,
+                     "Requests one automation token may make in a minute")
+        ->check(CLI::Range(1, 1'000'000))
         ->capture_default_str();
     command->add_option("--threads", limits.worker_threads, "Requests handled at once")
         ->check(CLI::Range(1, 256))

@@ -1,6 +1,7 @@
-// tessera-console user and passwd: the administrators' accounts, changed on
-// the console's own machine. Each change keeps the accounts' rules (an
-// enabled administrator always remains) and is audited as by "local".
+// tessera-console user, passwd and token: the administrators' accounts and
+// their automation tokens, changed on the console's own machine. Each change
+// keeps the accounts' rules (an enabled administrator always remains) and is
+// audited as by "local".
 #include "account_directory.h"
 #include "commands.h"
 #include "console_context.h"
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <ctime>
 #include <iomanip>
 #include <iostream>
 #include <memory>
@@ -25,6 +27,15 @@ struct UserOptions {
     std::string name;
     std::string role;
     bool is_password_generated = false;
+};
+
+struct TokenOptions {
+    CommonOptions common;
+    std::string user = kFirstAdministrator;
+    std::string name;
+    std::string scope = std::string(ScopeName(TokenScope::kRead));
+    int days = kDefaultTokenDays;
+    std::string id;
 };
 
 // Runs `work`, with the accounts' refusals as the command's exit status: a
@@ -136,7 +147,73 @@ void AddChange(CLI::App& user, const char* name, const char* description,
     });
 }
 
+void RunTokenCreate(const TokenOptions& options) {
+    const TokenScope scope = options.scope == ScopeName(TokenScope::kWrite) ? TokenScope::kWrite : TokenScope::kRead;
+    AccountDirectory accounts = OpenAccounts(options.common, DataFolderUse::kCreate);
+    const NewToken made = WithAccountErrors([&] {
+        return accounts.CreateToken(options.user, options.name, scope, options.days, std::time(nullptr),
+                                    CommandLine("token create"));
+    });
+    std::cout << "Token "
+                 " << made.token.name << "
+                 " of "
+                 " << made.token.account << "
+                 " ("
+              << ScopeName(scope) << ", id " << made.token.id << ") until " << made.token.expires << ".\n"
+              << "Send it as \"Authorization: Bearer TOKEN\"; it is shown only this once:\n"
+              << made.secret << "\n";
+}
+
+void RunTokenList(const TokenOptions& options) {
+    AccountDirectory accounts = OpenAccounts(options.common, DataFolderUse::kReadExisting);
+    std::cout << std::left << std::setw(14) << "ID" << std::setw(20) << "ACCOUNT" << std::setw(24) << "NAME"
+              << std::setw(7) << "SCOPE" << std::setw(22) << "EXPIRES"
+              << "LAST USE\n";
+    const std::string* account = options.user.empty() ? nullptr : &options.user;
+    for (const ApiToken& token : accounts.Tokens(account)) {
+        std::cout << std::setw(14) << token.id << std::setw(20) << token.account << std::setw(24) << token.name
+                  << std::setw(7) << ScopeName(token.scope) << std::setw(22) << token.expires
+                  << (token.last_used.empty() ? "never" : token.last_used + " from " + token.last_address) << "\n";
+    }
+}
+
 }  // namespace
+
+void AddTokenCommand(CLI::App& app) {
+    CLI::App* token = app.add_subcommand("token", "The automation API's tokens");
+    token->require_subcommand(1);
+
+    auto create = std::make_shared<TokenOptions>();
+    CLI::App* create_command =
+        token->add_subcommand("create", "Make a token of an account and print it, only this once");
+    create_command->add_option("--user", create->user, "The account it acts as")->capture_default_str();
+    create_command->add_option("--name", create->name, "What it is for, unique among the account's tokens")->required();
+    create_command->add_option("--scope", create->scope, "read, or write (changes what the account's role may)")
+        ->check(CLI::IsMember({std::string(ScopeName(TokenScope::kRead)), std::string(ScopeName(TokenScope::kWrite))}))
+        ->capture_default_str();
+    create_command->add_option("--expires", create->days, "Days it lasts")
+        ->check(CLI::Range(1, kMaxTokenDays))
+        ->capture_default_str();
+    AddCommonOptions(*create_command, create->common, false);
+    create_command->callback([create] { RunTokenCreate(*create); });
+
+    auto list = std::make_shared<TokenOptions>();
+    list->user.clear();
+    CLI::App* list_command = token->add_subcommand("list", "Name every token, its scope, expiry and last use");
+    list_command->add_option("--user", list->user, "Only this account's");
+    AddCommonOptions(*list_command, list->common, false);
+    list_command->callback([list] { RunTokenList(*list); });
+
+    auto revoke = std::make_shared<TokenOptions>();
+    CLI::App* revoke_command = token->add_subcommand("revoke", "Revoke a token: it opens nothing from now on");
+    revoke_command->add_option("ID", revoke->id, "As token list shows it")->required();
+    AddCommonOptions(*revoke_command, revoke->common, false);
+    revoke_command->callback([revoke] {
+        AccountDirectory accounts = OpenAccounts(revoke->common, DataFolderUse::kReadExisting);
+        WithAccountErrors([&] { accounts.RevokeToken(revoke->id, CommandLine("token revoke")); });
+        std::cout << "Revoked " << revoke->id << ".\n";
+    });
+}
 
 std::string EnsureFirstAccount(AccountDirectory& accounts, const std::filesystem::path& data_dir) {
     try {

@@ -1,58 +1,31 @@
 // The console's words for audit records and changes.
 #include "change_words.h"
 #include "hosted_pages.h"
+#include "os_string.h"
+#include "policy_settings.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace tessera::console {
 namespace {
 
-enum class Kind { kSwitch, kLevel, kAction, kText, kList };
-
+// What a changed property is, in the settings page's words.
 struct Label {
-    std::string_view property;  // as the change names it
     std::string_view words;
-    Kind kind;
+    SettingKind kind;
 };
 
-// The settings page's own labels, in the page's order.
-constexpr Label kLabels[] = {
-    {"EnableURLFilter", "URL filtering", Kind::kSwitch},
-    {"SecurityLevelType", "Security level", Kind::kLevel},
-    {"EnableActionToNoRatingURL", "Action on URLs without a rating", Kind::kSwitch},
-    {"URLFilterActionType", "Action on a filtered URL", Kind::kAction},
-    {"ActionReplaceAll", "Replacement text", Kind::kText},
-    {"ActionTagFrontNote", "Note", Kind::kText},
-    {"EnableArchive", "Archiving", Kind::kSwitch},
-    {"EnableApprovedList", "Approved sites in use", Kind::kSwitch},
-    {"ApprovedLists", "Approved sites", Kind::kList},
-    {"UFNotificationSettings/EnableAdminEmailNotify", "Administrator email", Kind::kSwitch},
-    {"UFNotificationSettings/EnableAdminIMNotify", "Administrator instant message", Kind::kSwitch},
-    {"UFNotificationSettings/EnableSNMPNotify", "SNMP trap", Kind::kSwitch},
-    {"UFNotificationSettings/EnableEventLog", "Event log", Kind::kSwitch},
-    {"UFNotificationSettings/AdminEmailAddress", "Administrator email address", Kind::kText},
-    {"UFNotificationSettings/AdminSIPAddress", "Administrator SIP address", Kind::kText},
-    {"UFNotificationSettings/AdminSubject", "Administrator subject", Kind::kText},
-    {"UFNotificationSettings/AdminMessage", "Administrator message", Kind::kText},
-    {"UFNotificationSettings/EnableSenderEmailNotify", "Sender email", Kind::kSwitch},
-    {"UFNotificationSettings/EnableSenderIMNotify", "Sender instant message", Kind::kSwitch},
-    {"UFNotificationSettings/SenderSubject", "Sender subject", Kind::kText},
-    {"UFNotificationSettings/SenderMessage", "Sender message", Kind::kText},
-    {"UFNotificationSettings/EnableRecipientEmailNotify", "Recipient email", Kind::kSwitch},
-    {"UFNotificationSettings/EnableRecipientIMNotify", "Recipient instant message", Kind::kSwitch},
-    {"UFNotificationSettings/RecipientSubject", "Recipient subject", Kind::kText},
-    {"UFNotificationSettings/RecipientMessage", "Recipient message", Kind::kText},
-};
-
-const Label* LabelOf(const std::string& property) {
-    for (const Label& label : kLabels) {
-        if (label.property == property) return &label;
+std::optional<Label> LabelOf(const std::string& property) {
+    if (property == OS::ToUtf8(kApprovedListProperty)) return Label{"Approved sites", SettingKind::kText};
+    for (const PolicySetting& setting : kPolicySettings) {
+        if (setting.property == property) return Label{setting.label, setting.kind};
     }
-    return nullptr;
+    return std::nullopt;
 }
 
 std::string PolicyWords(const nlohmann::json& change) {
@@ -60,12 +33,12 @@ std::string PolicyWords(const nlohmann::json& change) {
     for (const HostedPolicy& policy : kHostedPolicies) {
         if (instance == policy.instance) return policy.label;
     }
-    if (instance == "UF_APPROVED_LIST") return "Both policies";
+    if (instance == OS::ToUtf8(kApprovedListInstance)) return "Both policies";
     return change.value("class", "") + "/" + instance;
 }
 
 // A stored value ({"vt", "value"} or null) in the words of its kind.
-std::string ValueWords(const nlohmann::json& stored, Kind kind) {
+std::string ValueWords(const nlohmann::json& stored, SettingKind kind) {
     if (stored.is_null() || !stored.contains("value")) return "(not set)";
     const nlohmann::json& value = stored.at("value");
     if (value.is_number_integer()) {
@@ -73,9 +46,9 @@ std::string ValueWords(const nlohmann::json& stored, Kind kind) {
         static const char* const kLevels[] = {"High", "Medium", "Low"};
         static const char* const kActions[] = {"Deliver it unchanged", "Do not deliver it", "Replace the message",
                                                "Deliver it with a note"};
-        if (kind == Kind::kSwitch) return number != 0 ? "on" : "off";
-        if (kind == Kind::kLevel && number >= 0 && number < 3) return kLevels[number];
-        if (kind == Kind::kAction && number >= 0 && number < 4) return kActions[number];
+        if (kind == SettingKind::kSwitch) return number != 0 ? "on" : "off";
+        if (kind == SettingKind::kLevel && number >= 0 && number < 3) return kLevels[number];
+        if (kind == SettingKind::kAction && number >= 0 && number < 4) return kActions[number];
         return std::to_string(number);
     }
     if (value.is_string()) return "\"" + value.get<std::string>() + "\"";
@@ -134,8 +107,8 @@ std::vector<ChangeLine> ChangeLines(const std::string& changes_summary) {
     for (const nlohmann::json& change : changes) {
         for (const nlohmann::json& value : change.at("values")) {
             const std::string property = value.at("name");
-            const Label* label = LabelOf(property);
-            const Kind kind = label ? label->kind : Kind::kText;
+            const std::optional<Label> label = LabelOf(property);
+            const SettingKind kind = label ? label->kind : SettingKind::kText;
             ChangeLine line;
             line.policy = PolicyWords(change);
             line.label = label ? std::string(label->words) : property;
@@ -145,7 +118,7 @@ std::vector<ChangeLine> ChangeLines(const std::string& changes_summary) {
         }
         for (const nlohmann::json& list : change.at("lists")) {
             const std::string property = list.at("name");
-            const Label* label = LabelOf(property);
+            const std::optional<Label> label = LabelOf(property);
             ChangeLine line;
             line.policy = PolicyWords(change);
             line.label = label ? std::string(label->words) : property;

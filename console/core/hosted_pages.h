@@ -21,8 +21,14 @@ inline constexpr wchar_t kFormActionField[] = L"FormAction";
 inline constexpr wchar_t kPolicyField[] = L"txtPolicyInstanceId";
 // The settings form's field of the approved list, one per entry.
 inline constexpr wchar_t kApprovedListField[] = L"stApprovedURL";
+// The export page's field of the list to write, its entries each followed by ";".
+inline constexpr wchar_t kExportListField[] = L"approved_list";
 // The stored class of the policies.
 inline constexpr wchar_t kPolicyClass[] = L"QZ_UrlFilter";
+// The stored approved list, one for both policies, and its property.
+inline constexpr wchar_t kApprovedListClass[] = L"QZ_UFApprovedLists";
+inline constexpr wchar_t kApprovedListInstance[] = L"UF_APPROVED_LIST";
+inline constexpr wchar_t kApprovedListProperty[] = L"ApprovedLists";
 
 // The policies whose settings the pages edit, by instance name, and what the
 // pages and History call them.

@@ -63,21 +63,29 @@ PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& sto
         return choice;
     }
     choice.is_hosted = choice.is_hosted && !IsDefaultsInstance(choice.named);
-    if (!choice.is_hosted) {
-        const std::wstring policy_class = kPolicyClass;
-        for (const host::StoredInstance& instance : store.List(&policy_class, nullptr)) {
-            if (!IsDefaultsInstance(instance.instance_name)) choice.hosted.push_back(instance.instance_name);
-        }
-    }
+    if (!choice.is_hosted) choice.hosted = HostedPolicyNames(store);
     return choice;
 }
 
-PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
-                               const DeliverInsideAction& deliver) {
+std::vector<std::wstring> HostedPolicyNames(host::SqliteStore& store) {
+    std::vector<std::wstring> names;
+    const std::wstring policy_class = kPolicyClass;
+    for (const host::StoredInstance& instance : store.List(&policy_class, nullptr)) {
+        if (!IsDefaultsInstance(instance.instance_name)) names.push_back(instance.instance_name);
+    }
+    return names;
+}
+
+namespace {
+
+PageAnswer Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+                  const DeliverInsideAction& deliver, const std::function<void()>& prepare,
+                  const host::ActionChannel& channel) {
     char* output = nullptr;
     int result = -1;
     PageAnswer answer;
     const auto answer_and_deliver = [&] {
+        if (prepare) prepare();
         result = plugin.UIRequest(&request, &output);
         if (deliver) deliver(result == 0 ? output : nullptr);
     };
@@ -86,19 +94,36 @@ PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& st
     if (!answer.action.empty()) {
         answer.outcome = store.RunAction(
             answer_and_deliver, answer.action,
-            answer.is_action_page ? host::ActionEffect::kOutsideStore : host::ActionEffect::kChangesStore);
+            answer.is_action_page ? host::ActionEffect::kOutsideStore : host::ActionEffect::kChangesStore, channel);
     } else if (std::optional<std::string> failure = store.RunReading(answer_and_deliver)) {
         // A page that changes nothing reads the store's state once.
         answer.read_failure = std::move(*failure);
     }
     answer.response = {result == 0 ? output : nullptr, [&plugin](char* buffer) { plugin.Free(buffer); }};
+    return answer;
+}
+
+}  // namespace
+
+PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+                               const host::ActionChannel& channel, const DeliverInsideAction& deliver) {
+    PageAnswer answer = Answer(plugin, store, request, deliver, {}, channel);
     if (!answer.outcome.is_stored && !answer.is_action_page) {
         // A refusal at commit comes after the page was filled from the
         // transaction's own writes: the page that goes out shows the stored state.
-        PageAnswer view = AnswerThroughPlugin(plugin, store, ViewOf(request));
+        PageAnswer view = Answer(plugin, store, ViewOf(request), {}, {}, channel);
         answer.response = std::move(view.response);
         answer.read_failure = std::move(view.read_failure);
     }
+    return answer;
+}
+
+PageAnswer AnswerPreparedAction(const PluginModule& plugin, host::SqliteStore& store, CCGIRequestData& request,
+                                const PrepareInsideAction& prepare, const DeliverInsideAction& deliver,
+                                const host::ActionChannel& channel) {
+    PageAnswer answer = Answer(
+        plugin, store, request, deliver, [&] { prepare(request); }, channel);
+    if (!answer.outcome.is_stored) answer.response.reset();
     return answer;
 }
 

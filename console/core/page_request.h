@@ -34,6 +34,15 @@ struct PolicyChoice {
 };
 PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& store);
 
+// The policies the store holds that the pages show and save (not their
+// defaults), by instance name.
+std::vector<std::wstring> HostedPolicyNames(host::SqliteStore& store);
+
+// The channels through which the console's actions come, as their audit records name them.
+inline constexpr char kBrowserChannel[] = "browser";
+inline constexpr char kApiChannel[] = "api";
+inline constexpr char kCommandLineChannel[] = "command line";
+
 struct PageAnswer {
     std::unique_ptr<char, std::function<void(char*)>> response;  // null when the plug-in made none
     std::string action;                                          // ActionName of the request
@@ -56,6 +65,20 @@ using DeliverInsideAction = std::function<void(const char* response)>;
 // When the store refused a change of settings, the response is the page
 // asked for again without the action, so that it shows what the store holds.
 PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
-                               const DeliverInsideAction& deliver = {});
+                               const host::ActionChannel& channel, const DeliverInsideAction& deliver = {});
+
+// What is done inside an action before the plug-in sees its request: it may
+// complete the request from what it reads of the store in the action's own
+// transaction, so that nothing changes between that read and the plug-in's
+// writes, or throw host::AbandonedAction to end the action with nothing
+// stored and nothing audited.
+using PrepareInsideAction = std::function<void(CCGIRequestData& request)>;
+
+// Sends `request`, an action, to the plug-in as AnswerThroughPlugin does,
+// `prepare` first. Its answer's page is the plug-in's, or null when the
+// action was refused or abandoned: no page is made again.
+PageAnswer AnswerPreparedAction(const PluginModule& plugin, host::SqliteStore& store, CCGIRequestData& request,
+                                const PrepareInsideAction& prepare, const DeliverInsideAction& deliver,
+                                const host::ActionChannel& channel);
 
 }  // namespace tessera::console

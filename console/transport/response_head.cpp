@@ -19,6 +19,8 @@ const char* ReasonPhrase(int status) {
     switch (status) {
     case 400:
         return "Bad Request";
+    case 401:
+        return "Unauthorized";
     case 403:
         return "Forbidden";
     case 404:
@@ -31,6 +33,8 @@ const char* ReasonPhrase(int status) {
         return "Conflict";
     case 411:
         return "Length Required";
+    case 412:
+        return "Precondition Failed";
     case 413:
         return "Content Too Large";
     case 414:
@@ -39,6 +43,10 @@ const char* ReasonPhrase(int status) {
         return "Unsupported Media Type";
     case 421:
         return "Misdirected Request";
+    case 422:
+        return "Unprocessable Content";
+    case 428:
+        return "Precondition Required";
     case 429:
         return "Too Many Requests";
     case 431:

@@ -160,10 +160,12 @@ std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const His
 }
 
 host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,
-                                  const std::string& client_address, std::string& error) {
+                                  const std::string& client_address, std::string& error,
+                                  const host::ActionChannel& channel, const std::function<void()>& check) {
     try {
         return store.RunAction(
             [&] {
+                if (check) check();
                 host::HistoryQuery target;
                 target.seq = seq;
                 const std::vector<host::HistoryRecord> records = store.ReadHistory(target);
@@ -185,7 +187,7 @@ host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, co
                                               " (" + ShownTime(records.front().record.time) + ").");
                 store.AppendAudit(std::move(record));
             },
-            "restore");
+            "restore", host::ActionEffect::kChangesStore, channel);
     } catch (const std::runtime_error& failure) {
         error = std::string("Nothing was restored: ") + failure.what() + ".";
         return {false, error, 0, {}};

@@ -34,8 +34,10 @@ std::int64_t RecordSeqOf(const std::string& text);
 
 // Puts back the objects that record `seq` and every later record changed as
 // they were before record `seq`, as one action named "restore" with its own
-// audit record. On failure `error` says why in plain words.
+// audit record. On failure `error` says why in plain words. `check` runs
+// first inside the action, and may end it with host::AbandonedAction.
 host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,
-                                  const std::string& client_address, std::string& error);
+                                  const std::string& client_address, std::string& error,
+                                  const host::ActionChannel& channel, const std::function<void()>& check = {});
 
 }  // namespace tessera::console

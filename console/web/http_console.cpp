@@ -96,6 +96,11 @@ void OfferGzipAtMost(const Request& request) {
 
 bool HasBody(const Response& response) { return !response.body.empty(); }
 
+ApiSettings WithBodyLimit(ApiSettings settings, std::size_t max_body_bytes) {
+    settings.max_body_bytes = max_body_bytes;
+    return settings;
+}
+
 // How long a client should wait before it sends a refused change again.
 constexpr char kRetryAfterSeconds[] = "5";
 
@@ -142,8 +147,14 @@ void ClearResponse(Response& response) {
     response.body.clear();
 }
 
+// An error answer in the form its route speaks: a problem for the API, else a page.
+void SendError(Response& response, int status, const std::string& reason) {
+    if (t_trace.route != nullptr && t_trace.route->route == Route::kApi) return SendProblem(response, status, reason);
+    SendShortPage(response, status, reason);
+}
+
 void SendRefusal(Response& response, const Refusal& refusal) {
-    SendShortPage(response, refusal.status, refusal.reason);
+    SendError(response, refusal.status, refusal.reason);
     for (const auto& [name, value] : refusal.headers) response.set_header(name, value);
     // The body, if any, was not read: what follows it on this connection is not a request.
     response.set_header("Connection", "close");
@@ -177,7 +188,7 @@ void SetSecurityHeaders(Response& response, bool is_tls) {
 }
 
 void RefuseMethod(Response& response, const char* allowed, const std::string& reason) {
-    SendShortPage(response, 405, reason);
+    SendError(response, 405, reason);
     response.set_header("Allow", allowed);
     response.set_header("Connection", "close");
 }
@@ -206,6 +217,7 @@ HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin, s
       plugin_(plugin),
       store_(std::move(store)),
       accounts_(store_),
+      api_(plugin_, store_, accounts_, WithBodyLimit(settings_.api, settings_.connections.max_body_bytes)),
       sessions_(settings_.sessions),
       access_log_(settings_.data_dir / "access.log"),
       server_(WithRefusalHeaders(settings_.connections, settings_.tls_context != nullptr), settings_.tls_context) {
@@ -241,7 +253,7 @@ void HttpConsole::Configure() {
             DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
                             request.path.c_str(), error.what());
             ClearResponse(response);
-            SendShortPage(response, 500, "The console could not answer this request.");
+            SendError(response, 500, "The console could not answer this request.");
             response.set_header("Connection", "close");
             return 500;
         }
@@ -257,9 +269,12 @@ void HttpConsole::Configure() {
     });
     // "." would not match a line feed, and a decoded path may hold one.
     http.Get("[\\s\\S]*", [this](const Request& request, Response& response) { Handle(request, response, nullptr); });
-    http.Post("[\\s\\S]*", [this](const Request& request, Response& response, const httplib::ContentReader& reader) {
+    const auto handle_body = [this](const Request& request, Response& response, const httplib::ContentReader& reader) {
         Handle(request, response, &reader);
-    });
+    };
+    http.Post("[\\s\\S]*", handle_body);
+    http.Put("[\\s\\S]*", handle_body);
+    http.Patch("[\\s\\S]*", handle_body);
 
     // The library's default sends the exception's text to the client.
     http.set_exception_handler([](const Request& request, Response& response, std::exception_ptr error) {
@@ -272,7 +287,7 @@ void HttpConsole::Configure() {
         DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
                         request.path.c_str(), detail.c_str());
         ClearResponse(response);
-        SendShortPage(response, 500, "The console could not answer this request.");
+        SendError(response, 500, "The console could not answer this request.");
     });
     // The hooks below run outside the library's exception handling: an
     // exception there would end the process, so none may leave them.
@@ -341,7 +356,7 @@ void HttpConsole::Stop() {
 // session, the form, the route's content. (Security headers and the access
 // log follow in the library's post-routing hook and logger.)
 void HttpConsole::Handle(const Request& request, Response& response, const httplib::ContentReader* reader) {
-    Exchange exchange{request, response, *t_trace.route, {}, false, {}, Role::kAuditor, {}, {}};
+    Exchange exchange{request, response, *t_trace.route, reader, {}, false, {}, Role::kAuditor, {}, {}};
     if (!TakesMethod(exchange.route, request.method)) {
         return RefuseMethod(response, AllowedMethods(exchange.route), exchange.route.wrong_method);
     }
@@ -383,6 +398,11 @@ void HttpConsole::Content(Exchange& exchange, bool is_post) {
         return ServeStatic(exchange);
     case Route::kApprovedList:
         return ServeListApart(exchange);
+    case Route::kApi:
+        return api_.Handle(request, response, exchange.reader,
+                           exchange.session.stage == SessionStage::kSignedIn && !exchange.user_name.empty()
+                               ? SessionCaller{exchange.user_name, exchange.role}
+                               : SessionCaller{});
     case Route::kPage:
         return ServePage(exchange);
     }
@@ -459,6 +479,7 @@ bool HttpConsole::Authorize(Exchange& exchange) {
 // is not a request.
 bool HttpConsole::ReadForm(Exchange& exchange, const httplib::ContentReader& reader) {
     Response& response = exchange.response;
+    if (exchange.route.form == FormKind::kOwn) return true;
     if (exchange.route.form == FormKind::kNone) {
         response.set_header("Connection", "close");
         return true;
@@ -502,9 +523,10 @@ void HttpConsole::HandleRestore(Exchange& exchange) {
     Response& response = exchange.response;
     const std::int64_t seq = RecordSeqOf(FirstField(exchange.fields, L"seq"));
     std::string error;
-    const host::ActionOutcome outcome =
-        seq == 0 ? host::ActionOutcome{false, "the form names no record", 0, {}}
-                 : RestoreBefore(*store_, seq, exchange.user_name, exchange.request.remote_addr, error);
+    const host::ActionOutcome outcome = seq == 0
+                                            ? host::ActionOutcome{false, "the form names no record", 0, {}}
+                                            : RestoreBefore(*store_, seq, exchange.user_name,
+                                                            exchange.request.remote_addr, error, {kBrowserChannel, {}});
     if (outcome.is_stored) {
         return Redirect(response, std::string(kHistoryPath) + "?restored=" + std::to_string(outcome.audit_seq));
     }
@@ -554,7 +576,7 @@ void HttpConsole::ServePage(Exchange& exchange) {
                              "There is no policy \"" + OS::ToUtf8(policy.named) +
                                  "\" here; nothing was stored. The policies are: " + hosted + ".");
     }
-    const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request);
+    const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request, {kBrowserChannel, {}});
     // Import and export need the store for their audit record alone, which is kept.
     const bool is_refused_change = !answer.outcome.is_stored && !answer.is_action_page;
     if (!answer.response) {

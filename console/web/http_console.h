@@ -4,6 +4,7 @@
 
 #include "access_log.h"
 #include "account_directory.h"
+#include "automation_api.h"
 #include "connection_server.h"
 #include "form_decoding.h"
 #include "history_page.h"
@@ -41,6 +42,7 @@ struct ConsoleSettings {
     bool require_two_factor = false;
     std::filesystem::path data_dir;    // access.log
     std::filesystem::path static_dir;  // served at /static/
+    ApiSettings api;                   // its max_body_bytes is set from the console's
 };
 
 class HttpConsole {
@@ -62,7 +64,8 @@ private:
         const httplib::Request& request;
         httplib::Response& response;
         const RouteSpec& route;
-        std::string session_id;  // of the session cookie, or empty
+        const httplib::ContentReader* reader;  // of a request with a body
+        std::string session_id;                // of the session cookie, or empty
         bool wants_list_apart = false;
         std::string user_name;       // of the live session, when the route looks for one
         Role role = Role::kAuditor;  // of the session's account
@@ -115,6 +118,7 @@ private:
     std::shared_ptr<host::SqliteStore> store_;
     ScreeningSettings screening_;
     AccountDirectory accounts_;
+    AutomationApi api_;
     SessionTable sessions_;
     ChallengeTable passkey_challenges_;
     SignInThrottle throttle_;

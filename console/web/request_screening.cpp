@@ -92,10 +92,11 @@ bool IsOwnOrigin(const std::string& origin, const std::string& host_header, cons
 
 std::optional<Refusal> ScreenRequest(const httplib::Request& request, const RouteSpec& route,
                                      const ScreeningSettings& settings) {
-    const bool is_post = request.method == "POST";
-    if (request.method != "GET" && request.method != "HEAD" && !is_post) {
+    const bool is_post = SendsBody(request.method);
+    const bool is_api = route.methods == Methods::kApi;
+    if (request.method != "GET" && request.method != "HEAD" && request.method != "POST" && !(is_api && is_post)) {
         Refusal refusal = Refuse(405, "This method is not served.");
-        refusal.headers.emplace_back("Allow", "GET, HEAD, POST");
+        refusal.headers.emplace_back("Allow", AllowedMethods(route));
         return refusal;
     }
 
@@ -124,9 +125,12 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Rout
     const std::size_t length_count = request.get_header_value_count("Content-Length");
     const std::string length_text = request.get_header_value("Content-Length");
     if (is_post) {
-        if (length_count == 0) return Refuse(411, "A request body must come with a Content-Length.");
-        if (length_count > 1 || !IsDecimal(length_text)) return Refuse(400, "The Content-Length is not valid.");
-        if (std::stoull(length_text) > settings.max_body_bytes) {
+        // A request without either header has no body (RFC 9112 6.3); a form must say so.
+        if (length_count == 0 && !is_api) return Refuse(411, "A request body must come with a Content-Length.");
+        if (length_count > 1 || (length_count == 1 && !IsDecimal(length_text))) {
+            return Refuse(400, "The Content-Length is not valid.");
+        }
+        if (length_count == 1 && std::stoull(length_text) > settings.max_body_bytes) {
             return Refuse(413, "The request body is larger than " + std::to_string(settings.max_body_bytes) +
                                    " bytes, the most this console takes (serve --max-body).");
         }
@@ -149,7 +153,10 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Rout
         if (!is_navigation) return Refuse(403, "Requests from other sites are refused.");
     }
 
-    if (is_post) {
+    // A browser sends no Authorization header of its own accord, so a request
+    // that carries a token cannot be another site's forgery; the API then
+    // takes the token alone, never the session cookie.
+    if (is_post && !(is_api && request.has_header("Authorization"))) {
         const std::string origin =
             request.has_header("Origin") ? request.get_header_value("Origin") : request.get_header_value("Referer");
         if (!IsOwnOrigin(origin, host_header, settings)) {

@@ -37,6 +37,8 @@ constexpr RouteSpec kRoutes[] = {
      "Static files cannot take a form."},
     {Route::kApprovedList, kListApartPrefix, true, M::kGet, S::kRequired, kAny, kAny, F::kNone, false,
      "An approved list is fetched, not posted."},
+    // Signed in by a session or a token: the API authorizes each endpoint itself.
+    {Route::kApi, kApiPrefix, true, M::kApi, S::kIfAny, kAny, kAny, F::kOwn, false, ""},
     {Route::kPage, "", true, M::kGetAndPost, S::kRequired, kAny, kEdit, F::kSignedIn, false, ""},
 };
 
@@ -55,6 +57,8 @@ const char* AllowedMethods(const RouteSpec& route) {
         return "GET, HEAD";
     case Methods::kPost:
         return "POST";
+    case Methods::kApi:
+        return "GET, HEAD, POST, PUT, PATCH";
     case Methods::kGetAndPost:
         break;
     }

@@ -28,6 +28,8 @@ inline constexpr char kStaticPrefix[] = "/static/";
 inline constexpr char kStyleSheetPath[] = "/static/css/tessera.css";
 // Followed by the token of one list parcel.
 inline constexpr char kListApartPrefix[] = "/approved-list/";
+// The automation API: JSON, with its own table of endpoints (api_endpoints.h).
+inline constexpr char kApiPrefix[] = "/api/v1/";
 
 enum class Route {
     kRoot,
@@ -43,10 +45,12 @@ enum class Route {
     kPageNames,
     kStaticFile,
     kApprovedList,
+    kApi,
     kPage
 };
 
-enum class Methods { kGet, kPost, kGetAndPost };  // kGet stands for HEAD as well
+// kGet stands for HEAD as well; kApi is GET, HEAD, POST, PUT and PATCH.
+enum class Methods { kGet, kPost, kGetAndPost, kApi };
 
 enum class SessionNeed {
     kNone,          // the session, if any, is not looked at
@@ -60,6 +64,7 @@ enum class FormKind {
     kNone,
     kCredentials,  // a password or a code (sign-in, second factor, account): small limits of its own
     kSignedIn,     // a signed-in account's: the console's body and field limits
+    kOwn,          // read by the route's handler, in its own way
 };
 
 struct RouteSpec {
@@ -86,7 +91,12 @@ const char* AllowedMethods(const RouteSpec& route);
 // one is refused before it is routed.
 inline bool IsChangeRoute(const RouteSpec& route) { return route.methods == Methods::kPost; }
 
+// True for a method that sends a body: POST, PUT and PATCH.
+inline bool SendsBody(const std::string& method) { return method == "POST" || method == "PUT" || method == "PATCH"; }
+
 inline bool TakesMethod(const RouteSpec& route, const std::string& method) {
+    if (route.methods == Methods::kApi) return true;
+    if (method == "PUT" || method == "PATCH") return false;
     return method == "POST" ? route.methods != Methods::kGet : route.methods != Methods::kPost;
 }
 

@@ -99,6 +99,10 @@ struct AuditRecord {
     // the record reports was rolled back and never stored; empty when it was
     // stored, or when the record reports no change of the store.
     std::string rolled_back;
+    // Through what it came ("browser", "api", "command line"), and for the
+    // automation API the token's name; empty when not known.
+    std::string channel;
+    std::string token;
 };
 
 class TESSERA_HOST_API StoreBackend {

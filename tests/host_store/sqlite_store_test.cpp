@@ -222,4 +222,31 @@ TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWri
     EXPECT_TRUE(policy.Put(false)) << "and so can this store";
 }
 
+TEST_F(SqliteStoreTest, AnObjectsVersionGrowsWithEveryWriteThatChangesItAndWithNoOther) {
+    const auto version = [this] { return store_->VersionOf(L"QZ_UrlFilter", L"URL_FILTER"); };
+    ASSERT_EQ(version(), 1);
+    EXPECT_EQ(store_->VersionOf(L"QZ_UrlFilter", L"NO_SUCH_POLICY"), 0);
+    const auto put_level = [](int level) {
+        CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+        ASSERT_TRUE(policy.Get());
+        policy.SetPropertyValue(L"SecurityLevelType", level);
+        ASSERT_TRUE(policy.Put(false));
+    };
+    PropertyBag stored;
+    ASSERT_TRUE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER", stored));
+    const auto replace_with_stored = [&] { store_->Replace({{L"QZ_UrlFilter", L"URL_FILTER", stored}}); };
+    const std::pair<const char*, std::function<void()>> writes[] = {
+        {"a Put that changes a value", [&] { put_level(2); }},
+        {"a Put of the same values", [&] { put_level(2); }},
+        {"a Replace with other values", replace_with_stored},
+        {"a Replace with the same values", replace_with_stored},
+    };
+    const std::int64_t expected[] = {2, 2, 3, 3};
+    for (std::size_t index = 0; index < std::size(writes); ++index) {
+        writes[index].second();
+        EXPECT_EQ(version(), expected[index]) << writes[index].first;
+    }
+    EXPECT_EQ(store_->VersionOf(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST"), 1) << "another object's is its own";
+}
+
 }  // namespace

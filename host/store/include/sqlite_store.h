@@ -33,6 +33,13 @@ struct HistoryQuery {
     std::int64_t before_seq = 0;  // stored records older than this one only
 };
 
+// Through what an action came, for its audit records: "browser", "api"
+// (with the token's name), "command line".
+struct ActionChannel {
+    std::string name;
+    std::string token;
+};
+
 // What an action's audit records report: changes of the store, which a
 // rollback undoes (a save, a reset), or something done outside it, which
 // stays done (an export's file, an import's review).
@@ -72,6 +79,19 @@ struct SecondFactorRow {
     std::string secret;
     std::string created;
     std::int64_t counter = 0;
+};
+
+// An automation token of an account: `secret_hash` is the console's to read.
+struct ApiTokenRow {
+    std::string id;
+    std::string account;
+    std::string name;
+    std::string scope;
+    std::string secret_hash;
+    std::string created;       // ISO-8601 UTC
+    std::string expires;       // the same
+    std::string last_used;     // the same, empty when never
+    std::string last_address;  // of the last use
 };
 
 // SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
@@ -116,9 +136,10 @@ public:
     // (noted the same way), but for AbandonedAction: then none is kept, and
     // the outcome's refusal is its text.
     // Its audit records carry `action_name` unless they name their own action;
-    // what its Saves changed is journaled on its last audit record.
+    // what its Saves changed is journaled on its last audit record. They
+    // carry `channel` unless they name their own.
     ActionOutcome RunAction(const std::function<void()>& action, const std::string& action_name = {},
-                            ActionEffect effect = ActionEffect::kChangesStore);
+                            ActionEffect effect = ActionEffect::kChangesStore, const ActionChannel& channel = {});
 
     // Runs `reading` on this thread inside one read transaction: its Loads see
     // one state, and take the store's read lock once, not once each. A write
@@ -159,6 +180,19 @@ public:
     bool PutSecondFactor(const SecondFactorRow& row);
     // `kind` and `id` null: every one of the account's, of the kind, or that one.
     bool RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id);
+
+    // The stored version of an object: 1 when it was made, one more with every
+    // write that changed it; 0 when there is no such object. Inside an action
+    // or a reading, of its snapshot. Throws std::runtime_error when the store
+    // cannot be read.
+    std::int64_t VersionOf(const std::wstring& class_name, const std::wstring& instance_name);
+
+    // Automation tokens, of one account or (null) of all, by account and name;
+    // stored and removed as accounts are. Removing an account removes its tokens.
+    std::vector<ApiTokenRow> ReadApiTokens(const std::string* account);
+    std::optional<ApiTokenRow> FindApiToken(const std::string& id);
+    bool PutApiToken(const ApiTokenRow& row);
+    bool RemoveApiToken(const std::string& id);
 
     const std::filesystem::path& File() const { return file_; }
 

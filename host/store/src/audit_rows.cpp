@@ -29,13 +29,16 @@ std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
         .Bind(7, OS::ToUtf8(record.message))
         .Step();
     const std::int64_t seq = database.LastInsertId();
-    if (!record.action.empty() || !record.rolled_back.empty()) {
+    if (!record.action.empty() || !record.rolled_back.empty() || !record.channel.empty()) {
         Statement insert(database, kInsertAction);
         insert.Bind(1, seq).Bind(2, record.action);
-        if (record.rolled_back.empty()) {
-            insert.BindNull(3);
-        } else {
-            insert.Bind(3, record.rolled_back);
+        for (const auto& [index, text] :
+             {std::pair{3, &record.rolled_back}, std::pair{4, &record.channel}, std::pair{5, &record.token}}) {
+            if (text->empty()) {
+                insert.BindNull(index);
+            } else {
+                insert.Bind(index, *text);
+            }
         }
         insert.Step();
     }
@@ -77,7 +80,9 @@ nlohmann::json AuditToJson(const AuditRecord& record) {
             {"source_type", record.source_type},
             {"message", OS::ToUtf8(record.message)},
             {"action", record.action},
-            {"rolled_back", record.rolled_back}};
+            {"rolled_back", record.rolled_back},
+            {"channel", record.channel},
+            {"token", record.token}};
 }
 
 AuditRecord AuditFromJson(const nlohmann::json& json) {
@@ -91,6 +96,8 @@ AuditRecord AuditFromJson(const nlohmann::json& json) {
     record.message = OS::FromUtf8(json.at("message").get<std::string>());
     record.action = json.value("action", "");
     record.rolled_back = json.value("rolled_back", "");
+    record.channel = json.value("channel", "");
+    record.token = json.value("token", "");
     return record;
 }
 

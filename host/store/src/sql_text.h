@@ -17,11 +17,20 @@ inline constexpr const char* kCreateSecondFactors =
     "CREATE TABLE IF NOT EXISTS second_factors ("
     " account TEXT NOT NULL, kind TEXT NOT NULL, id TEXT NOT NULL, secret TEXT NOT NULL, created TEXT NOT NULL,"
     " counter INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (account, kind, id))";
+// Automation tokens: the secret's SHA-256 only, never the secret.
+inline constexpr const char* kCreateApiTokens =
+    "CREATE TABLE IF NOT EXISTS api_tokens ("
+    " id TEXT PRIMARY KEY NOT NULL, account TEXT NOT NULL, name TEXT NOT NULL, scope TEXT NOT NULL,"
+    " secret_hash TEXT NOT NULL, created TEXT NOT NULL, expires TEXT NOT NULL,"
+    " last_used TEXT NOT NULL DEFAULT '', last_address TEXT NOT NULL DEFAULT '')";
 inline constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS class_declarations ("
     " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
+    // version grows by one with every write that changes an object's text:
+    // a writer that read version N stores only while it is still N.
     "CREATE TABLE IF NOT EXISTS instances ("
-    " class TEXT NOT NULL, instance TEXT NOT NULL, properties TEXT NOT NULL, PRIMARY KEY (class, instance))",
+    " class TEXT NOT NULL, instance TEXT NOT NULL, properties TEXT NOT NULL, version INTEGER NOT NULL DEFAULT 1,"
+    " PRIMARY KEY (class, instance))",
     "CREATE TABLE IF NOT EXISTS audit ("
     " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
     " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
@@ -30,17 +39,39 @@ inline constexpr const char* kSchema[] = {
     // whole change, which a restore undoes. rolled_back says why the change a
     // record reports was never stored.
     "CREATE TABLE IF NOT EXISTS actions ("
-    " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT, rolled_back TEXT)",
+    " audit_seq INTEGER PRIMARY KEY, action TEXT NOT NULL, summary TEXT, changes TEXT, rolled_back TEXT,"
+    " channel TEXT, token TEXT)",
     kCreateAccounts,
     kCreateSecondFactors,
+    kCreateApiTokens,
 };
 // Stores made before rolled-back changes were noted get the column on first open.
 inline constexpr const char* kHasRolledBackColumn =
     "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'rolled_back'";
 inline constexpr const char* kAddRolledBackColumn = "ALTER TABLE actions ADD COLUMN rolled_back TEXT";
+// And those made before records named their channel get its columns.
+inline constexpr const char* kHasChannelColumn =
+    "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'channel'";
+inline constexpr const char* kAddChannelColumn = "ALTER TABLE actions ADD COLUMN channel TEXT";
+inline constexpr const char* kHasTokenColumn = "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'token'";
+inline constexpr const char* kAddTokenColumn = "ALTER TABLE actions ADD COLUMN token TEXT";
 // Stores made before there were named accounts get the table on first open.
 inline constexpr const char* kHasAccountsTable =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'accounts'";
+inline constexpr const char* kHasApiTokensTable =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'api_tokens'";
+// Stores made before objects had versions get the column on first open.
+inline constexpr const char* kHasVersionColumn =
+    "SELECT count(*) FROM pragma_table_info('instances') WHERE name = 'version'";
+inline constexpr const char* kAddVersionColumn = "ALTER TABLE instances ADD COLUMN version INTEGER NOT NULL DEFAULT 1";
+inline constexpr const char* kSelectApiTokens =
+    "SELECT id, account, name, scope, secret_hash, created, expires, last_used, last_address FROM api_tokens"
+    " WHERE (?1 IS NULL OR account = ?1) AND (?2 IS NULL OR id = ?2) ORDER BY account, name";
+inline constexpr const char* kReplaceApiToken =
+    "INSERT OR REPLACE INTO api_tokens (id, account, name, scope, secret_hash, created, expires, last_used,"
+    " last_address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
+inline constexpr const char* kDeleteApiToken = "DELETE FROM api_tokens WHERE id = ?1";
+inline constexpr const char* kDeleteAccountTokens = "DELETE FROM api_tokens WHERE account = ?1";
 inline constexpr const char* kSelectAccounts =
     "SELECT name, role, password, disabled, created, last_sign_in, credential_version FROM accounts"
     " WHERE (?1 IS NULL OR name = ?1) ORDER BY name";
@@ -77,10 +108,13 @@ inline constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_de
 inline constexpr const char* kInsertDeclaration = "INSERT INTO class_declarations (class, declaration) VALUES (?1, ?2)";
 inline constexpr const char* kSelectDeclarations = "SELECT class, declaration FROM class_declarations ORDER BY rowid";
 inline constexpr const char* kSelectInstance = "SELECT properties FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr const char* kSelectVersion = "SELECT version FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kUpdateInstance =
-    "UPDATE instances SET properties = ?3 WHERE class = ?1 AND instance = ?2";
+    "UPDATE instances SET properties = ?3, version = version + (properties IS NOT ?3)"
+    " WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kReplaceInstance =
-    "INSERT OR REPLACE INTO instances (class, instance, properties) VALUES (?1, ?2, ?3)";
+    "INSERT INTO instances (class, instance, properties) VALUES (?1, ?2, ?3) ON CONFLICT (class, instance)"
+    " DO UPDATE SET properties = excluded.properties, version = version + (properties IS NOT excluded.properties)";
 inline constexpr const char* kDeleteInstance = "DELETE FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kListInstances =
     "SELECT class, instance, properties FROM instances"
@@ -88,7 +122,8 @@ inline constexpr const char* kListInstances =
 inline constexpr const char* kInsertAudit =
     "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
-inline constexpr const char* kInsertAction = "INSERT INTO actions (audit_seq, action, rolled_back) VALUES (?1, ?2, ?3)";
+inline constexpr const char* kInsertAction =
+    "INSERT INTO actions (audit_seq, action, rolled_back, channel, token) VALUES (?1, ?2, ?3, ?4, ?5)";
 inline constexpr const char* kRecordChanges =
     "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
     " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
@@ -98,7 +133,8 @@ inline constexpr const char* kSelectAudit =
 // by month: ?3 holds records up to the end of what it names.
 inline constexpr const char* kSelectHistory =
     "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
-    " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, '')"
+    " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, ''), coalesce(channel, ''),"
+    " coalesce(token, '')"
     " FROM audit LEFT JOIN actions ON audit_seq = seq"
     " WHERE (?1 IS NULL OR action = ?1) AND (?2 IS NULL OR time >= ?2)"
     " AND (?3 IS NULL OR substr(time, 1, length(?3)) <= ?3) AND (?5 IS NULL OR seq = ?5) AND (?6 IS NULL OR seq < ?6)"

@@ -327,7 +327,7 @@ std::optional<std::string> SqliteStore::RunReading(const std::function<void()>& 
 }
 
 ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const std::string& action_name,
-                                     ActionEffect effect) {
+                                     ActionEffect effect, const ActionChannel& channel) {
     if (ThreadConnection().IsReadOnly()) {
         ThreadConnection().Close();  // the file may be writable again; the next connection finds out
     }
@@ -340,9 +340,18 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
     } catch (const std::runtime_error& error) {
         state.refusal = PlainReason(error);
     }
-    const auto keep_rolled_back = [&](const std::string& reason) {
+    const auto name_records = [&] {
         for (AuditRecord& record : state.audit) {
             if (record.action.empty()) record.action = action_name;
+            if (record.channel.empty()) {
+                record.channel = channel.name;
+                record.token = channel.token;
+            }
+        }
+    };
+    const auto keep_rolled_back = [&](const std::string& reason) {
+        name_records();
+        for (AuditRecord& record : state.audit) {
             if (effect == ActionEffect::kChangesStore) record.rolled_back = reason;
         }
         pending_audit_->Keep(state.audit);
@@ -368,9 +377,7 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
         throw;
     }
     database.SetAction(nullptr);
-    for (AuditRecord& record : state.audit) {
-        if (record.action.empty()) record.action = action_name;
-    }
+    name_records();
     ActionOutcome outcome;
     if (!state.refusal) {
         try {

@@ -1,6 +1,7 @@
 // The console's accounts: rows of their own, written in an action's transaction
 // when there is one, so that an account's change and its audit record are
 // stored together or not at all.
+#include "os_string.h"
 #include "sqlite_database.h"
 #include "sqlite_store.h"
 #include "store_errors.h"
@@ -9,12 +10,17 @@ namespace tessera::host {
 
 using sqlite::kDeleteAccount;
 using sqlite::kDeleteAccountFactors;
+using sqlite::kDeleteAccountTokens;
+using sqlite::kDeleteApiToken;
 using sqlite::kDeleteSecondFactors;
 using sqlite::kFindSecondFactor;
 using sqlite::kReplaceAccount;
+using sqlite::kReplaceApiToken;
 using sqlite::kReplaceSecondFactor;
 using sqlite::kSelectAccounts;
+using sqlite::kSelectApiTokens;
 using sqlite::kSelectSecondFactors;
+using sqlite::kSelectVersion;
 using sqlite::LogFailure;
 using sqlite::Statement;
 
@@ -60,6 +66,24 @@ std::vector<SecondFactorRow> FactorRows(Statement& select) {
     return rows;
 }
 
+std::vector<ApiTokenRow> SelectApiTokens(sqlite::Database& database, const std::string* account,
+                                         const std::string* id) {
+    Statement select(database, kSelectApiTokens);
+    for (const auto& [index, text] : {std::pair{1, account}, std::pair{2, id}}) {
+        if (text == nullptr) {
+            select.BindNull(index);
+        } else {
+            select.Bind(index, *text);
+        }
+    }
+    std::vector<ApiTokenRow> rows;
+    while (select.Step()) {
+        rows.push_back({select.Text(0), select.Text(1), select.Text(2), select.Text(3), select.Text(4), select.Text(5),
+                        select.Text(6), select.Text(7), select.Text(8)});
+    }
+    return rows;
+}
+
 }  // namespace
 
 std::vector<AccountRow> SqliteStore::ReadAccounts() { return SelectAccounts(ThreadConnection(), nullptr); }
@@ -92,6 +116,7 @@ bool SqliteStore::RemoveAccount(const std::string& name) {
         Statement(database, kDeleteAccount).Bind(1, name).Step();
         const bool is_removed = database.Changes() == 1;
         Statement(database, kDeleteAccountFactors).Bind(1, name).Step();
+        Statement(database, kDeleteAccountTokens).Bind(1, name).Step();
         return is_removed;
     });
 }
@@ -139,6 +164,48 @@ bool SqliteStore::RemoveSecondFactors(const std::string& account, const std::str
         }
         remove.Step();
         return true;
+    });
+}
+
+std::int64_t SqliteStore::VersionOf(const std::wstring& class_name, const std::wstring& instance_name) {
+    Statement select(ThreadConnection(), kSelectVersion);
+    if (!select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step()) return 0;
+    return select.Integer(0);
+}
+
+std::vector<ApiTokenRow> SqliteStore::ReadApiTokens(const std::string* account) {
+    return SelectApiTokens(ThreadConnection(), account, nullptr);
+}
+
+std::optional<ApiTokenRow> SqliteStore::FindApiToken(const std::string& id) {
+    std::vector<ApiTokenRow> rows = SelectApiTokens(ThreadConnection(), nullptr, &id);
+    if (rows.empty()) return std::nullopt;
+    return std::move(rows.front());
+}
+
+bool SqliteStore::PutApiToken(const ApiTokenRow& row) {
+    sqlite::Database& database = ThreadConnection();
+    return WriteAccounts(database, "store the token " + row.name + " of " + row.account, [&] {
+        Statement(database, kReplaceApiToken)
+            .Bind(1, row.id)
+            .Bind(2, row.account)
+            .Bind(3, row.name)
+            .Bind(4, row.scope)
+            .Bind(5, row.secret_hash)
+            .Bind(6, row.created)
+            .Bind(7, row.expires)
+            .Bind(8, row.last_used)
+            .Bind(9, row.last_address)
+            .Step();
+        return true;
+    });
+}
+
+bool SqliteStore::RemoveApiToken(const std::string& id) {
+    sqlite::Database& database = ThreadConnection();
+    return WriteAccounts(database, "remove a token", [&] {
+        Statement(database, kDeleteApiToken).Bind(1, id).Step();
+        return database.Changes() == 1;
     });
 }
 

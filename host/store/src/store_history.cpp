@@ -54,6 +54,8 @@ std::vector<HistoryRecord> SqliteStore::ReadHistory(const HistoryQuery& query) {
         HistoryRecord entry{AuditFromRow(select), select.Text(9)};
         entry.record.action = select.Text(8);
         entry.record.rolled_back = select.Text(10);
+        entry.record.channel = select.Text(11);
+        entry.record.token = select.Text(12);
         records.push_back(std::move(entry));
     }
     return records;

@@ -68,20 +68,21 @@ bool IsProvisioned(Database& database) {
 }
 
 void Upgrade(Database& database) {
-    for (const auto& [has_table, create] :
-         {std::pair{kHasAccountsTable, kCreateAccounts}, std::pair{kHasSecondFactorsTable, kCreateSecondFactors}}) {
-        if (database.Query(has_table) == "0") {
+    // Each check, then its statement when the store lacks what it adds.
+    const std::pair<const char*, const char*> upgrades[] = {
+        {kHasAccountsTable, kCreateAccounts},   {kHasSecondFactorsTable, kCreateSecondFactors},
+        {kHasApiTokensTable, kCreateApiTokens}, {kHasRolledBackColumn, kAddRolledBackColumn},
+        {kHasVersionColumn, kAddVersionColumn}, {kHasChannelColumn, kAddChannelColumn},
+        {kHasTokenColumn, kAddTokenColumn},
+    };
+    for (const std::pair<const char*, const char*>& upgrade : upgrades) {
+        if (database.Query(upgrade.first) == "0") {
             database.Write([&] {
-                database.Run(create);
+                // Another console may have upgraded it since the check.
+                if (database.Query(upgrade.first) == "0") database.Run(upgrade.second);
                 return true;
             });
         }
-    }
-    if (database.Query(kHasRolledBackColumn) == "0") {
-        database.Write([&] {
-            if (database.Query(kHasRolledBackColumn) == "0") database.Run(kAddRolledBackColumn);
-            return true;
-        });
     }
 }
 
