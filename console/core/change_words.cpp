@@ -96,6 +96,8 @@ const std::vector<std::string>& ActionNames() {
                                                     "second-factor-removed",
                                                     "recovery-code-used",
                                                     "session-ended",
+                                                    "token-created",
+                                                    "token-revoked",
                                                     "other"};
     return kNames;
 }

@@ -210,6 +210,7 @@ struct AutomationApi::Call {
     Role role = Role::kAuditor;
     bool may_write = false;
     std::string token_name;  // empty for a session
+    bool is_body_read = false;
 
     host::ActionChannel Channel() const { return {"api", token_name}; }
 
@@ -242,7 +243,7 @@ struct AutomationApi::Call {
             body.append(data, length);
             return true;
         });
-        response.set_header("Connection", is_read ? "keep-alive" : "close");
+        is_body_read = is_read;
         if (is_too_large) {
             Problem(413, "The body is larger than " + std::to_string(limit) + " bytes (serve --max-body).");
             return std::nullopt;
@@ -319,7 +320,7 @@ AutomationApi::AutomationApi(const PluginModule& plugin, std::shared_ptr<host::S
 
 void AutomationApi::Handle(const Request& request, Response& response, const httplib::ContentReader* reader,
                            const SessionCaller& session) {
-    Call call{request, response, reader, nullptr, {}, {}, Role::kAuditor, false, {}};
+    Call call{request, response, reader, nullptr, {}, {}, Role::kAuditor, false, {}, false};
     const std::string_view path = std::string_view(request.path).substr(std::string_view(kApiPrefix).size());
     const std::string method = request.method == "HEAD" ? "GET" : request.method;
     std::string allowed;
@@ -338,11 +339,9 @@ void AutomationApi::Handle(const Request& request, Response& response, const htt
         if (SendsBody(request.method)) response.set_header("Connection", "close");
         return call.Problem(405, "This endpoint takes " + allowed + ".");
     }
-    if (!call.endpoint->is_public && !Admit(call, session)) {
-        if (SendsBody(request.method)) response.set_header("Connection", "close");
-        return;
-    }
-    Dispatch(call);
+    if (call.endpoint->is_public || Admit(call, session)) Dispatch(call);
+    // What is left of a body not read is no request: the connection ends with the answer.
+    if (SendsBody(request.method) && !call.is_body_read) response.set_header("Connection", "close");
 }
 
 // Who calls, and whether they may: a token (its scope and its account's

@@ -153,10 +153,11 @@ std::optional<Refusal> ScreenRequest(const httplib::Request& request, const Rout
         if (!is_navigation) return Refuse(403, "Requests from other sites are refused.");
     }
 
-    // A browser sends no Authorization header of its own accord, so a request
-    // that carries a token cannot be another site's forgery; the API then
-    // takes the token alone, never the session cookie.
-    if (is_post && !(is_api && request.has_header("Authorization"))) {
+    // A forgery rides on the browser's cookie. A browser sends no
+    // Authorization header of its own accord, so an API request that carries
+    // a token (the API then takes the token alone, never the cookie) or no
+    // cookie at all (and is refused as unsigned) is no other site's forgery.
+    if (is_post && !(is_api && (request.has_header("Authorization") || !request.has_header("Cookie")))) {
         const std::string origin =
             request.has_header("Origin") ? request.get_header_value("Origin") : request.get_header_value("Referer");
         if (!IsOwnOrigin(origin, host_header, settings)) {

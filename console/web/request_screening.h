@@ -33,7 +33,8 @@ inline constexpr std::size_t kMaxRequestHeaders = 100;
 inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 
 // The first rule `request` breaks, or null. In order:
-// - a method other than GET, HEAD and POST: 405;
+// - a method other than GET, HEAD and POST (and PUT and PATCH under the
+//   API's prefix): 405;
 // - a GET or HEAD with a form action query field (any letter case), for the
 //   import or export page, or for a route that takes only POST (sign-out,
 //   restore): 405 with Allow: POST, so that nothing changes by a link or an
@@ -42,15 +43,17 @@ inline constexpr std::size_t kMaxRequestHeaderBytes = 32 * 1024;
 // - any Transfer-Encoding: 411 (the library's body limit does not apply to
 //   chunked bodies);
 // - any Content-Encoding: 415 (the library would inflate it without a limit);
-// - a POST without one decimal Content-Length: 411 (missing) or 400; over the
-//   body limit: 413, before a byte of the body is read; a GET or HEAD with a body: 400;
+// - a POST without one decimal Content-Length: 411 (missing; an API request
+//   without one has no body) or 400; over the body limit: 413, before a byte
+//   of the body is read; a GET or HEAD with a body: 400;
 // - no Host, or, while listening on a loopback address, a Host that is not a
 //   loopback name: 400 or 421 (a page elsewhere cannot reach the console by
 //   pointing its own host name at this machine);
 // - Sec-Fetch-Site "cross-site", except a GET or HEAD navigation to an entry
 //   route (the console's address, the sign-in page): 403;
-// - a POST whose Origin, or Referer when there is no Origin, is missing or is
-//   not this console: 403.
+// - a POST (PUT, PATCH) whose Origin, or Referer when there is no Origin, is
+//   missing or is not this console: 403; but for an API request that carries
+//   a token or no cookie, which no other site's page can forge.
 // A refused request's body is left unread, so every refusal closes the connection.
 // `route` is the request's, found once for every phase.
 std::optional<Refusal> ScreenRequest(const httplib::Request& request, const RouteSpec& route,

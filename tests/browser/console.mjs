@@ -2,26 +2,25 @@
 // folder, free loopback port), Debian's Chromium through playwright-core, the
 // sign-in, and a watch on every page for script errors and refused content.
 import assert from "node:assert/strict";
-import { spawn } from "node:child_process";
-import { once } from "node:events";
-import { existsSync } from "node:fs";
-import { copyFile, mkdir, mkdtemp, rm } from "node:fs/promises";
-import os from "node:os";
+import { copyFile, mkdir } from "node:fs/promises";
 import path from "node:path";
-import { fileURLToPath } from "node:url";
 
 import { after, test } from "node:test";
 
 import { chromium } from "playwright-core";
 
-export const REPO_ROOT = path.resolve(path.dirname(fileURLToPath(import.meta.url)), "..", "..");
-export const ARTIFACTS_DIR = path.join(REPO_ROOT, "test-artifacts");
-export const ADMIN_USER = "admin";
-export const ADMIN_PASSWORD = "browser-test-password-1";
-export const SETTINGS_PATH = "scan/WebThreat_Protection.htm";
+import {
+  ADMIN_PASSWORD,
+  ADMIN_USER,
+  REPO_ROOT,
+  SETTINGS_PATH,
+  START_TIMEOUT_MS,
+  startConsole,
+} from "./console_process.mjs";
 
-export const CONSOLE_PROGRAM =
-  process.env.TESSERA_CONSOLE || path.join(REPO_ROOT, "build", "release", "bin", "tessera-console");
+export { ADMIN_PASSWORD, ADMIN_USER, CONSOLE_PROGRAM, REPO_ROOT, SETTINGS_PATH, startConsole } from "./console_process.mjs";
+
+export const ARTIFACTS_DIR = path.join(REPO_ROOT, "test-artifacts");
 const CHROMIUM = process.env.TESSERA_CHROMIUM || "/usr/bin/chromium";
 // Without the background-networking switches Chromium reaches out to the
 // network at start, and its connections are refused on a closed network.
@@ -34,90 +33,9 @@ const CHROMIUM_ARGS = [
   "--disable-component-update",
   "--disable-sync",
 ];
-const START_TIMEOUT_MS = 15_000;
-const STOP_TIMEOUT_MS = 10_000;
 // Default for waits and clicks: the pages are local and small.
 export const ACTION_TIMEOUT_MS = 15_000;
 
-// Consoles still running when the test process ends (a test that timed out
-// and was abandoned) are killed rather than left behind.
-const runningConsoles = new Set();
-process.on("exit", () => {
-  for (const child of runningConsoles) child.kill("SIGKILL");
-});
-
-// The child's exit code once it has ended; rejects after `timeoutMs`.
-async function waitForExit(child, timeoutMs) {
-  if (child.exitCode !== null || child.signalCode !== null) return child.exitCode;
-  const [code] = await once(child, "exit", { signal: AbortSignal.timeout(timeoutMs) });
-  return code;
-}
-
-// Starts `tessera-console serve` on a port that the system picks (the console
-// prints the address it bound) with a data folder of its own, and waits until
-// it answers. stop() ends it with SIGTERM and resolves to its exit code.
-export async function startConsole() {
-  assert.ok(
-    existsSync(CONSOLE_PROGRAM),
-    `no console program at ${CONSOLE_PROGRAM}: build it, or set TESSERA_CONSOLE to its path`,
-  );
-  const dataDir = await mkdtemp(path.join(os.tmpdir(), "tessera-browser-"));
-  const child = spawn(
-    CONSOLE_PROGRAM,
-    ["serve", "--listen", "127.0.0.1:0", "--data", dataDir, "--web-root", REPO_ROOT],
-    { env: { ...process.env, TESSERA_ADMIN_PASSWORD: ADMIN_PASSWORD }, stdio: ["ignore", "pipe", "pipe"] },
-  );
-  runningConsoles.add(child);
-  child.once("exit", () => runningConsoles.delete(child));
-  let output = "";
-  for (const stream of [child.stdout, child.stderr]) {
-    stream.setEncoding("utf8");
-    stream.on("data", (text) => (output += text));
-  }
-
-  const server = {
-    baseUrl: "",
-    dataDir,
-    output: () => output,
-    async stop() {
-      try {
-        child.kill("SIGTERM");
-        return await waitForExit(child, STOP_TIMEOUT_MS).catch(async () => {
-          child.kill("SIGKILL");
-          await waitForExit(child, STOP_TIMEOUT_MS);
-          throw new Error(`the console did not stop on SIGTERM; its output:\n${output}`);
-        });
-      } finally {
-        await rm(dataDir, { recursive: true, force: true });
-      }
-    },
-  };
-
-  try {
-    server.baseUrl = await new Promise((resolve, reject) => {
-      const timer = setTimeout(() => reject(new Error("the console did not start in time")), START_TIMEOUT_MS);
-      child.stdout.on("data", () => {
-        const found = /open (http:\/\/127\.0\.0\.1:\d+\/)/.exec(output);
-        if (found) {
-          clearTimeout(timer);
-          resolve(found[1]);
-        }
-      });
-      child.once("exit", (code) => {
-        clearTimeout(timer);
-        reject(new Error(`the console exited with ${code} at start`));
-      });
-      child.once("error", reject);
-    });
-    const answer = await fetch(new URL("login", server.baseUrl), { signal: AbortSignal.timeout(START_TIMEOUT_MS) });
-    assert.equal(answer.status, 200, "the sign-in page answers");
-    await answer.arrayBuffer();
-  } catch (failure) {
-    await server.stop().catch(() => {});
-    throw new Error(`${failure.message}; console output:\n${output}`);
-  }
-  return server;
-}
 
 export function launchBrowser() {
   return chromium.launch({ executablePath: CHROMIUM, headless: true, args: CHROMIUM_ARGS, timeout: START_TIMEOUT_MS });
