@@ -43,7 +43,8 @@ const std::string& PageNamesModule() {
         };
         return "// The console's names of the settings form's fields and of its policies.\n" +
                exported("POLICY_FIELD", OS::ToUtf8(kPolicyField)) +
-               exported("LIST_FIELD", OS::ToUtf8(kApprovedListField)) + exported("POLICIES", policies);
+               exported("LIST_FIELD", OS::ToUtf8(kApprovedListField)) +
+               exported("VERSION_FIELD", OS::ToUtf8(kVersionField)) + exported("POLICIES", policies);
     }();
     return module;
 }

@@ -23,6 +23,9 @@ inline constexpr wchar_t kPolicyField[] = L"txtPolicyInstanceId";
 inline constexpr wchar_t kApprovedListField[] = L"stApprovedURL";
 // The export page's field of the list to write, its entries each followed by ";".
 inline constexpr wchar_t kExportListField[] = L"approved_list";
+// The console's own hidden field of the settings form: the version of what
+// the page shows (see page_version.h in the web console). The plug-in never sees it.
+inline constexpr wchar_t kVersionField[] = L"tesseraVersion";
 // The stored class of the policies.
 inline constexpr wchar_t kPolicyClass[] = L"QZ_UrlFilter";
 // The stored approved list, one for both policies, and its property.
@@ -64,7 +67,7 @@ const std::string& FoldedFormActionField();
 std::string PagePath(const wchar_t* page_id);
 
 // The names above that the pages' scripts use, as the text of an ES module:
-// POLICY_FIELD, LIST_FIELD and POLICIES (the instance names).
+// POLICY_FIELD, LIST_FIELD, VERSION_FIELD and POLICIES (the instance names).
 const std::string& PageNamesModule();
 
 }  // namespace tessera::console

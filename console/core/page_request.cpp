@@ -80,13 +80,14 @@ namespace {
 
 PageAnswer Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
                   const DeliverInsideAction& deliver, const std::function<void()>& prepare,
-                  const host::ActionChannel& channel) {
+                  const host::ActionChannel& channel, const std::function<void()>& read_state = {}) {
     char* output = nullptr;
     int result = -1;
     PageAnswer answer;
     const auto answer_and_deliver = [&] {
         if (prepare) prepare();
         result = plugin.UIRequest(&request, &output);
+        if (read_state) read_state();
         if (deliver) deliver(result == 0 ? output : nullptr);
     };
     answer.is_action_page = IsActionPage(request.GetPageID());
@@ -106,12 +107,13 @@ PageAnswer Answer(const PluginModule& plugin, host::SqliteStore& store, const CC
 }  // namespace
 
 PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
-                               const host::ActionChannel& channel, const DeliverInsideAction& deliver) {
-    PageAnswer answer = Answer(plugin, store, request, deliver, {}, channel);
+                               const host::ActionChannel& channel, const DeliverInsideAction& deliver,
+                               const PageHooks& hooks) {
+    PageAnswer answer = Answer(plugin, store, request, deliver, hooks.check, channel, hooks.read_state);
     if (!answer.outcome.is_stored && !answer.is_action_page) {
         // A refusal at commit comes after the page was filled from the
         // transaction's own writes: the page that goes out shows the stored state.
-        PageAnswer view = Answer(plugin, store, ViewOf(request), {}, {}, channel);
+        PageAnswer view = Answer(plugin, store, ViewOf(request), {}, {}, channel, hooks.read_state);
         answer.response = std::move(view.response);
         answer.read_failure = std::move(view.read_failure);
     }

@@ -64,8 +64,20 @@ using DeliverInsideAction = std::function<void(const char* response)>;
 // other action's records are noted as rolled back when the store refuses it.
 // When the store refused a change of settings, the response is the page
 // asked for again without the action, so that it shows what the store holds.
+// More work inside the transactions of AnswerThroughPlugin.
+struct PageHooks {
+    // Inside an action, before the plug-in sees its request; it may throw
+    // host::AbandonedAction to end the action with nothing stored or audited.
+    std::function<void()> check;
+    // After the plug-in made each page, inside the transaction it was made
+    // in (the action's, or the reading of the page made again): it reads the
+    // state that page shows.
+    std::function<void()> read_state;
+};
+
 PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
-                               const host::ActionChannel& channel, const DeliverInsideAction& deliver = {});
+                               const host::ActionChannel& channel, const DeliverInsideAction& deliver = {},
+                               const PageHooks& hooks = {});
 
 // What is done inside an action before the plug-in sees its request: it may
 // complete the request from what it reads of the store in the action's own

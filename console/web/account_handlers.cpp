@@ -148,7 +148,7 @@ void HttpConsole::RenderSecondFactor(Response& response, int status, const std::
 }
 
 void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::string& message, bool is_error,
-                                const std::vector<std::string>& recovery_codes) {
+                                const std::vector<std::string>& recovery_codes, const std::string& new_token) {
     AccountView view;
     const std::optional<Account> account = accounts_.Find(exchange.user_name);
     if (!account) return Redirect(exchange.response, kSignInPath);
@@ -161,6 +161,8 @@ void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::strin
     view.top_bar = TopBar(kAccountPath, account->name, RoleName(account->role));
     view.sessions = sessions_.List(account->name, SteadyClock::now());
     view.own_handle = sessions_.HandleOf(exchange.session_id);
+    view.tokens = accounts_.Tokens(&account->name);
+    view.new_token = new_token;
     if (!view.factors.has_authenticator) {
         // One secret per session until it is confirmed, so that a reload
         // does not change what the app was shown.
@@ -190,6 +192,19 @@ void HttpConsole::HandleAccount(Exchange& exchange) {
         RecordAccess(request, exchange.user_name, "session-ended",
                      "A session of \"" + *ended + "\" ended by \"" + exchange.user_name + "\".");
         return RenderAccount(exchange, 200, "The session is ended.", false);
+    }
+    if (action == "revoke-token") {
+        // Taking a credential away needs no proof: whoever holds the session could not use it for more.
+        const std::optional<ApiToken> token = accounts_.FindToken(FirstField(exchange.fields, L"id"));
+        if (!token || token->account != exchange.user_name) {
+            return RenderAccount(exchange, 200, "That token is revoked already.", true);
+        }
+        try {
+            accounts_.RevokeToken(token->id, {exchange.user_name, request.remote_addr, request.path.substr(1)});
+        } catch (const AccountNotStored& refused) {
+            return RenderAccount(exchange, 503, std::string("Nothing was changed: ") + refused.what() + ".", true);
+        }
+        return RenderAccount(exchange, 200, "The token \"" + token->name + "\" is revoked.", false);
     }
     const std::string password = FirstField(exchange.fields, L"password");
     if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
@@ -243,6 +258,18 @@ void HttpConsole::HandleAccount(Exchange& exchange) {
             sessions_.Update(exchange.session_id, exchange.session);
             return RenderAccount(exchange, 200, "The authenticator app and its recovery codes are removed.", false);
         }
+        if (action == "create-token") {
+            const std::string scope = FirstField(exchange.fields, L"scope");
+            const std::string days = FirstField(exchange.fields, L"days");
+            const bool is_days =
+                !days.empty() && days.size() <= 3 && days.find_first_not_of("0123456789") == std::string::npos;
+            const NewToken made =
+                accounts_.CreateToken(exchange.user_name, FirstField(exchange.fields, L"name"),
+                                      scope == ScopeName(TokenScope::kWrite) ? TokenScope::kWrite : TokenScope::kRead,
+                                      is_days ? std::stoi(days) : 0, std::time(nullptr), actor);
+            return RenderAccount(exchange, 200, "The token \"" + made.token.name + "\" is made.", false, {},
+                                 made.secret);
+        }
         if (action == "change-password") {
             accounts_.SetPassword(exchange.user_name, FirstField(exchange.fields, L"new_password"), actor);
             // This session goes on under the new password; the others end.
@@ -271,6 +298,7 @@ void HttpConsole::RenderAdministrators(Exchange& exchange, int status, const std
     }
     view.sessions = sessions_.List({}, SteadyClock::now());
     view.own_handle = sessions_.HandleOf(exchange.session_id);
+    view.tokens = accounts_.Tokens(nullptr);
     view.needs_proof = SteadyClock::now() - exchange.session.proven_at > kProofLifetime;
     view.notice = message;
     view.is_error = is_error;
@@ -332,6 +360,12 @@ void HttpConsole::HandleAdministrators(Exchange& exchange) {
             sessions_.EndAllOf(name);
         } else if (action == "reset-two-factor") {
             accounts_.RemoveSecondFactors(name, actor);
+        } else if (action == "revoke-token") {
+            const std::optional<ApiToken> token = accounts_.FindToken(FirstField(exchange.fields, L"id"));
+            if (!token) return RenderAdministrators(exchange, 200, "That token is revoked already.", true);
+            accounts_.RevokeToken(token->id, actor);
+            return RenderAdministrators(
+                exchange, 200, "The token \"" + token->name + "\" of \"" + token->account + "\" is revoked.", false);
         } else if (action == "end-session") {
             const std::optional<std::string> ended = sessions_.EndByHandle(FirstField(exchange.fields, L"session"), {});
             if (!ended) return RenderAdministrators(exchange, 200, "That session has ended already.", true);

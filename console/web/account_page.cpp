@@ -153,6 +153,45 @@ std::string PasskeysSection(const AccountView& view) {
            "<p id=\"passkeyMessage\" class=\"message\" role=\"status\" aria-live=\"polite\"></p></form>";
 }
 
+// The automation tokens, each with a button that revokes it (from the page at
+// `path`); with the account of each when `with_account`.
+std::string TokensTable(const std::vector<ApiToken>& tokens, bool with_account, const char* path, const char* id) {
+    if (tokens.empty()) return "<p id=\"" + std::string(id) + "\">No token.</p>";
+    std::string rows;
+    for (const ApiToken& token : tokens) {
+        rows += "<tr>" + (with_account ? "<td>" + Escaped(token.account) + "</td>" : std::string()) +
+                "<th scope=\"row\">" + Escaped(token.name) + "</th><td>" + std::string(ScopeName(token.scope)) +
+                "</td><td>" + Escaped(token.expires) + "</td><td>" +
+                Escaped(token.last_used.empty() ? "never" : token.last_used + " from " + token.last_address) +
+                "</td><td>" + ActionButton(path, "revoke-token", {{"id", token.id}}, "Revoke") + "</td></tr>";
+    }
+    return "<table id=\"" + std::string(id) + "\"><thead><tr>" +
+           (with_account ? "<th scope=\"col\">Account</th>" : std::string()) +
+           "<th scope=\"col\">Name</th><th scope=\"col\">Scope</th><th scope=\"col\">Expires</th><th "
+           "scope=\"col\">Last use</th><th scope=\"col\">Revoke</th></tr></thead><tbody>" +
+           rows + "</tbody></table>";
+}
+
+std::string TokensSection(const AccountView& view) {
+    std::string made;
+    if (!view.new_token.empty()) {
+        made = "<p class=\"message success\" role=\"status\">The new token, shown only now: <code id=\"newToken\">" +
+               Escaped(view.new_token) + "</code>. Scripts send it as <code>Authorization: Bearer</code>.</p>";
+    }
+    const bool may_write = Permits(view.account.role, Role::kEditor);
+    return made + TokensTable(view.tokens, false, "/account", "accountTokens") +
+           "<form method=\"post\" action=\"/account\"><input type=\"hidden\" name=\"action\" "
+           "value=\"create-token\"><div class=\"field\"><label for=\"txtTokenName\">What it is for</label><input "
+           "type=\"text\" id=\"txtTokenName\" name=\"name\" maxlength=\"64\" required></div><div "
+           "class=\"field\"><label for=\"selTokenScope\">Scope</label><select id=\"selTokenScope\" "
+           "name=\"scope\"><option value=\"read\">read</option>" +
+           (may_write ? "<option value=\"write\">write</option>" : std::string()) +
+           "</select></div><div class=\"field\"><label for=\"txtTokenDays\">Days it lasts</label><input "
+           "type=\"number\" id=\"txtTokenDays\" name=\"days\" min=\"1\" max=\"" +
+           std::to_string(kMaxTokenDays) + "\" value=\"" + std::to_string(kDefaultTokenDays) + "\" required></div>" +
+           PasswordField("txtTokenPassword") + "<button type=\"submit\" class=\"button\">Make a token</button></form>";
+}
+
 std::string RecoveryCodesSection(const std::vector<std::string>& codes) {
     if (codes.empty()) return {};
     std::string items;
@@ -183,6 +222,7 @@ std::optional<std::string> RenderAccountPage(const AccountView& view) {
             {L"$$AUTHENTICATOR$$", AuthenticatorSection(view)},
             {L"$$PASSKEYS$$", PasskeysSection(view)},
             {L"$$SESSIONS$$", SessionsTable(view.sessions, view.own_handle, false, "/account", "accountSessions")},
+            {L"$$TOKENS$$", TokensSection(view)},
         });
 }
 
@@ -195,6 +235,7 @@ std::optional<std::string> RenderAdministratorsPage(const AdministratorsView& vi
             {L"$$CONFIRM$$", view.needs_proof ? ProofForm() : std::string()},
             {L"$$ACCOUNTS$$", AccountsTable(view)},
             {L"$$SESSIONS$$", SessionsTable(view.sessions, view.own_handle, true, "/administrators", "allSessions")},
+            {L"$$TOKENS$$", TokensTable(view.tokens, true, "/administrators", "allTokens")},
         });
 }
 

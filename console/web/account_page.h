@@ -22,13 +22,16 @@ struct AccountView {
     std::string top_bar;
     std::vector<SessionListing> sessions;  // the account's own
     std::string own_handle;                // of the session that asks
+    std::vector<ApiToken> tokens;          // the account's own
+    std::string new_token;                 // the text of one just made, shown this once
 };
 
 struct AdministratorsView {
     std::vector<std::pair<Account, SecondFactors>> accounts;
     std::vector<SessionListing> sessions;  // every account's
     std::string own_handle;
-    bool needs_proof = false;  // the last proof of this session is too old for a change
+    std::vector<ApiToken> tokens;  // every account's
+    bool needs_proof = false;      // the last proof of this session is too old for a change
     std::string notice;
     bool is_error = false;
     std::string top_bar;

@@ -13,6 +13,7 @@
 #include "os_string.h"
 #include "page_parts.h"
 #include "page_request.h"
+#include "page_version.h"
 #include "response_frame.h"
 #include "response_head.h"
 #include "responses.h"
@@ -566,17 +567,44 @@ void HttpConsole::ServePage(Exchange& exchange) {
     // The socket's address only: a client's REMOTE_ADDR header is no evidence.
     page_request.SetClientAddress(OS::FromUtf8(request.remote_addr));
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
-    for (auto& [name, value] : exchange.fields) page_request.AddField(std::move(name), std::move(value));
+    // The version the page was served with is the console's: the plug-in never sees it.
+    std::optional<PageVersion> seen = ParsedVersion(request.get_header_value("If-Match"));
+    for (auto& [name, value] : exchange.fields) {
+        if (name == kVersionField) {
+            if (!seen) seen = ParsedVersion(OS::ToUtf8(value));
+            continue;
+        }
+        page_request.AddField(std::move(name), std::move(value));
+    }
     FormFields().swap(exchange.fields);  // emptied by the moves: its buffer goes before the page is made
 
-    if (const PolicyChoice policy = ChosenPolicy(page_request, *store_); !policy.is_hosted) {
+    const PolicyChoice policy_choice = ChosenPolicy(page_request, *store_);
+    if (!policy_choice.is_hosted) {
         std::string hosted;
-        for (const std::wstring& name : policy.hosted) hosted += (hosted.empty() ? "" : ", ") + OS::ToUtf8(name);
+        for (const std::wstring& name : policy_choice.hosted) {
+            hosted += (hosted.empty() ? "" : ", ") + OS::ToUtf8(name);
+        }
         return SendShortPage(response, 404,
-                             "There is no policy \"" + OS::ToUtf8(policy.named) +
+                             "There is no policy \"" + OS::ToUtf8(policy_choice.named) +
                                  "\" here; nothing was stored. The policies are: " + hosted + ".");
     }
-    const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request, {kBrowserChannel, {}});
+    const bool is_settings_page = OS::x_wstring(*page_id).CompareNoCase(kSettingsPageId) == 0;
+    const std::wstring policy =
+        policy_choice.named.empty() ? OS::FromUtf8(kHostedPolicies[0].instance) : policy_choice.named;
+    PageHooks hooks;
+    PageVersion shown;
+    bool is_overtaken = false;
+    if (is_settings_page) hooks.read_state = [&] { shown = CurrentVersion(*store_, policy); };
+    if (is_settings_page && seen) {
+        // In the action's transaction: nothing can change between this look and the save.
+        hooks.check = [&] {
+            if (!ShowsSameState(*seen, CurrentVersion(*store_, policy))) {
+                is_overtaken = true;
+                throw host::AbandonedAction("the settings changed since the page was served");
+            }
+        };
+    }
+    const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, page_request, {kBrowserChannel, {}}, {}, hooks);
     // Import and export need the store for their audit record alone, which is kept.
     const bool is_refused_change = !answer.outcome.is_stored && !answer.is_action_page;
     if (!answer.response) {
@@ -605,7 +633,13 @@ void HttpConsole::ServePage(Exchange& exchange) {
         return SendShortPage(response, 500, "The page could not be made.");
     }
     std::string body(frame->body.data(), frame->body.size());
-    if (is_refused_change) {
+    if (is_overtaken) {
+        response.status = 412;
+        InsertNotice(body, "Not saved: these settings changed since you opened this page (" +
+                               ChangesSince(*store_, seen->newest_record) +
+                               "). The page shows them as they are now: make your change again, or apply your "
+                               "edits on top of them, and save.");
+    } else if (is_refused_change) {
         response.status = 503;
         response.set_header("Retry-After", kRetryAfterSeconds);
         InsertNotice(body, "The change was not stored: " + answer.outcome.refusal +
@@ -621,6 +655,7 @@ void HttpConsole::ServePage(Exchange& exchange) {
         response.status = 200;
     }
     if (content_type.rfind("text/html", 0) == 0) {
+        if (is_settings_page) AddVersionField(body, shown);
         NameTheAccount(body, exchange.user_name, exchange.role);
         if (!Permits(exchange.role, exchange.route.poster)) MarkReadOnly(body, exchange.role);
     }

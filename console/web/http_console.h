@@ -95,7 +95,7 @@ private:
     // any) were right: a new session id, the record, and on to the settings.
     void CompleteSignIn(Exchange& exchange, const Account& account, const char* message);
     void RenderAccount(Exchange& exchange, int status, const std::string& message, bool is_error,
-                       const std::vector<std::string>& recovery_codes = {});
+                       const std::vector<std::string>& recovery_codes = {}, const std::string& new_token = {});
     void HandleSignOut(Exchange& exchange);
     void ServePage(Exchange& exchange);
     void ServeStatic(Exchange& exchange);

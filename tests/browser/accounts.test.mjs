@@ -4,6 +4,7 @@ import assert from "node:assert/strict";
 import { spawnSync } from "node:child_process";
 
 import {
+  ADMIN_PASSWORD,
   assertShows,
   CONSOLE_PROGRAM,
   consoleTest,
@@ -66,4 +67,24 @@ consoleTest("a session ended from the account page in another browser is signed 
   } finally {
     await other.context.close();
   }
+});
+
+consoleTest("a token made on Your account is shown once, opens the API, and opens nothing once revoked", async ({ page, server }) => {
+  await page.goto(new URL("account", server.baseUrl).href);
+  await page.locator("#txtTokenName").fill("dashboard");
+  await page.locator("#selTokenScope").selectOption("read");
+  await page.locator("#txtTokenPassword").fill(ADMIN_PASSWORD);
+  await loadingNewPage(page, () => page.getByRole("button", { name: "Make a token" }).click());
+  const secret = await page.locator("#newToken").textContent();
+  const policies = () => fetch(new URL("api/v1/policies", server.baseUrl), { headers: { Authorization: `Bearer ${secret}` } });
+  assert.equal((await policies()).status, 200, "the API takes it");
+  const row = page.locator("#accountTokens tbody tr");
+  assert.equal(await row.count(), 1);
+  assert.match(await row.textContent(), /^dashboard\s*read/);
+
+  await page.goto(new URL("account", server.baseUrl).href);
+  assert.equal(await page.locator("#newToken").count(), 0, "shown only once");
+  await loadingNewPage(page, () => row.getByRole("button", { name: "Revoke" }).click());
+  await assertShows(page.getByRole("status").first(), 'The token "dashboard" is revoked.');
+  assert.equal((await policies()).status, 401, "revoked, it opens nothing");
 });

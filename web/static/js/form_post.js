@@ -11,7 +11,9 @@ var OUTCOME_KEY = "tessera.actionOutcome";
 // (about 10 MB/s here), and a list compresses to a tenth of its size.
 var COMPRESS_FROM_BYTES = 1 << 20;
 
-// The fetch options of a form post of `body` (a Blob).
+// The fetch options of a form post of `body` (a Blob). The version of what
+// the page shows goes as If-Match: the console stops a save that would
+// overwrite a change made since.
 export function requestOf(body) {
   var request = {
     method: "POST",
@@ -19,6 +21,10 @@ export function requestOf(body) {
     body: body,
     credentials: "same-origin",
   };
+  var version = document.getElementById(page.VERSION_FIELD);
+  if (version) {
+    request.headers["If-Match"] = '"' + version.value + '"';
+  }
   if (body.size < COMPRESS_FROM_BYTES || typeof CompressionStream !== "function") {
     return Promise.resolve(request);
   }
@@ -68,8 +74,10 @@ export function showKeptOutcome() {
 
 // `form`: the settings form; `message`: where progress and failures are told;
 // `bodyOf(submitter)`: the form's body, a Blob; `restart`: starts the page
-// that answers, once its document has loaded.
-export function FormPoster(form, message, bodyOf, restart) {
+// that answers, once its document has loaded; `onOvertaken()`: called when
+// the console stopped the post because the settings changed since this
+// page was served (the page that answers shows them as they are now).
+export function FormPoster(form, message, bodyOf, restart, onOvertaken) {
   var poster = this;
   var signInDialog = document.getElementById("signInDialog");
   var signInForm = document.getElementById("signInAgainForm");
@@ -97,6 +105,9 @@ export function FormPoster(form, message, bodyOf, restart) {
           return null;
         }
         keepOutcome(response, isReset);
+        if (response.status === 412) {
+          onOvertaken();
+        }
         return response.text();
       })
       .then(function (answer) {

@@ -5,7 +5,7 @@
 import { POLICIES, POLICY_FIELD } from "./page_names.js";
 import { foldAsciiCase } from "./text.js";
 
-export { LIST_FIELD, POLICY_FIELD } from "./page_names.js";
+export { LIST_FIELD, POLICY_FIELD, VERSION_FIELD } from "./page_names.js";
 
 export { foldAsciiCase, number, plural, quote } from "./text.js";
 

@@ -14,6 +14,9 @@
 //     (#btnResetExport exports first, #btnResetCancel closes it). The script
 //     posts the form itself and shows the page that answers in place, then
 //     what the action did in #actionMessage (#actionText, #lnkActionRecord).
+//   A save that the console stops because the settings changed since the
+//     page was served (412) shows the page as it is now with the console's
+//     notice, and #btnApplyEdits there puts this page's edits on top of it.
 //   A save whose session has ended opens #signInDialog (#txtAgainUser,
 //     #txtAgainPassword, #btnSignInAgain, #signInAgainMessage) and saves once
 //     signed in again. Leaving the page with unsaved changes asks first.
@@ -35,6 +38,57 @@ import { FormPoster, showKeptOutcome } from "./form_post.js";
 import { ListEditor } from "./list_editor.js";
 import { exportList } from "./list_export.js";
 import { optionValues } from "./markup.js";
+
+// What this page's edits were, left for the page that answers a save the
+// console stopped, so that they can be put on top of what is stored now.
+var EDITS_KEY = "tessera.overtakenEdits";
+
+// The form's fields as name -> list of values, the list left out.
+function fieldValues(form) {
+  var values = {};
+  new FormData(form).forEach(function (value, name) {
+    if (name !== page.LIST_FIELD && name !== page.VERSION_FIELD && name !== page.POLICY_FIELD) {
+      (values[name] = values[name] || []).push(String(value));
+    }
+  });
+  return values;
+}
+
+// The fields whose values differ between two fieldValues, with their new values.
+function changedFields(before, after) {
+  var changed = {};
+  Object.keys(before)
+    .concat(Object.keys(after))
+    .forEach(function (name) {
+      if (JSON.stringify(before[name] || []) !== JSON.stringify(after[name] || [])) {
+        changed[name] = after[name] || [];
+      }
+    });
+  return changed;
+}
+
+// Sets the form's controls of each named field to its values.
+function applyFields(form, fields) {
+  Array.prototype.forEach.call(form.elements, function (control) {
+    if (!control.name || !Object.prototype.hasOwnProperty.call(fields, control.name)) {
+      return;
+    }
+    var values = fields[control.name];
+    if (control.type === "checkbox" || control.type === "radio") {
+      control.checked = values.indexOf(control.value) >= 0;
+    } else {
+      control.value = values.length > 0 ? values[0] : "";
+    }
+  });
+}
+
+// The entries of `entries` that `others` does not hold.
+function entriesNotIn(entries, others) {
+  var held = new Set(others);
+  return entries.filter(function (entry) {
+    return !held.has(entry);
+  });
+}
 
 // The console serves a long list apart, as JSON, once this browser has
 // shown that it runs scripts; otherwise it stands in the page as markup.
@@ -126,8 +180,51 @@ function start() {
     function (submitter) {
       return encodedFormBlob(formFields(submitter), page.LIST_FIELD, list.entries);
     },
-    start
+    start,
+    function () {
+      var edits = {
+        fields: changedFields(loadedValues, fieldValues(form)),
+        added: entriesNotIn(list.entries, loadedEntries),
+        removed: entriesNotIn(loadedEntries, list.entries),
+      };
+      try {
+        window.sessionStorage.setItem(EDITS_KEY, JSON.stringify(edits));
+      } catch (storageOff) {
+        // The page that answers then offers no way to apply them; it says what changed all the same.
+      }
+    }
   );
+  // Offered on the page that answers a save the console stopped: this page's
+  // edits, put on top of the settings as they are stored now, to be saved.
+  function offerOvertakenEdits() {
+    var edits = page.takeStored(EDITS_KEY);
+    var notice = document.querySelector("main > .message.error[role=alert]");
+    if (!edits || !notice || isReadOnly) {
+      return;
+    }
+    var apply = document.createElement("button");
+    apply.type = "button";
+    apply.id = "btnApplyEdits";
+    apply.className = "button";
+    apply.textContent = "Apply my edits on top";
+    apply.addEventListener("click", function () {
+      applyFields(form, edits.fields || {});
+      var removed = new Set(edits.removed || []);
+      var doomed = [];
+      list.entries.forEach(function (entry, index) {
+        if (removed.has(entry)) {
+          doomed.push(index);
+        }
+      });
+      list.removeIndexes(doomed);
+      editor.addEntries(edits.added || []);
+      editor.hasEdits = true;
+      apply.remove();
+      page.showMessage(message, "Your edits are on top of the settings as they are now: check them and save.", "info");
+    });
+    notice.appendChild(document.createTextNode(" "));
+    notice.appendChild(apply);
+  }
   // Unsaved changes: the list's are counted as they happen, the other
   // fields' are told by comparing the form with what it held at load.
   var loadedFields = "";
@@ -233,10 +330,13 @@ function start() {
   importForm.setAttribute("action", page.withPolicy(importForm.getAttribute("action"), policy));
   var source = document.getElementById("approvedListSource");
   loadedFields = formFields();
+  var loadedValues = fieldValues(form);
+  var loadedEntries = [];
   showKeptOutcome();
   loadEntries(source).then(
     function (entries) {
       list.setEntries(entries);
+      loadedEntries = entries.slice();
       editor.isLoaded = true;
       // The import page, opened from this one, reaches the list through window.opener.
       window.Tessera = { settings: settingsForImport };
@@ -244,6 +344,7 @@ function start() {
       performance.mark("approved-list-ready");
       editor.showEntryCount();
       takePendingImport();
+      offerOvertakenEdits();
     },
     function () {
       page.showMessage(

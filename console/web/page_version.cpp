@@ -1,0 +1,77 @@
+// The settings page's version.
+#include "page_version.h"
+
+#include "change_words.h"
+#include "hosted_pages.h"
+
+#include "os_string.h"
+
+#include <vector>
+
+namespace tessera::console {
+namespace {
+
+constexpr std::size_t kChangesNamed = 5;
+
+std::optional<std::int64_t> NumberOf(std::string_view text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    return number;
+}
+
+}  // namespace
+
+std::string VersionText(const PageVersion& version) {
+    return std::to_string(version.policy) + "." + std::to_string(version.list) + "." +
+           std::to_string(version.newest_record);
+}
+
+std::optional<PageVersion> ParsedVersion(std::string_view text) {
+    if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+    const std::size_t first = text.find('.');
+    const std::size_t second = first == std::string_view::npos ? first : text.find('.', first + 1);
+    if (second == std::string_view::npos) return std::nullopt;
+    const std::optional<std::int64_t> policy = NumberOf(text.substr(0, first));
+    const std::optional<std::int64_t> list = NumberOf(text.substr(first + 1, second - first - 1));
+    const std::optional<std::int64_t> record = NumberOf(text.substr(second + 1));
+    if (!policy || !list || !record) return std::nullopt;
+    return PageVersion{*policy, *list, *record};
+}
+
+PageVersion CurrentVersion(host::SqliteStore& store, const std::wstring& policy) {
+    host::HistoryQuery newest;
+    newest.limit = 1;
+    const std::vector<host::HistoryRecord> records = store.ReadHistory(newest);
+    return {store.VersionOf(kPolicyClass, policy), store.VersionOf(kApprovedListClass, kApprovedListInstance),
+            records.empty() ? 0 : records.front().record.seq};
+}
+
+void AddVersionField(std::string& page, const PageVersion& version) {
+    const std::size_t form = page.find("<form id=\"settingsForm\"");
+    const std::size_t tag_end = form == std::string::npos ? form : page.find('>', form);
+    if (tag_end == std::string::npos) return;
+    page.insert(tag_end + 1, "\n<input type=\"hidden\" name=\"" + OS::ToUtf8(kVersionField) + "\" id=\"" +
+                                 OS::ToUtf8(kVersionField) + "\" value=\"" + VersionText(version) + "\">");
+}
+
+std::string ChangesSince(host::SqliteStore& store, std::int64_t seq) {
+    host::HistoryQuery query;
+    query.limit = 50;
+    std::string sentence;
+    std::size_t named = 0;
+    for (const host::HistoryRecord& entry : store.ReadHistory(query)) {
+        if (entry.record.seq <= seq) break;
+        if (entry.changes_summary.empty() || named == kChangesNamed) continue;
+        const std::string time = entry.record.time.size() >= 16 ? entry.record.time.substr(11, 5) : entry.record.time;
+        sentence += (sentence.empty() ? "" : "; ") + OS::ToUtf8(entry.record.context[0]) + " at " + time +
+                    " UTC: " + ChangeSentence(entry.changes_summary);
+        ++named;
+    }
+    return sentence.empty() ? "a change that History does not show" : sentence;
+}
+
+}  // namespace tessera::console

@@ -1,0 +1,43 @@
+// The version a settings page was served with: a save from that page is
+// stopped when the policy or the list changed since, so that no one
+// overwrites another's change unseen. The console writes it into the page as
+// a hidden field of its own and takes it out of the form before the plug-in
+// sees it; the page's script sends it as If-Match as well.
+#pragma once
+
+#include "hosted_pages.h"
+#include "sqlite_store.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tessera::console {
+
+struct PageVersion {
+    std::int64_t policy = 0;
+    std::int64_t list = 0;
+    std::int64_t newest_record = 0;  // of the audit records when it was served: what came after is news
+};
+
+// "POLICY.LIST.RECORD", and back; a version in quotes (an If-Match) is read too.
+std::string VersionText(const PageVersion& version);
+std::optional<PageVersion> ParsedVersion(std::string_view text);
+
+// The version of `policy` and the list as the current transaction sees them.
+PageVersion CurrentVersion(host::SqliteStore& store, const std::wstring& policy);
+
+// True when the page served at `seen` shows the policy and the list as `now` holds them.
+inline bool ShowsSameState(const PageVersion& seen, const PageVersion& now) {
+    return seen.policy == now.policy && seen.list == now.list;
+}
+
+// Puts the version into the page's settings form as a hidden field.
+void AddVersionField(std::string& page, const PageVersion& version);
+
+// The changes stored after record `seq`, newest first, as one sentence: who,
+// when, what ("alice at 13:02 UTC: Security level now Low").
+std::string ChangesSince(host::SqliteStore& store, std::int64_t seq);
+
+}  // namespace tessera::console
