@@ -195,14 +195,28 @@ void AddSettingsFields(const nlohmann::json& settings, CCGIRequestData& form) {
     if (!leaves.empty()) throw SettingsError(*leaves.begin(), "there is no such setting");
 }
 
+namespace {
+
+const SAFEARRAY* ApprovedArray(const host::PropertyBag& list) {
+    const _variant_t* value = list.Find(kApprovedListProperty);
+    return value == nullptr || value->vt != host::kBstrArray ? nullptr : value->parray;
+}
+
+}  // namespace
+
+std::size_t ApprovedEntryCount(const host::PropertyBag& list) {
+    const SAFEARRAY* array = ApprovedArray(list);
+    return array == nullptr ? 0 : ::SafeArrayGetCount(array);
+}
+
 std::vector<std::wstring> ApprovedEntries(const host::PropertyBag& list) {
     std::vector<std::wstring> entries;
-    const _variant_t* value = list.Find(kApprovedListProperty);
-    if (value == nullptr || value->vt != host::kBstrArray || value->parray == nullptr) return entries;
-    const std::size_t count = ::SafeArrayGetCount(value->parray);
+    const SAFEARRAY* array = ApprovedArray(list);
+    if (array == nullptr) return entries;
+    const std::size_t count = ::SafeArrayGetCount(array);
     entries.reserve(count);
     for (std::size_t index = 0; index < count; ++index) {
-        entries.emplace_back(::SafeArrayGetBSTR(value->parray, index), ::SafeArrayGetBSTRLength(value->parray, index));
+        entries.emplace_back(::SafeArrayGetBSTR(array, index), ::SafeArrayGetBSTRLength(array, index));
     }
     return entries;
 }

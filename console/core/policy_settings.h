@@ -62,7 +62,8 @@ nlohmann::ordered_json SettingsOf(const host::PropertyBag& policy);
 // member, one the object does not have, or a value of a wrong type or choice.
 void AddSettingsFields(const nlohmann::json& settings, CCGIRequestData& form);
 
-// The entries of a stored approved list object, as stored.
+// The entries of a stored approved list object, as stored, and how many there are.
 std::vector<std::wstring> ApprovedEntries(const host::PropertyBag& list);
+std::size_t ApprovedEntryCount(const host::PropertyBag& list);
 
 }  // namespace tessera::console

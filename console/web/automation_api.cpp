@@ -538,7 +538,7 @@ void AutomationApi::PostSettingsForm(Call& call, const std::wstring& policy, con
         [&](const char*) {
             new_tag = checked_tag();
             host::PropertyBag list;
-            if (store_->Load(kApprovedListClass, kApprovedListInstance, list)) count = ApprovedEntries(list).size();
+            if (store_->Load(kApprovedListClass, kApprovedListInstance, list)) count = ApprovedEntryCount(list);
             store_->Load(kPolicyClass, policy, after);
         },
         call.Channel());
