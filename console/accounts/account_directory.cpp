@@ -352,7 +352,8 @@ std::string AccountDirectory::EnsureFirstAdministrator(const std::filesystem::pa
     const Actor actor{kCommandLineActor, "", "first start"};
     const std::filesystem::path file = data_dir / "admin.json";
     if (const std::optional<std::pair<std::string, std::string>> earlier = ReadAccountFile(file)) {
-        const auto& [name, hash] = *earlier;
+        const std::string& name = earlier->first;
+        const std::string& hash = earlier->second;
         Commit(
             [&] {
                 store_->PutAccount(RowOf({name, Role::kAdministrator, false, UtcNow(), "", 1}, hash));

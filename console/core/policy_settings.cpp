@@ -116,16 +116,20 @@ std::string KindWords(SettingKind kind) {
     return words;
 }
 
+// Settings lie at most this deep; a body nested deeper is cut there, not walked.
+constexpr int kMaxSettingsDepth = 4;
+
 // Every member of `value` that is no object, by its pointer.
-void CollectLeaves(const nlohmann::json& value, const std::string& pointer, std::set<std::string>& leaves) {
-    if (!value.is_object()) {
+void CollectLeaves(const nlohmann::json& value, const std::string& pointer, std::set<std::string>& leaves,
+                   int depth = 0) {
+    if (!value.is_object() || depth == kMaxSettingsDepth) {
         leaves.insert(pointer);
         return;
     }
     for (const auto& [name, member] : value.items()) {
         std::string escaped;  // as a JSON pointer writes "~" and "/"
         for (const char c : name) escaped += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
-        CollectLeaves(member, pointer + "/" + escaped, leaves);
+        CollectLeaves(member, pointer + "/" + escaped, leaves, depth + 1);
     }
 }
 

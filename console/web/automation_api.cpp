@@ -492,7 +492,7 @@ void AutomationApi::PutPolicy(Call& call) {
     try {
         AddSettingsFields(*body, settings_fields);
     } catch (const SettingsError& error) {
-        return call.Problem(422, "The setting " + error.Pointer() + " " + error.what() + ".", error.Pointer());
+        return call.Problem(422, error.Pointer() + ": " + error.what() + ".", error.Pointer());
     }
     PostSettingsForm(call, policy, kSaveAction, false, [&](CCGIRequestData& form) {
         for (const auto& [name, value] : settings_fields.Fields()) form.AddField(name, value);
