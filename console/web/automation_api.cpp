@@ -6,6 +6,7 @@
 #include "hosted_pages.h"
 #include "list_file.h"
 #include "page_request.h"
+#include "page_version.h"
 #include "policy_settings.h"
 #include "response_frame.h"
 #include "response_head.h"
@@ -109,18 +110,6 @@ bool PathMatches(std::string_view pattern, std::string_view path, std::string& p
 }
 
 std::string Dumped(const Json& json) { return json.dump(-1, ' ', false, Json::error_handler_t::replace); }
-
-std::string QuotedTag(const std::string& name, std::int64_t version) {
-    return "\"" + name + "." + std::to_string(version) + "\"";
-}
-
-std::string PolicyTag(const std::wstring& policy, std::int64_t version) {
-    return QuotedTag(OS::ToUtf8(policy), version);
-}
-
-std::string ListTag(std::int64_t version) { return QuotedTag(OS::ToUtf8(kApprovedListInstance), version); }
-
-std::string AuditTag(std::int64_t seq) { return QuotedTag("audit", seq); }
 
 // True when an If-Match value names `tag` (strong comparison), or is "*".
 bool IfMatchNames(const std::string& header, const std::string& tag) {

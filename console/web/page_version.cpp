@@ -3,6 +3,7 @@
 
 #include "change_words.h"
 #include "hosted_pages.h"
+#include "page_parts.h"
 
 #include "os_string.h"
 
@@ -23,7 +24,19 @@ std::optional<std::int64_t> NumberOf(std::string_view text) {
     return number;
 }
 
+std::string QuotedTag(const std::string& name, std::int64_t version) {
+    return "\"" + name + "." + std::to_string(version) + "\"";
+}
+
 }  // namespace
+
+std::string PolicyTag(const std::wstring& policy, std::int64_t version) {
+    return QuotedTag(OS::ToUtf8(policy), version);
+}
+
+std::string ListTag(std::int64_t version) { return QuotedTag(OS::ToUtf8(kApprovedListInstance), version); }
+
+std::string AuditTag(std::int64_t seq) { return QuotedTag("audit", seq); }
 
 std::string VersionText(const PageVersion& version) {
     return std::to_string(version.policy) + "." + std::to_string(version.list) + "." +
@@ -55,7 +68,8 @@ void AddVersionField(std::string& page, const PageVersion& version) {
     const std::size_t tag_end = form == std::string::npos ? form : page.find('>', form);
     if (tag_end == std::string::npos) return;
     page.insert(tag_end + 1, "\n<input type=\"hidden\" name=\"" + OS::ToUtf8(kVersionField) + "\" id=\"" +
-                                 OS::ToUtf8(kVersionField) + "\" value=\"" + VersionText(version) + "\">");
+                                 OS::ToUtf8(kVersionField) + "\" value=\"" + VersionText(version) +
+                                 "\" data-list-etag=\"" + Escaped(ListTag(version.list)) + "\">");
 }
 
 std::string ChangesSince(host::SqliteStore& store, std::int64_t seq) {

@@ -33,7 +33,15 @@ inline bool ShowsSameState(const PageVersion& seen, const PageVersion& now) {
     return seen.policy == now.policy && seen.list == now.list;
 }
 
-// Puts the version into the page's settings form as a hidden field.
+// The ETags of the automation API: "INSTANCE.VERSION" of a policy,
+// "UF_APPROVED_LIST.VERSION" of the list, "audit.SEQ" of History's newest record.
+std::string PolicyTag(const std::wstring& policy, std::int64_t version);
+std::string ListTag(std::int64_t version);
+std::string AuditTag(std::int64_t seq);
+
+// Puts the version into the page's settings form as a hidden field, with the
+// list's ETag for the page's script, which sends a small change of a large
+// list through the API.
 void AddVersionField(std::string& page, const PageVersion& version);
 
 // The changes stored after record `seq`, newest first, as one sentence: who,

@@ -60,14 +60,19 @@ function keepOutcome(response, isReset) {
 // Shows in #actionMessage what the action that made this page did, if one did.
 export function showKeptOutcome() {
   var kept = page.takeStored(OUTCOME_KEY);
-  if (!kept || typeof kept.text !== "string") {
-    return;
+  if (kept && typeof kept.text === "string") {
+    showOutcome(kept);
   }
+}
+
+// Shows in #actionMessage what an action did: `outcome.text`, with a link to
+// its record (`outcome.record`) in History.
+export function showOutcome(kept) {
   var actionMessage = document.getElementById("actionMessage");
   document.getElementById("actionText").textContent = kept.text;
   var link = document.getElementById("lnkActionRecord");
   link.textContent = kept.isReset ? "Undo it in History" : "See it in History";
-  link.setAttribute("href", link.getAttribute("href") + "#record-" + encodeURIComponent(kept.record || ""));
+  link.setAttribute("href", link.getAttribute("href").split("#")[0] + "#record-" + encodeURIComponent(kept.record || ""));
   actionMessage.className = "message success";
   actionMessage.hidden = false;
 }

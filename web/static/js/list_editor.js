@@ -19,6 +19,19 @@ export function ListEditor(list, elements) {
   this.isLoaded = false;
   // Whether the list was changed since the page was loaded.
   this.hasEdits = false;
+  // Each text added (+1) or removed (-1) since the list was loaded or last
+  // saved in place: what a save of the list alone has to send.
+  var changes = new Map();
+  function count(texts, step) {
+    texts.forEach(function (text) {
+      var net = (changes.get(text) || 0) + step;
+      if (net === 0) {
+        changes.delete(text);
+      } else {
+        changes.set(text, net);
+      }
+    });
+  }
 
   function keysOfListed() {
     if (!listedKeys) {
@@ -99,6 +112,7 @@ export function ListEditor(list, elements) {
       });
     });
     list.add(outcome.added);
+    count(outcome.added, 1);
     editor.hasEdits = editor.hasEdits || outcome.added.length > 0;
     // The list clears a filter that would hide the new entries.
     if (list.filter === "") {
@@ -181,9 +195,28 @@ export function ListEditor(list, elements) {
   // The list box's own removals (its rows' buttons) come here too.
   this.reportRemoval = function (removed) {
     forgetKeys(removed);
+    count(removed, -1);
     editor.hasEdits = true;
     var what = removed.length === 1 ? page.quote(removed[0]) : page.plural(removed.length, "entry", "entries");
     page.showMessage(elements.message, "Removed " + what + ". Save to keep the changes.", "success");
+  };
+
+  // The entries added and removed since the list was loaded or last saved in
+  // place, or null when there are more than `most` of them.
+  this.listChange = function (most) {
+    if (changes.size > most) {
+      return null;
+    }
+    var change = { add: [], remove: [] };
+    changes.forEach(function (net, text) {
+      (net > 0 ? change.add : change.remove).push(text);
+    });
+    return change;
+  };
+  // The list as shown is now the list as stored.
+  this.markSaved = function () {
+    changes.clear();
+    editor.hasEdits = false;
   };
 
   this.removeSelectedEntries = function () {

@@ -34,10 +34,19 @@
 import * as page from "./page.js";
 import { EntryView } from "./entry_view.js";
 import { encodedFormBlob } from "./form_encoding.js";
-import { FormPoster, showKeptOutcome } from "./form_post.js";
+import { FormPoster, showKeptOutcome, showOutcome } from "./form_post.js";
 import { ListEditor } from "./list_editor.js";
 import { exportList } from "./list_export.js";
 import { optionValues } from "./markup.js";
+
+// A Save that changes only a few entries of a large list sends just those
+// to the console's API (a PATCH, with the list's ETag as If-Match) and the
+// page stays: the browser neither encodes and uploads the whole list nor
+// loads it again. Anything else, and anything the PATCH does not store,
+// goes as the form, which also tells what went wrong.
+var PATCH_FROM_ENTRIES = 10000;
+var PATCH_AT_MOST_EDITS = 1000;
+var LIST_API = "/api/v1/approved-list";
 
 // What this page's edits were, left for the page that answers a save the
 // console stopped, so that they can be put on top of what is stored now.
@@ -79,14 +88,6 @@ function applyFields(form, fields) {
     } else {
       control.value = values.length > 0 ? values[0] : "";
     }
-  });
-}
-
-// The entries of `entries` that `others` does not hold.
-function entriesNotIn(entries, others) {
-  var held = new Set(others);
-  return entries.filter(function (entry) {
-    return !held.has(entry);
   });
 }
 
@@ -182,10 +183,11 @@ function start() {
     },
     start,
     function () {
+      var listEdits = editor.listChange(Infinity);
       var edits = {
         fields: changedFields(loadedValues, fieldValues(form)),
-        added: entriesNotIn(list.entries, loadedEntries),
-        removed: entriesNotIn(loadedEntries, list.entries),
+        added: listEdits.add,
+        removed: listEdits.remove,
       };
       try {
         window.sessionStorage.setItem(EDITS_KEY, JSON.stringify(edits));
@@ -216,7 +218,10 @@ function start() {
           doomed.push(index);
         }
       });
-      list.removeIndexes(doomed);
+      var gone = list.removeIndexes(doomed);
+      if (gone.length > 0) {
+        editor.reportRemoval(gone);
+      }
       editor.addEntries(edits.added || []);
       editor.hasEdits = true;
       apply.remove();
@@ -231,8 +236,56 @@ function start() {
   function hasUnsavedChanges() {
     return editor.hasEdits || formFields() !== loadedFields;
   }
+  // The list's change since the page loaded, when only the list changed, by few entries.
+  function smallListChange(submitter) {
+    if (submitter === resetButton || list.count() < PATCH_FROM_ENTRIES || formFields() !== loadedFields) {
+      return null;
+    }
+    return editor.listChange(PATCH_AT_MOST_EDITS);
+  }
+  function patchList(change, submitter) {
+    var version = document.getElementById(page.VERSION_FIELD);
+    page.showMessage(message, "Saving\u2026", "info");
+    poster.isPosting = true;
+    fetch(LIST_API, {
+      method: "PATCH",
+      headers: { "Content-Type": "application/json", "If-Match": version.getAttribute("data-list-etag") },
+      body: JSON.stringify(change),
+      credentials: "same-origin",
+    })
+      .then(function (response) {
+        if (!response.ok) {
+          throw new Error("the list answered " + response.status);
+        }
+        return response.json();
+      })
+      .then(function (answer) {
+        // The page now shows what is stored: its version is the list's new one.
+        var parts = version.value.split(".");
+        var listVersion = /\.(\d+)"$/.exec(answer.etag);
+        version.value = [parts[0], listVersion ? listVersion[1] : parts[1], answer.record].join(".");
+        version.setAttribute("data-list-etag", answer.etag);
+        loadedFields = formFields();
+        loadedValues = fieldValues(form);
+        editor.markSaved();
+        poster.isPosting = false;
+        page.showMessage(message, "", "");
+        showOutcome({ text: "Saved: " + answer.changes + ".", record: String(answer.record), isReset: false });
+        performance.mark("settings-saved");
+      })
+      .catch(function () {
+        poster.isPosting = false;
+        poster.post(submitter, false);
+      });
+  }
   function post(submitter) {
-    if (editor.isReady()) {
+    if (!editor.isReady()) {
+      return;
+    }
+    var change = smallListChange(submitter);
+    if (change) {
+      patchList(change, submitter);
+    } else {
       poster.post(submitter, submitter === resetButton);
     }
   }
@@ -331,12 +384,10 @@ function start() {
   var source = document.getElementById("approvedListSource");
   loadedFields = formFields();
   var loadedValues = fieldValues(form);
-  var loadedEntries = [];
   showKeptOutcome();
   loadEntries(source).then(
     function (entries) {
       list.setEntries(entries);
-      loadedEntries = entries.slice();
       editor.isLoaded = true;
       // The import page, opened from this one, reaches the list through window.opener.
       window.Tessera = { settings: settingsForImport };
