@@ -4,7 +4,8 @@
 // own save. Every answer is checked against the OpenAPI document.
 import assert from "node:assert/strict";
 import path from "node:path";
-import { execFile } from "node:child_process";
+import { execFile, spawn } from "node:child_process";
+import { once } from "node:events";
 import { after, before, describe, test } from "node:test";
 import { promisify } from "node:util";
 
@@ -315,5 +316,39 @@ describe("a large list", () => {
     assert.ok(byApi.length > 0);
     assert.equal(byApi, byPage);
     assert.equal(patched.body.total, byApi.split(/\r?\n/).filter(Boolean).length);
+  });
+});
+
+describe("a store that refuses", () => {
+  let server;
+  before(async () => {
+    server = await startConsole({ env: { TESSERA_STORE_BUSY_MS: "200" } });
+  });
+  after(() => server?.stop());
+
+  test("a change while another program holds the store's write lock is 503, stores nothing, and its record says so", async () => {
+    const token = await createToken(server, ADMIN_USER, "locked-out", "write");
+    const before = await call(server, "GET", "/approved-list", { token });
+    const holder = spawn("sqlite3", [path.join(server.dataDir, "store.db")], { stdio: ["pipe", "pipe", "inherit"] });
+    try {
+      holder.stdin.write("BEGIN IMMEDIATE;\nSELECT 'held';\n");
+      await once(holder.stdout, "data");
+      const refused = await call(server, "PATCH", "/approved-list", {
+        token,
+        json: { add: ["www.refused.org"] },
+        headers: { "If-Match": before.headers.get("etag") },
+      });
+      assert.equal(refused.status, 503);
+      assert.ok(Number(refused.headers.get("retry-after")) > 0);
+      assert.match(refused.body.detail, /^Nothing was stored: /);
+    } finally {
+      holder.stdin.end("COMMIT;\n");
+      await once(holder, "exit");
+    }
+    const after = await call(server, "GET", "/approved-list", { token });
+    assert.equal(after.headers.get("etag"), before.headers.get("etag"), "nothing was stored");
+    const [kept] = (await call(server, "GET", "/history?limit=1", { token })).body.records;
+    assert.equal(kept.token, "locked-out");
+    assert.equal(typeof kept.rolledBack, "string", "the record of the save says it was rolled back");
   });
 });

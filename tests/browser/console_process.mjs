@@ -37,8 +37,8 @@ async function waitForExit(child, timeoutMs) {
 // Starts `tessera-console serve` on a port that the system picks (the console
 // prints the address it bound) with a data folder of its own, and waits until
 // it answers. stop() ends it with SIGTERM and resolves to its exit code.
-// `args` are more options of serve.
-export async function startConsole({ args = [] } = {}) {
+// `args` are more options of serve, `env` more variables of its environment.
+export async function startConsole({ args = [], env = {} } = {}) {
   assert.ok(
     existsSync(CONSOLE_PROGRAM),
     `no console program at ${CONSOLE_PROGRAM}: build it, or set TESSERA_CONSOLE to its path`,
@@ -47,7 +47,7 @@ export async function startConsole({ args = [] } = {}) {
   const child = spawn(
     CONSOLE_PROGRAM,
     ["serve", "--listen", "127.0.0.1:0", "--data", dataDir, "--web-root", REPO_ROOT, ...args],
-    { env: { ...process.env, TESSERA_ADMIN_PASSWORD: ADMIN_PASSWORD }, stdio: ["ignore", "pipe", "pipe"] },
+    { env: { ...process.env, TESSERA_ADMIN_PASSWORD: ADMIN_PASSWORD, ...env }, stdio: ["ignore", "pipe", "pipe"] },
   );
   runningConsoles.add(child);
   child.once("exit", () => runningConsoles.delete(child));
