@@ -48,13 +48,19 @@ async function timedSave(page, action) {
 // The console's own time for the last request of `method` on a path that
 // begins with `pathStart`, from its access log: what the server spent of a
 // step, the rest being the browser's and the network's.
+// The console writes its access log lines a moment after the answer, so the
+// log is read again until the line is there.
 async function serverSeconds(server, method, pathStart) {
-  const lines = (await readFile(path.join(server.dataDir, "access.log"), "utf8")).trim().split("\n");
-  const line = lines.reverse().find((each) => {
-    const fields = each.split(" ");
-    return fields[3] === method && fields[4].startsWith(pathStart);
-  });
-  return line === undefined ? NaN : Number(line.split(" ").at(-1)) / 1000;
+  for (let attempt = 0; attempt < 50; ++attempt) {
+    const lines = (await readFile(path.join(server.dataDir, "access.log"), "utf8")).trim().split("\n");
+    const line = lines.reverse().find((each) => {
+      const fields = each.split(" ");
+      return fields[3] === method && fields[4].startsWith(pathStart);
+    });
+    if (line !== undefined) return Number(line.split(" ").at(-1)) / 1000;
+    await new Promise((resolve) => setTimeout(resolve, 50));
+  }
+  return NaN;
 }
 
 // A figure of a save that did not store the list would be meaningless.

@@ -213,15 +213,18 @@ std::size_t ApprovedEntryCount(const host::PropertyBag& list) {
     return array == nullptr ? 0 : ::SafeArrayGetCount(array);
 }
 
+void ForEachApprovedEntry(const host::PropertyBag& list, const std::function<void(std::wstring_view)>& visit) {
+    const SAFEARRAY* array = ApprovedArray(list);
+    const std::size_t count = array == nullptr ? 0 : ::SafeArrayGetCount(array);
+    for (std::size_t index = 0; index < count; ++index) {
+        visit({::SafeArrayGetBSTR(array, index), ::SafeArrayGetBSTRLength(array, index)});
+    }
+}
+
 std::vector<std::wstring> ApprovedEntries(const host::PropertyBag& list) {
     std::vector<std::wstring> entries;
-    const SAFEARRAY* array = ApprovedArray(list);
-    if (array == nullptr) return entries;
-    const std::size_t count = ::SafeArrayGetCount(array);
-    entries.reserve(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        entries.emplace_back(::SafeArrayGetBSTR(array, index), ::SafeArrayGetBSTRLength(array, index));
-    }
+    entries.reserve(ApprovedEntryCount(list));
+    ForEachApprovedEntry(list, [&entries](std::wstring_view entry) { entries.emplace_back(entry); });
     return entries;
 }
 

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -65,5 +66,7 @@ void AddSettingsFields(const nlohmann::json& settings, CCGIRequestData& form);
 // The entries of a stored approved list object, as stored, and how many there are.
 std::vector<std::wstring> ApprovedEntries(const host::PropertyBag& list);
 std::size_t ApprovedEntryCount(const host::PropertyBag& list);
+// Each entry in turn, without a copy: the view lasts as long as `list`'s value.
+void ForEachApprovedEntry(const host::PropertyBag& list, const std::function<void(std::wstring_view)>& visit);
 
 }  // namespace tessera::console

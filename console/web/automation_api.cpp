@@ -165,14 +165,21 @@ Json RecordJson(const host::HistoryRecord& entry) {
     return json;
 }
 
-// The stored approved list inside an action; throws host::AbandonedAction
-// when it cannot be read, for a save would then empty it.
-std::vector<std::wstring> StoredEntries(host::SqliteStore& store) {
+// Adds the stored approved list to `form` inside an action, but for the
+// entries in `removed` (letter case folded). Throws host::AbandonedAction when
+// the list cannot be read, for a save would then empty it.
+void AddStoredEntries(host::SqliteStore& store, CCGIRequestData& form, const std::set<std::wstring>& removed = {}) {
     host::PropertyBag list;
     if (!store.Load(kApprovedListClass, kApprovedListInstance, list)) {
         throw host::AbandonedAction("the approved list cannot be read");
     }
-    return ApprovedEntries(list);
+    // Most entries differ from every removed one in length: they are not folded to be compared.
+    std::set<std::size_t> removed_lengths;
+    for (const std::wstring& entry : removed) removed_lengths.insert(entry.size());
+    ForEachApprovedEntry(list, [&](std::wstring_view entry) {
+        if (removed_lengths.count(entry.size()) != 0 && removed.count(Folded(std::wstring(entry))) != 0) return;
+        form.AddField(kApprovedListField, OS::x_wstring(entry.data(), entry.size()));
+    });
 }
 
 // The form action the plug-in's settings form sends for a reset.
@@ -486,7 +493,7 @@ void AutomationApi::PutPolicy(Call& call) {
     PostSettingsForm(call, policy, kSaveAction, false, [&](CCGIRequestData& form) {
         for (const auto& [name, value] : settings_fields.Fields()) form.AddField(name, value);
         // The form saves the list too: it sends the list as it is stored.
-        for (const std::wstring& entry : StoredEntries(*store_)) form.AddField(kApprovedListField, entry);
+        AddStoredEntries(*store_, form);
     });
 }
 
@@ -664,11 +671,7 @@ void AutomationApi::ChangeList(Call& call) {
         host::PropertyBag stored;
         if (!store_->Load(kPolicyClass, policy, stored)) throw host::AbandonedAction("the policy cannot be read");
         AddSettingsFields(SettingsOf(stored), form);
-        if (is_patch) {
-            for (const std::wstring& entry : StoredEntries(*store_)) {
-                if (removed.empty() || removed.count(Folded(entry)) == 0) form.AddField(kApprovedListField, entry);
-            }
-        }
+        if (is_patch) AddStoredEntries(*store_, form, removed);
         for (const std::wstring& entry : added) form.AddField(kApprovedListField, entry);
     });
 }
