@@ -373,7 +373,7 @@ std::string AccountDirectory::EnsureFirstAdministrator(const std::filesystem::pa
         }
         return sign_in + "from " + kAdminPasswordVariable + ".\n";
     }
-    const std::string password = GeneratePassword();
+    const std::string password = GeneratePassword(kFirstAdministrator);
     Add(kFirstAdministrator, Role::kAdministrator, password, actor);
     return sign_in + "generated for this first start: " + password +
            "\nIt is shown only this once; change it with `tessera-console passwd`.\n";

@@ -111,11 +111,18 @@ bool VerifyPassword(const std::string& encoded, const std::string& password) {
 }
 
 const std::string& UnmatchableHash() {
-    static const std::string hash = HashPassword(GeneratePassword());
+    static const std::string hash = HashPassword(RandomText(kGeneratedPasswordLength));
     return hash;
 }
 
-std::string GeneratePassword() { return RandomText(kGeneratedPasswordLength); }
+std::string GeneratePassword(const std::string& account_name) {
+    constexpr int kMostDraws = 100;
+    for (int draw = 0; draw < kMostDraws; ++draw) {
+        std::string password = RandomText(kGeneratedPasswordLength);
+        if (!PasswordProblem(password, account_name)) return password;
+    }
+    throw std::runtime_error("no password that the password rule takes could be made");
+}
 
 std::string RandomText(std::size_t length, std::string_view alphabet) {
     if (alphabet.empty() || alphabet.size() > 256) throw std::invalid_argument("no alphabet to draw from");

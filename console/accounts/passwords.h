@@ -32,8 +32,10 @@ inline constexpr std::string_view kUnmistakableCharacters = "abcdefghijkmnpqrstu
 
 // `length` random characters of `alphabet`, each as likely as the others.
 std::string RandomText(std::size_t length, std::string_view alphabet = kUnmistakableCharacters);
-// A random password of 20 such characters.
-std::string GeneratePassword();
+// A random password of 20 such characters that the password rule takes for
+// the account `account_name` (the dictionary check refuses the odd random
+// text it finds systematic, which is then drawn again).
+std::string GeneratePassword(const std::string& account_name);
 
 // Why `password` cannot be the password of `account_name`, in words for its
 // owner, or null when it can: at least kMinPasswordLength characters, at most

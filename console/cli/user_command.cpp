@@ -112,7 +112,7 @@ void RunList(const UserOptions& options) {
 void RunAdd(const UserOptions& options) {
     const Role role = RoleOption(options.role);
     AccountDirectory accounts = OpenAccounts(options.common, DataFolderUse::kCreate);
-    const std::string password = options.is_password_generated ? GeneratePassword() : ReadNewPassword();
+    const std::string password = options.is_password_generated ? GeneratePassword(options.name) : ReadNewPassword();
     WithAccountErrors([&] { accounts.Add(options.name, role, password, CommandLine("user add")); });
     std::cout << "Added \"" << options.name << "\" as " << RoleName(role) << ".\n";
     if (options.is_password_generated) {

@@ -341,7 +341,7 @@ void HttpConsole::HandleAdministrators(Exchange& exchange) {
             if (!role) return RenderAdministrators(exchange, 400, "The form names no role.", true);
             std::string password = FirstField(exchange.fields, L"new_password");
             const bool is_made = password.empty();
-            if (is_made) password = GeneratePassword();
+            if (is_made) password = GeneratePassword(name);
             accounts_.Add(name, *role, password, actor);
             return RenderAdministrators(exchange, 200,
                                         "Added \"" + name + "\" as " + std::string(RoleName(*role)) + "." +

@@ -323,7 +323,8 @@ void AutomationApi::Handle(const Request& request, Response& response, const htt
     for (const EndpointSpec& endpoint : kEndpoints) {
         std::string parameter;
         if (!PathMatches(endpoint.path, path, parameter)) continue;
-        allowed += (allowed.empty() ? "" : ", ") + std::string(endpoint.method);
+        const std::string method_name = endpoint.method;
+        allowed += (allowed.empty() ? "" : ", ") + (method_name == "GET" ? std::string("GET, HEAD") : method_name);
         if (method == endpoint.method) {
             call.endpoint = &endpoint;
             call.parameter = std::move(parameter);
@@ -331,7 +332,7 @@ void AutomationApi::Handle(const Request& request, Response& response, const htt
     }
     if (call.endpoint == nullptr) {
         if (allowed.empty()) return call.Problem(404, "There is no such endpoint; /api/v1/openapi.json lists them.");
-        response.set_header("Allow", allowed == "GET" ? "GET, HEAD" : allowed);
+        response.set_header("Allow", allowed);
         if (SendsBody(request.method)) response.set_header("Connection", "close");
         return call.Problem(405, "This endpoint takes " + allowed + ".");
     }

@@ -1,6 +1,7 @@
 // tessera-console user and passwd: accounts changed on the console's machine,
 // the rules every change keeps, and their audit records.
 #include "console_fixture.h"
+#include "passwords.h"
 
 namespace tessera::test {
 namespace {
@@ -51,6 +52,15 @@ TEST_F(UserTest, RefusedChangesSayWhyAndChangeNothing) {
     }
     EXPECT_EQ(Listed(), before);
     EXPECT_EQ(User({"audit", "--json", "--action", "account-added"}).standard_output.find("bob"), std::string::npos);
+}
+
+// The dictionary check refuses some random texts as systematic: a made
+// password must never be one of them, or "--generate-password" fails by chance.
+TEST(GeneratedPassword, EveryOneThePasswordRuleTakes) {
+    for (int draw = 0; draw < 2000; ++draw) {
+        const std::string password = console::GeneratePassword("audrey");
+        ASSERT_EQ(console::PasswordProblem(password, "audrey"), std::nullopt) << password;
+    }
 }
 
 TEST_F(UserTest, AccountsAreAddedChangedAndRemovedWhileAnAdministratorRemains) {
