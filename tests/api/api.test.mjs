@@ -288,7 +288,7 @@ describe("a large list", () => {
     };
 
     await replace();
-    const stored = exported();
+    const stored = await exported();
     const patched = await call(server, "PATCH", "/approved-list", {
       token,
       json: { add: added, remove: removed },
@@ -299,7 +299,7 @@ describe("a large list", () => {
 
     // The page posts the list as it shows it, without the removed entries and with the new ones last.
     await replace();
-    const shown = (await stored).split(/\r?\n/).filter(Boolean);
+    const shown = stored.split(/\r?\n/).filter(Boolean);
     const gone = new Set(removed.map((entry) => entry.toLowerCase()));
     const form = new URLSearchParams({ FormAction: "save", txtPolicyInstanceId: "URL_FILTER" });
     for (const entry of [...shown.filter((entry) => !gone.has(entry.toLowerCase())), ...added]) form.append("stApprovedURL", entry);
