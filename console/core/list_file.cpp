@@ -8,17 +8,17 @@
 namespace tessera::console {
 namespace {
 
-std::wstring Folded(std::wstring_view text) {
-    std::wstring folded(text);
-    for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return folded;
-}
-
 bool EndsWith(std::wstring_view text, std::wstring_view end) {
     return text.size() >= end.size() && text.substr(text.size() - end.size()) == end;
 }
 
 }  // namespace
+
+std::wstring FoldedCase(std::wstring_view text) {
+    std::wstring folded(text);
+    for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return folded;
+}
 
 std::vector<std::wstring> EntriesOfListFile(const std::string& bytes) {
     const std::wstring text = OS::DecodeTextFile(bytes);
@@ -52,7 +52,7 @@ std::wstring HostAndPathOf(std::wstring_view url) {
     while (!authority.empty() && authority.back() == L'.')
         authority.remove_suffix(1);  // "example.com." is the same host
     if (authority.empty()) return {};
-    std::wstring shown = Folded(authority);
+    std::wstring shown = FoldedCase(authority);
     if (path != std::wstring_view::npos && path + 1 < url.size()) shown += url.substr(path);
     return shown;
 }
@@ -62,11 +62,12 @@ const std::wstring* ApprovingEntry(const std::vector<std::wstring>& entries, std
     if (address.empty()) return nullptr;
     const std::wstring host = address.substr(0, address.find(L'/'));
     for (const std::wstring& entry : entries) {
-        const std::wstring folded = Folded(entry);
+        const std::wstring folded = FoldedCase(entry);
         if (folded.rfind(L"*.", 0) == 0) {
             const std::wstring_view domain = std::wstring_view(folded).substr(2);
             if (host == domain || EndsWith(host, L"." + std::wstring(domain))) return &entry;
-        } else if (folded.find(L'/') == std::wstring::npos ? host == folded : Folded(address).rfind(folded, 0) == 0) {
+        } else if (folded.find(L'/') == std::wstring::npos ? host == folded
+                                                           : FoldedCase(address).rfind(folded, 0) == 0) {
             return &entry;
         }
     }

@@ -12,6 +12,9 @@ namespace tessera::console {
 // import page reads them.
 std::vector<std::wstring> EntriesOfListFile(const std::string& bytes);
 
+// `text` with its letters in small case, as entries compare.
+std::wstring FoldedCase(std::wstring_view text);
+
 // The host (and path, for an entry that has one) of `url`, a URL with or
 // without its scheme, as the list's entries name them: letters in small
 // case, without user, port, query or fragment. Empty when it names no host.

@@ -37,11 +37,10 @@ using Json = nlohmann::ordered_json;
 
 constexpr char kJsonType[] = "application/json";
 constexpr char kProblemType[] = "application/problem+json";
-constexpr std::size_t kMaxListPage = 10000;
-constexpr std::size_t kDefaultListPage = 1000;
-constexpr std::size_t kMaxHistoryPage = 1000;
-constexpr std::size_t kDefaultHistoryPage = 100;
-constexpr char kRetryAfterSeconds[] = "5";
+constexpr std::int64_t kMaxListPage = 10000;
+constexpr std::int64_t kDefaultListPage = 1000;
+constexpr std::int64_t kMaxHistoryPage = 1000;
+constexpr std::int64_t kDefaultHistoryPage = 100;
 
 enum class Endpoint {
     kDocument,
@@ -124,25 +123,11 @@ bool IfMatchNames(const std::string& header, const std::string& tag) {
     return false;
 }
 
-std::wstring Folded(std::wstring text) {
-    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
-    return text;
-}
-
 std::string PolicyLabel(const std::wstring& policy) {
     for (const HostedPolicy& hosted : kHostedPolicies) {
         if (OS::ToUtf8(policy) == hosted.instance) return hosted.label;
     }
     return OS::ToUtf8(policy);
-}
-
-// A decimal number of at most 18 digits, or null.
-std::optional<std::size_t> DecimalOf(const std::string& text) {
-    if (text.empty() || text.size() > 18 ||
-        !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        return std::nullopt;
-    }
-    return static_cast<std::size_t>(std::stoull(text));
 }
 
 Json RecordJson(const host::HistoryRecord& entry) {
@@ -177,7 +162,7 @@ void AddStoredEntries(host::SqliteStore& store, CCGIRequestData& form, const std
     std::set<std::size_t> removed_lengths;
     for (const std::wstring& entry : removed) removed_lengths.insert(entry.size());
     ForEachApprovedEntry(list, [&](std::wstring_view entry) {
-        if (removed_lengths.count(entry.size()) != 0 && removed.count(Folded(std::wstring(entry))) != 0) return;
+        if (removed_lengths.count(entry.size()) != 0 && removed.count(FoldedCase(entry)) != 0) return;
         form.AddField(kApprovedListField, OS::x_wstring(entry.data(), entry.size()));
     });
 }
@@ -560,15 +545,15 @@ void AutomationApi::GetList(Call& call) {
     if (accept.find("text/plain") != std::string::npos && accept.find(kJsonType) == std::string::npos) {
         return ExportList(call);
     }
-    std::optional<std::size_t> limit = kDefaultListPage;
+    std::optional<std::int64_t> limit = kDefaultListPage;
     if (!call.Query("limit").empty()) limit = DecimalOf(call.Query("limit"));
     if (!limit || *limit == 0 || *limit > kMaxListPage) {
         return call.Problem(400, "limit is a number from 1 to " + std::to_string(kMaxListPage) + ".", "limit");
     }
-    std::optional<std::size_t> cursor = std::size_t{0};
+    std::optional<std::int64_t> cursor = 0;
     if (!call.Query("cursor").empty()) cursor = DecimalOf(call.Query("cursor"));
     if (!cursor) return call.Problem(400, "cursor is what an earlier page gave as next.", "cursor");
-    const std::wstring contains = Folded(OS::FromUtf8(call.Query("contains")));
+    const std::wstring contains = FoldedCase(OS::FromUtf8(call.Query("contains")));
     std::vector<std::wstring> entries;
     std::int64_t version = 0;
     const std::optional<std::string> failure = store_->RunReading([&] {
@@ -578,13 +563,13 @@ void AutomationApi::GetList(Call& call) {
     });
     if (failure) return call.Problem(503, "The store cannot be read: " + *failure + ".");
     Json page = Json::array();
-    std::size_t matching = 0;
+    std::int64_t matching = 0;
     for (const std::wstring& entry : entries) {
-        if (!contains.empty() && Folded(entry).find(contains) == std::wstring::npos) continue;
+        if (!contains.empty() && FoldedCase(entry).find(contains) == std::wstring::npos) continue;
         if (matching >= *cursor && matching < *cursor + *limit) page.push_back(OS::ToUtf8(entry));
         ++matching;
     }
-    const std::size_t next = *cursor + *limit;
+    const std::int64_t next = *cursor + *limit;
     call.Send(200,
               {{"total", entries.size()},
                {"matching", matching},
@@ -659,7 +644,7 @@ void AutomationApi::ChangeList(Call& call) {
                 }
                 std::wstring entry = OS::FromUtf8(texts[index].get<std::string>());
                 if (member == "remove") {
-                    removed.insert(Folded(std::move(entry)));
+                    removed.insert(FoldedCase(std::move(entry)));
                 } else {
                     added.push_back(std::move(entry));
                 }
@@ -719,7 +704,7 @@ void AutomationApi::GetHistory(Call& call) {
     if (const std::string wrong = ReadFilters(call.request, query); !wrong.empty()) {
         return call.Problem(400, wrong + " cannot be \"" + call.Query(wrong.c_str()) + "\".", wrong);
     }
-    std::optional<std::size_t> limit = kDefaultHistoryPage;
+    std::optional<std::int64_t> limit = kDefaultHistoryPage;
     if (!call.Query("limit").empty()) limit = DecimalOf(call.Query("limit"));
     if (!limit || *limit == 0 || *limit > kMaxHistoryPage) {
         return call.Problem(400, "limit is a number from 1 to " + std::to_string(kMaxHistoryPage) + ".", "limit");
@@ -785,7 +770,7 @@ void AutomationApi::GetAudit(Call& call) {
         return call.Problem(400, wrong + " cannot be \"" + call.Query(wrong.c_str()) + "\".", wrong);
     }
     if (!call.Query("limit").empty()) {
-        const std::optional<std::size_t> limit = DecimalOf(call.Query("limit"));
+        const std::optional<std::int64_t> limit = DecimalOf(call.Query("limit"));
         if (!limit || *limit == 0) return call.Problem(400, "limit is a number from 1 up.", "limit");
         query.limit = *limit;
     }

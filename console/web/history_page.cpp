@@ -100,10 +100,14 @@ std::string DateOf(const std::multimap<std::string, std::string>& parameters, co
 
 }  // namespace
 
-std::int64_t RecordSeqOf(const std::string& text) {
-    const bool is_number =
-        !text.empty() && text.size() <= 18 && text.find_first_not_of("0123456789") == std::string::npos;
-    return is_number ? std::stoll(text) : 0;
+std::optional<std::int64_t> DecimalOf(std::string_view text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    return number;
 }
 
 HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace tessera::console {
 
@@ -28,9 +29,13 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
 // The page, or nullopt when its template cannot be opened.
 std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view);
 
+// The number of 1 to 18 decimal digits that `text` is, or null for anything
+// else: how a form or an address names a record, a version or a count.
+std::optional<std::int64_t> DecimalOf(std::string_view text);
+
 // The record number a form or an address names: decimal digits only; 0 for
 // anything else.
-std::int64_t RecordSeqOf(const std::string& text);
+inline std::int64_t RecordSeqOf(const std::string& text) { return DecimalOf(text).value_or(0); }
 
 // Puts back the objects that record `seq` and every later record changed as
 // they were before record `seq`, as one action named "restore" with its own

@@ -102,9 +102,6 @@ ApiSettings WithBodyLimit(ApiSettings settings, std::size_t max_body_bytes) {
     return settings;
 }
 
-// How long a client should wait before it sends a refused change again.
-constexpr char kRetryAfterSeconds[] = "5";
-
 // Puts an alert at the top of a page's main content (or of its body), where
 // the administrator looks first.
 void InsertNotice(std::string& page, const std::string& text) {

@@ -2,6 +2,7 @@
 #include "page_version.h"
 
 #include "change_words.h"
+#include "history_page.h"
 #include "hosted_pages.h"
 #include "page_parts.h"
 
@@ -13,16 +14,6 @@ namespace tessera::console {
 namespace {
 
 constexpr std::size_t kChangesNamed = 5;
-
-std::optional<std::int64_t> NumberOf(std::string_view text) {
-    if (text.empty() || text.size() > 18) return std::nullopt;
-    std::int64_t number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    return number;
-}
 
 std::string QuotedTag(const std::string& name, std::int64_t version) {
     return "\"" + name + "." + std::to_string(version) + "\"";
@@ -48,9 +39,9 @@ std::optional<PageVersion> ParsedVersion(std::string_view text) {
     const std::size_t first = text.find('.');
     const std::size_t second = first == std::string_view::npos ? first : text.find('.', first + 1);
     if (second == std::string_view::npos) return std::nullopt;
-    const std::optional<std::int64_t> policy = NumberOf(text.substr(0, first));
-    const std::optional<std::int64_t> list = NumberOf(text.substr(first + 1, second - first - 1));
-    const std::optional<std::int64_t> record = NumberOf(text.substr(second + 1));
+    const std::optional<std::int64_t> policy = DecimalOf(text.substr(0, first));
+    const std::optional<std::int64_t> list = DecimalOf(text.substr(first + 1, second - first - 1));
+    const std::optional<std::int64_t> record = DecimalOf(text.substr(second + 1));
     if (!policy || !list || !record) return std::nullopt;
     return PageVersion{*policy, *list, *record};
 }

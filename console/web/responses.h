@@ -13,6 +13,8 @@ struct Response;
 namespace tessera::console {
 
 inline constexpr char kHtmlType[] = "text/html; charset=utf-8";
+// How long a client should wait before it sends a change the store refused again.
+inline constexpr char kRetryAfterSeconds[] = "5";
 
 // The library's set_content copies the body: a page of a million entries is 77 MB.
 void SetContent(httplib::Response& response, std::string body, const std::string& content_type);

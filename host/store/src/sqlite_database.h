@@ -154,6 +154,11 @@ public:
         Check(sqlite3_bind_int64(statement_, index, value));
         return *this;
     }
+    // NULL for a null text.
+    Statement& Bind(int index, const std::string* text) {
+        if (text == nullptr) return BindNull(index);
+        return Bind(index, *text);
+    }
     Statement& Bind(int index, const std::wstring* text) {
         if (text == nullptr) return BindNull(index);
         return Bind(index, OS::ToUtf8(*text));

@@ -28,11 +28,7 @@ namespace {
 
 std::vector<AccountRow> SelectAccounts(sqlite::Database& database, const std::string* name) {
     Statement select(database, kSelectAccounts);
-    if (name == nullptr) {
-        select.BindNull(1);
-    } else {
-        select.Bind(1, *name);
-    }
+    select.Bind(1, name);
     std::vector<AccountRow> rows;
     while (select.Step()) {
         rows.push_back({select.Text(0), select.Text(1), select.Text(2), select.Integer(3) != 0, select.Text(4),
@@ -69,13 +65,7 @@ std::vector<SecondFactorRow> FactorRows(Statement& select) {
 std::vector<ApiTokenRow> SelectApiTokens(sqlite::Database& database, const std::string* account,
                                          const std::string* id) {
     Statement select(database, kSelectApiTokens);
-    for (const auto& [index, text] : {std::pair{1, account}, std::pair{2, id}}) {
-        if (text == nullptr) {
-            select.BindNull(index);
-        } else {
-            select.Bind(index, *text);
-        }
-    }
+    select.Bind(1, account).Bind(2, id);
     std::vector<ApiTokenRow> rows;
     while (select.Step()) {
         rows.push_back({select.Text(0), select.Text(1), select.Text(2), select.Text(3), select.Text(4), select.Text(5),
@@ -153,16 +143,7 @@ bool SqliteStore::PutSecondFactor(const SecondFactorRow& row) {
 bool SqliteStore::RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id) {
     sqlite::Database& database = ThreadConnection();
     return WriteAccounts(database, "remove second factors of " + account, [&] {
-        Statement remove(database, kDeleteSecondFactors);
-        remove.Bind(1, account);
-        for (const auto& [index, text] : {std::pair{2, kind}, std::pair{3, id}}) {
-            if (text == nullptr) {
-                remove.BindNull(index);
-            } else {
-                remove.Bind(index, *text);
-            }
-        }
-        remove.Step();
+        Statement(database, kDeleteSecondFactors).Bind(1, account).Bind(2, kind).Bind(3, id).Step();
         return true;
     });
 }
