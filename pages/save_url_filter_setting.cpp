@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -107,28 +108,28 @@ void BuildApprovedList(const CCGIRequestDataHelper& form, CMgmtBSTRArrayAccessHe
     std::stable_sort(sorted_end, sorted.end(), by_code_unit);
     std::inplace_merge(sorted.begin(), sorted_end, sorted.end(), by_code_unit);
 
-    std::size_t joined_length = 0;
-    for (const OS::x_wstring& value : values) {
-        joined_length += value.length() + 1;
-    }
-    OS::x_wstring joined;
-    joined.reserve(joined_length);
-    for (std::size_t index = 0; index < sorted.size(); ++index) {
-        if (index != 0) {
-            joined += L';';
+    // Joining the sorted values with ";" and cutting the joined text at every
+    // ";" gives each value's own pieces in turn: only a value that holds ";" is
+    // cut, and the pieces of the others are the values themselves, not copies.
+    std::vector<Core::Collection::StringArray> cut_values;
+    std::vector<std::wstring_view> pieces;
+    pieces.reserve(sorted.size());
+    for (const Keyed& keyed : sorted) {
+        if (keyed.value->find(L';') == std::wstring::npos) {
+            pieces.emplace_back(*keyed.value);
+            continue;
         }
-        joined += *sorted[index].value;
+        const Core::Collection::StringArray& cut =
+            cut_values.emplace_back(Core::String(keyed.value->c_str()).SplitByChar(L";"));
+        for (std::size_t index = 0; index < cut.GetSize(); ++index) {
+            pieces.emplace_back(cut[index].c_str(), cut[index].GetLength());
+        }
     }
     sorted.clear();
-    values.clear();
 
-    const Core::Collection::StringArray pieces = Core::String(joined.c_str()).SplitByChar(L";");
-    ApprovedEntryPass(pieces.GetSize())
+    ApprovedEntryPass(pieces.size())
         .Run(
-            pieces.GetSize(),
-            [&pieces](std::size_t index) {
-                return std::wstring_view(pieces[index].c_str(), pieces[index].GetLength());
-            },
+            pieces.size(), [&pieces](std::size_t index) { return pieces[index]; },
             [&builder](const std::wstring& canonical) { builder.Add(canonical.c_str()); });
 }
 

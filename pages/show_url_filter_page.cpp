@@ -8,8 +8,8 @@
 #include "stored_value.h"
 #include "url_filter_schema.h"
 
-#include <cwchar>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -100,10 +100,13 @@ void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved
 
     // A large list makes a page of many megabytes: size it once up front
     // (escaping may still grow it a little).
+    // The entries are measured once, for the size and for the rule.
     constexpr std::size_t kOptionMarkupLength = 26;  // <option value=""></option>
+    std::vector<std::wstring_view> stored(count);
     std::size_t options_length = 1;
     for (std::size_t index = 0; index < count; ++index) {
-        options_length += 2 * (std::wcslen(entries.GetElement(index)) + 2) + kOptionMarkupLength;
+        stored[index] = entries.GetElement(index);
+        options_length += 2 * (stored[index].size() + 2) + kOptionMarkupLength;
     }
     OS::x_wstring options = L"\n";
     options.reserve(options_length);
@@ -118,7 +121,7 @@ void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved
         options += L"</option>";
     };
     ApprovedEntryPass(count).Run(
-        count, [&entries](std::size_t index) { return std::wstring_view(entries.GetElement(index)); },
+        count, [&stored](std::size_t index) { return stored[index]; },
         [&](OS::x_wstring& canonical) {
             if (canonical.find(L';') == std::wstring::npos) {
                 append_option(canonical);  // the one piece the tokeniser would give

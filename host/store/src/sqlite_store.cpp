@@ -20,6 +20,7 @@
 #include <charconv>
 #include <chrono>
 #include <cstdlib>
+#include <future>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -75,6 +76,18 @@ std::atomic<std::uint64_t> g_next_store_id{1};
 
 std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance_name) {
     return OS::ToUtf8(class_name) + "/" + OS::ToUtf8(instance_name);
+}
+
+// Saves of objects with lists of at least this many entries use a second thread.
+constexpr std::size_t kEntriesWorthAThread = 10000;
+
+// The number of entries in the object's lists, embedded objects' not counted.
+std::size_t ListEntryCount(const PropertyBag& properties) {
+    std::size_t count = 0;
+    for (const auto& [name, value] : properties.Items()) {
+        if (value.vt == kBstrArray) count += SafeArrayGetCount(value.parray);
+    }
+    return count;
 }
 
 // Stored properties as decoded from their JSON, with the class declaration attached.
@@ -230,24 +243,34 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
             LogFailure(__LINE__, "Cannot save " + place + ": " + *action->refusal);
             return false;
         }
+        // A large object's text is made and decoded on a second thread while
+        // this one journals the change and writes the row; a small one's on this
+        // thread, where starting a thread would cost more than it saves.
+        const std::launch policy =
+            ListEntryCount(properties) >= kEntriesWorthAThread ? std::launch::async : std::launch::deferred;
+        nlohmann::ordered_json json;
         std::string text;
-        // What a load of the stored text decodes, made from the JSON at hand:
-        // the page that follows a save finds it in the decoded cache instead of
-        // parsing the text again (35 MB for a list of a million entries).
-        std::optional<PropertyBag> decoded;
-        {
-            const nlohmann::ordered_json json = PropertiesToJson(properties);
+        auto encoding = std::async(policy, [&] {
+            json = PropertiesToJson(properties);
             text = json.dump();
-            try {
-                decoded = DecodedProperties(json, place, DeclarationOf(declarations_, class_name));
-            } catch (const StoreFormatError&) {
-                // A load will say what is wrong with it; the save goes on.
-            }
-        }
+        });
         // An action's changes are journaled: what the object held before is
         // read inside the action's transaction, from the decoded cache.
         PropertyBag before;
         if (action != nullptr && !Load(class_name, instance_name, before)) return false;
+        nlohmann::json change =
+            action != nullptr ? DescribeChange(class_name, instance_name, before, properties) : nlohmann::json();
+        encoding.get();
+        // What a load of the stored text decodes, made from the JSON at hand:
+        // the page that follows a save finds it in the decoded cache instead of
+        // parsing the text again (35 MB for a list of a million entries).
+        auto decoding = std::async(policy, [&]() -> std::optional<PropertyBag> {
+            try {
+                return DecodedProperties(json, place, DeclarationOf(declarations_, class_name));
+            } catch (const StoreFormatError&) {
+                return std::nullopt;  // a load will say what is wrong with it; the save goes on
+            }
+        });
         const bool is_stored = database->Write([&] {
             Statement(*database, kUpdateInstance)
                 .Bind(1, OS::ToUtf8(class_name))
@@ -256,10 +279,8 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
                 .Step();
             return database->Changes() == 1;
         });
-        if (is_stored && action != nullptr) {
-            nlohmann::json change = DescribeChange(class_name, instance_name, before, properties);
-            if (!change.is_null()) action->changes.push_back(std::move(change));
-        }
+        std::optional<PropertyBag> decoded = decoding.get();
+        if (is_stored && !change.is_null()) action->changes.push_back(std::move(change));
         // Kept with its text: should the action be rolled back, the stored text
         // differs and the next load decodes that instead.
         if (is_stored && decoded) decoded_cache_->Keep(place, std::move(text), std::move(*decoded));
