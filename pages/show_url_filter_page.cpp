@@ -113,12 +113,11 @@ void WriteApprovedList(CHtmlDocHelper& document, const CMgmtObjectBase& approved
 
     std::vector<OS::x_wstring> pieces;
     const auto append_option = [&options](OS::x_wstring& piece) {
+        constexpr std::wstring_view kOpen = L"<option value=\"";
+        constexpr std::wstring_view kLabel = L"\">";
+        constexpr std::wstring_view kClose = L"</option>";
         CHtmlDocHelper::EscapeSpecialChar(piece);
-        options += L"<option value=\"";
-        options += piece;
-        options += L"\">";
-        options += piece;
-        options += L"</option>";
+        options.append(kOpen).append(piece).append(kLabel).append(piece).append(kClose);
     };
     ApprovedEntryPass(count).Run(
         count, [&stored](std::size_t index) { return stored[index]; },

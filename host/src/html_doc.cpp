@@ -181,7 +181,11 @@ void CHtmlDocHelper::Checked(OS::x_wstring placeholder, bool is_checked) {
 }
 
 OS::x_wstring& CHtmlDocHelper::EscapeSpecialChar(OS::x_wstring& text) {
-    if (text.find_first_of(L"&<>\"'") != std::wstring::npos) {
+    // One look at each character: most texts hold none of the five.
+    const auto is_special = [](wchar_t ch) {
+        return ch == L'&' || ch == L'<' || ch == L'>' || ch == L'"' || ch == L'\'';
+    };
+    if (std::any_of(text.begin(), text.end(), is_special)) {
         static_cast<std::wstring&>(text) = tessera::host::EscapedMarkup<wchar_t>(text);
     }
     return text;
