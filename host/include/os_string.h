@@ -67,6 +67,10 @@ TESSERA_HOST_API x_astring WCharToUTF8Char(const wchar_t* text, std::size_t leng
 // The same UTF-8, appended to `utf8`: a caller with a buffer of its own allocates nothing.
 TESSERA_HOST_API void AppendUtf8(std::string& utf8, const wchar_t* text, std::size_t length);
 
+// True when every unit of `text` belongs to a Unicode scalar, so that its
+// UTF-8 converts back to the same text.
+TESSERA_HOST_API bool IsUnicodeText(const wchar_t* text, std::size_t length);
+
 // Wide text of UTF-8 bytes; every invalid or truncated sequence becomes U+FFFD.
 // A byte order mark is kept as U+FEFF (callers that read files drop it).
 TESSERA_HOST_API x_wstring UTF8CharToWChar(const char* bytes, std::size_t length);

@@ -67,6 +67,14 @@ void AppendScalar(std::string& out, char32_t scalar) {
     out.append(bytes, EncodeUtf8(scalar, bytes));
 }
 
+bool IsUnicodeText(const wchar_t* text, std::size_t length) {
+    for (std::size_t index = 0; index < length;) {
+        const char32_t unit = UnitValue(text[index]);
+        if (NextScalar(text, length, index) == kReplacement && unit != kReplacement) return false;
+    }
+    return true;
+}
+
 x_astring WCharToUTF8Char(const wchar_t* text, std::size_t* utf8_length) {
     return WCharToUTF8Char(text, text != nullptr ? std::wcslen(text) : 0, utf8_length);
 }

@@ -5,11 +5,13 @@
 #include "sqlite_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
+#include "os_string.h"
 #include "temp_folder.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <nlohmann/json.hpp>
 
 #include <atomic>
 #include <filesystem>
@@ -247,6 +249,58 @@ TEST_F(SqliteStoreTest, AnObjectsVersionGrowsWithEveryWriteThatChangesItAndWithN
         EXPECT_EQ(version(), expected[index]) << writes[index].first;
     }
     EXPECT_EQ(store_->VersionOf(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST"), 1) << "another object's is its own";
+}
+
+// The row is the document nlohmann's dump() writes of the list, whatever the
+// texts hold, and a load from the cache the save filled gives what a load of
+// the row gives: a text that is no Unicode text is not handed back unchanged.
+TEST_F(SqliteStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds) {
+    const std::wstring texts[] = {
+        L"www.example.com",
+        L"quote \" and backslash \\ ",
+        L"controls \b\f\n\r\t\x01\x1f\x7f",
+        L"Gr\u00fc\u00dfe \u2013 \u6771\u4eac \U0001F600",
+        std::wstring(L"lone ") + static_cast<wchar_t>(0xD800) + L" surrogate",
+    };
+    CMgmtBSTRArrayAccessHelper builder;
+    for (const std::wstring& text : texts) builder.Add(text.c_str());
+    _variant_t list;
+    builder.PutElementsIntoArray(list);
+    {
+        CMgmtObject approved(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST");
+        ASSERT_TRUE(approved.Get());
+        approved.SetPropertyValue(L"ApprovedLists", list);
+        ASSERT_TRUE(approved.Put(false));
+    }
+
+    nlohmann::ordered_json expected_texts = nlohmann::ordered_json::array();
+    for (const std::wstring& text : texts) expected_texts.push_back(OS::ToUtf8(text));
+    const nlohmann::ordered_json expected = {{"ApprovedLists", {{"vt", 8200}, {"value", expected_texts}}}};
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(DatabaseFile().c_str(), &other), SQLITE_OK);
+    sqlite3_stmt* select = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(other, "SELECT properties FROM instances WHERE instance = 'UF_APPROVED_LIST'", -1,
+                                 &select, nullptr),
+              SQLITE_OK);
+    ASSERT_EQ(sqlite3_step(select), SQLITE_ROW);
+    EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)), expected.dump());
+    sqlite3_finalize(select);
+    sqlite3_close(other);
+
+    const auto loaded_texts = [](SqliteStore& store) {
+        PropertyBag loaded;
+        EXPECT_TRUE(store.Load(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST", loaded));
+        std::vector<std::wstring> found;
+        const CMgmtBSTRArrayAccessHelper entries(loaded.Find(L"ApprovedLists"));
+        for (std::size_t index = 0; index < entries.GetElementsCount(); ++index) {
+            found.emplace_back(entries.GetElement(index));
+        }
+        return found;
+    };
+    const std::vector<std::wstring> from_row = loaded_texts(*SqliteStore::Open(DatabaseFile(), ResourceDir()));
+    ASSERT_EQ(from_row.size(), std::size(texts));
+    EXPECT_EQ(from_row.back(), L"lone \uFFFD surrogate");
+    EXPECT_EQ(loaded_texts(*store_), from_row);
 }
 
 }  // namespace

@@ -15,6 +15,15 @@ namespace tessera::host {
 nlohmann::ordered_json ValueToJson(const VARIANT& value);
 _variant_t ValueFromJson(const nlohmann::json& json, const std::string& place);
 nlohmann::ordered_json PropertiesToJson(const PropertyBag& properties);
+// The text the store keeps for an object: PropertiesToJson's document as
+// dump() writes it. `is_exact` is false when a text is no Unicode text (a lone
+// surrogate, say), so that a load of `text` gives another one back. Throws
+// StoreFormatError on a value that cannot be stored.
+struct StoredText {
+    std::string text;
+    bool is_exact = true;
+};
+StoredText StoredTextOf(const PropertyBag& properties);
 PropertyBag PropertiesFromJson(const nlohmann::json& json, const std::string& place);
 // Class declarations: {"<class>": {"<property>": VT, "<embedded>": {"<member>": VT, ...}}}.
 Declarations DeclarationsFromJson(const nlohmann::json& json);

@@ -90,15 +90,7 @@ std::size_t ListEntryCount(const PropertyBag& properties) {
     return count;
 }
 
-// Stored properties as decoded from their JSON, with the class declaration attached.
-PropertyBag DecodedProperties(const nlohmann::ordered_json& json, const std::string& place,
-                              std::shared_ptr<const ClassDeclaration> declaration) {
-    PropertyBag properties = detail::PropertiesFromJson(json, place);
-    properties.Declare(std::move(declaration));
-    return properties;
-}
-
-// The stored properties of one row.
+// The stored properties of one row, with the class declaration attached.
 PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
                               std::shared_ptr<const ClassDeclaration> declaration) {
     nlohmann::ordered_json json;
@@ -107,7 +99,9 @@ PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
     } catch (const nlohmann::json::exception& error) {
         throw StoreFormatError(place + ": " + error.what());
     }
-    return DecodedProperties(json, place, std::move(declaration));
+    PropertyBag properties = detail::PropertiesFromJson(json, place);
+    properties.Declare(std::move(declaration));
+    return properties;
 }
 
 }  // namespace
@@ -243,47 +237,37 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
             LogFailure(__LINE__, "Cannot save " + place + ": " + *action->refusal);
             return false;
         }
-        // A large object's text is made and decoded on a second thread while
-        // this one journals the change and writes the row; a small one's on this
-        // thread, where starting a thread would cost more than it saves.
-        const std::launch policy =
-            ListEntryCount(properties) >= kEntriesWorthAThread ? std::launch::async : std::launch::deferred;
-        nlohmann::ordered_json json;
-        std::string text;
-        auto encoding = std::async(policy, [&] {
-            json = PropertiesToJson(properties);
-            text = json.dump();
-        });
+        // A large object's text is written on a second thread while this one
+        // journals the change; a small one's on this thread, where starting a
+        // thread would cost more than it saves.
+        auto encoding =
+            std::async(ListEntryCount(properties) >= kEntriesWorthAThread ? std::launch::async : std::launch::deferred,
+                       [&properties] { return StoredTextOf(properties); });
         // An action's changes are journaled: what the object held before is
         // read inside the action's transaction, from the decoded cache.
         PropertyBag before;
         if (action != nullptr && !Load(class_name, instance_name, before)) return false;
         nlohmann::json change =
             action != nullptr ? DescribeChange(class_name, instance_name, before, properties) : nlohmann::json();
-        encoding.get();
-        // What a load of the stored text decodes, made from the JSON at hand:
-        // the page that follows a save finds it in the decoded cache instead of
-        // parsing the text again (35 MB for a list of a million entries).
-        auto decoding = std::async(policy, [&]() -> std::optional<PropertyBag> {
-            try {
-                return DecodedProperties(json, place, DeclarationOf(declarations_, class_name));
-            } catch (const StoreFormatError&) {
-                return std::nullopt;  // a load will say what is wrong with it; the save goes on
-            }
-        });
+        StoredText stored = encoding.get();
         const bool is_stored = database->Write([&] {
             Statement(*database, kUpdateInstance)
                 .Bind(1, OS::ToUtf8(class_name))
                 .Bind(2, OS::ToUtf8(instance_name))
-                .Bind(3, text)
+                .Bind(3, stored.text)
                 .Step();
             return database->Changes() == 1;
         });
-        std::optional<PropertyBag> decoded = decoding.get();
         if (is_stored && !change.is_null()) action->changes.push_back(std::move(change));
-        // Kept with its text: should the action be rolled back, the stored text
-        // differs and the next load decodes that instead.
-        if (is_stored && decoded) decoded_cache_->Keep(place, std::move(text), std::move(*decoded));
+        // What a load of the stored text gives, kept with its text: the page
+        // that follows a save finds it in the decoded cache instead of parsing
+        // 35 MB for a list of a million entries. Should the action be rolled
+        // back, the stored text differs and the next load decodes that instead.
+        if (is_stored && stored.is_exact) {
+            PropertyBag decoded = properties;  // shares the lists until one changes
+            decoded.Declare(DeclarationOf(declarations_, class_name));
+            decoded_cache_->Keep(place, std::move(stored.text), std::move(decoded));
+        }
         return is_stored;
     } catch (const StoreError& error) {
         database->Refuse(error);
@@ -502,7 +486,7 @@ void SqliteStore::Replace(const std::vector<StoredInstance>& instances) {
     texts.reserve(instances.size());
     for (const StoredInstance& instance : instances) {
         try {
-            texts.push_back(PropertiesToJson(instance.properties).dump());
+            texts.push_back(StoredTextOf(instance.properties).text);
         } catch (const StoreFormatError& error) {
             throw StoreFormatError(PlaceOf(instance.class_name, instance.instance_name) + "/" + error.what());
         }

@@ -5,10 +5,13 @@
 #include "mgmt_store.h"
 #include "os_string.h"
 
+#include <charconv>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tessera::host {
 
@@ -219,60 +222,145 @@ std::vector<StoredInstance> InstancesFromJsonT(const Json& json) {
     return instances;
 }
 
-nlohmann::ordered_json PropertiesToJsonAt(const PropertyBag& properties, const std::string& place);
+// The one writer of the stored form: the text nlohmann's dump() makes of the
+// same document (no spaces, non-ASCII characters as UTF-8, control characters
+// escaped as dump escapes them), written straight from the values, for a list
+// of a million entries would otherwise be a million JSON nodes first.
+class StoredTextWriter {
+public:
+    explicit StoredTextWriter(std::string& out) : out_(out) {}
 
-nlohmann::ordered_json ValueToJsonAt(const VARIANT& value, const std::string& place) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    json["vt"] = value.vt;
-    switch (value.vt) {
-    case VT_BOOL:
-        json["value"] = value.boolVal;
-        break;
-    case VT_I4:
-    case VT_INT:
-        json["value"] = value.lVal;
-        break;
-    case VT_UI4:
-    case VT_UINT:
-        json["value"] = value.ulVal;
-        break;
-    case VT_BSTR: {
-        const std::wstring text(value.bstrVal == nullptr ? L"" : value.bstrVal, SysStringLen(value.bstrVal));
-        if (text.find(L'\0') != std::wstring::npos) {
+    // False once a text was written that is no Unicode text: its UTF-8 reads
+    // back as another text.
+    bool IsExact() const { return is_exact_; }
+
+    void Properties(const PropertyBag& properties, const std::string& place) {
+        out_ += '{';
+        for (const auto& [name, value] : properties.Items()) {
+            if (out_.back() != '{') out_ += ',';
+            Text(name, place);
+            out_ += ':';
+            Value(value, Join(place, ToUtf8(name)));
+        }
+        out_ += '}';
+    }
+
+    void Value(const VARIANT& value, const std::string& place) {
+        out_ += "{\"vt\":";
+        Number(value.vt);
+        out_ += ",\"value\":";
+        switch (value.vt) {
+        case VT_BOOL:
+            Number(value.boolVal);
+            break;
+        case VT_I4:
+        case VT_INT:
+            Number(value.lVal);
+            break;
+        case VT_UI4:
+        case VT_UINT:
+            Number(value.ulVal);
+            break;
+        case VT_BSTR:
+            Text({value.bstrVal == nullptr ? L"" : value.bstrVal, SysStringLen(value.bstrVal)}, place);
+            break;
+        case kBstrArray: {
+            out_ += '[';
+            for (std::size_t index = 0; index < SafeArrayGetCount(value.parray); ++index) {
+                if (index != 0) out_ += ',';
+                Text({SafeArrayGetBSTR(value.parray, index), SafeArrayGetBSTRLength(value.parray, index)}, place);
+            }
+            out_ += ']';
+            break;
+        }
+        case VT_UNKNOWN: {
+            const PropertyBag* embedded = EmbeddedProperties(value);
+            if (embedded == nullptr) {
+                Fail(place, "the object is not an embedded object of the store");
+            }
+            Properties(*embedded, place);
+            break;
+        }
+        default:
+            Fail(place, "a value of vt " + std::to_string(value.vt) + " cannot be stored");
+        }
+        out_ += '}';
+    }
+
+private:
+    template <typename Integer>
+    void Number(Integer number) {
+        char digits[24];
+        out_.append(digits, std::to_chars(std::begin(digits), std::end(digits), number).ptr);
+    }
+
+    // A JSON string. Names and texts alike refuse NUL, which no reader takes back.
+    void Text(std::wstring_view text, const std::string& place) {
+        out_ += '"';
+        std::size_t index = 0;
+        for (; index < text.size(); ++index) {
+            const auto unit = static_cast<std::uint32_t>(text[index]);
+            if (unit >= 0x80) break;
+            Byte(static_cast<char>(unit), place);
+        }
+        if (index < text.size()) {
+            const std::wstring_view rest = text.substr(index);
+            is_exact_ = is_exact_ && OS::IsUnicodeText(rest.data(), rest.size());
+            scratch_.clear();
+            OS::AppendUtf8(scratch_, rest.data(), rest.size());
+            for (const char byte : scratch_) Byte(byte, place);
+        }
+        out_ += '"';
+    }
+
+    void Byte(char byte, const std::string& place) {
+        const auto value = static_cast<unsigned char>(byte);
+        if (value >= 0x20 && byte != '"' && byte != '\\') {
+            out_ += byte;
+            return;
+        }
+        switch (byte) {
+        case '"':
+            out_ += "\\\"";
+            return;
+        case '\\':
+            out_ += "\\\\";
+            return;
+        case '\b':
+            out_ += "\\b";
+            return;
+        case '\f':
+            out_ += "\\f";
+            return;
+        case '\n':
+            out_ += "\\n";
+            return;
+        case '\r':
+            out_ += "\\r";
+            return;
+        case '\t':
+            out_ += "\\t";
+            return;
+        case '\0':
             Fail(place, "the text holds a NUL character");
+        default: {
+            constexpr char kHex[] = "0123456789abcdef";
+            out_ += "\\u00";
+            out_ += kHex[value >> 4];
+            out_ += kHex[value & 0xF];
         }
-        json["value"] = ToUtf8(text);
-        break;
-    }
-    case kBstrArray: {
-        nlohmann::ordered_json texts = nlohmann::ordered_json::array();
-        for (std::size_t index = 0; index < SafeArrayGetCount(value.parray); ++index) {
-            texts.push_back(ToUtf8(SafeArrayGetBSTR(value.parray, index)));
         }
-        json["value"] = std::move(texts);
-        break;
     }
-    case VT_UNKNOWN: {
-        const PropertyBag* embedded = EmbeddedProperties(value);
-        if (embedded == nullptr) {
-            Fail(place, "the object is not an embedded object of the store");
-        }
-        json["value"] = PropertiesToJsonAt(*embedded, place);
-        break;
-    }
-    default:
-        Fail(place, "a value of vt " + std::to_string(value.vt) + " cannot be stored");
-    }
-    return json;
-}
+
+    std::string& out_;
+    std::string scratch_;
+    bool is_exact_ = true;
+};
 
 nlohmann::ordered_json PropertiesToJsonAt(const PropertyBag& properties, const std::string& place) {
-    nlohmann::ordered_json json = nlohmann::ordered_json::object();
-    for (const auto& [name, value] : properties.Items()) {
-        const std::string key = ToUtf8(name);
-        json[key] = ValueToJsonAt(value, Join(place, key));
-    }
-    return json;
+    std::string text;
+    StoredTextWriter(text).Properties(properties, place);
+    return nlohmann::ordered_json::parse(text);
 }
 
 }  // namespace
@@ -289,13 +377,25 @@ std::vector<StoredInstance> InstancesFromJson(const nlohmann::ordered_json& json
 
 }  // namespace detail
 
-nlohmann::ordered_json ValueToJson(const VARIANT& value) { return ValueToJsonAt(value, ""); }
+nlohmann::ordered_json ValueToJson(const VARIANT& value) {
+    std::string text;
+    StoredTextWriter(text).Value(value, "");
+    return nlohmann::ordered_json::parse(text);
+}
 
 _variant_t ValueFromJson(const nlohmann::json& json, const std::string& place) {
     return ValueFromJsonAt(json, place, 0);
 }
 
 nlohmann::ordered_json PropertiesToJson(const PropertyBag& properties) { return PropertiesToJsonAt(properties, ""); }
+
+StoredText StoredTextOf(const PropertyBag& properties) {
+    StoredText stored;
+    StoredTextWriter writer(stored.text);
+    writer.Properties(properties, "");
+    stored.is_exact = writer.IsExact();
+    return stored;
+}
 
 PropertyBag PropertiesFromJson(const nlohmann::json& json, const std::string& place) {
     return PropertiesFromJsonAt(json, place, 0);

@@ -56,7 +56,7 @@ void Provision(Database& database, const std::filesystem::path& resource_dir) {
             Statement(database, kReplaceInstance)
                 .Bind(1, OS::ToUtf8(instance.class_name))
                 .Bind(2, OS::ToUtf8(instance.instance_name))
-                .Bind(3, PropertiesToJson(instance.properties).dump())
+                .Bind(3, StoredTextOf(instance.properties).text)
                 .Step();
         }
         return true;
