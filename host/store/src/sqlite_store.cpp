@@ -6,6 +6,7 @@
 #include "audit_rows.h"
 #include "change_journal.h"
 #include "decoded_cache.h"
+#include "large_objects.h"
 #include "os_string.h"
 #include "pending_audit.h"
 #include "sqlite_database.h"
@@ -76,18 +77,6 @@ std::atomic<std::uint64_t> g_next_store_id{1};
 
 std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance_name) {
     return OS::ToUtf8(class_name) + "/" + OS::ToUtf8(instance_name);
-}
-
-// Saves of objects with lists of at least this many entries use a second thread.
-constexpr std::size_t kEntriesWorthAThread = 10000;
-
-// The number of entries in the object's lists, embedded objects' not counted.
-std::size_t ListEntryCount(const PropertyBag& properties) {
-    std::size_t count = 0;
-    for (const auto& [name, value] : properties.Items()) {
-        if (value.vt == kBstrArray) count += SafeArrayGetCount(value.parray);
-    }
-    return count;
 }
 
 // The stored properties of one row, with the class declaration attached.
@@ -237,12 +226,8 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
             LogFailure(__LINE__, "Cannot save " + place + ": " + *action->refusal);
             return false;
         }
-        // A large object's text is written on a second thread while this one
-        // journals the change; a small one's on this thread, where starting a
-        // thread would cost more than it saves.
-        auto encoding =
-            std::async(ListEntryCount(properties) >= kEntriesWorthAThread ? std::launch::async : std::launch::deferred,
-                       [&properties] { return StoredTextOf(properties); });
+        // The text is written beside the journal's look at the change.
+        auto encoding = std::async(LaunchFor(properties), [&properties] { return StoredTextOf(properties); });
         // An action's changes are journaled: what the object held before is
         // read inside the action's transaction, from the decoded cache.
         PropertyBag before;
