@@ -13,13 +13,15 @@ std::string ActionName(const CCGIRequestData& request) {
     if (const HostedPage* page = FindHostedPage(request.GetPageID()); page != nullptr && *page->action_name != '\0') {
         return page->action_name;
     }
-    for (const auto& [name, value] : request.Fields()) {
-        if (name.CompareNoCase(kFormActionField) != 0) continue;
+    std::string action;
+    request.ForEachField([&action](const OS::x_wstring& name, const OS::x_wstring& value) {
+        if (name.CompareNoCase(kFormActionField) != 0) return true;
         // The name is shown in History and taken by `audit --action`: one of a few words.
-        const std::string action = host::FoldAsciiCase(std::string(OS::ToUtf8(value)));
-        return action == "save" || action == "reset" ? action : "other";
-    }
-    return {};
+        action = host::FoldAsciiCase(std::string(OS::ToUtf8(value)));
+        if (action != "save" && action != "reset") action = "other";
+        return false;
+    });
+    return action;
 }
 
 namespace {

@@ -477,7 +477,10 @@ void AutomationApi::PutPolicy(Call& call) {
         return call.Problem(422, error.Pointer() + ": " + error.what() + ".", error.Pointer());
     }
     PostSettingsForm(call, policy, kSaveAction, false, [&](CCGIRequestData& form) {
-        for (const auto& [name, value] : settings_fields.Fields()) form.AddField(name, value);
+        settings_fields.ForEachField([&form](const OS::x_wstring& name, const OS::x_wstring& value) {
+            form.AddField(name, value);
+            return true;
+        });
         // The form saves the list too: it sends the list as it is stored.
         AddStoredEntries(*store_, form);
     });

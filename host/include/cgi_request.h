@@ -6,7 +6,9 @@
 #include "os_string.h"
 
 #include <cstddef>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -25,9 +27,9 @@ public:
     void SetSignedInUser(const OS::x_wstring& user_name);
     void SetClientAddress(const OS::x_wstring& client_address);
     // Appends one posted value; a name added several times is multi-valued.
-    // NUL characters in names or values become U+FFFD. Taken over: a save of a
-    // million entries does not copy each one.
-    void AddField(OS::x_wstring name, OS::x_wstring value);
+    // NUL characters in names or values become U+FFFD. The value is taken
+    // over and the name kept once: a save of a million entries copies neither.
+    void AddField(std::wstring_view name, OS::x_wstring value);
 
     // --- read by the plug-in ---------------------------------------------------
     const OS::x_wstring& GetPageID() const { return page_id_; }
@@ -41,16 +43,22 @@ public:
     // 0 and every value of `name`, in posted order, appended to `values`; -1 when absent.
     int GetEnvVariableValues(const wchar_t* name, std::vector<OS::x_wstring>& values) const;
 
-    // Every field in posted order (for diagnostics and tests).
-    const std::vector<std::pair<OS::x_wstring, OS::x_wstring>>& Fields() const { return fields_; }
+    // Every field in posted order, until `visit` returns false.
+    void ForEachField(const std::function<bool(const OS::x_wstring& name, const OS::x_wstring& value)>& visit) const;
 
 private:
     OS::x_wstring page_id_;
     OS::x_wstring base_url_;
     OS::x_wstring signed_in_user_;
     OS::x_wstring client_address_;
-    std::vector<std::pair<OS::x_wstring, OS::x_wstring>> fields_;
-    std::unordered_map<std::wstring, std::vector<std::size_t>> field_index_;
+    struct NamedValues {
+        OS::x_wstring name;
+        std::vector<OS::x_wstring> values;  // in posted order
+    };
+    std::vector<NamedValues> named_;                             // each name once
+    std::unordered_map<std::wstring, std::size_t> name_places_;  // in named_
+    std::size_t last_named_ = 0;  // where the last field's name is, when named_ is not empty
+    std::vector<std::pair<std::size_t, std::size_t>> posted_;  // each field: its place in named_ and in the values
 };
 
 class TESSERA_HOST_API CCGIRequestDataHelper {

@@ -67,20 +67,28 @@ void CCGIRequestData::SetSignedInUser(const OS::x_wstring& user_name) { signed_i
 
 void CCGIRequestData::SetClientAddress(const OS::x_wstring& client_address) { client_address_ = client_address; }
 
-void CCGIRequestData::AddField(OS::x_wstring name, OS::x_wstring value) {
-    fields_.emplace_back(WithoutNul(std::move(name)), WithoutNul(std::move(value)));
-    field_index_[fields_.back().first].push_back(fields_.size() - 1);
+void CCGIRequestData::AddField(std::wstring_view name, OS::x_wstring value) {
+    // A list's values come one after another under one name: it is looked up once.
+    if (named_.empty() || named_[last_named_].name != name) {
+        const OS::x_wstring clean_name = WithoutNul(OS::x_wstring(std::wstring(name)));
+        const auto [place, is_new] = name_places_.try_emplace(clean_name, named_.size());
+        if (is_new) named_.push_back(NamedValues{clean_name, {}});
+        last_named_ = place->second;
+    }
+    std::vector<OS::x_wstring>& values = named_[last_named_].values;
+    posted_.emplace_back(last_named_, values.size());
+    values.push_back(WithoutNul(std::move(value)));
 }
 
 int CCGIRequestData::GetEnvVariable(const wchar_t* name, OS::x_wstring& value, bool /*raw*/) const {
     if (name == nullptr) {
         return -1;
     }
-    const auto found = field_index_.find(name);
-    if (found == field_index_.end()) {
+    const auto found = name_places_.find(name);
+    if (found == name_places_.end()) {
         return -1;
     }
-    value = fields_[found->second.front()].second;
+    value = named_[found->second].values.front();
     return 0;
 }
 
@@ -88,14 +96,21 @@ int CCGIRequestData::GetEnvVariableValues(const wchar_t* name, std::vector<OS::x
     if (name == nullptr) {
         return -1;
     }
-    const auto found = field_index_.find(name);
-    if (found == field_index_.end()) {
+    const auto found = name_places_.find(name);
+    if (found == name_places_.end()) {
         return -1;
     }
-    for (const std::size_t position : found->second) {
-        values.push_back(fields_[position].second);
-    }
+    const std::vector<OS::x_wstring>& posted = named_[found->second].values;
+    values.insert(values.end(), posted.begin(), posted.end());
     return 0;
+}
+
+void CCGIRequestData::ForEachField(
+    const std::function<bool(const OS::x_wstring& name, const OS::x_wstring& value)>& visit) const {
+    for (const auto& [name_place, value_place] : posted_) {
+        const NamedValues& named = named_[name_place];
+        if (!visit(named.name, named.values[value_place])) return;
+    }
 }
 
 CCGIRequestDataHelper::CCGIRequestDataHelper(const CCGIRequestData* request) : request_(request) {}

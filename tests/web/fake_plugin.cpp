@@ -36,7 +36,10 @@ std::string Utf8(const std::wstring& text) { return OS::WCharToUTF8Char(text.c_s
 std::string Echo(const CCGIRequestData& request) {
     std::string text = "page=" + Utf8(request.GetPageID()) + "\nuser=" + Utf8(request.GetSignedInUser()) +
                        "\naddress=" + Utf8(request.GetClientAddress()) + "\nbase=" + Utf8(request.GetBaseURL()) + "\n";
-    for (const auto& [name, value] : request.Fields()) text += "field " + Utf8(name) + "=" + Utf8(value) + "\n";
+    request.ForEachField([&text](const OS::x_wstring& name, const OS::x_wstring& value) {
+        text += "field " + Utf8(name) + "=" + Utf8(value) + "\n";
+        return true;
+    });
     return text;
 }
 
