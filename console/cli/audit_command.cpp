@@ -2,6 +2,7 @@
 #include "change_words.h"
 #include "commands.h"
 #include "console_context.h"
+#include "decimal_text.h"
 
 #include "mgmt_store.h"
 #include "os_string.h"
@@ -14,9 +15,14 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tessera::console {
@@ -114,6 +120,48 @@ void RunAudit(const AuditOptions& options) {
     }
 }
 
+constexpr std::size_t kChainValueLength = 64;
+
+// A head as `audit head` prints it: SEQ:VALUE.
+std::optional<std::pair<std::int64_t, std::string>> HeadOf(const std::string& text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string::npos) return std::nullopt;
+    const std::optional<std::int64_t> seq = DecimalOf(std::string_view(text).substr(0, colon));
+    std::string value = host::FoldAsciiCase(text.substr(colon + 1));
+    const bool is_hex =
+        value.size() == kChainValueLength && value.find_first_not_of("0123456789abcdef") == std::string::npos;
+    if (!seq || *seq == 0 || !is_hex) return std::nullopt;
+    return std::pair{*seq, std::move(value)};
+}
+
+std::string CheckHead(const std::string& text) {
+    return HeadOf(text) ? std::string() : "SEQ:VALUE as `audit head` prints it, not " + text;
+}
+
+void RunVerify(const CommonOptions& common, const std::string& head) {
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
+    const auto started = std::chrono::steady_clock::now();
+    const host::AuditChainCheck check = store->VerifyAuditChain(head.empty() ? std::nullopt : HeadOf(head));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    if (check.broken_at) {
+        throw CommandError(kExitFailure, "the audit chain breaks at record " + std::to_string(*check.broken_at) + ": " +
+                                             check.problem);
+    }
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", took.count());
+    std::cout << "the audit chain is whole: " << check.records << " records";
+    if (check.records != 0) std::cout << ", the latest " << check.head_seq << ':' << check.head_chain;
+    if (!head.empty()) std::cout << ", the kept head among them";
+    std::cout << "; checked in " << seconds << " s\n";
+}
+
+void RunHead(const CommonOptions& common) {
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
+    const auto [seq, chain] = store->ReadAuditHead();
+    if (seq == 0) throw CommandError(kExitFailure, "there are no audit records yet");
+    std::cout << seq << ':' << chain << '\n';
+}
+
 std::string CheckTime(const std::string& text) {
     return IsTimeBound(text) ? std::string() : "a UTC time as YYYY-MM-DD[THH[:MM[:SS]]], not " + text;
 }
@@ -144,7 +192,26 @@ void AddAuditCommand(CLI::App& app) {
     command->add_option("--limit", options->query.limit, "The newest this many records only")
         ->check(CLI::PositiveNumber)
         ->type_name("N");
-    command->callback([options] { RunAudit(*options); });
+
+    CLI::App* verify = command->add_subcommand(
+        "verify", "Walk the audit records' chain: exit 0 when it is whole, else name the first record that breaks it");
+    auto head = std::make_shared<std::string>();
+    verify
+        ->add_option("--head", *head,
+                     "A head kept earlier (SEQ:VALUE from `audit head`): that record must be there with that value")
+        ->check(CheckHead)
+        ->type_name("SEQ:VALUE");
+    verify->callback([options, head] { RunVerify(options->common, *head); });
+    CLI::App* head_command =
+        command->add_subcommand("head", "Print the latest record's SEQ:VALUE, for an auditor to keep elsewhere");
+    head_command->callback([options] { RunHead(options->common); });
+    // `audit verify --data DIR` as well as `audit --data DIR verify`.
+    verify->fallthrough();
+    head_command->fallthrough();
+    command->require_subcommand(0, 1);
+    command->callback([options, command] {
+        if (command->get_subcommands().empty()) RunAudit(*options);
+    });
 }
 
 }  // namespace tessera::console

@@ -100,16 +100,6 @@ std::string DateOf(const std::multimap<std::string, std::string>& parameters, co
 
 }  // namespace
 
-std::optional<std::int64_t> DecimalOf(std::string_view text) {
-    if (text.empty() || text.size() > 18) return std::nullopt;
-    std::int64_t number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return std::nullopt;
-        number = number * 10 + (c - '0');
-    }
-    return number;
-}
-
 HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store) {
     HistoryView view;
     view.query.limit = kRecordsPerPage;

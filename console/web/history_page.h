@@ -2,6 +2,7 @@
 // each action changed, and the restore of the state before any change.
 #pragma once
 
+#include "decimal_text.h"
 #include "sqlite_store.h"
 
 #include <cstdint>
@@ -28,10 +29,6 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
 
 // The page, or nullopt when its template cannot be opened.
 std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view);
-
-// The number of 1 to 18 decimal digits that `text` is, or null for anything
-// else: how a form or an address names a record, a version or a count.
-std::optional<std::int64_t> DecimalOf(std::string_view text);
 
 // The record number a form or an address names: decimal digits only; 0 for
 // anything else.

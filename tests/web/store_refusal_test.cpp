@@ -184,6 +184,9 @@ TEST_P(StoreRefusal, TheSaveIs503StoresNothingAndItsRecordShowsItWasRolledBack) 
     const std::string audit = RunConsole({"audit", "--action", "save", "--data", console.DataDir().string()});
     EXPECT_EQ(Occurrences(audit, "saved. [rolled back, not stored: " + std::string(fault.cause)), 1u) << audit;
     EXPECT_EQ(Occurrences(audit, "[rolled back"), 1u) << audit;
+    // Kept aside while refused, it joined the chain in its order when stored.
+    const std::string verified = RunConsole({"audit", "verify", "--data", console.DataDir().string()});
+    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
     const httplib::Result history = client.Get("/history", console.FormHeaders(cookie));
     ASSERT_TRUE(history);
     EXPECT_EQ(history->status, 200);

@@ -11,6 +11,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessera::host {
@@ -94,6 +95,15 @@ struct ApiTokenRow {
     std::string last_address;  // of the last use
 };
 
+// What a walk of the audit records' chain found (docs/audit.md).
+struct AuditChainCheck {
+    std::int64_t records = 0;               // that hold, from the first
+    std::int64_t head_seq = 0;              // the last of them; 0 when none
+    std::string head_chain;                 // its chain value
+    std::optional<std::int64_t> broken_at;  // the first record that breaks the chain
+    std::string problem;                    // what is wrong there, in plain words
+};
+
 // SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
 // transaction with synchronous=FULL, prepared statements only. Reading never
 // needs the write lock. Audit records the store cannot take are kept in
@@ -162,6 +172,15 @@ public:
     // `seq` changed nothing or an object was changed outside the console since.
     // Inside an action, it reads the action's state.
     std::vector<StoredInstance> StateBefore(std::int64_t seq);
+
+    // The latest audit record's seq and chain value, as stored (0 and empty
+    // when there is none).
+    std::pair<std::int64_t, std::string> ReadAuditHead();
+    // Walks the audit records' chain from the first record. With `kept` (a
+    // head taken earlier: seq and chain value), the chain also breaks where
+    // that record is gone or carries another value. Throws std::runtime_error
+    // when the store cannot be read.
+    AuditChainCheck VerifyAuditChain(const std::optional<std::pair<std::int64_t, std::string>>& kept);
 
     // The accounts by name, or the one named. Throws std::runtime_error when
     // the store cannot be read.

@@ -1,5 +1,6 @@
 // The audit table and the actions beside it.
 #include "audit_rows.h"
+#include "audit_chain.h"
 #include "change_journal.h"
 #include "utc_time.h"
 
@@ -19,14 +20,18 @@ std::string CurrentUtcTime() {
 }  // namespace
 
 std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
+    const std::string time = record.time.empty() ? CurrentUtcTime() : record.time;
+    const std::string context[] = {OS::ToUtf8(record.context[0]), OS::ToUtf8(record.context[1]),
+                                   OS::ToUtf8(record.context[2])};
+    const std::string message = OS::ToUtf8(record.message);
     Statement(database, kInsertAudit)
-        .Bind(1, record.time.empty() ? CurrentUtcTime() : record.time)
-        .Bind(2, OS::ToUtf8(record.context[0]))
-        .Bind(3, OS::ToUtf8(record.context[1]))
-        .Bind(4, OS::ToUtf8(record.context[2]))
+        .Bind(1, time)
+        .Bind(2, context[0])
+        .Bind(3, context[1])
+        .Bind(4, context[2])
         .Bind(5, std::int64_t{record.event_type})
         .Bind(6, std::int64_t{record.source_type})
-        .Bind(7, OS::ToUtf8(record.message))
+        .Bind(7, message)
         .Step();
     const std::int64_t seq = database.LastInsertId();
     if (!record.action.empty() || !record.rolled_back.empty() || !record.channel.empty()) {
@@ -42,6 +47,9 @@ std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
         }
         insert.Step();
     }
+    ChainAuditRecord(database, seq,
+                     {seq, time, context[0], context[1], context[2], record.channel, record.token, record.event_type,
+                      record.source_type, message});
     return seq;
 }
 

@@ -33,7 +33,8 @@ inline constexpr const char* kSchema[] = {
     " PRIMARY KEY (class, instance))",
     "CREATE TABLE IF NOT EXISTS audit ("
     " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
-    " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL)",
+    " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL,"
+    " chain TEXT)",
     // What the console ran for an audit record and, on the last record of an
     // action, what it changed: a short summary for History to show, and the
     // whole change, which a restore undoes. rolled_back says why the change a
@@ -55,6 +56,9 @@ inline constexpr const char* kHasChannelColumn =
 inline constexpr const char* kAddChannelColumn = "ALTER TABLE actions ADD COLUMN channel TEXT";
 inline constexpr const char* kHasTokenColumn = "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'token'";
 inline constexpr const char* kAddTokenColumn = "ALTER TABLE actions ADD COLUMN token TEXT";
+// And those made before records were chained get the column, and their records their chain values.
+inline constexpr const char* kHasChainColumn = "SELECT count(*) FROM pragma_table_info('audit') WHERE name = 'chain'";
+inline constexpr const char* kAddChainColumn = "ALTER TABLE audit ADD COLUMN chain TEXT";
 // Stores made before there were named accounts get the table on first open.
 inline constexpr const char* kHasAccountsTable =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'accounts'";
@@ -127,6 +131,14 @@ inline constexpr const char* kInsertAction =
 inline constexpr const char* kRecordChanges =
     "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
     " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
+// The records with what their chain values cover, oldest first.
+inline constexpr const char* kSelectChainedAudit =
+    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    " coalesce(channel, ''), coalesce(token, ''), coalesce(chain, '')"
+    " FROM audit LEFT JOIN actions ON audit_seq = seq ORDER BY seq";
+inline constexpr const char* kSelectChainBefore = "SELECT chain FROM audit WHERE seq < ?1 ORDER BY seq DESC LIMIT 1";
+inline constexpr const char* kSelectAuditHead = "SELECT seq, coalesce(chain, '') FROM audit ORDER BY seq DESC LIMIT 1";
+inline constexpr const char* kSetAuditChain = "UPDATE audit SET chain = ?1 WHERE seq = ?2";
 inline constexpr const char* kSelectAudit =
     "SELECT seq, time, user, client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
 // Newest first. Times are ISO-8601 text, so a prefix such as "2026-12" bounds

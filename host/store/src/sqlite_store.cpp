@@ -3,6 +3,7 @@
 // concurrent writer never leaves half an object stored and a commit that
 // returned is never lost.
 #include "sqlite_store.h"
+#include "audit_chain.h"
 #include "audit_rows.h"
 #include "change_journal.h"
 #include "decoded_cache.h"
@@ -451,6 +452,17 @@ std::vector<AuditRecord> SqliteStore::ReadAudit() {
         records.push_back(std::move(record));
     }
     return records;
+}
+
+std::pair<std::int64_t, std::string> SqliteStore::ReadAuditHead() {
+    Statement select(ThreadConnection(), kSelectAuditHead);
+    if (!select.Step()) return {0, {}};
+    return {select.Integer(0), select.Text(1)};
+}
+
+AuditChainCheck SqliteStore::VerifyAuditChain(const std::optional<std::pair<std::int64_t, std::string>>& kept) {
+    return CheckAuditChain(ThreadConnection(), kept ? std::optional(kept->first) : std::nullopt,
+                           kept ? kept->second : std::string());
 }
 
 std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, const std::wstring* instance_name) {

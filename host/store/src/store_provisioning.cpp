@@ -1,5 +1,6 @@
 // Provisioning: the schema, and the classes and instances a fresh store starts with.
 #include "store_provisioning.h"
+#include "audit_chain.h"
 #include "store_json.h"
 
 #include <fstream>
@@ -68,18 +69,25 @@ bool IsProvisioned(Database& database) {
 }
 
 void Upgrade(Database& database) {
-    // Each check, then its statement when the store lacks what it adds.
-    const std::pair<const char*, const char*> upgrades[] = {
-        {kHasAccountsTable, kCreateAccounts},   {kHasSecondFactorsTable, kCreateSecondFactors},
-        {kHasApiTokensTable, kCreateApiTokens}, {kHasRolledBackColumn, kAddRolledBackColumn},
-        {kHasVersionColumn, kAddVersionColumn}, {kHasChannelColumn, kAddChannelColumn},
-        {kHasTokenColumn, kAddTokenColumn},
+    // Each check, then its statement, and what follows it, when the store lacks what it adds.
+    struct Step {
+        const char* check;
+        const char* statement;
+        void (*then)(Database&);
     };
-    for (const std::pair<const char*, const char*>& upgrade : upgrades) {
-        if (database.Query(upgrade.first) == "0") {
+    const Step upgrades[] = {
+        {kHasAccountsTable, kCreateAccounts, nullptr},   {kHasSecondFactorsTable, kCreateSecondFactors, nullptr},
+        {kHasApiTokensTable, kCreateApiTokens, nullptr}, {kHasRolledBackColumn, kAddRolledBackColumn, nullptr},
+        {kHasVersionColumn, kAddVersionColumn, nullptr}, {kHasChannelColumn, kAddChannelColumn, nullptr},
+        {kHasTokenColumn, kAddTokenColumn, nullptr},     {kHasChainColumn, kAddChainColumn, ChainEveryAuditRecord},
+    };
+    for (const Step& upgrade : upgrades) {
+        if (database.Query(upgrade.check) == "0") {
             database.Write([&] {
                 // Another console may have upgraded it since the check.
-                if (database.Query(upgrade.first) == "0") database.Run(upgrade.second);
+                if (database.Query(upgrade.check) != "0") return true;
+                database.Run(upgrade.statement);
+                if (upgrade.then != nullptr) upgrade.then(database);
                 return true;
             });
         }
