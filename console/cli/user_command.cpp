@@ -154,12 +154,8 @@ void RunTokenCreate(const TokenOptions& options) {
         return accounts.CreateToken(options.user, options.name, scope, options.days, std::time(nullptr),
                                     CommandLine("token create"));
     });
-    std::cout << "Token "
-                 " << made.token.name << "
-                 " of "
-                 " << made.token.account << "
-                 " ("
-              << ScopeName(scope) << ", id " << made.token.id << ") until " << made.token.expires << ".\n"
+    std::cout << "Token \"" << made.token.name << "\" of \"" << made.token.account << "\" (" << ScopeName(scope)
+              << ", id " << made.token.id << ") until " << made.token.expires << ".\n"
               << "Send it as \"Authorization: Bearer TOKEN\"; it is shown only this once:\n"
               << made.secret << "\n";
 }

@@ -6,6 +6,7 @@
 #include "change_words.h"
 #include "html_doc.h"
 #include "os_string.h"
+#include "page_request.h"
 #include "text_util.h"
 
 #include <algorithm>
@@ -52,6 +53,15 @@ std::string ChangesTable(const std::string& changes_summary) {
     return table + "</tbody></table>";
 }
 
+// Through what the record came, as History says it; nothing when not known.
+std::string ChannelWords(const host::AuditRecord& record) {
+    if (record.channel == kBrowserChannel) return " in the browser";
+    if (record.channel == kCommandLineChannel) return " on the command line";
+    if (record.channel != kApiChannel) return {};
+    return record.token.empty() ? " through the API"
+                                : " through the API with the token <strong>" + Escaped(record.token) + "</strong>";
+}
+
 std::string RecordArticle(const host::HistoryRecord& entry, bool can_restore) {
     const host::AuditRecord& record = entry.record;
     const std::string action = record.action.empty() ? "action" : record.action;
@@ -59,7 +69,7 @@ std::string RecordArticle(const host::HistoryRecord& entry, bool can_restore) {
                           "\">\n<p class=\"history-head\"><span class=\"badge\">" + Escaped(action) +
                           "</span> <time datetime=\"" + Escaped(record.time) + "\">" + Escaped(ShownTime(record.time)) +
                           "</time> by <strong>" + Escaped(OS::ToUtf8(record.context[0])) + "</strong> from " +
-                          Escaped(OS::ToUtf8(record.context[1])) +
+                          Escaped(OS::ToUtf8(record.context[1])) + ChannelWords(record) +
                           (record.seq == 0 ? " <em>(not stored yet: the store refused it)</em>" : "") + "</p>\n<p>" +
                           Escaped(OS::ToUtf8(record.message)) + "</p>\n";
     if (!record.rolled_back.empty()) {

@@ -95,5 +95,37 @@ TEST(History, ARestoreIsRefusedOnceTheStoreWasChangedOutsideTheConsole) {
     EXPECT_EQ(AuditRecordCount(console.DataDir(), "restore"), 0u);
 }
 
+// Each row says through what the change came: the browser, the API with the
+// token's name, the command line.
+TEST(History, EachRecordSaysThroughWhatItCame) {
+    ConsoleServer console;
+    const std::string cookie = console.SignIn();
+    Save(console, cookie, {"www.browser.example"}, "Low");
+    const std::string made =
+        RunConsole({"token", "create", "--name", "deploy", "--scope", "write", "--data", console.DataDir().string()});
+    EXPECT_NE(made.find("Token \"deploy\" of \"admin\" (write, id "), std::string::npos) << made;
+    const std::string token = made.substr(made.rfind("tsr_"), made.find('\n', made.rfind("tsr_")) - made.rfind("tsr_"));
+    const httplib::Result patched =
+        console.Client().Patch("/api/v1/approved-list", {{"Authorization", "Bearer " + token}, {"If-Match", "*"}},
+                               R"({"add": ["www.api.example"]})", "application/json");
+    ASSERT_TRUE(patched);
+    EXPECT_EQ(patched->status, 200) << patched->body;
+    RunConsole({"render", "--page", "scan/WebThreat_Protection.htm", "--field", "FormAction=save", "--data",
+                console.DataDir().string()});
+
+    const httplib::Result history = console.Client().Get("/history", console.FormHeaders(cookie));
+    ASSERT_TRUE(history);
+    ASSERT_EQ(history->status, 200);
+    const std::string& page = history->body;
+    const std::size_t command_line = page.find(" on the command line</p>");
+    const std::size_t api = page.find(" through the API with the token <strong>deploy</strong></p>");
+    const std::size_t browser = page.find(" in the browser</p>");
+    ASSERT_NE(command_line, std::string::npos) << page;
+    ASSERT_NE(api, std::string::npos) << page;
+    ASSERT_NE(browser, std::string::npos) << page;
+    EXPECT_LT(command_line, api) << "newest first";
+    EXPECT_LT(api, browser) << "newest first";
+}
+
 }  // namespace
 }  // namespace tessera::test
