@@ -68,6 +68,8 @@ void PrintJsonLines(const std::vector<host::AuditRecord>& records) {
                   << ", \"source_type\": " << record.source_type
                   << ", \"source\": " << JsonText(SourceTypeName(record.source_type))
                   << ", \"message\": " << JsonText(OS::ToUtf8(record.message));
+        if (!record.channel.empty()) std::cout << ", \"channel\": " << JsonText(record.channel);
+        if (!record.token.empty()) std::cout << ", \"token\": " << JsonText(record.token);
         if (!record.rolled_back.empty()) std::cout << ", \"rolled_back\": " << JsonText(record.rolled_back);
         std::cout << "}\n";
     }
@@ -172,12 +174,12 @@ void AddAuditCommand(CLI::App& app) {
     CLI::App* command = app.add_subcommand("audit", "Show the audit records, oldest first");
     auto options = std::make_shared<AuditOptions>();
     AddCommonOptions(*command, options->common, false);
-    command->add_flag(
-        "--json", options->is_json,
-        "One JSON object per line: seq (0 for a record not yet stored), time, action, context (user, "
-        "client address, page ID), event_type and its name event, source_type and its name source, "
-        "message, and rolled_back (why the change the record reports was rolled back and never stored) on a "
-        "record whose action was rolled back");
+    command->add_flag("--json", options->is_json,
+                      "One JSON object per line: seq (0 for a record not yet stored), time, action, context (user, "
+                      "client address, page ID), event_type and its name event, source_type and its name source, "
+                      "message, channel (browser, api, command line) and token (the API token's name) when known, and "
+                      "rolled_back (why the change the record reports was rolled back and never stored) on a "
+                      "record whose action was rolled back");
     command->add_option("--since", options->query.since, "Records from this UTC time on (2026-12-01, 2026-12-01T08:30)")
         ->check(CheckTime)
         ->type_name("TIME");

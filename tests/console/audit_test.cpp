@@ -55,7 +55,7 @@ TEST_F(AuditTest, PrintsOneRecordPerLineOldestFirstWithItsActionAndTypeNames) {
 
     const std::regex kLine(R"(\{"seq": \d+, "time": "[^"]+", "action": "[a-z]+", "context": \[".*", ".*", ".*"\], )"
                            R"("event_type": 2, "event": "change", "source_type": 1, "source": "page plug-in", )"
-                           R"("message": ".+"\})");
+                           R"("message": ".+", "channel": "command line"\})");
     const std::vector<std::string> lines = Lines(audit.standard_output);
     ASSERT_EQ(lines.size(), 3u) << audit.standard_output;
     std::vector<std::string> actions;
