@@ -1,6 +1,7 @@
 // The chain over the audit records.
 #include "audit_chain.h"
 #include "sql_text.h"
+#include "text_util.h"
 
 #include <openssl/sha.h>
 
@@ -57,12 +58,8 @@ std::string ChainValue(std::string_view previous, const ChainedFields& fields) {
     AddField(bytes, fields.message);
     unsigned char digest[SHA256_DIGEST_LENGTH];
     SHA256(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), digest);
-    constexpr char kHex[] = "0123456789abcdef";
     std::string value;
-    for (const unsigned char byte : digest) {
-        value += kHex[byte >> 4];
-        value += kHex[byte & 0xF];
-    }
+    for (const unsigned char byte : digest) AppendHexDigits(value, byte, HexDigitCase::kLower);
     return value;
 }
 

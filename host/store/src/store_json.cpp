@@ -4,6 +4,7 @@
 #include "store_json.h"
 #include "mgmt_store.h"
 #include "os_string.h"
+#include "text_util.h"
 
 #include <charconv>
 #include <cstdint>
@@ -343,12 +344,9 @@ private:
             return;
         case '\0':
             Fail(place, "the text holds a NUL character");
-        default: {
-            constexpr char kHex[] = "0123456789abcdef";
+        default:
             out_ += "\\u00";
-            out_ += kHex[value >> 4];
-            out_ += kHex[value & 0xF];
-        }
+            AppendHexDigits(out_, value, HexDigitCase::kLower);
         }
     }
 
