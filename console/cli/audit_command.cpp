@@ -164,6 +164,13 @@ void RunHead(const CommonOptions& common) {
     std::cout << seq << ':' << chain << '\n';
 }
 
+void RunForwarding(const CommonOptions& common) {
+    const std::shared_ptr<host::SqliteStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
+    const std::vector<host::ForwardingState> states = store->ReadForwarding();
+    if (states.empty()) std::cout << kNotForwarded << '\n';
+    for (const host::ForwardingState& state : states) std::cout << ForwardingSentence(state) << '\n';
+}
+
 std::string CheckTime(const std::string& text) {
     return IsTimeBound(text) ? std::string() : "a UTC time as YYYY-MM-DD[THH[:MM[:SS]]], not " + text;
 }
@@ -207,9 +214,11 @@ void AddAuditCommand(CLI::App& app) {
     CLI::App* head_command =
         command->add_subcommand("head", "Print the latest record's SEQ:VALUE, for an auditor to keep elsewhere");
     head_command->callback([options] { RunHead(options->common); });
+    CLI::App* forwarding = command->add_subcommand(
+        "forwarding", "Say how far forwarding to each syslog collector and the journal has got, and its last error");
+    forwarding->callback([options] { RunForwarding(options->common); });
     // `audit verify --data DIR` as well as `audit --data DIR verify`.
-    verify->fallthrough();
-    head_command->fallthrough();
+    for (CLI::App* subcommand : {verify, head_command, forwarding}) subcommand->fallthrough();
     command->require_subcommand(0, 1);
     command->callback([options, command] {
         if (command->get_subcommands().empty()) RunAudit(*options);

@@ -3,6 +3,7 @@
 
 #include "access_log.h"
 #include "account_directory.h"
+#include "audit_forwarder.h"
 #include "commands.h"
 #include "console_context.h"
 #include "debug_log.h"
@@ -47,7 +48,25 @@ struct ServeOptions {
     bool is_two_factor_required = false;
     bool is_two_factor_optional = false;
     int api_requests_per_minute = ApiSettings{}.requests_per_minute;
+    std::string audit_syslog;  // a collector's URL; empty: none
+    CollectorTls audit_syslog_tls;
+    bool is_audit_journal = false;
 };
+
+// Where the audit records go besides the store; refuses a bad URL or TLS file
+// before the console serves.
+std::vector<std::unique_ptr<AuditDestination>> AuditDestinations(const ServeOptions& options) {
+    std::vector<std::unique_ptr<AuditDestination>> destinations;
+    if (!options.audit_syslog.empty()) {
+        try {
+            destinations.push_back(SyslogDestination(options.audit_syslog, options.audit_syslog_tls));
+        } catch (const std::exception& refused) {
+            throw CommandError(kExitUsage, std::string("--audit-syslog: ") + refused.what());
+        }
+    }
+    if (options.is_audit_journal) destinations.push_back(JournalDestination());
+    return destinations;
+}
 
 // Holds an exclusive lock on <data>/console.lock while the console serves, so
 // that a second console on the same folder (with its own sessions and sign-in
@@ -198,6 +217,7 @@ void RunServe(const ServeOptions& options) {
     settings.require_two_factor = options.is_two_factor_required ||
                                   (!options.is_two_factor_optional && !IsLoopbackListenHost(settings.listen_host));
 
+    std::vector<std::unique_ptr<AuditDestination>> audit_destinations = AuditDestinations(options);
     const auto store = PrepareHost(options.common);
     // A damaged store would serve as an empty list, or lose what is saved next.
     if (const std::vector<std::string> damage = store->CheckIntegrity(); !damage.empty()) {
@@ -219,6 +239,8 @@ void RunServe(const ServeOptions& options) {
         // Deinitialized once the console no longer serves.
         const PluginSession session(plugin);
         HttpConsole console(settings, plugin, store);
+        // Forwards until the console no longer serves; what is left waits in the outbox.
+        const AuditForwarder forwarder(store, std::move(audit_destinations));
         int port = 0;
         try {
             port = console.Bind();
@@ -297,6 +319,30 @@ void AddServeCommand(CLI::App& app) {
         ->add_flag("--no-require-two-factor", options->is_two_factor_optional,
                    "Let accounts without a second factor in with their password alone, on any address")
         ->excludes(required);
+    command
+        ->add_option("--audit-syslog", options->audit_syslog,
+                     "Forward every audit record to this syslog collector: tcp://HOST:PORT or tls://HOST:PORT")
+        ->type_name("URL");
+    command
+        ->add_option("--audit-syslog-ca", options->audit_syslog_tls.ca_file,
+                     "PEM certificate authorities the collector's TLS certificate is checked against "
+                     "(else the system's)")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
+    CLI::Option* client_certificate =
+        command
+            ->add_option("--audit-syslog-cert", options->audit_syslog_tls.certificate_file,
+                         "PEM client certificate, for a collector that asks for one")
+            ->check(CLI::ExistingFile)
+            ->type_name("FILE");
+    command
+        ->add_option("--audit-syslog-key", options->audit_syslog_tls.key_file, "PEM private key of --audit-syslog-cert")
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE")
+        ->needs(client_certificate);
+    client_certificate->needs("--audit-syslog-key");
+    command->add_flag("--audit-journal", options->is_audit_journal,
+                      "Forward every audit record to the systemd journal");
     command->callback([options] { RunServe(*options); });
 }
 

@@ -2,6 +2,7 @@
 #include "change_words.h"
 #include "hosted_pages.h"
 #include "os_string.h"
+#include "page_request.h"
 #include "policy_settings.h"
 
 #include <nlohmann/json.hpp>
@@ -146,9 +147,26 @@ std::string ChangeSentence(const std::string& changes_summary) {
         sentence += sentence.empty() ? "" : "; ";
         sentence += line.is_list
                         ? Entries(line.added_count) + " added, " + WithThousands(line.removed_count) + " removed"
-                        : line.label + " now " + line.after;
+                        : line.label + " " + line.before + " -> " + line.after;
     }
     return sentence.empty() ? "nothing changed" : sentence;
+}
+
+std::string ChannelWords(const std::string& channel, const std::string& token_shown) {
+    if (channel == kBrowserChannel) return " in the browser";
+    if (channel == kCommandLineChannel) return " on the command line";
+    if (channel != kApiChannel) return {};
+    return token_shown.empty() ? " through the API" : " through the API with the token " + token_shown;
+}
+
+std::string ForwardingSentence(const host::ForwardingState& state) {
+    std::string sentence = state.destination + ": ";
+    sentence += state.sent_seq == 0 ? "nothing delivered yet"
+                                    : "every record up to " + WithThousands(static_cast<std::size_t>(state.sent_seq)) +
+                                          " delivered, the last at " + state.sent_time;
+    sentence += "; " + WithThousands(static_cast<std::size_t>(state.waiting)) + " waiting.";
+    if (!state.error.empty()) sentence += " Last error at " + state.error_time + ": " + state.error + ".";
+    return sentence;
 }
 
 bool IsTimeBound(const std::string& text) {

@@ -2,6 +2,8 @@
 // for the command line, History and the message after an action.
 #pragma once
 
+#include "sqlite_store.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -37,9 +39,22 @@ struct ChangeLine {
 // The lines of a changes summary as the store keeps it (an empty text: none).
 std::vector<ChangeLine> ChangeLines(const std::string& changes_summary);
 
-// One sentence: "14 entries added, 1 removed; Security level now High", or
+// One sentence: "14 entries added, 1 removed; Security level Low -> High", or
 // "nothing changed" for an empty summary.
 std::string ChangeSentence(const std::string& changes_summary);
+
+// Through what a record came, as words after "from ADDRESS": " in the
+// browser", " through the API with the token T" (`token_shown`: the token's
+// name as the caller shows it), " on the command line"; empty when not known.
+std::string ChannelWords(const std::string& channel, const std::string& token_shown);
+
+// How far forwarding to a destination has got, in one sentence: "tcp://x:514:
+// every record up to 1,234 delivered, the last at 2026-12-08T10:00:00Z; 3
+// waiting. Last error at 2026-12-08T09:59:58Z: ...".
+std::string ForwardingSentence(const host::ForwardingState& state);
+// What is said when no destination is forwarded to.
+inline constexpr char kNotForwarded[] =
+    "Audit records are not forwarded: the console serves without --audit-syslog or --audit-journal.";
 
 // True for a UTC time or the start of one that compares with the records'
 // ISO-8601 times as text: YYYY-MM-DD, optionally with THH, :MM and :SS.

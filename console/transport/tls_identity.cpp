@@ -22,15 +22,6 @@ constexpr char kTls12Ciphers[] =
     "ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-RSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:"
     "ECDHE-RSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305:ECDHE-RSA-CHACHA20-POLY1305";
 
-std::string OpenSslReason() {
-    const unsigned long code = ERR_get_error();
-    ERR_clear_error();
-    if (code == 0) return "unknown reason";
-    char text[256] = {};
-    ERR_error_string_n(code, text, sizeof text);
-    return text;
-}
-
 using File = std::unique_ptr<FILE, decltype(&std::fclose)>;
 
 File OpenFile(const std::filesystem::path& path, const char* mode) {
@@ -110,6 +101,15 @@ void MakeCertificate(const std::filesystem::path& certificate_file, const std::f
 }
 
 }  // namespace
+
+std::string OpenSslReason() {
+    const unsigned long code = ERR_get_error();
+    ERR_clear_error();
+    if (code == 0) return "unknown reason";
+    char text[256] = {};
+    ERR_error_string_n(code, text, sizeof text);
+    return text;
+}
 
 TlsContext MakeTlsContext(const std::filesystem::path& certificate_file, const std::filesystem::path& key_file) {
     TlsContext context(SSL_CTX_new(TLS_server_method()), &SSL_CTX_free);

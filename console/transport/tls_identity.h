@@ -13,6 +13,9 @@ namespace tessera::console {
 
 using TlsContext = std::unique_ptr<SSL_CTX, decltype(&SSL_CTX_free)>;
 
+// OpenSSL's reason for the failure it noted last, and its error queue cleared.
+std::string OpenSslReason();
+
 // A server context (TLS 1.2 and later, ECDHE and AEAD ciphers in the server's
 // order) with the certificate chain and private
 // key of these PEM files. Throws std::runtime_error naming the file and

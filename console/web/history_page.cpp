@@ -53,25 +53,17 @@ std::string ChangesTable(const std::string& changes_summary) {
     return table + "</tbody></table>";
 }
 
-// Through what the record came, as History says it; nothing when not known.
-std::string ChannelWords(const host::AuditRecord& record) {
-    if (record.channel == kBrowserChannel) return " in the browser";
-    if (record.channel == kCommandLineChannel) return " on the command line";
-    if (record.channel != kApiChannel) return {};
-    return record.token.empty() ? " through the API"
-                                : " through the API with the token <strong>" + Escaped(record.token) + "</strong>";
-}
-
 std::string RecordArticle(const host::HistoryRecord& entry, bool can_restore) {
     const host::AuditRecord& record = entry.record;
     const std::string action = record.action.empty() ? "action" : record.action;
-    std::string article = "<article class=\"card history-record\" id=\"record-" + std::to_string(record.seq) +
-                          "\">\n<p class=\"history-head\"><span class=\"badge\">" + Escaped(action) +
-                          "</span> <time datetime=\"" + Escaped(record.time) + "\">" + Escaped(ShownTime(record.time)) +
-                          "</time> by <strong>" + Escaped(OS::ToUtf8(record.context[0])) + "</strong> from " +
-                          Escaped(OS::ToUtf8(record.context[1])) + ChannelWords(record) +
-                          (record.seq == 0 ? " <em>(not stored yet: the store refused it)</em>" : "") + "</p>\n<p>" +
-                          Escaped(OS::ToUtf8(record.message)) + "</p>\n";
+    std::string article =
+        "<article class=\"card history-record\" id=\"record-" + std::to_string(record.seq) +
+        "\">\n<p class=\"history-head\"><span class=\"badge\">" + Escaped(action) + "</span> <time datetime=\"" +
+        Escaped(record.time) + "\">" + Escaped(ShownTime(record.time)) + "</time> by <strong>" +
+        Escaped(OS::ToUtf8(record.context[0])) + "</strong> from " + Escaped(OS::ToUtf8(record.context[1])) +
+        ChannelWords(record.channel, record.token.empty() ? "" : "<strong>" + Escaped(record.token) + "</strong>") +
+        (record.seq == 0 ? " <em>(not stored yet: the store refused it)</em>" : "") + "</p>\n<p>" +
+        Escaped(OS::ToUtf8(record.message)) + "</p>\n";
     if (!record.rolled_back.empty()) {
         // The record is the plug-in's, kept as it wrote it; the console says what became of it.
         article += "<p class=\"rolled-back\"><strong>Not stored:</strong> this change was rolled back, because " +
@@ -88,6 +80,18 @@ std::string RecordArticle(const host::HistoryRecord& entry, bool can_restore) {
                    "</form>\n";
     }
     return article + "</article>\n";
+}
+
+// Where the records go besides the store, and how far each destination has got.
+std::string ForwardingParagraphs(host::SqliteStore& store) {
+    const std::vector<host::ForwardingState> states = store.ReadForwarding();
+    if (states.empty()) return "<p class=\"muted\">" + Escaped(kNotForwarded) + "</p>";
+    std::string paragraphs;
+    for (const host::ForwardingState& state : states) {
+        paragraphs += std::string("<p") + (state.error.empty() ? "" : " class=\"forwarding-error\"") + ">" +
+                      Escaped(ForwardingSentence(state)) + "</p>";
+    }
+    return paragraphs;
 }
 
 std::string ActionOptions(const std::string& chosen) {
@@ -160,6 +164,7 @@ std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const His
                                                 {L"$$UNTIL$$", Escaped(view.query.until)},
                                                 {L"$$RECORDS$$", articles},
                                                 {L"$$OLDER$$", older},
+                                                {L"$$FORWARDING$$", ForwardingParagraphs(store)},
                                             });
 }
 

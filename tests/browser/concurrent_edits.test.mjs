@@ -24,7 +24,7 @@ consoleTest("a Save that would overwrite another's change is stopped, and the ed
     await addEntry(page, "second-admin.example");
     await answeredInPlace(page, () => page.locator("#btnSave").click());
     const notice = page.locator("main > .message.error[role=alert]");
-    await assertShows(notice, /^Not saved: these settings changed since you opened this page \(admin at \d\d:\d\d UTC: .*Security level now Low/);
+    await assertShows(notice, /^Not saved: these settings changed since you opened this page \(admin at \d\d:\d\d UTC: .*Security level Medium -> Low/);
     // The browser logs the stopped post's status, and nothing else.
     assert.deepEqual(
       problems.splice(0).map((problem) => /status of (\d+)/.exec(problem)?.[1]),

@@ -23,13 +23,13 @@ consoleTest(
     await addEntry(page, "one.example");
     await page.locator("#rdoSecurityLevelHigh").check();
     await save(page);
-    assert.equal(await actionText(page), "Saved: 1 entry added, 0 removed; Security level now High.");
+    assert.equal(await actionText(page), "Saved: 1 entry added, 0 removed; Security level Medium -> High.");
     await save(page);
     assert.equal(await actionText(page), "Saved: nothing changed.");
 
     await page.locator("#btnReset").click();
     await answeredInPlace(page, () => page.locator("#btnResetConfirm").click());
-    assert.equal(await actionText(page), "Defaults restored: 0 entries added, 1 removed; Security level now Medium.");
+    assert.equal(await actionText(page), "Defaults restored: 0 entries added, 1 removed; Security level High -> Medium.");
     assert.deepEqual(await listedEntries(page), DEFAULT_ENTRIES);
 
     await loadingNewPage(page, () => page.getByRole("link", { name: "Undo it in History" }).click());
@@ -47,7 +47,7 @@ consoleTest(
     await loadingNewPage(page, () =>
       reset.getByRole("button", { name: "Restore the state before this change" }).click(),
     );
-    await assertShows(page.locator("main > .message"), /^Settings restored as they were before record \d+ \(.+ UTC\)\. Changed: 1 entry added, 0 removed; Security level now High\.$/,
+    await assertShows(page.locator("main > .message"), /^Settings restored as they were before record \d+ \(.+ UTC\)\. Changed: 1 entry added, 0 removed; Security level Medium -> High\.$/,
     );
     await assertShows(page.locator("#historyRecords .badge").first(), "restore");
 

@@ -304,3 +304,46 @@ TEST_F(SqliteStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds)
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::int64_t> OutboxSeqs(SqliteStore& store, const std::string& destination) {
+    std::vector<std::int64_t> seqs;
+    for (const tessera::host::OutboxRecord& waiting : store.ReadOutbox(destination, 100)) {
+        seqs.push_back(waiting.entry.record.seq);
+    }
+    return seqs;
+}
+
+}  // namespace
+
+TEST_F(SqliteStoreTest, ARecordLeavesTheOutboxOnlyOnceEveryDestinationHasIt) {
+    for (int index = 0; index < 4; ++index) {
+        tessera::host::AuditRecord record;
+        record.message = L"record " + std::to_wstring(index);
+        ASSERT_TRUE(store_->AppendAudit(record));
+    }
+    const std::vector<std::string> both = {"tcp://a:514", "journal"};
+    store_->StartForwarding(both);
+    store_->MarkForwarded("journal", 3, both);
+    EXPECT_EQ(OutboxSeqs(*store_, "journal"), (std::vector<std::int64_t>{4}));
+    EXPECT_EQ(OutboxSeqs(*store_, "tcp://a:514"), (std::vector<std::int64_t>{1, 2, 3, 4}))
+        << "a destination behind keeps what the other has";
+    store_->MarkForwarded("tcp://a:514", 2, both);
+    EXPECT_EQ(OutboxSeqs(*store_, "tcp://a:514"), (std::vector<std::int64_t>{3, 4}));
+
+    // A destination new to the store starts with what is still waiting; one
+    // no longer forwarded to holds nothing back.
+    const std::vector<std::string> moved = {"tls://b:6514"};
+    store_->StartForwarding(moved);
+    EXPECT_EQ(OutboxSeqs(*store_, "tls://b:6514"), (std::vector<std::int64_t>{3, 4}));
+    store_->NoteForwardingError("tls://b:6514", "cannot connect");
+    store_->MarkForwarded("tls://b:6514", 4, moved);
+    const std::vector<tessera::host::ForwardingState> states = store_->ReadForwarding();
+    ASSERT_EQ(states.size(), 1u);
+    EXPECT_EQ(states[0].sent_seq, 4);
+    EXPECT_EQ(states[0].waiting, 0);
+    EXPECT_EQ(states[0].error, "cannot connect");
+    store_->StartForwarding(both);
+    EXPECT_TRUE(OutboxSeqs(*store_, "journal").empty());
+}

@@ -104,6 +104,22 @@ struct AuditChainCheck {
     std::string problem;                    // what is wrong there, in plain words
 };
 
+// An audit record waiting to be forwarded: as History reads it, with its chain value.
+struct OutboxRecord {
+    HistoryRecord entry;
+    std::string chain;
+};
+
+// How far forwarding to one destination has got (docs/audit.md).
+struct ForwardingState {
+    std::string destination;
+    std::int64_t sent_seq = 0;  // every record up to this one has been delivered there
+    std::string sent_time;      // when the last was, ISO-8601 UTC; empty when none was
+    std::int64_t waiting = 0;   // records still to deliver there
+    std::string error;          // the last failure, kept after later successes
+    std::string error_time;
+};
+
 // SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
 // transaction with synchronous=FULL, prepared statements only. Reading never
 // needs the write lock. Audit records the store cannot take are kept in
@@ -181,6 +197,21 @@ public:
     // that record is gone or carries another value. Throws std::runtime_error
     // when the store cannot be read.
     AuditChainCheck VerifyAuditChain(const std::optional<std::pair<std::int64_t, std::string>>& kept);
+
+    // Forwarding. Every audit record joins the outbox in its own transaction
+    // and leaves it once every destination forwarded to has it.
+    // Keeps the progress of `destinations` only (a destination new to the
+    // store starts with the records still in the outbox).
+    void StartForwarding(const std::vector<std::string>& destinations);
+    // The records `destination` has not had yet, oldest first, at most `limit`.
+    std::vector<OutboxRecord> ReadOutbox(const std::string& destination, std::size_t limit);
+    // Notes that `destination` has every record up to `seq` now, and lets go
+    // of the records that every one of `destinations` has.
+    void MarkForwarded(const std::string& destination, std::int64_t seq, const std::vector<std::string>& destinations);
+    void NoteForwardingError(const std::string& destination, const std::string& error);
+    // Of each destination StartForwarding kept, by name. All of these throw
+    // std::runtime_error when the store cannot be read or written.
+    std::vector<ForwardingState> ReadForwarding();
 
     // The accounts by name, or the one named. Throws std::runtime_error when
     // the store cannot be read.

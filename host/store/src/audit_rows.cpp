@@ -34,6 +34,7 @@ std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
         .Bind(7, message)
         .Step();
     const std::int64_t seq = database.LastInsertId();
+    Statement(database, kInsertOutbox).Bind(1, seq).Step();
     if (!record.action.empty() || !record.rolled_back.empty() || !record.channel.empty()) {
         Statement insert(database, kInsertAction);
         insert.Bind(1, seq).Bind(2, record.action);

@@ -23,6 +23,14 @@ inline constexpr const char* kCreateApiTokens =
     " id TEXT PRIMARY KEY NOT NULL, account TEXT NOT NULL, name TEXT NOT NULL, scope TEXT NOT NULL,"
     " secret_hash TEXT NOT NULL, created TEXT NOT NULL, expires TEXT NOT NULL,"
     " last_used TEXT NOT NULL DEFAULT '', last_address TEXT NOT NULL DEFAULT '')";
+// Every audit record waits here, from its own transaction on, until each
+// destination it is forwarded to has it; audit_forwarding says how far each
+// destination has got (its sent_seq) and its last error.
+inline constexpr const char* kCreateAuditOutbox = "CREATE TABLE IF NOT EXISTS audit_outbox (seq INTEGER PRIMARY KEY)";
+inline constexpr const char* kCreateAuditForwarding =
+    "CREATE TABLE IF NOT EXISTS audit_forwarding ("
+    " destination TEXT PRIMARY KEY NOT NULL, sent_seq INTEGER NOT NULL DEFAULT 0, sent_time TEXT NOT NULL DEFAULT '',"
+    " error TEXT NOT NULL DEFAULT '', error_time TEXT NOT NULL DEFAULT '')";
 inline constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS class_declarations ("
     " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
@@ -45,6 +53,8 @@ inline constexpr const char* kSchema[] = {
     kCreateAccounts,
     kCreateSecondFactors,
     kCreateApiTokens,
+    kCreateAuditOutbox,
+    kCreateAuditForwarding,
 };
 // Stores made before rolled-back changes were noted get the column on first open.
 inline constexpr const char* kHasRolledBackColumn =
@@ -59,6 +69,12 @@ inline constexpr const char* kAddTokenColumn = "ALTER TABLE actions ADD COLUMN t
 // And those made before records were chained get the column, and their records their chain values.
 inline constexpr const char* kHasChainColumn = "SELECT count(*) FROM pragma_table_info('audit') WHERE name = 'chain'";
 inline constexpr const char* kAddChainColumn = "ALTER TABLE audit ADD COLUMN chain TEXT";
+// And those made before records were forwarded get the outbox, with every record in it.
+inline constexpr const char* kHasAuditOutboxTable =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'audit_outbox'";
+inline constexpr const char* kFillAuditOutbox = "INSERT OR IGNORE INTO audit_outbox (seq) SELECT seq FROM audit";
+inline constexpr const char* kHasAuditForwardingTable =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'audit_forwarding'";
 // Stores made before there were named accounts get the table on first open.
 inline constexpr const char* kHasAccountsTable =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'accounts'";
@@ -128,6 +144,29 @@ inline constexpr const char* kInsertAudit =
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
 inline constexpr const char* kInsertAction =
     "INSERT INTO actions (audit_seq, action, rolled_back, channel, token) VALUES (?1, ?2, ?3, ?4, ?5)";
+inline constexpr const char* kInsertOutbox = "INSERT INTO audit_outbox (seq) VALUES (?1)";
+// The records `?1` has not had yet, oldest first, as kSelectHistory's columns and then the chain value.
+inline constexpr const char* kSelectOutbox =
+    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, ''), coalesce(channel, ''),"
+    " coalesce(token, ''), coalesce(chain, '')"
+    " FROM audit_outbox JOIN audit USING (seq) LEFT JOIN actions ON audit_seq = seq"
+    " WHERE seq > coalesce((SELECT sent_seq FROM audit_forwarding WHERE destination = ?1), 0)"
+    " ORDER BY seq LIMIT ?2";
+inline constexpr const char* kSelectSentSeq = "SELECT sent_seq FROM audit_forwarding WHERE destination = ?1";
+inline constexpr const char* kSetSentSeq =
+    "INSERT INTO audit_forwarding (destination, sent_seq, sent_time) VALUES (?1, ?2, ?3)"
+    " ON CONFLICT (destination) DO UPDATE SET sent_seq = ?2, sent_time = ?3";
+inline constexpr const char* kDeleteSentOutbox = "DELETE FROM audit_outbox WHERE seq <= ?1";
+inline constexpr const char* kSetForwardingError =
+    "INSERT INTO audit_forwarding (destination, error, error_time) VALUES (?1, ?2, ?3)"
+    " ON CONFLICT (destination) DO UPDATE SET error = ?2, error_time = ?3";
+inline constexpr const char* kAddDestination = "INSERT OR IGNORE INTO audit_forwarding (destination) VALUES (?1)";
+inline constexpr const char* kSelectDestinations = "SELECT destination FROM audit_forwarding";
+inline constexpr const char* kDeleteDestination = "DELETE FROM audit_forwarding WHERE destination = ?1";
+inline constexpr const char* kSelectForwarding =
+    "SELECT destination, sent_seq, sent_time, error, error_time,"
+    " (SELECT count(*) FROM audit_outbox WHERE seq > sent_seq) FROM audit_forwarding ORDER BY destination";
 inline constexpr const char* kRecordChanges =
     "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
     " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";

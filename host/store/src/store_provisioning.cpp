@@ -76,10 +76,16 @@ void Upgrade(Database& database) {
         void (*then)(Database&);
     };
     const Step upgrades[] = {
-        {kHasAccountsTable, kCreateAccounts, nullptr},   {kHasSecondFactorsTable, kCreateSecondFactors, nullptr},
-        {kHasApiTokensTable, kCreateApiTokens, nullptr}, {kHasRolledBackColumn, kAddRolledBackColumn, nullptr},
-        {kHasVersionColumn, kAddVersionColumn, nullptr}, {kHasChannelColumn, kAddChannelColumn, nullptr},
-        {kHasTokenColumn, kAddTokenColumn, nullptr},     {kHasChainColumn, kAddChainColumn, ChainEveryAuditRecord},
+        {kHasAccountsTable, kCreateAccounts, nullptr},
+        {kHasSecondFactorsTable, kCreateSecondFactors, nullptr},
+        {kHasApiTokensTable, kCreateApiTokens, nullptr},
+        {kHasRolledBackColumn, kAddRolledBackColumn, nullptr},
+        {kHasVersionColumn, kAddVersionColumn, nullptr},
+        {kHasChannelColumn, kAddChannelColumn, nullptr},
+        {kHasTokenColumn, kAddTokenColumn, nullptr},
+        {kHasChainColumn, kAddChainColumn, ChainEveryAuditRecord},
+        {kHasAuditOutboxTable, kCreateAuditOutbox, [](Database& store) { store.Run(kFillAuditOutbox); }},
+        {kHasAuditForwardingTable, kCreateAuditForwarding, nullptr},
     };
     for (const Step& upgrade : upgrades) {
         if (database.Query(upgrade.check) == "0") {
