@@ -80,6 +80,15 @@ AuditRecord AuditFromRow(const Statement& select) {
     return record;
 }
 
+HistoryRecord HistoryFromRow(const Statement& select) {
+    HistoryRecord entry{AuditFromRow(select), select.Text(9)};
+    entry.record.action = select.Text(8);
+    entry.record.rolled_back = select.Text(10);
+    entry.record.channel = select.Text(11);
+    entry.record.token = select.Text(12);
+    return entry;
+}
+
 nlohmann::json AuditToJson(const AuditRecord& record) {
     return {{"time", record.time},
             {"user", OS::ToUtf8(record.context[0])},

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "sqlite_database.h"
+#include "sqlite_store.h"
 
 #include <nlohmann/json.hpp>
 
@@ -21,6 +22,8 @@ void RecordChanges(Database& database, std::int64_t seq, const std::string& acti
 
 // The record of a row of kSelectAudit or kSelectHistory, without its action.
 AuditRecord AuditFromRow(const Statement& select);
+// The record with its action and changes summary, of a row of kSelectHistory or kSelectOutbox.
+HistoryRecord HistoryFromRow(const Statement& select);
 
 nlohmann::json AuditToJson(const AuditRecord& record);
 // Throws nlohmann::json::exception when a field is missing or of another type.

@@ -44,14 +44,7 @@ std::vector<OutboxRecord> SqliteStore::ReadOutbox(const std::string& destination
     Statement select(ThreadConnection(), sqlite::kSelectOutbox);
     select.Bind(1, destination).Bind(2, static_cast<std::int64_t>(limit));
     std::vector<OutboxRecord> records;
-    while (select.Step()) {
-        OutboxRecord record{{sqlite::AuditFromRow(select), select.Text(9)}, select.Text(13)};
-        record.entry.record.action = select.Text(8);
-        record.entry.record.rolled_back = select.Text(10);
-        record.entry.record.channel = select.Text(11);
-        record.entry.record.token = select.Text(12);
-        records.push_back(std::move(record));
-    }
+    while (select.Step()) records.push_back({sqlite::HistoryFromRow(select), select.Text(13)});
     return records;
 }
 

@@ -13,7 +13,7 @@
 
 namespace tessera::host {
 
-using sqlite::AuditFromRow;
+using sqlite::HistoryFromRow;
 using sqlite::kSelectChangesSince;
 using sqlite::kSelectHistory;
 using sqlite::Statement;
@@ -50,14 +50,7 @@ std::vector<HistoryRecord> SqliteStore::ReadHistory(const HistoryQuery& query) {
             select.Bind(index, seq);
         }
     }
-    while (select.Step()) {
-        HistoryRecord entry{AuditFromRow(select), select.Text(9)};
-        entry.record.action = select.Text(8);
-        entry.record.rolled_back = select.Text(10);
-        entry.record.channel = select.Text(11);
-        entry.record.token = select.Text(12);
-        records.push_back(std::move(entry));
-    }
+    while (select.Step()) records.push_back(HistoryFromRow(select));
     return records;
 }
 
