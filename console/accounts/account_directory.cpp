@@ -4,8 +4,8 @@
 #include "change_words.h"
 #include "passwords.h"
 
+#include "console_store.h"
 #include "os_string.h"
-#include "sqlite_store.h"
 #include "text_util.h"
 #include "utc_time.h"
 
@@ -78,7 +78,7 @@ bool IsActiveAdministrator(const host::AccountRow& row) {
 
 // Refuses a change that takes `name` out of the enabled administrators when
 // it is the last of them.
-void KeepAnAdministrator(host::SqliteStore& store, const std::string& name) {
+void KeepAnAdministrator(host::ConsoleStore& store, const std::string& name) {
     const std::vector<host::AccountRow> rows = store.ReadAccounts();
     const bool is_active = std::any_of(rows.begin(), rows.end(), [&](const host::AccountRow& row) {
         return row.name == name && IsActiveAdministrator(row);
@@ -94,7 +94,7 @@ void KeepAnAdministrator(host::SqliteStore& store, const std::string& name) {
 
 // A console record of a change of accounts, by `actor`; its action is the
 // one the transaction runs.
-void AppendRecord(host::SqliteStore& store, const std::string& message, const Actor& actor) {
+void AppendRecord(host::ConsoleStore& store, const std::string& message, const Actor& actor) {
     host::AuditRecord record;
     record.context[0] = OS::FromUtf8(actor.name);
     record.context[1] = OS::FromUtf8(actor.address);
@@ -130,7 +130,7 @@ std::optional<std::pair<std::string, std::string>> ReadAccountFile(const std::fi
 
 }  // namespace
 
-AccountDirectory::AccountDirectory(std::shared_ptr<host::SqliteStore> store) : store_(std::move(store)) {}
+AccountDirectory::AccountDirectory(std::shared_ptr<host::ConsoleStore> store) : store_(std::move(store)) {}
 
 std::vector<Account> AccountDirectory::List() const {
     std::vector<Account> accounts;

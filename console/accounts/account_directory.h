@@ -20,7 +20,7 @@
 #include <vector>
 
 namespace tessera::host {
-class SqliteStore;
+class ConsoleStore;
 }  // namespace tessera::host
 
 namespace tessera::console {
@@ -97,7 +97,7 @@ public:
 
 class AccountDirectory {
 public:
-    explicit AccountDirectory(std::shared_ptr<host::SqliteStore> store);
+    explicit AccountDirectory(std::shared_ptr<host::ConsoleStore> store);
 
     std::vector<Account> List() const;
     std::optional<Account> Find(const std::string& name) const;
@@ -177,7 +177,7 @@ private:
                 const Actor& actor);
     Account Existing(const std::string& name) const;
 
-    std::shared_ptr<host::SqliteStore> store_;
+    std::shared_ptr<host::ConsoleStore> store_;
 };
 
 }  // namespace tessera::console

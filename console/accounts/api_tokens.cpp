@@ -5,7 +5,7 @@
 #include "hex_text.h"
 #include "passwords.h"
 
-#include "sqlite_store.h"
+#include "console_store.h"
 
 #include <openssl/crypto.h>
 #include <openssl/evp.h>

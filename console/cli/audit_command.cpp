@@ -4,9 +4,9 @@
 #include "console_context.h"
 #include "decimal_text.h"
 
+#include "console_store.h"
 #include "mgmt_store.h"
 #include "os_string.h"
-#include "sqlite_store.h"
 #include "text_util.h"
 
 #include <CLI/CLI.hpp>
@@ -111,7 +111,7 @@ void PrintTable(const std::vector<host::AuditRecord>& records) {
 }
 
 void RunAudit(const AuditOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     std::vector<host::AuditRecord> records;
     for (host::HistoryRecord& entry : store->ReadHistory(options.query)) records.push_back(std::move(entry.record));
     std::reverse(records.begin(), records.end());  // oldest first
@@ -141,7 +141,7 @@ std::string CheckHead(const std::string& text) {
 }
 
 void RunVerify(const CommonOptions& common, const std::string& head) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
     const auto started = std::chrono::steady_clock::now();
     const host::AuditChainCheck check = store->VerifyAuditChain(head.empty() ? std::nullopt : HeadOf(head));
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
@@ -158,14 +158,14 @@ void RunVerify(const CommonOptions& common, const std::string& head) {
 }
 
 void RunHead(const CommonOptions& common) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
     const auto [seq, chain] = store->ReadAuditHead();
     if (seq == 0) throw CommandError(kExitFailure, "there are no audit records yet");
     std::cout << seq << ':' << chain << '\n';
 }
 
 void RunForwarding(const CommonOptions& common) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(common, DataFolderUse::kReadExisting);
     const std::vector<host::ForwardingState> states = store->ReadForwarding();
     if (states.empty()) std::cout << kNotForwarded << '\n';
     for (const host::ForwardingState& state : states) std::cout << ForwardingSentence(state) << '\n';

@@ -14,6 +14,13 @@ void AddCommonOptions(CLI::App& command, CommonOptions& options, bool loads_plug
                     "Folder of the store, the audit log and debug.log; created and provisioned on first use")
         ->default_str(options.data_dir.string())
         ->type_name("DIR");
+    command
+        .add_option("--store", options.store_url,
+                    "Where the configuration is: sqlite:PATH, or postgresql://HOST/DB?sslmode=verify-full (the "
+                    "password in a password file, never here)")
+        ->default_str("sqlite:DIR/store.db")
+        ->envname("TESSERA_STORE")
+        ->type_name("URL");
     command.add_option("--web-root", options.web_root, "Folder that holds web/html (the page templates)")
         ->default_str(std::string(TESSERA_BIN_TO_DATA) + " from this program's folder")
         ->type_name("DIR")

@@ -115,7 +115,7 @@ std::vector<std::wstring> ListOf(const Fields& form) {
 }
 
 // One request through the plug-in; its page, header block cut off.
-std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+std::wstring Answer(const PluginModule& plugin, host::ConsoleStore& store, const CCGIRequestData& request,
                     host::ActionOutcome* outcome = nullptr, const DeliverInsideAction& deliver = {}) {
     const PageAnswer answer = AnswerThroughPlugin(plugin, store, request, {kCommandLineChannel, {}}, deliver);
     if (outcome != nullptr) *outcome = answer.outcome;
@@ -125,7 +125,7 @@ std::wstring Answer(const PluginModule& plugin, host::SqliteStore& store, const 
     return OS::FromUtf8(std::string(frame->body.data(), frame->body.size()));
 }
 
-Fields SettingsForm(const PluginModule& plugin, host::SqliteStore& store) {
+Fields SettingsForm(const PluginModule& plugin, host::ConsoleStore& store) {
     CCGIRequestData request;
     request.SetPageID(kSettingsPageId);
     request.SetBaseURL(L"/");

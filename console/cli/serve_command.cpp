@@ -221,7 +221,7 @@ void RunServe(const ServeOptions& options) {
     const auto store = PrepareHost(options.common);
     // A damaged store would serve as an empty list, or lose what is saved next.
     if (const std::vector<std::string> damage = store->CheckIntegrity(); !damage.empty()) {
-        throw CommandError(kExitFailure, DamagedStoreMessage(store->File(), damage));
+        throw CommandError(kExitFailure, DamagedStoreMessage(*store, damage));
     }
     const host::HostSettings host_settings = host::CurrentSettings();
     settings.data_dir = host_settings.data_dir;

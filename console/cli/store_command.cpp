@@ -3,9 +3,9 @@
 #include "commands.h"
 #include "console_context.h"
 
+#include "console_store.h"
 #include "mgmt_store.h"
 #include "os_string.h"
-#include "sqlite_store.h"
 #include "store_json.h"
 
 #include <CLI/CLI.hpp>
@@ -33,7 +33,7 @@ struct StoreOptions {
 };
 
 void RunDump(const StoreOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     std::optional<std::wstring> class_filter;
     std::optional<std::wstring> instance_filter;
     if (!options.class_name.empty()) {
@@ -71,25 +71,27 @@ void RunLoad(const StoreOptions& options) {
     } catch (const host::StoreFormatError& error) {
         throw CommandError(kExitUsage, options.file + ": " + error.what());
     }
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common);
     store->Replace(instances);
     std::cout << "loaded " << instances.size() << (instances.size() == 1 ? " instance" : " instances") << " from "
               << options.file << '\n';
 }
 
 void RunCheck(const StoreOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     const std::vector<std::string> problems = store->CheckIntegrity(true);
     if (!problems.empty()) {
         for (const std::string& problem : problems) std::cout << problem << '\n';
-        throw CommandError(kExitFailure, DamagedStoreMessage(store->File(), problems));
+        throw CommandError(kExitFailure, DamagedStoreMessage(*store, problems));
     }
-    std::cout << store->File().string()
-              << ": whole (SQLite's integrity check found nothing, and every stored object decodes)\n";
+    std::cout << store->Name()
+              << (store->Engine() == host::StoreAddress::Engine::kSqlite
+                      ? ": whole (SQLite's integrity check found nothing, and every stored object decodes)\n"
+                      : ": whole (every stored object decodes)\n");
 }
 
 void RunDelete(const StoreOptions& options) {
-    const std::shared_ptr<host::SqliteStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     if (!store->Delete(OS::FromUtf8(options.class_name), OS::FromUtf8(options.instance_name))) {
         throw CommandError(kExitFailure, "no instance " + options.class_name + "/" + options.instance_name);
     }

@@ -2,7 +2,7 @@
 // for the command line, History and the message after an action.
 #pragma once
 
-#include "sqlite_store.h"
+#include "console_store.h"
 
 #include <cstddef>
 #include <string>

@@ -2,9 +2,9 @@
 #include "console_context.h"
 
 #include "command_error.h"
+#include "console_store.h"
 #include "host_config.h"
 #include "mgmt_store.h"
-#include "sqlite_store.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -59,14 +59,22 @@ std::filesystem::path ResolveResourceDir(const CommonOptions& options) {
 
 }  // namespace
 
-std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options, DataFolderUse use) {
+std::shared_ptr<host::ConsoleStore> PrepareHost(const CommonOptions& options, DataFolderUse use) {
     const std::filesystem::path& data_dir = options.data_dir;
+    host::StoreAddress address;
+    try {
+        address = host::ParseStoreAddress(options.store_url, std::filesystem::absolute(data_dir));
+    } catch (const std::invalid_argument& error) {
+        throw CommandError(kExitUsage, error.what());
+    }
     std::error_code error;
-    if (use == DataFolderUse::kReadExisting && !std::filesystem::is_regular_file(data_dir / "store.db", error)) {
-        throw CommandError(kExitFailure, std::filesystem::is_directory(data_dir, error)
-                                             ? "the data folder " + data_dir.string() + " holds no store (store.db)"
-                                             : "there is no data folder " + data_dir.string() +
-                                                   "; give --data the folder that serve uses");
+    if (use == DataFolderUse::kReadExisting && address.engine == host::StoreAddress::Engine::kSqlite &&
+        !std::filesystem::is_regular_file(address.target, error)) {
+        throw CommandError(
+            kExitFailure,
+            std::filesystem::is_directory(std::filesystem::path(address.target).parent_path(), error)
+                ? "the data folder " + data_dir.string() + " holds no store (store.db)"
+                : "there is no data folder " + data_dir.string() + "; give --data the folder that serve uses");
     }
     std::filesystem::create_directories(data_dir, error);
     if (error || !std::filesystem::is_directory(data_dir)) {
@@ -80,18 +88,23 @@ std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options, Dat
     settings.resource_dir = std::filesystem::absolute(ResolveResourceDir(options));
     host::Configure(settings);
 
-    std::shared_ptr<host::SqliteStore> store =
-        host::SqliteStore::Open(settings.data_dir / "store.db", settings.resource_dir);
+    std::shared_ptr<host::ConsoleStore> store = host::ConsoleStore::Open(address, settings.resource_dir);
     host::SetCurrentStore(store);
     return store;
 }
 
-std::string DamagedStoreMessage(const std::filesystem::path& store_file, const std::vector<std::string>& problems) {
-    const std::string data = store_file.parent_path().string();
-    return store_file.string() + " is damaged (" +
-           (problems.empty() ? std::string("unknown damage") : problems.front()) +
-           (problems.size() > 1 ? "; " + std::to_string(problems.size() - 1) + " more" : std::string()) +
-           "). Stop every console on it, then: see the damage with `tessera-console store check --data " + data +
+std::string DamagedStoreMessage(const host::ConsoleStore& store, const std::vector<std::string>& problems) {
+    const std::string damage = store.Name() + " is damaged (" +
+                               (problems.empty() ? std::string("unknown damage") : problems.front()) +
+                               (problems.size() > 1 ? "; " + std::to_string(problems.size() - 1) + " more" : "") +
+                               "). Stop every console on it, then: see the damage with `tessera-console store check";
+    if (store.Engine() != host::StoreAddress::Engine::kSqlite) {
+        return damage +
+               " --store URL`; load a dump taken before (`store dump`) with `tessera-console store load "
+               "FILE --store URL`, or restore the database from its backup.";
+    }
+    const std::string data = std::filesystem::path(store.Name()).parent_path().string();
+    return damage + " --data " + data +
            "`; put a backup copy of the file in its place, or move it aside and `tessera-console store load FILE "
            "--data " +
            data + "` a dump taken before (`store dump`).";

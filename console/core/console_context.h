@@ -8,7 +8,7 @@
 #include <vector>
 
 namespace tessera::host {
-class SqliteStore;
+class ConsoleStore;
 }
 
 namespace tessera::console {
@@ -21,6 +21,7 @@ inline constexpr char kPluginFileName[] = "libTessera.so";
 
 struct CommonOptions {
     std::filesystem::path data_dir = TESSERA_DEFAULT_DATA_DIR;  // "var", or /var/lib/tessera installed system-wide
+    std::string store_url;                                      // default: sqlite: the data folder's store.db
     std::filesystem::path web_root;      // default: share/tessera of the tree that holds the program
     std::filesystem::path resource_dir;  // default: its data folder
     std::filesystem::path plugin_path;   // default: the Tessera library in that tree's lib/tessera
@@ -34,12 +35,12 @@ enum class DataFolderUse { kCreate, kReadExisting };
 // (debug log, templates, texts) and opens the store, provisioning it on first
 // use; the store becomes the current one. Throws std::runtime_error with a
 // one-line message, CommandError when kReadExisting finds no store.
-std::shared_ptr<host::SqliteStore> PrepareHost(const CommonOptions& options,
-                                               DataFolderUse use = DataFolderUse::kCreate);
+std::shared_ptr<host::ConsoleStore> PrepareHost(const CommonOptions& options,
+                                                DataFolderUse use = DataFolderUse::kCreate);
 
-// What to tell an operator whose store `store_file` is damaged: the first
-// of `problems`, and the ways back.
-std::string DamagedStoreMessage(const std::filesystem::path& store_file, const std::vector<std::string>& problems);
+// What to tell an operator whose store is damaged: the first of `problems`,
+// and the ways back.
+std::string DamagedStoreMessage(const host::ConsoleStore& store, const std::vector<std::string>& problems);
 
 // The plug-in path to load: --plugin when given, else libTessera.so in the
 // tessera folder of the library folder of the tree that holds the program.

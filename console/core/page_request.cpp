@@ -3,8 +3,8 @@
 #include "hosted_pages.h"
 
 #include "cgi_request.h"
+#include "console_store.h"
 #include "os_string.h"
-#include "sqlite_store.h"
 #include "text_util.h"
 
 namespace tessera::console {
@@ -54,7 +54,7 @@ bool IsDefaultsInstance(std::wstring_view name) {
 
 }  // namespace
 
-PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& store) {
+PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::ConsoleStore& store) {
     PolicyChoice choice;
     OS::x_wstring named;
     if (request.GetEnvVariable(kPolicyField, named, false) != 0 || named.IsEmpty()) return choice;
@@ -69,7 +69,7 @@ PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& sto
     return choice;
 }
 
-std::vector<std::wstring> HostedPolicyNames(host::SqliteStore& store) {
+std::vector<std::wstring> HostedPolicyNames(host::ConsoleStore& store) {
     std::vector<std::wstring> names;
     const std::wstring policy_class = kPolicyClass;
     for (const host::StoredInstance& instance : store.List(&policy_class, nullptr)) {
@@ -80,7 +80,7 @@ std::vector<std::wstring> HostedPolicyNames(host::SqliteStore& store) {
 
 namespace {
 
-PageAnswer Answer(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+PageAnswer Answer(const PluginModule& plugin, host::ConsoleStore& store, const CCGIRequestData& request,
                   const DeliverInsideAction& deliver, const std::function<void()>& prepare,
                   const host::ActionChannel& channel, const std::function<void()>& read_state = {}) {
     char* output = nullptr;
@@ -108,7 +108,7 @@ PageAnswer Answer(const PluginModule& plugin, host::SqliteStore& store, const CC
 
 }  // namespace
 
-PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::ConsoleStore& store, const CCGIRequestData& request,
                                const host::ActionChannel& channel, const DeliverInsideAction& deliver,
                                const PageHooks& hooks) {
     PageAnswer answer = Answer(plugin, store, request, deliver, hooks.check, channel, hooks.read_state);
@@ -122,7 +122,7 @@ PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& st
     return answer;
 }
 
-PageAnswer AnswerPreparedAction(const PluginModule& plugin, host::SqliteStore& store, CCGIRequestData& request,
+PageAnswer AnswerPreparedAction(const PluginModule& plugin, host::ConsoleStore& store, CCGIRequestData& request,
                                 const PrepareInsideAction& prepare, const DeliverInsideAction& deliver,
                                 const host::ActionChannel& channel) {
     PageAnswer answer = Answer(

@@ -2,10 +2,10 @@
 // request that changes the store runs as one store transaction.
 #pragma once
 
+#include "console_store.h"
 #include "mgmt_store.h"
 #include "os_string.h"
 #include "plugin_module.h"
-#include "sqlite_store.h"
 
 #include <functional>
 #include <memory>
@@ -32,11 +32,11 @@ struct PolicyChoice {
     bool is_hosted = true;             // the store holds policy `named` (names compare exactly)
     std::vector<std::wstring> hosted;  // when it does not: the policies it holds
 };
-PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::SqliteStore& store);
+PolicyChoice ChosenPolicy(const CCGIRequestData& request, host::ConsoleStore& store);
 
 // The policies the store holds that the pages show and save (not their
 // defaults), by instance name.
-std::vector<std::wstring> HostedPolicyNames(host::SqliteStore& store);
+std::vector<std::wstring> HostedPolicyNames(host::ConsoleStore& store);
 
 // The channels through which the console's actions come, as their audit records name them.
 inline constexpr char kBrowserChannel[] = "browser";
@@ -75,7 +75,7 @@ struct PageHooks {
     std::function<void()> read_state;
 };
 
-PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::SqliteStore& store, const CCGIRequestData& request,
+PageAnswer AnswerThroughPlugin(const PluginModule& plugin, host::ConsoleStore& store, const CCGIRequestData& request,
                                const host::ActionChannel& channel, const DeliverInsideAction& deliver = {},
                                const PageHooks& hooks = {});
 
@@ -89,7 +89,7 @@ using PrepareInsideAction = std::function<void(CCGIRequestData& request)>;
 // Sends `request`, an action, to the plug-in as AnswerThroughPlugin does,
 // `prepare` first. Its answer's page is the plug-in's, or null when the
 // action was refused or abandoned: no page is made again.
-PageAnswer AnswerPreparedAction(const PluginModule& plugin, host::SqliteStore& store, CCGIRequestData& request,
+PageAnswer AnswerPreparedAction(const PluginModule& plugin, host::ConsoleStore& store, CCGIRequestData& request,
                                 const PrepareInsideAction& prepare, const DeliverInsideAction& deliver,
                                 const host::ActionChannel& channel);
 

@@ -14,7 +14,7 @@ constexpr std::size_t kBatch = 500;
 
 }  // namespace
 
-AuditForwarder::AuditForwarder(std::shared_ptr<host::SqliteStore> store,
+AuditForwarder::AuditForwarder(std::shared_ptr<host::ConsoleStore> store,
                                std::vector<std::unique_ptr<AuditDestination>> destinations, ForwardingTimes times)
     : store_(std::move(store)), destinations_(std::move(destinations)), times_(times) {
     for (const auto& destination : destinations_) names_.push_back(destination->Name());

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "collector_link.h"
-#include "sqlite_store.h"
+#include "console_store.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -46,7 +46,7 @@ class AuditForwarder {
 public:
     // Starts forwarding at once; the store keeps the progress of these
     // destinations only.
-    AuditForwarder(std::shared_ptr<host::SqliteStore> store,
+    AuditForwarder(std::shared_ptr<host::ConsoleStore> store,
                    std::vector<std::unique_ptr<AuditDestination>> destinations, ForwardingTimes times = {});
     // Stops every thread; what is not delivered yet stays in the outbox.
     ~AuditForwarder();
@@ -58,7 +58,7 @@ private:
     // Waits `how_long`, or less when stopped; false once stopped.
     bool Wait(std::chrono::milliseconds how_long);
 
-    std::shared_ptr<host::SqliteStore> store_;
+    std::shared_ptr<host::ConsoleStore> store_;
     std::vector<std::unique_ptr<AuditDestination>> destinations_;
     std::vector<std::string> names_;
     ForwardingTimes times_;

@@ -3,7 +3,7 @@
 // facts as the journal's fields.
 #pragma once
 
-#include "sqlite_store.h"
+#include "console_store.h"
 
 #include <string>
 #include <utility>

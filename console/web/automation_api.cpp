@@ -153,7 +153,7 @@ Json RecordJson(const host::HistoryRecord& entry) {
 // Adds the stored approved list to `form` inside an action, but for the
 // entries in `removed` (letter case folded). Throws host::AbandonedAction when
 // the list cannot be read, for a save would then empty it.
-void AddStoredEntries(host::SqliteStore& store, CCGIRequestData& form, const std::set<std::wstring>& removed = {}) {
+void AddStoredEntries(host::ConsoleStore& store, CCGIRequestData& form, const std::set<std::wstring>& removed = {}) {
     host::PropertyBag list;
     if (!store.Load(kApprovedListClass, kApprovedListInstance, list)) {
         throw host::AbandonedAction("the approved list cannot be read");
@@ -295,7 +295,7 @@ struct AutomationApi::Call {
     }
 };
 
-AutomationApi::AutomationApi(const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store,
+AutomationApi::AutomationApi(const PluginModule& plugin, std::shared_ptr<host::ConsoleStore> store,
                              AccountDirectory& accounts, ApiSettings settings)
     : plugin_(plugin), store_(std::move(store)), accounts_(accounts), settings_(std::move(settings)) {}
 

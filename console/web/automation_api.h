@@ -8,9 +8,9 @@
 #pragma once
 
 #include "account_directory.h"
+#include "console_store.h"
 #include "plugin_module.h"
 #include "roles.h"
-#include "sqlite_store.h"
 
 #include <chrono>
 #include <filesystem>
@@ -45,7 +45,7 @@ struct SessionCaller {
 
 class AutomationApi {
 public:
-    AutomationApi(const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store, AccountDirectory& accounts,
+    AutomationApi(const PluginModule& plugin, std::shared_ptr<host::ConsoleStore> store, AccountDirectory& accounts,
                   ApiSettings settings);
 
     // Answers a request whose path begins with kApiPrefix. A request with an
@@ -75,7 +75,7 @@ private:
                           const std::function<void(CCGIRequestData&)>& fill);
 
     const PluginModule& plugin_;
-    std::shared_ptr<host::SqliteStore> store_;
+    std::shared_ptr<host::ConsoleStore> store_;
     AccountDirectory& accounts_;
     ApiSettings settings_;
 

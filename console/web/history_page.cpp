@@ -83,7 +83,7 @@ std::string RecordArticle(const host::HistoryRecord& entry, bool can_restore) {
 }
 
 // Where the records go besides the store, and how far each destination has got.
-std::string ForwardingParagraphs(host::SqliteStore& store) {
+std::string ForwardingParagraphs(host::ConsoleStore& store) {
     const std::vector<host::ForwardingState> states = store.ReadForwarding();
     if (states.empty()) return "<p class=\"muted\">" + Escaped(kNotForwarded) + "</p>";
     std::string paragraphs;
@@ -114,7 +114,7 @@ std::string DateOf(const std::multimap<std::string, std::string>& parameters, co
 
 }  // namespace
 
-HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store) {
+HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::ConsoleStore& store) {
     HistoryView view;
     view.query.limit = kRecordsPerPage;
     view.query.before_seq = RecordSeqOf(Parameter(parameters, "before"));
@@ -144,7 +144,7 @@ HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& paramet
     return view;
 }
 
-std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view) {
+std::optional<std::string> RenderHistoryPage(host::ConsoleStore& store, const HistoryView& view) {
     const std::vector<host::HistoryRecord> records = store.ReadHistory(view.query);
     std::string articles;
     for (const host::HistoryRecord& entry : records) articles += RecordArticle(entry, view.can_restore);
@@ -168,7 +168,7 @@ std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const His
                                             });
 }
 
-host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,
+host::ActionOutcome RestoreBefore(host::ConsoleStore& store, std::int64_t seq, const std::string& user_name,
                                   const std::string& client_address, std::string& error,
                                   const host::ActionChannel& channel, const std::function<void()>& check) {
     try {

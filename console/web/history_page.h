@@ -2,8 +2,8 @@
 // each action changed, and the restore of the state before any change.
 #pragma once
 
+#include "console_store.h"
 #include "decimal_text.h"
-#include "sqlite_store.h"
 
 #include <cstdint>
 #include <map>
@@ -25,10 +25,10 @@ struct HistoryView {
 // (dates as YYYY-MM-DD), ?before=SEQ for older records, ?restored=SEQ after a
 // restore. A value it cannot take gives the unfiltered view with a notice
 // that names it.
-HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::SqliteStore& store);
+HistoryView HistoryViewOf(const std::multimap<std::string, std::string>& parameters, host::ConsoleStore& store);
 
 // The page, or nullopt when its template cannot be opened.
-std::optional<std::string> RenderHistoryPage(host::SqliteStore& store, const HistoryView& view);
+std::optional<std::string> RenderHistoryPage(host::ConsoleStore& store, const HistoryView& view);
 
 // The record number a form or an address names: decimal digits only; 0 for
 // anything else.
@@ -38,7 +38,7 @@ inline std::int64_t RecordSeqOf(const std::string& text) { return DecimalOf(text
 // they were before record `seq`, as one action named "restore" with its own
 // audit record. On failure `error` says why in plain words. `check` runs
 // first inside the action, and may end it with host::AbandonedAction.
-host::ActionOutcome RestoreBefore(host::SqliteStore& store, std::int64_t seq, const std::string& user_name,
+host::ActionOutcome RestoreBefore(host::ConsoleStore& store, std::int64_t seq, const std::string& user_name,
                                   const std::string& client_address, std::string& error,
                                   const host::ActionChannel& channel, const std::function<void()>& check = {});
 

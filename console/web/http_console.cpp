@@ -6,6 +6,7 @@
 #include "cgi_request.h"
 #include "change_words.h"
 #include "confined_path.h"
+#include "console_store.h"
 #include "debug_log.h"
 #include "history_page.h"
 #include "hosted_pages.h"
@@ -19,7 +20,6 @@
 #include "responses.h"
 #include "rotating_log_file.h"
 #include "routes.h"
-#include "sqlite_store.h"
 #include "static_files.h"
 #include "text_util.h"
 
@@ -210,7 +210,8 @@ std::string OutcomeSentence(const std::string& action, const std::string& change
 
 }  // namespace
 
-HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store)
+HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin,
+                         std::shared_ptr<host::ConsoleStore> store)
     : settings_(std::move(settings)),
       plugin_(plugin),
       store_(std::move(store)),

@@ -6,6 +6,7 @@
 #include "account_directory.h"
 #include "automation_api.h"
 #include "connection_server.h"
+#include "console_store.h"
 #include "form_decoding.h"
 #include "history_page.h"
 #include "list_apart.h"
@@ -15,7 +16,6 @@
 #include "routes.h"
 #include "session_cookie.h"
 #include "sessions.h"
-#include "sqlite_store.h"
 
 #include <atomic>
 #include <chrono>
@@ -48,7 +48,7 @@ struct ConsoleSettings {
 class HttpConsole {
 public:
     // `plugin` must be initialized, and outlive the console.
-    HttpConsole(ConsoleSettings settings, const PluginModule& plugin, std::shared_ptr<host::SqliteStore> store);
+    HttpConsole(ConsoleSettings settings, const PluginModule& plugin, std::shared_ptr<host::ConsoleStore> store);
 
     // Binds the listening socket and returns its port. Throws
     // std::runtime_error naming the address when it cannot.
@@ -115,7 +115,7 @@ private:
 
     ConsoleSettings settings_;
     const PluginModule& plugin_;
-    std::shared_ptr<host::SqliteStore> store_;
+    std::shared_ptr<host::ConsoleStore> store_;
     ScreeningSettings screening_;
     AccountDirectory accounts_;
     AutomationApi api_;

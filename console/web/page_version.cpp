@@ -46,7 +46,7 @@ std::optional<PageVersion> ParsedVersion(std::string_view text) {
     return PageVersion{*policy, *list, *record};
 }
 
-PageVersion CurrentVersion(host::SqliteStore& store, const std::wstring& policy) {
+PageVersion CurrentVersion(host::ConsoleStore& store, const std::wstring& policy) {
     host::HistoryQuery newest;
     newest.limit = 1;
     const std::vector<host::HistoryRecord> records = store.ReadHistory(newest);
@@ -63,7 +63,7 @@ void AddVersionField(std::string& page, const PageVersion& version) {
                                  "\" data-list-etag=\"" + Escaped(ListTag(version.list)) + "\">");
 }
 
-std::string ChangesSince(host::SqliteStore& store, std::int64_t seq) {
+std::string ChangesSince(host::ConsoleStore& store, std::int64_t seq) {
     host::HistoryQuery query;
     query.limit = 50;
     std::string sentence;

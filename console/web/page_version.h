@@ -5,8 +5,8 @@
 // sees it; the page's script sends it as If-Match as well.
 #pragma once
 
+#include "console_store.h"
 #include "hosted_pages.h"
-#include "sqlite_store.h"
 
 #include <cstdint>
 #include <optional>
@@ -26,7 +26,7 @@ std::string VersionText(const PageVersion& version);
 std::optional<PageVersion> ParsedVersion(std::string_view text);
 
 // The version of `policy` and the list as the current transaction sees them.
-PageVersion CurrentVersion(host::SqliteStore& store, const std::wstring& policy);
+PageVersion CurrentVersion(host::ConsoleStore& store, const std::wstring& policy);
 
 // True when the page served at `seen` shows the policy and the list as `now` holds them.
 inline bool ShowsSameState(const PageVersion& seen, const PageVersion& now) {
@@ -46,6 +46,6 @@ void AddVersionField(std::string& page, const PageVersion& version);
 
 // The changes stored after record `seq`, newest first, as one sentence: who,
 // when, what ("alice at 13:02 UTC: Security level now Low").
-std::string ChangesSince(host::SqliteStore& store, std::int64_t seq);
+std::string ChangesSince(host::ConsoleStore& store, std::int64_t seq);
 
 }  // namespace tessera::console

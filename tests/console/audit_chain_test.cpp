@@ -1,9 +1,9 @@
 // tessera-console audit verify and audit head against stores that another
 // program changed behind the console's back.
 #include "console_fixture.h"
+#include "console_store.h"
 #include "host_config.h"
 #include "mgmt_store.h"
-#include "sqlite_store.h"
 
 #include <sqlite3.h>
 
@@ -109,7 +109,8 @@ TEST_F(AuditChainTest, AnUntouchedStoreOfAHundredThousandRecordsVerifies) {
     Provision();
     {
         host::Configure({data_dir_, SourceDir(), ResourceDir()});
-        const std::shared_ptr<host::SqliteStore> store = host::SqliteStore::Open(data_dir_ / "store.db", ResourceDir());
+        const std::shared_ptr<host::ConsoleStore> store =
+            host::ConsoleStore::Open(data_dir_ / "store.db", ResourceDir());
         ASSERT_TRUE(
             store->AppendAudit({0, "", {L"alone", L"local", L"page"}, 2, 1, L"Outside any action.", "", "", "", ""}));
         const host::ActionOutcome outcome = store->RunAction([&store] {

@@ -7,7 +7,7 @@
 #if defined(_WIN32)
 #  include "memory_store.h"
 #else
-#  include "sqlite_store.h"
+#  include "console_store.h"
 #endif
 #include "store_json.h"
 #include "test_paths.h"
@@ -44,7 +44,7 @@ std::shared_ptr<host::StoreBackend> ProvisionedStore([[maybe_unused]] const fs::
     store->Replace(host::InstancesFromJson(read_json(ResourceDir() / "provision.json")));
     return store;
 #else
-    return host::SqliteStore::Open(data_dir / "store.db", ResourceDir());
+    return host::ConsoleStore::Open(data_dir / "store.db", ResourceDir());
 #endif
 }
 

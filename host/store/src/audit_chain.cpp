@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 namespace {
 
 // Names what the bytes are, so that a later form of them can be told apart.
@@ -116,4 +116,4 @@ AuditChainCheck CheckAuditChain(Database& database, std::optional<std::int64_t> 
     return check;
 }
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

@@ -3,15 +3,16 @@
 // record changed, removed, inserted or moved outside the console shows.
 #pragma once
 
-#include "sqlite_database.h"
-#include "sqlite_store.h"
+#include "console_store.h"
+#include "database.h"
+#include "sql_text.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 // The fields of a record that its chain value covers, as the store keeps them.
 struct ChainedFields {
@@ -39,4 +40,4 @@ void ChainEveryAuditRecord(Database& database);
 AuditChainCheck CheckAuditChain(Database& database, std::optional<std::int64_t> kept_seq,
                                 const std::string& kept_chain);
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

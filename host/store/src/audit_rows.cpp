@@ -4,7 +4,7 @@
 #include "change_journal.h"
 #include "utc_time.h"
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 namespace {
 
@@ -24,29 +24,25 @@ std::int64_t InsertAudit(Database& database, const AuditRecord& record) {
     const std::string context[] = {OS::ToUtf8(record.context[0]), OS::ToUtf8(record.context[1]),
                                    OS::ToUtf8(record.context[2])};
     const std::string message = OS::ToUtf8(record.message);
-    Statement(database, kInsertAudit)
-        .Bind(1, time)
+    Statement insert(database, kInsertAudit);
+    insert.Bind(1, time)
         .Bind(2, context[0])
         .Bind(3, context[1])
         .Bind(4, context[2])
         .Bind(5, std::int64_t{record.event_type})
         .Bind(6, std::int64_t{record.source_type})
-        .Bind(7, message)
-        .Step();
-    const std::int64_t seq = database.LastInsertId();
+        .Bind(7, message);
+    insert.Step();
+    const std::int64_t seq = insert.Integer(0);
     Statement(database, kInsertOutbox).Bind(1, seq).Step();
     if (!record.action.empty() || !record.rolled_back.empty() || !record.channel.empty()) {
-        Statement insert(database, kInsertAction);
-        insert.Bind(1, seq).Bind(2, record.action);
+        Statement action(database, kInsertAction);
+        action.Bind(1, seq).Bind(2, record.action);
         for (const auto& [index, text] :
              {std::pair{3, &record.rolled_back}, std::pair{4, &record.channel}, std::pair{5, &record.token}}) {
-            if (text->empty()) {
-                insert.BindNull(index);
-            } else {
-                insert.Bind(index, *text);
-            }
+            action.Bind(index, text->empty() ? nullptr : text);
         }
-        insert.Step();
+        action.Step();
     }
     ChainAuditRecord(database, seq,
                      {seq, time, context[0], context[1], context[2], record.channel, record.token, record.event_type,
@@ -119,4 +115,4 @@ AuditRecord AuditFromJson(const nlohmann::json& json) {
     return record;
 }
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

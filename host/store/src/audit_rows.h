@@ -1,8 +1,9 @@
 // Audit records as the store's rows and as the JSON lines of the kept-aside file.
 #pragma once
 
-#include "sqlite_database.h"
-#include "sqlite_store.h"
+#include "console_store.h"
+#include "database.h"
+#include "sql_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -10,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 // Stores the record and the action it belongs to; returns its seq.
 std::int64_t InsertAudit(Database& database, const AuditRecord& record);
@@ -29,4 +30,4 @@ nlohmann::json AuditToJson(const AuditRecord& record);
 // Throws nlohmann::json::exception when a field is missing or of another type.
 AuditRecord AuditFromJson(const nlohmann::json& json);
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

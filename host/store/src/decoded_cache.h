@@ -1,8 +1,8 @@
 // The decoded form of stored objects, shared by a store's connections.
 #pragma once
 
+#include "console_store.h"
 #include "mgmt_store.h"
-#include "sqlite_store.h"
 
 #include <cstdint>
 #include <map>
@@ -15,11 +15,12 @@ namespace tessera::host {
 // The last decoded form of each stored object, with the text it was decoded
 // from, shared by all connections: a connection that reads a row it has not
 // seen in this snapshot compares the text (35 MB for a list of a million
-// entries) instead of parsing it, which holds whoever changed the row. Entries
+// entries) instead of parsing it, which holds whoever changed the row. Where
+// objects carry revisions, the revision names the text instead. Entries
 // are kept before their transaction commits, so only the text or a snapshot
 // seen before says that an entry is what the store holds. Copies of a decoded
 // object share its arrays, so handing one out copies no list.
-class SqliteStore::DecodedCache {
+class ConsoleStore::DecodedCache {
 public:
     // The generation of the entry decoded from `text`, or 0.
     std::uint64_t Find(const std::string& place, std::string_view text, PropertyBag& out) {
@@ -43,8 +44,20 @@ public:
         return true;
     }
 
-    std::uint64_t Keep(const std::string& place, std::string text, PropertyBag properties) {
-        Entry entry{std::move(text), std::move(properties), 0};
+    // True when the entry is of that revision of the object (never 0).
+    bool FindRevision(const std::string& place, std::int64_t revision, PropertyBag& out) {
+        const std::lock_guard lock(mutex_);
+        const auto found = entries_.find(place);
+        if (found == entries_.end() || revision == 0 || found->second.revision != revision) {
+            return false;
+        }
+        out = found->second.properties;
+        return true;
+    }
+
+    // `revision` 0 where the engine keeps none; the text is then what names it.
+    std::uint64_t Keep(const std::string& place, std::string text, PropertyBag properties, std::int64_t revision = 0) {
+        Entry entry{std::move(text), std::move(properties), 0, revision};
         const std::lock_guard lock(mutex_);
         entry.generation = ++last_generation_;
         entries_[place] = std::move(entry);
@@ -56,6 +69,7 @@ private:
         std::string text;
         PropertyBag properties;
         std::uint64_t generation;
+        std::int64_t revision;
     };
     std::mutex mutex_;
     std::map<std::string, Entry> entries_;

@@ -32,13 +32,13 @@ private:
 
 }  // namespace
 
-using sqlite::AuditFromJson;
-using sqlite::AuditToJson;
-using sqlite::LogFailure;
+using sql::AuditFromJson;
+using sql::AuditToJson;
+using sql::LogFailure;
 
-SqliteStore::PendingAudit::PendingAudit(std::filesystem::path file) : file_(std::move(file)) {}
+ConsoleStore::PendingAudit::PendingAudit(std::filesystem::path file) : file_(std::move(file)) {}
 
-void SqliteStore::PendingAudit::Keep(const std::vector<AuditRecord>& records) {
+void ConsoleStore::PendingAudit::Keep(const std::vector<AuditRecord>& records) {
     if (records.empty()) {
         return;
     }
@@ -52,7 +52,7 @@ void SqliteStore::PendingAudit::Keep(const std::vector<AuditRecord>& records) {
     }
 }
 
-SqliteStore::PendingAudit::Taken SqliteStore::PendingAudit::Peek() {
+ConsoleStore::PendingAudit::Taken ConsoleStore::PendingAudit::Peek() {
     const std::lock_guard lock(mutex_);
     Taken taken;
     for (const std::string& line : ReadLines()) {
@@ -68,7 +68,7 @@ SqliteStore::PendingAudit::Taken SqliteStore::PendingAudit::Peek() {
     return taken;
 }
 
-void SqliteStore::PendingAudit::Drop(const Taken& taken) {
+void ConsoleStore::PendingAudit::Drop(const Taken& taken) {
     const std::lock_guard lock(mutex_);
     const std::size_t from_memory = taken.records.size() - std::min(taken.records.size(), taken.file_lines);
     in_memory_.erase(in_memory_.begin(),
@@ -94,7 +94,7 @@ void SqliteStore::PendingAudit::Drop(const Taken& taken) {
     ::close(descriptor);
 }
 
-bool SqliteStore::PendingAudit::WriteAll(int descriptor, const std::string& text, off_t offset) {
+bool ConsoleStore::PendingAudit::WriteAll(int descriptor, const std::string& text, off_t offset) {
     std::size_t written = 0;
     while (written < text.size()) {
         const ssize_t result =
@@ -110,7 +110,7 @@ bool SqliteStore::PendingAudit::WriteAll(int descriptor, const std::string& text
     return ::fsync(descriptor) == 0;
 }
 
-bool SqliteStore::PendingAudit::AppendToFile(const std::string& lines) {
+bool ConsoleStore::PendingAudit::AppendToFile(const std::string& lines) {
     const int descriptor = ::open(file_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, S_IRUSR | S_IWUSR);
     if (descriptor < 0) {
         return false;
@@ -130,7 +130,7 @@ bool SqliteStore::PendingAudit::AppendToFile(const std::string& lines) {
     return is_kept;
 }
 
-std::vector<std::string> SqliteStore::PendingAudit::ReadLines() const {
+std::vector<std::string> ConsoleStore::PendingAudit::ReadLines() const {
     const int descriptor = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
     if (descriptor < 0) {
         return {};
@@ -144,7 +144,7 @@ std::vector<std::string> SqliteStore::PendingAudit::ReadLines() const {
     return lines;
 }
 
-std::vector<std::string> SqliteStore::PendingAudit::ReadLines(int descriptor) {
+std::vector<std::string> ConsoleStore::PendingAudit::ReadLines(int descriptor) {
     std::string text;
     char buffer[8192];
     off_t offset = 0;

@@ -1,8 +1,8 @@
 // Audit records the store could not take, kept aside until a commit takes them.
 #pragma once
 
+#include "console_store.h"
 #include "mgmt_store.h"
-#include "sqlite_store.h"
 
 #include <sys/types.h>
 
@@ -18,7 +18,7 @@ namespace tessera::host {
 // appended to the file, and only a holder of the store's write lock takes them
 // off its front, so no record is written twice by two processes. When the
 // file itself cannot take a record (a full disk), the record waits in memory.
-class SqliteStore::PendingAudit {
+class ConsoleStore::PendingAudit {
 public:
     explicit PendingAudit(std::filesystem::path file);
 

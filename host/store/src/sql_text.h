@@ -2,7 +2,10 @@
 // the queries. Each is a constant, so that its address names its prepared form.
 #pragma once
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
+
+// Statements are written so that both engines take them; where PostgreSQL
+// needs other words, kPostgresTexts below gives them. Parameters are ?N.
 
 // The console's administrators. credential_version grows with every change
 // that must end the account's sessions (a new password, disabling).
@@ -40,7 +43,7 @@ inline constexpr const char* kSchema[] = {
     " class TEXT NOT NULL, instance TEXT NOT NULL, properties TEXT NOT NULL, version INTEGER NOT NULL DEFAULT 1,"
     " PRIMARY KEY (class, instance))",
     "CREATE TABLE IF NOT EXISTS audit ("
-    " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, user TEXT NOT NULL, client_address TEXT NOT NULL,"
+    " seq INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, \"user\" TEXT NOT NULL, client_address TEXT NOT NULL,"
     " page_id TEXT NOT NULL, event_type INTEGER NOT NULL, source_type INTEGER NOT NULL, message TEXT NOT NULL,"
     " chain TEXT)",
     // What the console ran for an audit record and, on the last record of an
@@ -88,16 +91,18 @@ inline constexpr const char* kSelectApiTokens =
     "SELECT id, account, name, scope, secret_hash, created, expires, last_used, last_address FROM api_tokens"
     " WHERE (?1 IS NULL OR account = ?1) AND (?2 IS NULL OR id = ?2) ORDER BY account, name";
 inline constexpr const char* kReplaceApiToken =
-    "INSERT OR REPLACE INTO api_tokens (id, account, name, scope, secret_hash, created, expires, last_used,"
-    " last_address) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)";
+    "INSERT INTO api_tokens (id, account, name, scope, secret_hash, created, expires, last_used, last_address)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT (id) DO UPDATE SET account = ?2, name = ?3,"
+    " scope = ?4, secret_hash = ?5, created = ?6, expires = ?7, last_used = ?8, last_address = ?9";
 inline constexpr const char* kDeleteApiToken = "DELETE FROM api_tokens WHERE id = ?1";
 inline constexpr const char* kDeleteAccountTokens = "DELETE FROM api_tokens WHERE account = ?1";
 inline constexpr const char* kSelectAccounts =
     "SELECT name, role, password, disabled, created, last_sign_in, credential_version FROM accounts"
     " WHERE (?1 IS NULL OR name = ?1) ORDER BY name";
 inline constexpr const char* kReplaceAccount =
-    "INSERT OR REPLACE INTO accounts (name, role, password, disabled, created, last_sign_in, credential_version)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+    "INSERT INTO accounts (name, role, password, disabled, created, last_sign_in, credential_version)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (name) DO UPDATE SET role = ?2, password = ?3,"
+    " disabled = ?4, created = ?5, last_sign_in = ?6, credential_version = ?7";
 // An account's second factors go with it.
 inline constexpr const char* kDeleteAccount = "DELETE FROM accounts WHERE name = ?1";
 inline constexpr const char* kDeleteAccountFactors = "DELETE FROM second_factors WHERE account = ?1";
@@ -108,8 +113,8 @@ inline constexpr const char* kSelectSecondFactors =
 inline constexpr const char* kFindSecondFactor =
     "SELECT account, kind, id, secret, created, counter FROM second_factors WHERE kind = ?1 AND id = ?2";
 inline constexpr const char* kReplaceSecondFactor =
-    "INSERT OR REPLACE INTO second_factors (account, kind, id, secret, created, counter)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6)";
+    "INSERT INTO second_factors (account, kind, id, secret, created, counter) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
+    " ON CONFLICT (account, kind, id) DO UPDATE SET secret = ?4, created = ?5, counter = ?6";
 // ?3 NULL: every factor of the kind (?2 NULL: of every kind).
 inline constexpr const char* kDeleteSecondFactors =
     "DELETE FROM second_factors WHERE account = ?1 AND (?2 IS NULL OR kind = ?2) AND (?3 IS NULL OR id = ?3)";
@@ -121,7 +126,7 @@ inline constexpr const char* kCommit = "COMMIT";
 inline constexpr const char* kQuickCheck = "PRAGMA quick_check";
 inline constexpr const char* kIntegrityCheck = "PRAGMA integrity_check";
 inline constexpr const char* kHasEveryTable =
-    "SELECT count(*) = 2 FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
 inline constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
 inline constexpr const char* kSynchronousFull = "PRAGMA synchronous=FULL";
 inline constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_declarations";
@@ -130,24 +135,25 @@ inline constexpr const char* kSelectDeclarations = "SELECT class, declaration FR
 inline constexpr const char* kSelectInstance = "SELECT properties FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kSelectVersion = "SELECT version FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kUpdateInstance =
-    "UPDATE instances SET properties = ?3, version = version + (properties IS NOT ?3)"
+    "UPDATE instances SET properties = ?3, version = version + CASE WHEN properties <> ?3 THEN 1 ELSE 0 END"
     " WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kReplaceInstance =
     "INSERT INTO instances (class, instance, properties) VALUES (?1, ?2, ?3) ON CONFLICT (class, instance)"
-    " DO UPDATE SET properties = excluded.properties, version = version + (properties IS NOT excluded.properties)";
+    " DO UPDATE SET properties = excluded.properties,"
+    " version = instances.version + CASE WHEN instances.properties <> excluded.properties THEN 1 ELSE 0 END";
 inline constexpr const char* kDeleteInstance = "DELETE FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kListInstances =
     "SELECT class, instance, properties FROM instances"
     " WHERE (?1 IS NULL OR class = ?1) AND (?2 IS NULL OR instance = ?2) ORDER BY class, instance";
 inline constexpr const char* kInsertAudit =
-    "INSERT INTO audit (time, user, client_address, page_id, event_type, source_type, message)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)";
+    "INSERT INTO audit (time, \"user\", client_address, page_id, event_type, source_type, message)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING seq";
 inline constexpr const char* kInsertAction =
     "INSERT INTO actions (audit_seq, action, rolled_back, channel, token) VALUES (?1, ?2, ?3, ?4, ?5)";
 inline constexpr const char* kInsertOutbox = "INSERT INTO audit_outbox (seq) VALUES (?1)";
 // The records `?1` has not had yet, oldest first, as kSelectHistory's columns and then the chain value.
 inline constexpr const char* kSelectOutbox =
-    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message,"
     " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, ''), coalesce(channel, ''),"
     " coalesce(token, ''), coalesce(chain, '')"
     " FROM audit_outbox JOIN audit USING (seq) LEFT JOIN actions ON audit_seq = seq"
@@ -161,7 +167,8 @@ inline constexpr const char* kDeleteSentOutbox = "DELETE FROM audit_outbox WHERE
 inline constexpr const char* kSetForwardingError =
     "INSERT INTO audit_forwarding (destination, error, error_time) VALUES (?1, ?2, ?3)"
     " ON CONFLICT (destination) DO UPDATE SET error = ?2, error_time = ?3";
-inline constexpr const char* kAddDestination = "INSERT OR IGNORE INTO audit_forwarding (destination) VALUES (?1)";
+inline constexpr const char* kAddDestination =
+    "INSERT INTO audit_forwarding (destination) VALUES (?1) ON CONFLICT DO NOTHING";
 inline constexpr const char* kSelectDestinations = "SELECT destination FROM audit_forwarding";
 inline constexpr const char* kDeleteDestination = "DELETE FROM audit_forwarding WHERE destination = ?1";
 inline constexpr const char* kSelectForwarding =
@@ -172,18 +179,18 @@ inline constexpr const char* kRecordChanges =
     " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
 // The records with what their chain values cover, oldest first.
 inline constexpr const char* kSelectChainedAudit =
-    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message,"
     " coalesce(channel, ''), coalesce(token, ''), coalesce(chain, '')"
     " FROM audit LEFT JOIN actions ON audit_seq = seq ORDER BY seq";
 inline constexpr const char* kSelectChainBefore = "SELECT chain FROM audit WHERE seq < ?1 ORDER BY seq DESC LIMIT 1";
 inline constexpr const char* kSelectAuditHead = "SELECT seq, coalesce(chain, '') FROM audit ORDER BY seq DESC LIMIT 1";
 inline constexpr const char* kSetAuditChain = "UPDATE audit SET chain = ?1 WHERE seq = ?2";
 inline constexpr const char* kSelectAudit =
-    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
+    "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
 // Newest first. Times are ISO-8601 text, so a prefix such as "2026-12" bounds
 // by month: ?3 holds records up to the end of what it names.
 inline constexpr const char* kSelectHistory =
-    "SELECT seq, time, user, client_address, page_id, event_type, source_type, message,"
+    "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message,"
     " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, ''), coalesce(channel, ''),"
     " coalesce(token, '')"
     " FROM audit LEFT JOIN actions ON audit_seq = seq"
@@ -193,4 +200,71 @@ inline constexpr const char* kSelectHistory =
 inline constexpr const char* kSelectChangesSince =
     "SELECT audit_seq, changes FROM actions WHERE audit_seq >= ?1 AND changes IS NOT NULL ORDER BY audit_seq DESC";
 
-}  // namespace tessera::host::sqlite
+// PostgreSQL. Text is compared byte by byte (COLLATE "C"), as SQLite does:
+// times are ISO-8601 text, and a locale's collation would order them by
+// their digits alone. Every object carries a revision from one sequence, so
+// no two texts of it ever share one (not even one rolled back): a console
+// that holds a decoded object of revision R may hand it out while the row's
+// revision is still R, whichever console wrote it.
+inline constexpr const char* kPostgresSchema[] = {
+    "CREATE TABLE IF NOT EXISTS class_declarations ("
+    " position BIGINT GENERATED ALWAYS AS IDENTITY, class TEXT COLLATE \"C\" PRIMARY KEY, declaration TEXT NOT NULL)",
+    "CREATE SEQUENCE IF NOT EXISTS instance_revisions",
+    "CREATE TABLE IF NOT EXISTS instances ("
+    " class TEXT COLLATE \"C\" NOT NULL, instance TEXT COLLATE \"C\" NOT NULL, properties TEXT NOT NULL,"
+    " version BIGINT NOT NULL DEFAULT 1, revision BIGINT NOT NULL DEFAULT nextval('instance_revisions'),"
+    " PRIMARY KEY (class, instance))",
+    // A hand edit gets a revision of its own too.
+    "CREATE OR REPLACE FUNCTION next_instance_revision() RETURNS trigger LANGUAGE plpgsql AS"
+    " 'BEGIN IF NEW.properties IS DISTINCT FROM OLD.properties THEN"
+    " NEW.revision := nextval(''instance_revisions''); END IF; RETURN NEW; END'",
+    "CREATE OR REPLACE TRIGGER instance_revision BEFORE UPDATE ON instances"
+    " FOR EACH ROW EXECUTE FUNCTION next_instance_revision()",
+    "CREATE TABLE IF NOT EXISTS audit ("
+    " seq BIGINT PRIMARY KEY, time TEXT COLLATE \"C\" NOT NULL, \"user\" TEXT NOT NULL,"
+    " client_address TEXT NOT NULL, page_id TEXT NOT NULL, event_type BIGINT NOT NULL,"
+    " source_type BIGINT NOT NULL, message TEXT NOT NULL, chain TEXT)",
+    "CREATE TABLE IF NOT EXISTS actions ("
+    " audit_seq BIGINT PRIMARY KEY, action TEXT COLLATE \"C\" NOT NULL, summary TEXT, changes TEXT,"
+    " rolled_back TEXT, channel TEXT, token TEXT)",
+    "CREATE TABLE IF NOT EXISTS accounts ("
+    " name TEXT COLLATE \"C\" PRIMARY KEY, role TEXT NOT NULL, password TEXT NOT NULL,"
+    " disabled BIGINT NOT NULL DEFAULT 0, created TEXT NOT NULL, last_sign_in TEXT NOT NULL DEFAULT '',"
+    " credential_version BIGINT NOT NULL DEFAULT 1)",
+    "CREATE TABLE IF NOT EXISTS second_factors ("
+    " account TEXT COLLATE \"C\" NOT NULL, kind TEXT COLLATE \"C\" NOT NULL, id TEXT COLLATE \"C\" NOT NULL,"
+    " secret TEXT NOT NULL, created TEXT NOT NULL, counter BIGINT NOT NULL DEFAULT 0, PRIMARY KEY (account, kind, id))",
+    "CREATE TABLE IF NOT EXISTS api_tokens ("
+    " id TEXT COLLATE \"C\" PRIMARY KEY, account TEXT COLLATE \"C\" NOT NULL, name TEXT COLLATE \"C\" NOT NULL,"
+    " scope TEXT NOT NULL, secret_hash TEXT NOT NULL, created TEXT NOT NULL, expires TEXT NOT NULL,"
+    " last_used TEXT NOT NULL DEFAULT '', last_address TEXT NOT NULL DEFAULT '')",
+    "CREATE TABLE IF NOT EXISTS audit_outbox (seq BIGINT PRIMARY KEY)",
+    "CREATE TABLE IF NOT EXISTS audit_forwarding ("
+    " destination TEXT COLLATE \"C\" PRIMARY KEY, sent_seq BIGINT NOT NULL DEFAULT 0,"
+    " sent_time TEXT NOT NULL DEFAULT '', error TEXT NOT NULL DEFAULT '', error_time TEXT NOT NULL DEFAULT '')",
+};
+inline constexpr const char* kSelectRevision = "SELECT revision FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr const char* kSelectRevisionAndText =
+    "SELECT revision, properties FROM instances WHERE class = ?1 AND instance = ?2";
+// The channel that a reader of the store listens on for "class/instance" of each committed change.
+inline constexpr const char* kChangesChannel = "tessera_changes";
+inline constexpr const char* kAnnounceChange = "SELECT pg_notify(?1, ?2)";
+
+// The statements PostgreSQL takes in other words, by the constant they stand for.
+struct PostgresText {
+    const char* sqlite;
+    const char* postgresql;
+};
+inline constexpr PostgresText kPostgresTexts[] = {
+    {kHasEveryTable,
+     "SELECT count(*) FROM information_schema.tables WHERE table_schema = current_schema()"
+     " AND table_name IN ('class_declarations', 'actions')"},
+    {kSelectDeclarations, "SELECT class, declaration FROM class_declarations ORDER BY position"},
+    // Writers hold kWriterLock, so the next seq is one more than the last:
+    // the chain needs them without gaps, which a sequence does not promise.
+    {kInsertAudit,
+     "INSERT INTO audit (seq, time, \"user\", client_address, page_id, event_type, source_type, message)"
+     " VALUES ((SELECT coalesce(max(seq), 0) + 1 FROM audit), ?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING seq"},
+};
+
+}  // namespace tessera::host::sql

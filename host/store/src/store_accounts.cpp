@@ -1,32 +1,33 @@
 // The console's accounts: rows of their own, written in an action's transaction
 // when there is one, so that an account's change and its audit record are
 // stored together or not at all.
+#include "console_store.h"
+#include "database.h"
 #include "os_string.h"
-#include "sqlite_database.h"
-#include "sqlite_store.h"
+#include "sql_text.h"
 #include "store_errors.h"
 
 namespace tessera::host {
 
-using sqlite::kDeleteAccount;
-using sqlite::kDeleteAccountFactors;
-using sqlite::kDeleteAccountTokens;
-using sqlite::kDeleteApiToken;
-using sqlite::kDeleteSecondFactors;
-using sqlite::kFindSecondFactor;
-using sqlite::kReplaceAccount;
-using sqlite::kReplaceApiToken;
-using sqlite::kReplaceSecondFactor;
-using sqlite::kSelectAccounts;
-using sqlite::kSelectApiTokens;
-using sqlite::kSelectSecondFactors;
-using sqlite::kSelectVersion;
-using sqlite::LogFailure;
-using sqlite::Statement;
+using sql::kDeleteAccount;
+using sql::kDeleteAccountFactors;
+using sql::kDeleteAccountTokens;
+using sql::kDeleteApiToken;
+using sql::kDeleteSecondFactors;
+using sql::kFindSecondFactor;
+using sql::kReplaceAccount;
+using sql::kReplaceApiToken;
+using sql::kReplaceSecondFactor;
+using sql::kSelectAccounts;
+using sql::kSelectApiTokens;
+using sql::kSelectSecondFactors;
+using sql::kSelectVersion;
+using sql::LogFailure;
+using sql::Statement;
 
 namespace {
 
-std::vector<AccountRow> SelectAccounts(sqlite::Database& database, const std::string* name) {
+std::vector<AccountRow> SelectAccounts(sql::Database& database, const std::string* name) {
     Statement select(database, kSelectAccounts);
     select.Bind(1, name);
     std::vector<AccountRow> rows;
@@ -40,13 +41,13 @@ std::vector<AccountRow> SelectAccounts(sqlite::Database& database, const std::st
 // `write` inside the action's transaction, or one of its own; false when the
 // store refused (the action's later writes then fail too).
 template <class Write>
-bool WriteAccounts(sqlite::Database& database, const std::string& what, Write&& write) {
+bool WriteAccounts(sql::Database& database, const std::string& what, Write&& write) {
     try {
-        if (const sqlite::Database::Action* action = database.CurrentAction(); action && action->refusal) {
+        if (const sql::Database::Action* action = database.CurrentAction(); action && action->refusal) {
             return false;
         }
         return database.Write(write);
-    } catch (const sqlite::StoreError& error) {
+    } catch (const sql::StoreError& error) {
         database.Refuse(error);
         LogFailure(__LINE__, "Cannot " + what + ": " + error.what());
         return false;
@@ -62,8 +63,7 @@ std::vector<SecondFactorRow> FactorRows(Statement& select) {
     return rows;
 }
 
-std::vector<ApiTokenRow> SelectApiTokens(sqlite::Database& database, const std::string* account,
-                                         const std::string* id) {
+std::vector<ApiTokenRow> SelectApiTokens(sql::Database& database, const std::string* account, const std::string* id) {
     Statement select(database, kSelectApiTokens);
     select.Bind(1, account).Bind(2, id);
     std::vector<ApiTokenRow> rows;
@@ -76,16 +76,16 @@ std::vector<ApiTokenRow> SelectApiTokens(sqlite::Database& database, const std::
 
 }  // namespace
 
-std::vector<AccountRow> SqliteStore::ReadAccounts() { return SelectAccounts(ThreadConnection(), nullptr); }
+std::vector<AccountRow> ConsoleStore::ReadAccounts() { return SelectAccounts(ThreadConnection(), nullptr); }
 
-std::optional<AccountRow> SqliteStore::ReadAccount(const std::string& name) {
+std::optional<AccountRow> ConsoleStore::ReadAccount(const std::string& name) {
     std::vector<AccountRow> rows = SelectAccounts(ThreadConnection(), &name);
     if (rows.empty()) return std::nullopt;
     return std::move(rows.front());
 }
 
-bool SqliteStore::PutAccount(const AccountRow& row) {
-    sqlite::Database& database = ThreadConnection();
+bool ConsoleStore::PutAccount(const AccountRow& row) {
+    sql::Database& database = ThreadConnection();
     return WriteAccounts(database, "store the account " + row.name, [&] {
         Statement(database, kReplaceAccount)
             .Bind(1, row.name)
@@ -100,8 +100,8 @@ bool SqliteStore::PutAccount(const AccountRow& row) {
     });
 }
 
-bool SqliteStore::RemoveAccount(const std::string& name) {
-    sqlite::Database& database = ThreadConnection();
+bool ConsoleStore::RemoveAccount(const std::string& name) {
+    sql::Database& database = ThreadConnection();
     return WriteAccounts(database, "remove the account " + name, [&] {
         Statement(database, kDeleteAccount).Bind(1, name).Step();
         const bool is_removed = database.Changes() == 1;
@@ -111,13 +111,13 @@ bool SqliteStore::RemoveAccount(const std::string& name) {
     });
 }
 
-std::vector<SecondFactorRow> SqliteStore::ReadSecondFactors(const std::string& account) {
+std::vector<SecondFactorRow> ConsoleStore::ReadSecondFactors(const std::string& account) {
     Statement select(ThreadConnection(), kSelectSecondFactors);
     select.Bind(1, account);
     return FactorRows(select);
 }
 
-std::optional<SecondFactorRow> SqliteStore::FindSecondFactor(const std::string& kind, const std::string& id) {
+std::optional<SecondFactorRow> ConsoleStore::FindSecondFactor(const std::string& kind, const std::string& id) {
     Statement select(ThreadConnection(), kFindSecondFactor);
     select.Bind(1, kind).Bind(2, id);
     std::vector<SecondFactorRow> rows = FactorRows(select);
@@ -125,8 +125,8 @@ std::optional<SecondFactorRow> SqliteStore::FindSecondFactor(const std::string& 
     return std::move(rows.front());
 }
 
-bool SqliteStore::PutSecondFactor(const SecondFactorRow& row) {
-    sqlite::Database& database = ThreadConnection();
+bool ConsoleStore::PutSecondFactor(const SecondFactorRow& row) {
+    sql::Database& database = ThreadConnection();
     return WriteAccounts(database, "store a second factor of " + row.account, [&] {
         Statement(database, kReplaceSecondFactor)
             .Bind(1, row.account)
@@ -140,32 +140,32 @@ bool SqliteStore::PutSecondFactor(const SecondFactorRow& row) {
     });
 }
 
-bool SqliteStore::RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id) {
-    sqlite::Database& database = ThreadConnection();
+bool ConsoleStore::RemoveSecondFactors(const std::string& account, const std::string* kind, const std::string* id) {
+    sql::Database& database = ThreadConnection();
     return WriteAccounts(database, "remove second factors of " + account, [&] {
         Statement(database, kDeleteSecondFactors).Bind(1, account).Bind(2, kind).Bind(3, id).Step();
         return true;
     });
 }
 
-std::int64_t SqliteStore::VersionOf(const std::wstring& class_name, const std::wstring& instance_name) {
+std::int64_t ConsoleStore::VersionOf(const std::wstring& class_name, const std::wstring& instance_name) {
     Statement select(ThreadConnection(), kSelectVersion);
     if (!select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step()) return 0;
     return select.Integer(0);
 }
 
-std::vector<ApiTokenRow> SqliteStore::ReadApiTokens(const std::string* account) {
+std::vector<ApiTokenRow> ConsoleStore::ReadApiTokens(const std::string* account) {
     return SelectApiTokens(ThreadConnection(), account, nullptr);
 }
 
-std::optional<ApiTokenRow> SqliteStore::FindApiToken(const std::string& id) {
+std::optional<ApiTokenRow> ConsoleStore::FindApiToken(const std::string& id) {
     std::vector<ApiTokenRow> rows = SelectApiTokens(ThreadConnection(), nullptr, &id);
     if (rows.empty()) return std::nullopt;
     return std::move(rows.front());
 }
 
-bool SqliteStore::PutApiToken(const ApiTokenRow& row) {
-    sqlite::Database& database = ThreadConnection();
+bool ConsoleStore::PutApiToken(const ApiTokenRow& row) {
+    sql::Database& database = ThreadConnection();
     return WriteAccounts(database, "store the token " + row.name + " of " + row.account, [&] {
         Statement(database, kReplaceApiToken)
             .Bind(1, row.id)
@@ -182,8 +182,8 @@ bool SqliteStore::PutApiToken(const ApiTokenRow& row) {
     });
 }
 
-bool SqliteStore::RemoveApiToken(const std::string& id) {
-    sqlite::Database& database = ThreadConnection();
+bool ConsoleStore::RemoveApiToken(const std::string& id) {
+    sql::Database& database = ThreadConnection();
     return WriteAccounts(database, "remove a token", [&] {
         Statement(database, kDeleteApiToken).Bind(1, id).Step();
         return database.Changes() == 1;

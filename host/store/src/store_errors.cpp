@@ -3,13 +3,11 @@
 #include "debug_log.h"
 #include "mgmt_store.h"
 
-#include <sqlite3.h>
-
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 namespace {
 
-constexpr const char* kLogSource = "sqlite_store";
+constexpr const char* kLogSource = "store";
 constexpr unsigned int kFailureLevel = 4099;
 
 }  // namespace
@@ -25,22 +23,23 @@ std::string PlainReason(const std::exception& error) {
                "; tessera-console store check lists what is damaged)";
     }
     const auto* store_error = dynamic_cast<const StoreError*>(&error);
-    switch (store_error == nullptr ? SQLITE_ERROR : store_error->PrimaryCode()) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
+    switch (store_error == nullptr ? Refusal::kOther : store_error->Kind()) {
+    case Refusal::kBusy:
         return "another program kept the store locked for longer than the console waits";
-    case SQLITE_READONLY:
-        return "the store cannot be written: its file or folder is read-only";
-    case SQLITE_FULL:
+    case Refusal::kReadOnly:
+        return "the store cannot be written: its file or folder is read-only, or its database server is a standby";
+    case Refusal::kFull:
         return "the disk that holds the store is full";
-    case SQLITE_IOERR:
+    case Refusal::kInputOutput:
         return "the disk that holds the store reported an input/output error";
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB:
+    case Refusal::kDamaged:
         return "the store file is damaged (tessera-console store check lists what is damaged)";
-    default:
-        return std::string("the store refused the change (") + error.what() + ")";
+    case Refusal::kUnreachable:
+        return std::string("the store's database server cannot be reached (") + error.what() + ")";
+    case Refusal::kOther:
+        break;
     }
+    return std::string("the store refused the change (") + error.what() + ")";
 }
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

@@ -6,23 +6,33 @@
 #include <stdexcept>
 #include <string>
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 // Writes `what` to the debug log as a failure of the store, at `line`.
 void LogFailure(int line, const std::string& what);
 
-// A statement SQLite refused, with its result code.
+// What kind of refusal a statement met, whichever engine refused it.
+enum class Refusal {
+    kBusy,         // another writer held the store past the busy timeout
+    kReadOnly,     // the file, or the database server (a standby), takes no writes
+    kFull,         // no room left for the data
+    kInputOutput,  // the disk failed
+    kDamaged,      // the engine's own files are damaged
+    kUnreachable,  // the database server cannot be reached, or went away
+    kOther,
+};
+
+// A statement the engine refused.
 class StoreError : public std::runtime_error {
 public:
-    StoreError(int code, const std::string& what) : std::runtime_error(what), code_(code) {}
-    // The primary result code, without the extended part.
-    int PrimaryCode() const { return code_ & 0xff; }
+    StoreError(Refusal refusal, const std::string& what) : std::runtime_error(what), refusal_(refusal) {}
+    Refusal Kind() const { return refusal_; }
 
 private:
-    int code_;
+    Refusal refusal_;
 };
 
 // Why a write was refused, in words an administrator can act on.
 std::string PlainReason(const std::exception& error);
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

@@ -2,9 +2,10 @@
 // rebuilt from the changes journaled since.
 #include "audit_rows.h"
 #include "change_journal.h"
+#include "console_store.h"
+#include "database.h"
 #include "pending_audit.h"
-#include "sqlite_database.h"
-#include "sqlite_store.h"
+#include "sql_text.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,12 +14,12 @@
 
 namespace tessera::host {
 
-using sqlite::HistoryFromRow;
-using sqlite::kSelectChangesSince;
-using sqlite::kSelectHistory;
-using sqlite::Statement;
+using sql::HistoryFromRow;
+using sql::kSelectChangesSince;
+using sql::kSelectHistory;
+using sql::Statement;
 
-std::vector<HistoryRecord> SqliteStore::ReadHistory(const HistoryQuery& query) {
+std::vector<HistoryRecord> ConsoleStore::ReadHistory(const HistoryQuery& query) {
     const auto matches = [&query](const AuditRecord& record) {
         return (query.action.empty() || record.action == query.action) &&
                (query.since.empty() || record.time >= query.since) &&
@@ -41,20 +42,16 @@ std::vector<HistoryRecord> SqliteStore::ReadHistory(const HistoryQuery& query) {
     select.Bind(1, query.action.empty() ? nullptr : &action)
         .Bind(2, query.since.empty() ? nullptr : &since)
         .Bind(3, query.until.empty() ? nullptr : &until)
-        .Bind(4, query.limit == 0 ? std::int64_t{-1} : static_cast<std::int64_t>(query.limit - records.size()));
-    const std::wstring* none = nullptr;
+        .Bind(4, query.limit == 0 ? std::numeric_limits<std::int64_t>::max()
+                                  : static_cast<std::int64_t>(query.limit - records.size()));
     for (const auto& [index, seq] : {std::pair{5, query.seq}, std::pair{6, query.before_seq}}) {
-        if (seq == 0) {
-            select.Bind(index, none);
-        } else {
-            select.Bind(index, seq);
-        }
+        select.Bind(index, seq == 0 ? std::nullopt : std::optional(seq));
     }
     while (select.Step()) records.push_back(HistoryFromRow(select));
     return records;
 }
 
-std::vector<StoredInstance> SqliteStore::StateBefore(std::int64_t seq) {
+std::vector<StoredInstance> ConsoleStore::StateBefore(std::int64_t seq) {
     struct Rebuilt {
         std::wstring class_name;
         std::wstring instance_name;

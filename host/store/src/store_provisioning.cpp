@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 namespace {
 
@@ -30,7 +30,7 @@ nlohmann::ordered_json ReadJsonFile(const std::filesystem::path& file) {
 
 void Provision(Database& database, const std::filesystem::path& resource_dir) {
     database.Write([&] {
-        for (const char* sql : kSchema) {
+        for (const char* sql : database.Schema()) {
             database.Run(sql);
         }
         if (database.Query(kCountDeclarations) != "0") {
@@ -65,7 +65,7 @@ void Provision(Database& database, const std::filesystem::path& resource_dir) {
 }
 
 bool IsProvisioned(Database& database) {
-    return database.Query(kHasEveryTable) == "1" && database.Query(kCountDeclarations) != "0";
+    return database.Query(kHasEveryTable) == "2" && database.Query(kCountDeclarations) != "0";
 }
 
 void Upgrade(Database& database) {
@@ -113,4 +113,4 @@ Declarations ReadDeclarations(Database& database) {
     return detail::DeclarationsFromJson(classes);
 }
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

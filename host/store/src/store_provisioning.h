@@ -1,11 +1,12 @@
 // A fresh store's tables and first contents, from the provisioning files.
 #pragma once
 
-#include "sqlite_database.h"
+#include "database.h"
+#include "sql_text.h"
 
 #include <filesystem>
 
-namespace tessera::host::sqlite {
+namespace tessera::host::sql {
 
 // Creates the tables and, when no class is declared yet, fills them from
 // `resource_dir`/classes.json and `resource_dir`/provision.json, all in one
@@ -21,4 +22,4 @@ void Upgrade(Database& database);
 // The class declarations the store holds; throws StoreFormatError when one is unreadable.
 Declarations ReadDeclarations(Database& database);
 
-}  // namespace tessera::host::sqlite
+}  // namespace tessera::host::sql

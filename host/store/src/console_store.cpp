@@ -1,8 +1,8 @@
-// The console's management store: SQLite in WAL mode, one connection per thread
-// and store, every write one BEGIN IMMEDIATE transaction, so that a crash or a
-// concurrent writer never leaves half an object stored and a commit that
-// returned is never lost.
-#include "sqlite_store.h"
+// The console's management store: one connection per thread and store, every
+// write one transaction that no other writer interleaves with, so that a crash
+// or a concurrent writer never leaves half an object stored and a commit that
+// returned is never lost. The engine (SQLite, PostgreSQL) is the connection's.
+#include "console_store.h"
 #include "audit_chain.h"
 #include "audit_rows.h"
 #include "change_journal.h"
@@ -10,12 +10,12 @@
 #include "large_objects.h"
 #include "os_string.h"
 #include "pending_audit.h"
+#include "postgres_database.h"
+#include "sql_text.h"
 #include "sqlite_database.h"
 #include "store_errors.h"
 #include "store_json.h"
 #include "store_provisioning.h"
-
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <atomic>
@@ -33,7 +33,7 @@
 
 namespace tessera::host {
 
-using namespace sqlite;
+using namespace sql;
 
 namespace {
 
@@ -41,6 +41,8 @@ constexpr int kDefaultBusyTimeoutMs = 5000;
 constexpr int kMaxBusyTimeoutMs = 10 * 60 * 1000;
 constexpr const char* kBusyTimeoutVariable = "TESSERA_STORE_BUSY_MS";
 constexpr const char* kPendingAuditSuffix = ".pending-audit";
+constexpr const char* kSqliteScheme = "sqlite:";
+constexpr const char* kStoreFileName = "store.db";
 
 int BusyTimeoutFromEnvironment() {
     const char* text = std::getenv(kBusyTimeoutVariable);
@@ -96,16 +98,39 @@ PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
 
 }  // namespace
 
-SqliteStore::SqliteStore(std::filesystem::path file, int busy_timeout_ms)
-    : file_(std::move(file)),
-      pending_audit_(std::make_shared<PendingAudit>(file_.string() + kPendingAuditSuffix)),
+StoreAddress ParseStoreAddress(const std::string& url, const std::filesystem::path& data_dir) {
+    if (url.empty()) {
+        const std::filesystem::path file = data_dir / kStoreFileName;
+        return {StoreAddress::Engine::kSqlite, file.string(), file.string() + kPendingAuditSuffix};
+    }
+    if (url.rfind(kSqliteScheme, 0) == 0 && url.size() > std::strlen(kSqliteScheme)) {
+        const std::string file = url.substr(std::strlen(kSqliteScheme));
+        return {StoreAddress::Engine::kSqlite, file, file + kPendingAuditSuffix};
+    }
+    if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) {
+        PostgresDisplayName(url);  // refuses one it cannot read, or with a password
+        return {StoreAddress::Engine::kPostgresql, url, data_dir / (std::string("store") + kPendingAuditSuffix)};
+    }
+    throw std::invalid_argument("the store URL must be sqlite:PATH or postgresql://..., not \"" + url.substr(0, 200) +
+                                "\"");
+}
+
+ConsoleStore::ConsoleStore(StoreAddress address, int busy_timeout_ms)
+    : address_(std::move(address)),
+      name_(address_.engine == StoreAddress::Engine::kSqlite ? address_.target : PostgresDisplayName(address_.target)),
+      pending_audit_(std::make_shared<PendingAudit>(address_.pending_audit_file)),
       decoded_cache_(std::make_shared<DecodedCache>()),
       busy_timeout_ms_(busy_timeout_ms),
       store_id_(g_next_store_id++) {}
 
-std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& database_file,
-                                               const std::filesystem::path& resource_dir) {
-    std::shared_ptr<SqliteStore> store(new SqliteStore(database_file, BusyTimeoutFromEnvironment()));
+std::shared_ptr<ConsoleStore> ConsoleStore::Open(const std::filesystem::path& database_file,
+                                                 const std::filesystem::path& resource_dir) {
+    return Open(ParseStoreAddress(kSqliteScheme + database_file.string(), {}), resource_dir);
+}
+
+std::shared_ptr<ConsoleStore> ConsoleStore::Open(const StoreAddress& address,
+                                                 const std::filesystem::path& resource_dir) {
+    std::shared_ptr<ConsoleStore> store(new ConsoleStore(address, BusyTimeoutFromEnvironment()));
     // Of several processes opening a fresh file at once, SQLite may report one
     // as busy without waiting (while another switches the file to write-ahead
     // logging): that one starts over, until the busy timeout has passed.
@@ -113,21 +138,20 @@ std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& data
     try {
         for (;;) {
             try {
-                Connection& connection = store->ThreadConnection();
+                Database& connection = store->ThreadConnection();
                 if (!IsProvisioned(connection)) {
                     Provision(connection, resource_dir);
                 }
-                Upgrade(connection);
+                if (connection.MayNeedUpgrades()) Upgrade(connection);
                 store->declarations_ = ReadDeclarations(connection);
                 break;
             } catch (const StoreError& error) {
-                if (error.PrimaryCode() != SQLITE_BUSY || std::chrono::steady_clock::now() >= deadline) throw;
+                if (error.Kind() != Refusal::kBusy || std::chrono::steady_clock::now() >= deadline) throw;
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
             }
         }
     } catch (const StoreFormatError& error) {
-        throw std::runtime_error(database_file.string() +
-                                 ": the stored class declarations are unreadable: " + error.what());
+        throw std::runtime_error(store->name_ + ": the stored class declarations are unreadable: " + error.what());
     }
     if (!store->pending_audit_->Peek().records.empty()) {
         store->RunAction([] {});  // a store that still refuses keeps them for later
@@ -135,7 +159,7 @@ std::shared_ptr<SqliteStore> SqliteStore::Open(const std::filesystem::path& data
     return store;
 }
 
-SqliteStore::~SqliteStore() {
+ConsoleStore::~ConsoleStore() {
     std::vector<std::weak_ptr<Database>> connections;
     {
         ConnectionRegistry& registry = Registry();
@@ -152,16 +176,28 @@ SqliteStore::~SqliteStore() {
     }
 }
 
-SqliteStore::Connection& SqliteStore::ThreadConnection() {
+Database& ConsoleStore::ThreadConnection() {
     // Connections of stores destroyed since are closed already; let them go.
     for (auto entry = t_connections.begin(); entry != t_connections.end();) {
         entry = entry->second->IsOpen() ? std::next(entry) : t_connections.erase(entry);
     }
     const auto found = t_connections.find(store_id_);
     if (found != t_connections.end()) {
-        return static_cast<Connection&>(*found->second);
+        Database& existing = *found->second;
+        // A connection the server dropped is kept to the end of the action or
+        // reading that uses it (whose statements all fail), then replaced.
+        if (!existing.IsLost() || existing.CurrentAction() != nullptr || existing.is_reading) {
+            return existing;
+        }
+        existing.Close();
+        t_connections.erase(found);
     }
-    auto connection = std::make_shared<Connection>(file_, busy_timeout_ms_);
+    std::shared_ptr<Database> connection;
+    if (address_.engine == StoreAddress::Engine::kSqlite) {
+        connection = std::make_shared<SqliteDatabase>(address_.target, busy_timeout_ms_);
+    } else {
+        connection = std::make_shared<PostgresDatabase>(address_.target, busy_timeout_ms_);
+    }
     {
         ConnectionRegistry& registry = Registry();
         const std::lock_guard lock(registry.mutex);
@@ -175,12 +211,13 @@ SqliteStore::Connection& SqliteStore::ThreadConnection() {
     return *connection;
 }
 
-bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
+bool ConsoleStore::Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) {
     const std::string place = PlaceOf(class_name, instance_name);
-    Connection* reading = nullptr;
+    Database* reading = nullptr;
     try {
-        Connection& connection = ThreadConnection();
+        Database& connection = ThreadConnection();
         reading = &connection;
+        if (connection.HasRevisions()) return LoadRevision(connection, class_name, instance_name, place, out);
         const std::optional<std::uint32_t> version = connection.reading_version;
         if (version) {
             const auto seen = connection.loaded.find(place);
@@ -200,7 +237,7 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
             generation = decoded_cache_->Keep(place, std::string(text), out);
         }
         if (version) {
-            connection.loaded[place] = Connection::Loaded{*version, generation};
+            connection.loaded[place] = Database::Loaded{*version, generation};
         }
         return true;
     } catch (const std::runtime_error& error) {
@@ -216,8 +253,22 @@ bool SqliteStore::Load(const std::wstring& class_name, const std::wstring& insta
     }
 }
 
-bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& instance_name,
-                       const PropertyBag& properties) {
+bool ConsoleStore::LoadRevision(Database& connection, const std::wstring& class_name, const std::wstring& instance_name,
+                                const std::string& place, PropertyBag& out) {
+    const std::string class_text = OS::ToUtf8(class_name);
+    const std::string instance_text = OS::ToUtf8(instance_name);
+    Statement revision(connection, kSelectRevision);
+    if (!revision.Bind(1, class_text).Bind(2, instance_text).Step()) return false;
+    if (decoded_cache_->FindRevision(place, revision.Integer(0), out)) return true;
+    Statement select(connection, kSelectRevisionAndText);
+    if (!select.Bind(1, class_text).Bind(2, instance_text).Step()) return false;  // deleted in between
+    out = PropertiesFromRow(select.TextView(1), place, DeclarationOf(declarations_, class_name));
+    decoded_cache_->Keep(place, {}, out, select.Integer(0));
+    return true;
+}
+
+bool ConsoleStore::Save(const std::wstring& class_name, const std::wstring& instance_name,
+                        const PropertyBag& properties) {
     const std::string place = PlaceOf(class_name, instance_name);
     Database* database = nullptr;
     try {
@@ -236,23 +287,33 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
         nlohmann::json change =
             action != nullptr ? DescribeChange(class_name, instance_name, before, properties) : nlohmann::json();
         StoredText stored = encoding.get();
+        std::int64_t revision = 0;
         const bool is_stored = database->Write([&] {
             Statement(*database, kUpdateInstance)
                 .Bind(1, OS::ToUtf8(class_name))
                 .Bind(2, OS::ToUtf8(instance_name))
                 .Bind(3, stored.text)
                 .Step();
-            return database->Changes() == 1;
+            if (database->Changes() != 1) return false;
+            if (database->HasRevisions()) {
+                database->AnnounceChange(place);
+                Statement select(*database, kSelectRevision);
+                select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step();
+                revision = select.Integer(0);
+            }
+            return true;
         });
         if (is_stored && !change.is_null()) action->changes.push_back(std::move(change));
         // What a load of the stored text gives, kept with its text: the page
         // that follows a save finds it in the decoded cache instead of parsing
         // 35 MB for a list of a million entries. Should the action be rolled
-        // back, the stored text differs and the next load decodes that instead.
+        // back, the stored text (or revision) differs and the next load decodes
+        // that instead.
         if (is_stored && stored.is_exact) {
             PropertyBag decoded = properties;  // shares the lists until one changes
             decoded.Declare(DeclarationOf(declarations_, class_name));
-            decoded_cache_->Keep(place, std::move(stored.text), std::move(decoded));
+            if (revision != 0) stored.text.clear();  // the revision names it
+            decoded_cache_->Keep(place, std::move(stored.text), std::move(decoded), revision);
         }
         return is_stored;
     } catch (const StoreError& error) {
@@ -265,7 +326,7 @@ bool SqliteStore::Save(const std::wstring& class_name, const std::wstring& insta
     }
 }
 
-bool SqliteStore::AppendAudit(AuditRecord record) {
+bool ConsoleStore::AppendAudit(AuditRecord record) {
     try {
         Database& database = ThreadConnection();
         if (Database::Action* action = database.CurrentAction()) {
@@ -283,17 +344,17 @@ bool SqliteStore::AppendAudit(AuditRecord record) {
     }
 }
 
-std::optional<std::string> SqliteStore::RunReading(const std::function<void()>& reading) {
-    Connection& database = ThreadConnection();
+std::optional<std::string> ConsoleStore::RunReading(const std::function<void()>& reading) {
+    Database& database = ThreadConnection();
     if (database.CurrentAction() != nullptr || database.IsInTransaction()) {
         reading();  // already inside a transaction, which it shares
         return std::nullopt;
     }
     database.read_failure.reset();
     try {
-        database.Run(kBeginReading);
-        database.Run(kStartReading);
+        database.BeginReading();
         database.reading_version = database.DataVersion();
+        database.is_reading = true;
     } catch (const std::runtime_error& error) {
         database.RollBack();
         LogFailure(__LINE__, std::string("Cannot begin a read transaction; each read is its own: ") + error.what());
@@ -303,22 +364,24 @@ std::optional<std::string> SqliteStore::RunReading(const std::function<void()>& 
     try {
         reading();
     } catch (...) {
+        database.is_reading = false;
         database.reading_version.reset();
         database.read_failure.reset();
         database.RollBack();
         throw;
     }
+    database.is_reading = false;
     database.reading_version.reset();
     try {
-        database.Run(kCommit);
+        database.Commit();
     } catch (const std::runtime_error&) {
         database.RollBack();  // a transaction that only read has nothing to lose
     }
     return std::exchange(database.read_failure, std::nullopt);
 }
 
-ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const std::string& action_name,
-                                     ActionEffect effect, const ActionChannel& channel) {
+ActionOutcome ConsoleStore::RunAction(const std::function<void()>& action, const std::string& action_name,
+                                      ActionEffect effect, const ActionChannel& channel) {
     if (ThreadConnection().IsReadOnly()) {
         ThreadConnection().Close();  // the file may be writable again; the next connection finds out
     }
@@ -326,7 +389,7 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
     Database::Action state;
     PendingAudit::Taken pending;
     try {
-        database.Run(kBegin);
+        database.BeginWriting();
         pending = pending_audit_->Peek();
     } catch (const std::runtime_error& error) {
         state.refusal = PlainReason(error);
@@ -385,7 +448,7 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
                     RecordChanges(database, outcome.audit_seq, action_name, state.changes, outcome.changes_summary);
                 }
             }
-            database.Run(kCommit);
+            database.Commit();
             pending_audit_->Drop(pending);
         } catch (const std::runtime_error& error) {
             database.RollBack();
@@ -403,22 +466,12 @@ ActionOutcome SqliteStore::RunAction(const std::function<void()>& action, const 
     return outcome;
 }
 
-std::vector<std::string> SqliteStore::CheckIntegrity(bool is_thorough) {
+std::vector<std::string> ConsoleStore::CheckIntegrity(bool is_thorough) {
     std::vector<std::string> problems;
     try {
-        Statement check(ThreadConnection(), is_thorough ? kIntegrityCheck : kQuickCheck);
-        while (check.Step()) {
-            const std::string text = check.Text(0);
-            for (std::size_t start = 0; start < text.size();) {
-                const std::size_t end = std::min(text.find('\n', start), text.size());
-                if (const std::string line = text.substr(start, end - start); line != "ok" && !line.empty()) {
-                    problems.push_back(line);
-                }
-                start = end + 1;
-            }
-        }
+        problems = ThreadConnection().EngineProblems(is_thorough);
         if (is_thorough && problems.empty()) {
-            // Damage inside a stored text is no damage to SQLite's pages.
+            // Damage inside a stored text is no damage to the engine's pages.
             Statement select(ThreadConnection(), kListInstances);
             select.Bind(1, static_cast<const std::wstring*>(nullptr))
                 .Bind(2, static_cast<const std::wstring*>(nullptr));
@@ -433,16 +486,15 @@ std::vector<std::string> SqliteStore::CheckIntegrity(bool is_thorough) {
             }
         }
     } catch (const StoreError& error) {
-        const int code = error.PrimaryCode();
-        if (code != SQLITE_CORRUPT && code != SQLITE_NOTADB) {
-            throw std::runtime_error(file_.string() + ": the store cannot be checked: " + error.what());
+        if (error.Kind() != Refusal::kDamaged) {
+            throw std::runtime_error(name_ + ": the store cannot be checked: " + error.what());
         }
         problems.emplace_back(error.what());
     }
     return problems;
 }
 
-std::vector<AuditRecord> SqliteStore::ReadAudit() {
+std::vector<AuditRecord> ConsoleStore::ReadAudit() {
     std::vector<AuditRecord> records;
     Statement select(ThreadConnection(), kSelectAudit);
     while (select.Step()) {
@@ -454,18 +506,18 @@ std::vector<AuditRecord> SqliteStore::ReadAudit() {
     return records;
 }
 
-std::pair<std::int64_t, std::string> SqliteStore::ReadAuditHead() {
+std::pair<std::int64_t, std::string> ConsoleStore::ReadAuditHead() {
     Statement select(ThreadConnection(), kSelectAuditHead);
     if (!select.Step()) return {0, {}};
     return {select.Integer(0), select.Text(1)};
 }
 
-AuditChainCheck SqliteStore::VerifyAuditChain(const std::optional<std::pair<std::int64_t, std::string>>& kept) {
+AuditChainCheck ConsoleStore::VerifyAuditChain(const std::optional<std::pair<std::int64_t, std::string>>& kept) {
     return CheckAuditChain(ThreadConnection(), kept ? std::optional(kept->first) : std::nullopt,
                            kept ? kept->second : std::string());
 }
 
-std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, const std::wstring* instance_name) {
+std::vector<StoredInstance> ConsoleStore::List(const std::wstring* class_name, const std::wstring* instance_name) {
     std::vector<StoredInstance> instances;
     Statement select(ThreadConnection(), kListInstances);
     select.Bind(1, class_name).Bind(2, instance_name);
@@ -478,7 +530,7 @@ std::vector<StoredInstance> SqliteStore::List(const std::wstring* class_name, co
     return instances;
 }
 
-void SqliteStore::Replace(const std::vector<StoredInstance>& instances) {
+void ConsoleStore::Replace(const std::vector<StoredInstance>& instances) {
     std::vector<std::string> texts;
     texts.reserve(instances.size());
     for (const StoredInstance& instance : instances) {
@@ -496,16 +548,19 @@ void SqliteStore::Replace(const std::vector<StoredInstance>& instances) {
                 .Bind(2, OS::ToUtf8(instances[index].instance_name))
                 .Bind(3, texts[index])
                 .Step();
+            database.AnnounceChange(PlaceOf(instances[index].class_name, instances[index].instance_name));
         }
         return true;
     });
 }
 
-bool SqliteStore::Delete(const std::wstring& class_name, const std::wstring& instance_name) {
+bool ConsoleStore::Delete(const std::wstring& class_name, const std::wstring& instance_name) {
     Database& database = ThreadConnection();
     return database.Write([&] {
         Statement(database, kDeleteInstance).Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step();
-        return database.Changes() == 1;
+        if (database.Changes() != 1) return false;
+        database.AnnounceChange(PlaceOf(class_name, instance_name));
+        return true;
     });
 }
 

@@ -1,15 +1,18 @@
-// The SQLite store where the console's tests cannot reach: provisioning by
-// processes that start at once, Get and Put of only existing instances named
-// exactly, objects read together that share their values, read transactions
-// and what they see of changes, and a write the database refuses.
-#include "sqlite_store.h"
+// The store, on each engine (a real SQLite file, a real PostgreSQL server),
+// where the console's tests cannot reach: provisioning by stores that open at
+// once, Get and Put of only existing instances named exactly, objects read
+// together that share their values, read transactions and what they see of
+// changes, a write the database refuses, versions, rows and the outbox.
+#include "console_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
 #include "os_string.h"
+#include "postgres_server.h"
 #include "temp_folder.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>
+#include <libpq-fe.h>
 #include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
@@ -24,20 +27,30 @@
 
 namespace {
 
+using tessera::host::ConsoleStore;
 using tessera::host::PropertyBag;
-using tessera::host::SqliteStore;
+using tessera::host::StoreAddress;
+using tessera::test::PostgresServer;
 using tessera::test::ResourceDir;
 using tessera::test::TempFolder;
+using Engine = StoreAddress::Engine;
 
-// A fresh SQLite store, provisioned from the project's data folder and made
-// the current one, in a folder of its own that also holds the debug log.
-class SqliteStoreTest : public ::testing::Test {
+// What another program runs on the store, in each engine's words.
+struct Sql {
+    const char* sqlite;
+    const char* postgresql;
+};
+
+// A fresh store of the engine, provisioned from the project's data folder and
+// made the current one; its folder also holds the debug log.
+class ConsoleStoreTest : public ::testing::TestWithParam<Engine> {
 protected:
     void SetUp() override {
         tessera::host::HostSettings settings;
         settings.data_dir = folder_;  // the store's failures go to folder_/debug.log
         tessera::host::Configure(settings);
-        store_ = SqliteStore::Open(DatabaseFile(), ResourceDir());
+        address_ = FreshAddress("store.db");
+        store_ = ConsoleStore::Open(address_, ResourceDir());
         tessera::host::SetCurrentStore(store_);
     }
     void TearDown() override {
@@ -46,32 +59,68 @@ protected:
         tessera::host::Configure(tessera::host::HostSettings{});
     }
 
-    std::filesystem::path DatabaseFile() const { return folder_ / "store.db"; }
+    // A store nobody has opened yet: the file `name`, or a new database.
+    StoreAddress FreshAddress(const std::string& name) const {
+        const std::string url = GetParam() == Engine::kSqlite ? "sqlite:" + (folder_ / name).string()
+                                                              : PostgresServer::Shared().CreateDatabase();
+        return tessera::host::ParseStoreAddress(url, folder_);
+    }
 
-    // Runs `sql` as another program would, on a connection of its own.
-    int RunElsewhere(const char* sql) const {
-        sqlite3* other = nullptr;
-        int result = sqlite3_open(DatabaseFile().c_str(), &other);
-        if (result == SQLITE_OK) {
-            result = sqlite3_exec(other, sql, nullptr, nullptr, nullptr);
+    // Runs `sql` as another program would, on a connection of its own; returns
+    // the first column of its first row, or why it failed after "failed: ".
+    std::string RunElsewhere(const Sql& sql) const {
+        std::string answer;
+        if (GetParam() == Engine::kSqlite) {
+            sqlite3* other = nullptr;
+            int result = sqlite3_open(address_.target.c_str(), &other);
+            sqlite3_stmt* statement = nullptr;
+            const char* rest = sql.sqlite;
+            while (result == SQLITE_OK && *rest != '\0' &&
+                   (result = sqlite3_prepare_v2(other, rest, -1, &statement, &rest)) == SQLITE_OK) {
+                if (statement == nullptr) break;
+                result = sqlite3_step(statement);
+                if (result == SQLITE_ROW && answer.empty()) {
+                    answer = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+                }
+                result = result == SQLITE_ROW || result == SQLITE_DONE ? SQLITE_OK : result;
+                sqlite3_finalize(statement);
+            }
+            if (result != SQLITE_OK) answer = std::string("failed: ") + sqlite3_errmsg(other);
+            sqlite3_close(other);
+            return answer;
         }
-        sqlite3_close(other);
-        return result;
+        PGconn* other = PQconnectdb(address_.target.c_str());
+        PGresult* result = PQexec(other, sql.postgresql);
+        const ExecStatusType status = PQresultStatus(result);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            answer = std::string("failed: ") + PQerrorMessage(other);
+        } else if (status == PGRES_TUPLES_OK && PQntuples(result) > 0) {
+            answer = PQgetvalue(result, 0, 0);
+        }
+        PQclear(result);
+        PQfinish(other);
+        return answer;
     }
 
     TempFolder temp_{"tessera-host-store"};
     std::filesystem::path folder_ = temp_.path();
-    std::shared_ptr<SqliteStore> store_;
+    StoreAddress address_;
+    std::shared_ptr<ConsoleStore> store_;
 };
 
-TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
-    const std::filesystem::path fresh = folder_ / "fresh.db";
+INSTANTIATE_TEST_SUITE_P(Engines, ConsoleStoreTest, ::testing::Values(Engine::kSqlite, Engine::kPostgresql),
+                         [](const ::testing::TestParamInfo<Engine>& engine) {
+                             return engine.param == Engine::kSqlite ? "SQLite" : "PostgreSQL";
+                         });
+
+TEST_P(ConsoleStoreTest, StoresOpenedAtOnceOnAFreshStoreProvisionItOnce) {
+    const StoreAddress fresh = FreshAddress("fresh.db");
     std::atomic<int> failures{0};
     std::vector<std::thread> openers;
     for (int index = 0; index < 4; ++index) {
         openers.emplace_back([&] {
             try {
-                SqliteStore::Open(fresh, ResourceDir());
+                ConsoleStore::Open(fresh, ResourceDir());
             } catch (const std::exception& error) {
                 ADD_FAILURE() << error.what();
                 ++failures;
@@ -82,14 +131,14 @@ TEST_F(SqliteStoreTest, StoresOpenedAtOnceOnAFreshFileProvisionItOnce) {
         opener.join();
     }
     EXPECT_EQ(failures, 0);
-    const auto store = SqliteStore::Open(fresh, ResourceDir());
+    const auto store = ConsoleStore::Open(fresh, ResourceDir());
     EXPECT_EQ(store->List(nullptr, nullptr).size(), 6u);
 
     ASSERT_TRUE(store->Delete(L"QZ_UrlFilter", L"URL_FILTER"));
-    EXPECT_EQ(SqliteStore::Open(fresh, ResourceDir())->List(nullptr, nullptr).size(), 5u);  // not provisioned again
+    EXPECT_EQ(ConsoleStore::Open(fresh, ResourceDir())->List(nullptr, nullptr).size(), 5u);  // not provisioned again
 }
 
-TEST_F(SqliteStoreTest, OnlyExistingInstancesNamedExactlyCanBeGotOrPut) {
+TEST_P(ConsoleStoreTest, OnlyExistingInstancesNamedExactlyCanBeGotOrPut) {
     const std::pair<const wchar_t*, const wchar_t*> missing[] = {
         {L"QZ_UrlFilter", L"url_filter"},
         {L"qz_urlfilter", L"URL_FILTER"},
@@ -106,7 +155,7 @@ TEST_F(SqliteStoreTest, OnlyExistingInstancesNamedExactlyCanBeGotOrPut) {
     EXPECT_EQ(store_->List(nullptr, nullptr).size(), 6u);  // no Put created an instance
 }
 
-TEST_F(SqliteStoreTest, PutFailsBeforeGetAndOnceTheInstanceIsGone) {
+TEST_P(ConsoleStoreTest, PutFailsBeforeGetAndOnceTheInstanceIsGone) {
     CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER_FILE");
     EXPECT_FALSE(policy.Put(false));
     ASSERT_TRUE(policy.Get());
@@ -116,7 +165,7 @@ TEST_F(SqliteStoreTest, PutFailsBeforeGetAndOnceTheInstanceIsGone) {
     EXPECT_FALSE(store_->Load(L"QZ_UrlFilter", L"URL_FILTER_FILE", properties));
 }
 
-TEST_F(SqliteStoreTest, AChangeThroughALiveViewReachesNoOtherReadOfTheObjectUntilPut) {
+TEST_P(ConsoleStoreTest, AChangeThroughALiveViewReachesNoOtherReadOfTheObjectUntilPut) {
     const auto admin_subject = [](const CMgmtObjectBase& policy) {
         const CMgmtObjectBase notification(policy.GetPropertyValue(L"UFNotificationSettings"), false);
         const _variant_t* subject = notification.GetPropertyValue(L"AdminSubject");
@@ -144,7 +193,7 @@ TEST_F(SqliteStoreTest, AChangeThroughALiveViewReachesNoOtherReadOfTheObjectUnti
     EXPECT_EQ(admin_subject(read_later), L"changed subject");
 }
 
-TEST_F(SqliteStoreTest, InsideAReadTransactionObjectsReadButNothingIsStored) {
+TEST_P(ConsoleStoreTest, InsideAReadTransactionObjectsReadButNothingIsStored) {
     store_->RunReading([] {
         CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
         ASSERT_TRUE(policy.Get());
@@ -165,7 +214,7 @@ TEST_F(SqliteStoreTest, InsideAReadTransactionObjectsReadButNothingIsStored) {
 
 // A read transaction hands out again what an earlier one of the same thread
 // loaded only while nothing changed the file in between.
-TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOne) {
+TEST_P(ConsoleStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOne) {
     const auto read_text = [this] {
         std::wstring text;
         store_->RunReading([&] {
@@ -183,7 +232,7 @@ TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOn
         policy.SetPropertyValue(L"ActionReplaceAll", text);
         ASSERT_TRUE(policy.Put(false));
     };
-    const std::shared_ptr<SqliteStore> other_store = SqliteStore::Open(DatabaseFile(), ResourceDir());
+    const std::shared_ptr<ConsoleStore> other_store = ConsoleStore::Open(address_, ResourceDir());
     const std::pair<const char*, std::function<void()>> writers[] = {
         {"this store", [&] { put_text(L"by this store"); }},
         {"another store of this process",
@@ -194,9 +243,11 @@ TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOn
          }},
         {"a hand edit",
          [&] {
-             EXPECT_EQ(RunElsewhere("UPDATE instances SET properties = json_set(properties, "
-                                    "'$.ActionReplaceAll.value', 'by hand') WHERE instance = 'URL_FILTER'"),
-                       SQLITE_OK);
+             EXPECT_EQ(RunElsewhere({"UPDATE instances SET properties = json_set(properties, "
+                                     "'$.ActionReplaceAll.value', 'by hand') WHERE instance = 'URL_FILTER'",
+                                     "UPDATE instances SET properties = jsonb_set(properties::jsonb, "
+                                     "'{ActionReplaceAll,value}', '\"by hand\"')::text WHERE instance = 'URL_FILTER'"}),
+                       "");
          }},
     };
     read_text();
@@ -209,22 +260,29 @@ TEST_F(SqliteStoreTest, AReadTransactionSeesEveryChangeMadeSinceTheThreadsLastOn
     EXPECT_EQ(read_text(), L"by hand");
 }
 
-TEST_F(SqliteStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {
-    ASSERT_EQ(RunElsewhere("CREATE TRIGGER refuse_update BEFORE UPDATE ON instances WHEN NEW.instance = 'URL_FILTER' "
-                           "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END"),
-              SQLITE_OK);
+TEST_P(ConsoleStoreTest, AWriteTheDatabaseRefusesIsRolledBackAndLeavesTheStoreWritable) {
+    ASSERT_EQ(RunElsewhere({"CREATE TRIGGER refuse_update BEFORE UPDATE ON instances WHEN NEW.instance = 'URL_FILTER' "
+                            "BEGIN SELECT RAISE(ABORT, 'refused by the test'); END",
+                            "CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+                            "'BEGIN RAISE EXCEPTION ''refused by the test''; END'; "
+                            "CREATE TRIGGER refuse_update BEFORE UPDATE ON instances FOR EACH ROW "
+                            "WHEN (NEW.instance = 'URL_FILTER') EXECUTE FUNCTION refuse()"}),
+              "");
     CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
     ASSERT_TRUE(policy.Get());
     policy.SetPropertyValue(L"SecurityLevelType", 2);
     EXPECT_FALSE(policy.Put(false));
 
     // Left open, the failed transaction would hold the write lock.
-    EXPECT_EQ(RunElsewhere("BEGIN IMMEDIATE; COMMIT"), SQLITE_OK) << "another program can write at once";
-    ASSERT_EQ(RunElsewhere("DROP TRIGGER refuse_update"), SQLITE_OK);
+    const std::string take_writer_lock = "BEGIN; SET LOCAL lock_timeout = 1000; SELECT pg_advisory_xact_lock(" +
+                                         std::to_string(tessera::host::kPostgresWriterLock) + "); COMMIT";
+    EXPECT_EQ(RunElsewhere({"BEGIN IMMEDIATE; COMMIT", take_writer_lock.c_str()}), "")
+        << "another program can write at once";
+    ASSERT_EQ(RunElsewhere({"DROP TRIGGER refuse_update", "DROP TRIGGER refuse_update ON instances"}), "");
     EXPECT_TRUE(policy.Put(false)) << "and so can this store";
 }
 
-TEST_F(SqliteStoreTest, AnObjectsVersionGrowsWithEveryWriteThatChangesItAndWithNoOther) {
+TEST_P(ConsoleStoreTest, AnObjectsVersionGrowsWithEveryWriteThatChangesItAndWithNoOther) {
     const auto version = [this] { return store_->VersionOf(L"QZ_UrlFilter", L"URL_FILTER"); };
     ASSERT_EQ(version(), 1);
     EXPECT_EQ(store_->VersionOf(L"QZ_UrlFilter", L"NO_SUCH_POLICY"), 0);
@@ -254,7 +312,7 @@ TEST_F(SqliteStoreTest, AnObjectsVersionGrowsWithEveryWriteThatChangesItAndWithN
 // The row is the document nlohmann's dump() writes of the list, whatever the
 // texts hold, and a load from the cache the save filled gives what a load of
 // the row gives: a text that is no Unicode text is not handed back unchanged.
-TEST_F(SqliteStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds) {
+TEST_P(ConsoleStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds) {
     const std::wstring texts[] = {
         L"www.example.com",
         L"quote \" and backslash \\ ",
@@ -276,18 +334,10 @@ TEST_F(SqliteStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds)
     nlohmann::ordered_json expected_texts = nlohmann::ordered_json::array();
     for (const std::wstring& text : texts) expected_texts.push_back(OS::ToUtf8(text));
     const nlohmann::ordered_json expected = {{"ApprovedLists", {{"vt", 8200}, {"value", expected_texts}}}};
-    sqlite3* other = nullptr;
-    ASSERT_EQ(sqlite3_open(DatabaseFile().c_str(), &other), SQLITE_OK);
-    sqlite3_stmt* select = nullptr;
-    ASSERT_EQ(sqlite3_prepare_v2(other, "SELECT properties FROM instances WHERE instance = 'UF_APPROVED_LIST'", -1,
-                                 &select, nullptr),
-              SQLITE_OK);
-    ASSERT_EQ(sqlite3_step(select), SQLITE_ROW);
-    EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)), expected.dump());
-    sqlite3_finalize(select);
-    sqlite3_close(other);
+    const char* select = "SELECT properties FROM instances WHERE instance = 'UF_APPROVED_LIST'";
+    EXPECT_EQ(RunElsewhere({select, select}), expected.dump());
 
-    const auto loaded_texts = [](SqliteStore& store) {
+    const auto loaded_texts = [](ConsoleStore& store) {
         PropertyBag loaded;
         EXPECT_TRUE(store.Load(L"QZ_UFApprovedLists", L"UF_APPROVED_LIST", loaded));
         std::vector<std::wstring> found;
@@ -297,7 +347,7 @@ TEST_F(SqliteStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds)
         }
         return found;
     };
-    const std::vector<std::wstring> from_row = loaded_texts(*SqliteStore::Open(DatabaseFile(), ResourceDir()));
+    const std::vector<std::wstring> from_row = loaded_texts(*ConsoleStore::Open(address_, ResourceDir()));
     ASSERT_EQ(from_row.size(), std::size(texts));
     EXPECT_EQ(from_row.back(), L"lone \uFFFD surrogate");
     EXPECT_EQ(loaded_texts(*store_), from_row);
@@ -307,7 +357,7 @@ TEST_F(SqliteStoreTest, ASavedListsRowIsItsJsonAndEveryLoadGivesWhatTheRowHolds)
 
 namespace {
 
-std::vector<std::int64_t> OutboxSeqs(SqliteStore& store, const std::string& destination) {
+std::vector<std::int64_t> OutboxSeqs(ConsoleStore& store, const std::string& destination) {
     std::vector<std::int64_t> seqs;
     for (const tessera::host::OutboxRecord& waiting : store.ReadOutbox(destination, 100)) {
         seqs.push_back(waiting.entry.record.seq);
@@ -317,7 +367,7 @@ std::vector<std::int64_t> OutboxSeqs(SqliteStore& store, const std::string& dest
 
 }  // namespace
 
-TEST_F(SqliteStoreTest, ARecordLeavesTheOutboxOnlyOnceEveryDestinationHasIt) {
+TEST_P(ConsoleStoreTest, ARecordLeavesTheOutboxOnlyOnceEveryDestinationHasIt) {
     for (int index = 0; index < 4; ++index) {
         tessera::host::AuditRecord record;
         record.message = L"record " + std::to_wstring(index);

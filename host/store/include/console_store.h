@@ -1,4 +1,5 @@
-// The console's store: SQLite, with one transaction per administrative action.
+// The console's store, in SQLite or PostgreSQL, with one transaction per
+// administrative action.
 #pragma once
 
 #include "mgmt_store.h"
@@ -15,6 +16,10 @@
 #include <vector>
 
 namespace tessera::host {
+
+namespace sql {
+class Database;
+}
 
 // What became of the writes of one administrative action.
 struct ActionOutcome {
@@ -120,22 +125,45 @@ struct ForwardingState {
     std::string error_time;
 };
 
-// SQLite in WAL mode, one connection per thread, every write one BEGIN IMMEDIATE
-// transaction with synchronous=FULL, prepared statements only. Reading never
-// needs the write lock. Audit records the store cannot take are kept in
-// `<store file>.pending-audit` (owner-only, one JSON object a line) and written
-// by the next transaction that commits.
-class SqliteStore : public StoreBackend {
+// Where a store is, as `--store` names it: "sqlite:PATH", or a PostgreSQL
+// connection URI ("postgresql://HOST/DB?sslmode=verify-full", password from
+// the password file, never in the URI).
+struct StoreAddress {
+    enum class Engine { kSqlite, kPostgresql };
+    Engine engine = Engine::kSqlite;
+    std::string target;                        // the file, or the connection URI
+    std::filesystem::path pending_audit_file;  // where records the store cannot take wait
+};
+
+// The address of `url`; an empty one is `data_dir`/store.db. Throws
+// std::invalid_argument in plain words for a URL of no engine, or one that
+// holds a password.
+StoreAddress ParseStoreAddress(const std::string& url, const std::filesystem::path& data_dir);
+
+// Every writer of a PostgreSQL store holds this advisory lock until its
+// transaction ends: one writer at a time across every console, as SQLite's
+// write lock gives one file. A program that writes beside the consoles takes it too.
+inline constexpr long long kPostgresWriterLock = 0x7465737365726121;  // "tessera!"
+
+// One connection per thread and store, every write one transaction that no
+// other writer interleaves with (SQLite's write lock; on PostgreSQL a
+// transaction-scoped advisory lock that every console takes), prepared
+// statements only. Reading never waits for a writer. Audit records the store
+// cannot take are kept in the address's pending-audit file (owner-only, one
+// JSON object a line) and written by the next transaction that commits.
+class ConsoleStore : public StoreBackend {
 public:
-    // Opens or creates the database. On first use (no declarations stored) it is
+    // Opens or creates the store. On first use (no declarations stored) it is
     // provisioned from `resource_dir`/classes.json and `resource_dir`/provision.json;
     // a provisioned store opens without the write lock. Audit records kept aside
     // are written when the write lock comes within the busy timeout, else later.
     // The busy timeout is TESSERA_STORE_BUSY_MS when set, else 5000 ms. Throws
-    // std::runtime_error naming the file when it cannot be opened or provisioned.
-    static std::shared_ptr<SqliteStore> Open(const std::filesystem::path& database_file,
-                                             const std::filesystem::path& resource_dir);
-    ~SqliteStore() override;
+    // std::runtime_error naming the store when it cannot be opened or provisioned.
+    static std::shared_ptr<ConsoleStore> Open(const StoreAddress& address, const std::filesystem::path& resource_dir);
+    // The SQLite store in `database_file`.
+    static std::shared_ptr<ConsoleStore> Open(const std::filesystem::path& database_file,
+                                              const std::filesystem::path& resource_dir);
+    ~ConsoleStore() override;
 
     bool Load(const std::wstring& class_name, const std::wstring& instance_name, PropertyBag& out) override;
     bool Save(const std::wstring& class_name, const std::wstring& instance_name,
@@ -175,10 +203,11 @@ public:
     // damaged file, an unreadable object), in plain words; null when none did.
     std::optional<std::string> RunReading(const std::function<void()>& reading);
 
-    // The damage SQLite's quick check finds in the file, one line each; empty
-    // when it is whole. `is_thorough` runs the integrity check instead, which
-    // also reads every row against its indexes. Throws std::runtime_error
-    // naming the file when the check cannot run at all.
+    // The damage the engine's quick check finds in its files (SQLite's quick
+    // check; a database server guards its own), one line each; empty when it
+    // is whole. `is_thorough` runs SQLite's integrity check instead, which also
+    // reads every row against its indexes, and decodes every stored object.
+    // Throws std::runtime_error naming the store when the check cannot run at all.
     std::vector<std::string> CheckIntegrity(bool is_thorough = false);
 
     // Audit records newest first, those kept aside before the stored ones.
@@ -244,16 +273,22 @@ public:
     bool PutApiToken(const ApiTokenRow& row);
     bool RemoveApiToken(const std::string& id);
 
-    const std::filesystem::path& File() const { return file_; }
+    // Where the store is, for messages: the file, or the server and database.
+    const std::string& Name() const { return name_; }
+    StoreAddress::Engine Engine() const { return address_.engine; }
 
 private:
-    SqliteStore(std::filesystem::path file, int busy_timeout_ms);
-    struct Connection;
-    Connection& ThreadConnection();
+    ConsoleStore(StoreAddress address, int busy_timeout_ms);
+    sql::Database& ThreadConnection();
+    // Load where each object carries a revision: a decoded form of the stored
+    // revision is handed out without reading the text.
+    bool LoadRevision(sql::Database& connection, const std::wstring& class_name, const std::wstring& instance_name,
+                      const std::string& place, PropertyBag& out);
     class PendingAudit;
     class DecodedCache;
 
-    std::filesystem::path file_;
+    StoreAddress address_;
+    std::string name_;
     std::shared_ptr<PendingAudit> pending_audit_;
     std::shared_ptr<DecodedCache> decoded_cache_;
     int busy_timeout_ms_;
