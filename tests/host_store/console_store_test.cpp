@@ -16,7 +16,10 @@
 #include <sqlite3.h>
 #include <nlohmann/json.hpp>
 
+#include <poll.h>
+
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -396,4 +399,69 @@ TEST_P(ConsoleStoreTest, ARecordLeavesTheOutboxOnlyOnceEveryDestinationHasIt) {
     EXPECT_EQ(states[0].error, "cannot connect");
     store_->StartForwarding(both);
     EXPECT_TRUE(OutboxSeqs(*store_, "journal").empty());
+}
+
+namespace {
+
+// A reader of a PostgreSQL store, as a filtering server would be: it listens
+// for the changes the consoles announce.
+class ChangeListener {
+public:
+    explicit ChangeListener(const std::string& url) : connection_(PQconnectdb(url.c_str())) {
+        const std::string listen = std::string("LISTEN ") + tessera::host::kPostgresChangesChannel;
+        PQclear(PQexec(connection_, listen.c_str()));
+    }
+    ~ChangeListener() { PQfinish(connection_); }
+    ChangeListener(const ChangeListener&) = delete;
+    ChangeListener& operator=(const ChangeListener&) = delete;
+
+    // The next announcement, waiting up to `timeout`; empty when none came.
+    std::string Next(std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            PQconsumeInput(connection_);
+            if (PGnotify* notification = PQnotifies(connection_)) {
+                std::string payload = notification->extra;
+                PQfreemem(notification);
+                return payload;
+            }
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return {};
+            pollfd readable{PQsocket(connection_), POLLIN, 0};
+            poll(&readable, 1, static_cast<int>(left.count()));
+        }
+    }
+
+private:
+    PGconn* connection_;
+};
+
+}  // namespace
+
+TEST(PostgresStoreTest, EveryCommittedChangeIsAnnouncedAndNoRolledBackOne) {
+    const TempFolder folder("tessera-announce");
+    const std::string url = PostgresServer::Shared().CreateDatabase();
+    const auto store = ConsoleStore::Open(tessera::host::ParseStoreAddress(url, folder.path()), ResourceDir());
+    ChangeListener listener(url);
+    PropertyBag policy;
+    ASSERT_TRUE(store->Load(L"QZ_UrlFilter", L"URL_FILTER", policy));
+    policy.Set(L"ActionReplaceAll", _variant_t(L"rolled back"));
+    EXPECT_THROW(store->RunAction([&] {
+        ASSERT_TRUE(store->Save(L"QZ_UrlFilter", L"URL_FILTER", policy));
+        throw std::runtime_error("the action fails after its save");
+    }),
+                 std::runtime_error);
+    PropertyBag file_policy;
+    ASSERT_TRUE(store->Load(L"QZ_UrlFilter", L"URL_FILTER_FILE", file_policy));
+    const auto save_file_policy = [&] {
+        EXPECT_TRUE(
+            store->RunAction([&] { ASSERT_TRUE(store->Save(L"QZ_UrlFilter", L"URL_FILTER_FILE", file_policy)); })
+                .is_stored);
+    };
+    file_policy.Set(L"ActionReplaceAll", _variant_t(L"committed"));
+    save_file_policy();
+    save_file_policy();  // the same text again changes nothing
+    EXPECT_EQ(listener.Next(std::chrono::seconds(10)), "QZ_UrlFilter/URL_FILTER_FILE");
+    EXPECT_EQ(listener.Next(std::chrono::milliseconds(200)), "") << "nothing else changed";
 }

@@ -145,6 +145,12 @@ StoreAddress ParseStoreAddress(const std::string& url, const std::filesystem::pa
 // write lock gives one file. A program that writes beside the consoles takes it too.
 inline constexpr long long kPostgresWriterLock = 0x7465737365726121;  // "tessera!"
 
+// The PostgreSQL channel that a reader of the store listens on: each change
+// of an object's text, once committed, is announced there as "class/instance",
+// by a trigger of the schema (whose text the macro lets name it).
+#define TESSERA_POSTGRES_CHANGES_CHANNEL "tessera_changes"
+inline constexpr const char* kPostgresChangesChannel = TESSERA_POSTGRES_CHANGES_CHANNEL;
+
 // One connection per thread and store, every write one transaction that no
 // other writer interleaves with (SQLite's write lock; on PostgreSQL a
 // transaction-scoped advisory lock that every console takes), prepared

@@ -296,7 +296,6 @@ bool ConsoleStore::Save(const std::wstring& class_name, const std::wstring& inst
                 .Step();
             if (database->Changes() != 1) return false;
             if (database->HasRevisions()) {
-                database->AnnounceChange(place);
                 Statement select(*database, kSelectRevision);
                 select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step();
                 revision = select.Integer(0);
@@ -548,7 +547,6 @@ void ConsoleStore::Replace(const std::vector<StoredInstance>& instances) {
                 .Bind(2, OS::ToUtf8(instances[index].instance_name))
                 .Bind(3, texts[index])
                 .Step();
-            database.AnnounceChange(PlaceOf(instances[index].class_name, instances[index].instance_name));
         }
         return true;
     });
@@ -558,9 +556,7 @@ bool ConsoleStore::Delete(const std::wstring& class_name, const std::wstring& in
     Database& database = ThreadConnection();
     return database.Write([&] {
         Statement(database, kDeleteInstance).Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step();
-        if (database.Changes() != 1) return false;
-        database.AnnounceChange(PlaceOf(class_name, instance_name));
-        return true;
+        return database.Changes() == 1;
     });
 }
 

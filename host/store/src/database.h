@@ -75,9 +75,6 @@ public:
     // Whether each stored object carries a revision that no other text of it
     // ever had (kSelectRevision reads it).
     virtual bool HasRevisions() const { return false; }
-    // Tells readers of the store, once the transaction commits, that an
-    // object changed (the place is "class/instance").
-    virtual void AnnounceChange(const std::string& place) { (void)place; }
     // Damage the engine finds in its own files, one line each.
     virtual std::vector<std::string> EngineProblems(bool is_thorough) {
         (void)is_thorough;

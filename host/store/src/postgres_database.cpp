@@ -288,8 +288,4 @@ std::vector<const char*> PostgresDatabase::Schema() const {
     return {std::begin(kPostgresSchema), std::end(kPostgresSchema)};
 }
 
-void PostgresDatabase::AnnounceChange(const std::string& place) {
-    Statement(*this, kAnnounceChange).Bind(1, std::string(kChangesChannel)).Bind(2, place).Step();
-}
-
 }  // namespace tessera::host::sql

@@ -37,7 +37,6 @@ public:
     void Commit() override;
     void RollBack() noexcept override;
     bool HasRevisions() const override { return true; }
-    void AnnounceChange(const std::string& place) override;
     std::vector<const char*> Schema() const override;
 
     // Throws the StoreError that `result` (null: the connection) reports, and clears it.

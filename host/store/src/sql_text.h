@@ -2,6 +2,8 @@
 // the queries. Each is a constant, so that its address names its prepared form.
 #pragma once
 
+#include "console_store.h"
+
 namespace tessera::host::sql {
 
 // Statements are written so that both engines take them; where PostgreSQL
@@ -220,6 +222,17 @@ inline constexpr const char* kPostgresSchema[] = {
     " NEW.revision := nextval(''instance_revisions''); END IF; RETURN NEW; END'",
     "CREATE OR REPLACE TRIGGER instance_revision BEFORE UPDATE ON instances"
     " FOR EACH ROW EXECUTE FUNCTION next_instance_revision()",
+    // Whoever changed it, console or hand; delivered at commit, never for a rollback.
+    "CREATE OR REPLACE FUNCTION announce_instance_change() RETURNS trigger LANGUAGE plpgsql AS"
+    " 'BEGIN IF TG_OP = ''DELETE'' THEN"
+    " PERFORM pg_notify(''" TESSERA_POSTGRES_CHANGES_CHANNEL
+    "'', OLD.class || ''/'' || OLD.instance); RETURN OLD;"
+    " END IF; IF TG_OP = ''INSERT'' OR NEW.properties IS DISTINCT FROM OLD.properties THEN"
+    " PERFORM pg_notify(''" TESSERA_POSTGRES_CHANGES_CHANNEL
+    "'', NEW.class || ''/'' || NEW.instance);"
+    " END IF; RETURN NEW; END'",
+    "CREATE OR REPLACE TRIGGER instance_announcement AFTER INSERT OR UPDATE OR DELETE ON instances"
+    " FOR EACH ROW EXECUTE FUNCTION announce_instance_change()",
     "CREATE TABLE IF NOT EXISTS audit ("
     " seq BIGINT PRIMARY KEY, time TEXT COLLATE \"C\" NOT NULL, \"user\" TEXT NOT NULL,"
     " client_address TEXT NOT NULL, page_id TEXT NOT NULL, event_type BIGINT NOT NULL,"
@@ -246,9 +259,6 @@ inline constexpr const char* kPostgresSchema[] = {
 inline constexpr const char* kSelectRevision = "SELECT revision FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr const char* kSelectRevisionAndText =
     "SELECT revision, properties FROM instances WHERE class = ?1 AND instance = ?2";
-// The channel that a reader of the store listens on for "class/instance" of each committed change.
-inline constexpr const char* kChangesChannel = "tessera_changes";
-inline constexpr const char* kAnnounceChange = "SELECT pg_notify(?1, ?2)";
 
 // The statements PostgreSQL takes in other words, by the constant they stand for.
 struct PostgresText {
