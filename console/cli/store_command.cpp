@@ -30,6 +30,7 @@ struct StoreOptions {
     std::string class_name;
     std::string instance_name;
     std::string file;
+    std::string copy_to;
 };
 
 void RunDump(const StoreOptions& options) {
@@ -90,6 +91,29 @@ void RunCheck(const StoreOptions& options) {
                       : ": whole (every stored object decodes)\n");
 }
 
+void RunCopy(StoreOptions options) {
+    host::StoreAddress destination;
+    try {
+        destination = host::ParseStoreAddress(options.copy_to, options.common.data_dir);
+    } catch (const std::invalid_argument& error) {
+        throw CommandError(kExitUsage, error.what());
+    }
+    const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
+    host::StoreCopy copy;
+    try {
+        copy = store->CopyInto(destination);
+    } catch (const std::runtime_error& error) {
+        throw CommandError(kExitFailure, error.what());
+    }
+    std::cout << "copied " << store->Name() << " into " << host::StoreName(destination) << ":";
+    const char* separator = " ";
+    for (const auto& [table, rows] : copy.rows) {
+        std::cout << separator << table << ' ' << rows;
+        separator = ", ";
+    }
+    std::cout << '\n';
+}
+
 void RunDelete(const StoreOptions& options) {
     const std::shared_ptr<host::ConsoleStore> store = PrepareHost(options.common, DataFolderUse::kReadExisting);
     if (!store->Delete(OS::FromUtf8(options.class_name), OS::FromUtf8(options.instance_name))) {
@@ -118,9 +142,23 @@ void AddStoreCommand(CLI::App& app) {
     load->callback([options] { RunLoad(*options); });
 
     CLI::App* check = store->add_subcommand(
-        "check", "Check the store file for damage (SQLite's integrity check); exit status 1 when it finds any");
+        "check",
+        "Check the store for damage (SQLite's integrity check, and every object decoded); exit status 1 when "
+        "it finds any");
     AddCommonOptions(*check, options->common, false);
     check->callback([options] { RunCheck(*options); });
+
+    CLI::App* copy = store->add_subcommand(
+        "copy",
+        "Copy the whole store (objects, audit records and their chain, History, accounts, tokens) into an "
+        "empty one, as one transaction; a store that holds anything is refused");
+    AddCommonOptions(*copy, options->common, false);
+    copy->get_option("--store")->description("The store to copy (sqlite:PATH or postgresql://...)");
+    copy->add_option("--from", options->common.store_url, "The store to copy; the same as --store");
+    copy->add_option("--to", options->copy_to, "The empty store to copy into: postgresql://... or sqlite:PATH")
+        ->required()
+        ->type_name("URL");
+    copy->callback([options] { RunCopy(*options); });
 
     CLI::App* remove = store->add_subcommand("delete", "Delete one instance");
     AddCommonOptions(*remove, options->common, false);

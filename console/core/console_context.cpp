@@ -88,7 +88,12 @@ std::shared_ptr<host::ConsoleStore> PrepareHost(const CommonOptions& options, Da
     settings.resource_dir = std::filesystem::absolute(ResolveResourceDir(options));
     host::Configure(settings);
 
-    std::shared_ptr<host::ConsoleStore> store = host::ConsoleStore::Open(address, settings.resource_dir);
+    std::shared_ptr<host::ConsoleStore> store;
+    try {
+        store = host::ConsoleStore::Open(address, settings.resource_dir, use == DataFolderUse::kCreate);
+    } catch (const host::StoreAbsent& absent) {
+        throw CommandError(kExitFailure, absent.what());
+    }
     host::SetCurrentStore(store);
     return store;
 }

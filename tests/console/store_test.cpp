@@ -1,5 +1,7 @@
 // tessera-console store: dump filters, load and delete.
 #include "console_fixture.h"
+#include "console_store.h"
+#include "postgres_server.h"
 
 #include <set>
 
@@ -90,6 +92,65 @@ TEST_F(StoreTest, DeleteRemovesOneInstanceAndFailsForAMissingOne) {
     const ProcessResult again = Console({"store", "delete", "QZ_UrlFilter", "URL_FILTER_FILE"});
     EXPECT_EQ(again.exit_code, 1);
     EXPECT_NE(again.standard_error.find("QZ_UrlFilter/URL_FILTER_FILE"), std::string::npos) << again.standard_error;
+}
+
+}  // namespace
+}  // namespace tessera::test
+
+namespace tessera::test {
+namespace {
+
+// A store as a console that served for a while leaves it: a list of a million
+// entries, ten thousand audit records with History, an account and a token.
+TEST_F(StoreTest, ACopyIntoPostgresqlHoldsTheWholeStoreAndServesTheSamePages) {
+    std::string list;
+    for (int index = 0; index < 1'000'000; ++index) list += "host" + std::to_string(index) + ".example.com\n";
+    ASSERT_EQ(Console({"list", "import", WriteFile("list.txt", list).string()}).exit_code, 0);
+    ASSERT_EQ(Console({"user", "add", "auditor1", "--role", "auditor", "--generate-password"}).exit_code, 0);
+    ASSERT_EQ(Console({"token", "create", "--user", "auditor1", "--name", "reports"}).exit_code, 0);
+    {
+        const auto store = host::ConsoleStore::Open(data_dir_ / "store.db", ResourceDir());
+        ASSERT_TRUE(store
+                        ->RunAction([&] {
+                            for (int index = 0; index < 10'000; ++index) {
+                                host::AuditRecord record;
+                                record.message = L"record " + std::to_wstring(index);
+                                store->AppendAudit(record);
+                            }
+                        })
+                        .is_stored);
+    }
+    const std::string copy = PostgresServer::Shared().CreateDatabase();
+    const ProcessResult copied = Console({"store", "copy", "--to", copy});
+    ASSERT_EQ(copied.exit_code, 0) << copied.standard_error;
+    EXPECT_NE(copied.standard_output.find("audit 1"), std::string::npos) << copied.standard_output;
+
+    const auto both = [&](std::vector<std::string> arguments) {
+        const ProcessResult original = Console(arguments);
+        arguments.insert(arguments.end(), {"--store", copy});
+        const ProcessResult copied_one = Console(arguments);
+        EXPECT_EQ(original.exit_code, 0) << original.standard_error;
+        EXPECT_EQ(copied_one.exit_code, 0) << copied_one.standard_error;
+        return std::pair{original.standard_output, copied_one.standard_output};
+    };
+    for (const std::vector<std::string>& command : std::vector<std::vector<std::string>>{
+             {"render", "--page", "scan/WebThreat_Protection.htm"},
+             {"audit", "head"},
+             {"audit"},
+             {"user", "list"},
+             {"token", "list"},
+             {"store", "dump"},
+         }) {
+        const auto [original, copied_one] = both(command);
+        EXPECT_FALSE(original.empty()) << command.front();
+        EXPECT_TRUE(original == copied_one) << command.front() << " " << (command.size() > 1 ? command[1] : "");
+    }
+    const ProcessResult verified = Console({"audit", "verify", "--store", copy});
+    EXPECT_EQ(verified.exit_code, 0) << verified.standard_output << verified.standard_error;
+
+    const ProcessResult again = Console({"store", "copy", "--to", copy});
+    EXPECT_EQ(again.exit_code, 1);
+    EXPECT_NE(again.standard_error.find("is not empty"), std::string::npos) << again.standard_error;
 }
 
 }  // namespace

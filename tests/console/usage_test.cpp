@@ -32,7 +32,7 @@ TEST_F(UsageTest, UsageErrorsExitTwoWithOneLine) {
     const std::pair<std::vector<std::string>, std::string> incomplete[] = {
         {{"no-such-command"},
          "unknown command \"no-such-command\"; the commands are render, store, audit, list, serve"},
-        {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, check, delete"},
+        {{"store", "frob"}, "unknown command \"frob\"; the commands are dump, load, check, copy, delete"},
     };
     for (const auto& [arguments, message] : incomplete) {
         SCOPED_TRACE(testing::PrintToString(arguments));

@@ -51,6 +51,12 @@ struct ActionChannel {
 // stays done (an export's file, an import's review).
 enum class ActionEffect { kChangesStore, kOutsideStore };
 
+// Thrown by ConsoleStore::Open for a store that was never provisioned, when it may not be.
+class StoreAbsent : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 // Thrown by an action whose work outside the store failed (an export that
 // could not be written): RunAction rolls it back and keeps none of its audit
 // records, for what they report did not happen.
@@ -109,6 +115,11 @@ struct AuditChainCheck {
     std::string problem;                    // what is wrong there, in plain words
 };
 
+// What a copy of the store took: rows by table, in the order copied.
+struct StoreCopy {
+    std::vector<std::pair<std::string, std::int64_t>> rows;
+};
+
 // An audit record waiting to be forwarded: as History reads it, with its chain value.
 struct OutboxRecord {
     HistoryRecord entry;
@@ -151,6 +162,10 @@ inline constexpr long long kPostgresWriterLock = 0x7465737365726121;  // "tesser
 #define TESSERA_POSTGRES_CHANGES_CHANNEL "tessera_changes"
 inline constexpr const char* kPostgresChangesChannel = TESSERA_POSTGRES_CHANGES_CHANNEL;
 
+// Where the store at `address` is, for messages: the file, or
+// "postgresql://HOST:PORT/DB" (never a password).
+std::string StoreName(const StoreAddress& address);
+
 // One connection per thread and store, every write one transaction that no
 // other writer interleaves with (SQLite's write lock; on PostgreSQL a
 // transaction-scoped advisory lock that every console takes), prepared
@@ -165,7 +180,10 @@ public:
     // are written when the write lock comes within the busy timeout, else later.
     // The busy timeout is TESSERA_STORE_BUSY_MS when set, else 5000 ms. Throws
     // std::runtime_error naming the store when it cannot be opened or provisioned.
-    static std::shared_ptr<ConsoleStore> Open(const StoreAddress& address, const std::filesystem::path& resource_dir);
+    // With `may_provision` false, a store that was never provisioned is
+    // refused instead (StoreAbsent), and left as it is.
+    static std::shared_ptr<ConsoleStore> Open(const StoreAddress& address, const std::filesystem::path& resource_dir,
+                                              bool may_provision = true);
     // The SQLite store in `database_file`.
     static std::shared_ptr<ConsoleStore> Open(const std::filesystem::path& database_file,
                                               const std::filesystem::path& resource_dir);
@@ -278,6 +296,15 @@ public:
     std::optional<ApiTokenRow> FindApiToken(const std::string& id);
     bool PutApiToken(const ApiTokenRow& row);
     bool RemoveApiToken(const std::string& id);
+
+    // Copies everything this store holds (objects with their versions, the
+    // audit records with their chain, History, accounts, second factors,
+    // tokens, forwarding progress) into the empty store at `destination`, in
+    // one transaction of each, so the copy is of one moment and is whole or
+    // absent. Throws std::runtime_error in plain words when `destination`
+    // holds anything, when records are still kept aside here, or when either
+    // store refuses.
+    StoreCopy CopyInto(const StoreAddress& destination);
 
     // Where the store is, for messages: the file, or the server and database.
     const std::string& Name() const { return name_; }

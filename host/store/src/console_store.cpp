@@ -115,9 +115,13 @@ StoreAddress ParseStoreAddress(const std::string& url, const std::filesystem::pa
                                 "\"");
 }
 
+std::string StoreName(const StoreAddress& address) {
+    return address.engine == StoreAddress::Engine::kSqlite ? address.target : PostgresDisplayName(address.target);
+}
+
 ConsoleStore::ConsoleStore(StoreAddress address, int busy_timeout_ms)
     : address_(std::move(address)),
-      name_(address_.engine == StoreAddress::Engine::kSqlite ? address_.target : PostgresDisplayName(address_.target)),
+      name_(StoreName(address_)),
       pending_audit_(std::make_shared<PendingAudit>(address_.pending_audit_file)),
       decoded_cache_(std::make_shared<DecodedCache>()),
       busy_timeout_ms_(busy_timeout_ms),
@@ -128,8 +132,8 @@ std::shared_ptr<ConsoleStore> ConsoleStore::Open(const std::filesystem::path& da
     return Open(ParseStoreAddress(kSqliteScheme + database_file.string(), {}), resource_dir);
 }
 
-std::shared_ptr<ConsoleStore> ConsoleStore::Open(const StoreAddress& address,
-                                                 const std::filesystem::path& resource_dir) {
+std::shared_ptr<ConsoleStore> ConsoleStore::Open(const StoreAddress& address, const std::filesystem::path& resource_dir,
+                                                 bool may_provision) {
     std::shared_ptr<ConsoleStore> store(new ConsoleStore(address, BusyTimeoutFromEnvironment()));
     // Of several processes opening a fresh file at once, SQLite may report one
     // as busy without waiting (while another switches the file to write-ahead
@@ -140,6 +144,9 @@ std::shared_ptr<ConsoleStore> ConsoleStore::Open(const StoreAddress& address,
             try {
                 Database& connection = store->ThreadConnection();
                 if (!IsProvisioned(connection)) {
+                    if (!may_provision) {
+                        throw StoreAbsent(store->name_ + " holds no store yet (serve, or store copy, makes one)");
+                    }
                     Provision(connection, resource_dir);
                 }
                 if (connection.MayNeedUpgrades()) Upgrade(connection);
@@ -176,6 +183,13 @@ ConsoleStore::~ConsoleStore() {
     }
 }
 
+std::shared_ptr<Database> sql::Connect(const StoreAddress& address, int busy_timeout_ms) {
+    if (address.engine == StoreAddress::Engine::kSqlite) {
+        return std::make_shared<SqliteDatabase>(address.target, busy_timeout_ms);
+    }
+    return std::make_shared<PostgresDatabase>(address.target, busy_timeout_ms);
+}
+
 Database& ConsoleStore::ThreadConnection() {
     // Connections of stores destroyed since are closed already; let them go.
     for (auto entry = t_connections.begin(); entry != t_connections.end();) {
@@ -192,12 +206,7 @@ Database& ConsoleStore::ThreadConnection() {
         existing.Close();
         t_connections.erase(found);
     }
-    std::shared_ptr<Database> connection;
-    if (address_.engine == StoreAddress::Engine::kSqlite) {
-        connection = std::make_shared<SqliteDatabase>(address_.target, busy_timeout_ms_);
-    } else {
-        connection = std::make_shared<PostgresDatabase>(address_.target, busy_timeout_ms_);
-    }
+    std::shared_ptr<Database> connection = Connect(address_, busy_timeout_ms_);
     {
         ConnectionRegistry& registry = Registry();
         const std::lock_guard lock(registry.mutex);

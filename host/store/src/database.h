@@ -3,6 +3,7 @@
 // engine (SQLite, PostgreSQL) says how a statement runs and a transaction begins.
 #pragma once
 
+#include "console_store.h"
 #include "mgmt_store.h"
 #include "os_string.h"
 #include "store_errors.h"
@@ -11,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -34,6 +36,7 @@ public:
     // Valid until the statement steps again or is reset; empty for a null.
     virtual std::string_view TextView(int column) const = 0;
     virtual std::int64_t Integer(int column) const = 0;
+    virtual bool IsNull(int column) const = 0;
     virtual void Reset() noexcept = 0;
 };
 
@@ -180,10 +183,14 @@ public:
     std::string Text(int column) const { return std::string(TextView(column)); }
     std::string_view TextView(int column) const { return cursor_.TextView(column); }
     std::int64_t Integer(int column) const { return cursor_.Integer(column); }
+    bool IsNull(int column) const { return cursor_.IsNull(column); }
 
 private:
     Cursor& cursor_;
 };
+
+// A new connection to the store at `address`.
+std::shared_ptr<Database> Connect(const StoreAddress& address, int busy_timeout_ms);
 
 inline void Database::Run(const char* sql) {
     Statement statement(*this, sql);

@@ -156,6 +156,8 @@ public:
         return value;
     }
 
+    bool IsNull(int column) const override { return PQgetisnull(result_, row_, column) == 1; }
+
     void Reset() noexcept override {
         PQclear(result_);
         result_ = nullptr;
@@ -238,9 +240,10 @@ Cursor& PostgresDatabase::Prepared(const char* sql) {
 void PostgresDatabase::Fail(PGresult* result) const {
     const char* state = result == nullptr ? nullptr : PQresultErrorField(result, PG_DIAG_SQLSTATE);
     const Refusal refusal = PQstatus(connection_) == CONNECTION_BAD ? Refusal::kUnreachable : RefusalOf(state);
-    std::string message =
-        WithoutTrailingNewline(result == nullptr ? PQerrorMessage(connection_) : PQresultErrorMessage(result));
-    if (message.empty()) message = WithoutTrailingNewline(PQerrorMessage(connection_));
+    // The primary message alone: the whole one spans lines, with the row and a caret under the statement.
+    const char* primary = result == nullptr ? nullptr : PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+    std::string message = WithoutTrailingNewline(primary != nullptr ? primary : PQerrorMessage(connection_));
+    std::replace(message.begin(), message.end(), '\n', ' ');
     PQclear(result);
     throw StoreError(refusal, name_ + ": " + message);
 }

@@ -202,6 +202,56 @@ inline constexpr const char* kSelectHistory =
 inline constexpr const char* kSelectChangesSince =
     "SELECT audit_seq, changes FROM actions WHERE audit_seq >= ?1 AND changes IS NOT NULL ORDER BY audit_seq DESC";
 
+// What a copy of the store takes, table by table in an order that keeps every
+// reference whole: each row as it is, nulls as nulls. `types` has a letter
+// per column: t for text, i for an integer.
+struct CopiedTable {
+    const char* name;
+    const char* select;
+    const char* insert;
+    const char* types;
+};
+inline constexpr CopiedTable kCopiedTables[] = {
+    {"class_declarations", kSelectDeclarations, kInsertDeclaration, "tt"},
+    {"instances", "SELECT class, instance, properties, version FROM instances ORDER BY class, instance",
+     "INSERT INTO instances (class, instance, properties, version) VALUES (?1, ?2, ?3, ?4)", "ttti"},
+    {"audit",
+     "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message, chain FROM audit"
+     " ORDER BY seq",
+     "INSERT INTO audit (seq, time, \"user\", client_address, page_id, event_type, source_type, message, chain)"
+     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+     "ittttiitt"},
+    {"actions",
+     "SELECT audit_seq, action, summary, changes, rolled_back, channel, token FROM actions ORDER BY audit_seq",
+     "INSERT INTO actions (audit_seq, action, summary, changes, rolled_back, channel, token)"
+     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+     "itttttt"},
+    {"accounts",
+     "SELECT name, role, password, disabled, created, last_sign_in, credential_version FROM accounts ORDER BY name",
+     "INSERT INTO accounts (name, role, password, disabled, created, last_sign_in, credential_version)"
+     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)",
+     "tttitti"},
+    {"second_factors",
+     "SELECT account, kind, id, secret, created, counter FROM second_factors ORDER BY account, kind, id",
+     "INSERT INTO second_factors (account, kind, id, secret, created, counter) VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+     "ttttti"},
+    {"api_tokens",
+     "SELECT id, account, name, scope, secret_hash, created, expires, last_used, last_address FROM api_tokens"
+     " ORDER BY id",
+     "INSERT INTO api_tokens (id, account, name, scope, secret_hash, created, expires, last_used, last_address)"
+     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)",
+     "ttttttttt"},
+    {"audit_outbox", "SELECT seq FROM audit_outbox ORDER BY seq", kInsertOutbox, "i"},
+    {"audit_forwarding",
+     "SELECT destination, sent_seq, sent_time, error, error_time FROM audit_forwarding ORDER BY destination",
+     "INSERT INTO audit_forwarding (destination, sent_seq, sent_time, error, error_time) VALUES (?1, ?2, ?3, ?4, ?5)",
+     "tittt"},
+};
+// A store that holds anything at all.
+inline constexpr const char* kCountHeldRows =
+    "SELECT (SELECT count(*) FROM class_declarations) + (SELECT count(*) FROM instances) +"
+    " (SELECT count(*) FROM audit) + (SELECT count(*) FROM accounts) + (SELECT count(*) FROM api_tokens)";
+
 // PostgreSQL. Text is compared byte by byte (COLLATE "C"), as SQLite does:
 // times are ISO-8601 text, and a locale's collation would order them by
 // their digits alone. Every object carries a revision from one sequence, so

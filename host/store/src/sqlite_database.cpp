@@ -59,6 +59,7 @@ public:
         return text == nullptr ? std::string_view() : std::string_view(text, length);
     }
     std::int64_t Integer(int column) const override { return sqlite3_column_int64(statement_, column); }
+    bool IsNull(int column) const override { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
     void Reset() noexcept override {
         sqlite3_reset(statement_);
         sqlite3_clear_bindings(statement_);
