@@ -280,6 +280,13 @@ void HttpConsole::Configure() {
         std::string detail = "an unknown exception";
         try {
             std::rethrow_exception(std::move(error));
+        } catch (const host::StoreRefused& refused) {
+            DBG::DebugLogEx(nullptr, 4099, kConsoleLogSource, __LINE__, "%s %s failed: %s", request.method.c_str(),
+                            request.path.c_str(), refused.what());
+            ClearResponse(response);
+            SendError(response, 503, "The store cannot be used now: " + refused.Reason());
+            response.set_header("Retry-After", kRetryAfterSeconds);
+            return;
         } catch (const std::exception& e) {
             detail = e.what();
         } catch (...) {}

@@ -51,6 +51,18 @@ struct ActionChannel {
 // stays done (an export's file, an import's review).
 enum class ActionEffect { kChangesStore, kOutsideStore };
 
+// Thrown by a read of the store that the engine refused (its server gone,
+// busy past the timeout, damaged): the request it served can be tried again.
+class StoreRefused : public std::runtime_error {
+public:
+    StoreRefused(const std::string& what, std::string reason) : std::runtime_error(what), reason_(std::move(reason)) {}
+    // In words an administrator can act on.
+    const std::string& Reason() const { return reason_; }
+
+private:
+    std::string reason_;
+};
+
 // Thrown by ConsoleStore::Open for a store that was never provisioned, when it may not be.
 class StoreAbsent : public std::runtime_error {
 public:

@@ -37,8 +37,9 @@ std::string WithoutTrailingNewline(const char* text) {
 
 // The statement's text with PostgreSQL's $N for ?N, and how many parameters it has.
 std::pair<std::string, int> TranslatedText(const char* sql) {
-    const auto override_of = std::find_if(std::begin(kPostgresTexts), std::end(kPostgresTexts),
-                                          [sql](const PostgresText& text) { return text.sqlite == sql; });
+    const auto override_of =
+        std::find_if(std::begin(kPostgresTexts), std::end(kPostgresTexts),
+                     [sql](const PostgresText& text) { return std::string_view(text.sqlite) == sql; });
     const std::string_view source = override_of == std::end(kPostgresTexts) ? sql : override_of->postgresql;
     std::string text;
     text.reserve(source.size());
@@ -243,7 +244,8 @@ void PostgresDatabase::Fail(PGresult* result) const {
     // The primary message alone: the whole one spans lines, with the row and a caret under the statement.
     const char* primary = result == nullptr ? nullptr : PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
     std::string message = WithoutTrailingNewline(primary != nullptr ? primary : PQerrorMessage(connection_));
-    std::replace(message.begin(), message.end(), '\n', ' ');
+    std::replace_if(
+        message.begin(), message.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
     PQclear(result);
     throw StoreError(refusal, name_ + ": " + message);
 }
@@ -267,15 +269,25 @@ void PostgresDatabase::RefuseNestedBegin() const {
     if (IsInTransaction()) throw StoreError(Refusal::kOther, name_ + ": a transaction is already in progress");
 }
 
-void PostgresDatabase::BeginWriting() {
+void PostgresDatabase::Begin(const std::string& text) {
     RefuseNestedBegin();
-    Execute(begin_writing_);
+    try {
+        Execute(text);
+    } catch (const StoreError&) {
+        // A connection the server dropped while it was idle (a restart, a
+        // failover) finds out only now, before anything of the transaction
+        // was done: it connects again, once, and begins there.
+        if (PQstatus(connection_) != CONNECTION_BAD) throw;
+        statements_.clear();  // prepared on the old session
+        PQreset(connection_);
+        if (PQstatus(connection_) != CONNECTION_OK) Fail(nullptr);
+        Execute(text);
+    }
 }
 
-void PostgresDatabase::BeginReading() {
-    RefuseNestedBegin();
-    Execute("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-}
+void PostgresDatabase::BeginWriting() { Begin(begin_writing_); }
+
+void PostgresDatabase::BeginReading() { Begin("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY"); }
 
 void PostgresDatabase::Commit() { Execute("COMMIT", "COMMIT"); }
 

@@ -49,6 +49,7 @@ private:
     // Runs statements without parameters, several at once; throws when one fails.
     void Execute(const std::string& text, const char* expected_status = nullptr);
     void RefuseNestedBegin() const;
+    void Begin(const std::string& text);
 
     mutable std::mutex mutex_;
     PGconn* connection_ = nullptr;

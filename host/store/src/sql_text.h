@@ -1,5 +1,6 @@
 // Every statement the store runs, in one place: the schema, its upgrades and
-// the queries. Each is a constant, so that its address names its prepared form.
+// the queries. Each is an array of its own, one object in every file, so that
+// its address names its prepared form.
 #pragma once
 
 #include "console_store.h"
@@ -11,19 +12,19 @@ namespace tessera::host::sql {
 
 // The console's administrators. credential_version grows with every change
 // that must end the account's sessions (a new password, disabling).
-inline constexpr const char* kCreateAccounts =
+inline constexpr char kCreateAccounts[] =
     "CREATE TABLE IF NOT EXISTS accounts ("
     " name TEXT PRIMARY KEY NOT NULL, role TEXT NOT NULL, password TEXT NOT NULL,"
     " disabled INTEGER NOT NULL DEFAULT 0, created TEXT NOT NULL, last_sign_in TEXT NOT NULL DEFAULT '',"
     " credential_version INTEGER NOT NULL DEFAULT 1)";
 // Each account's second factors: an authenticator's secret with the last
 // time step it was used at (no code is taken twice), a recovery code's hash.
-inline constexpr const char* kCreateSecondFactors =
+inline constexpr char kCreateSecondFactors[] =
     "CREATE TABLE IF NOT EXISTS second_factors ("
     " account TEXT NOT NULL, kind TEXT NOT NULL, id TEXT NOT NULL, secret TEXT NOT NULL, created TEXT NOT NULL,"
     " counter INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (account, kind, id))";
 // Automation tokens: the secret's SHA-256 only, never the secret.
-inline constexpr const char* kCreateApiTokens =
+inline constexpr char kCreateApiTokens[] =
     "CREATE TABLE IF NOT EXISTS api_tokens ("
     " id TEXT PRIMARY KEY NOT NULL, account TEXT NOT NULL, name TEXT NOT NULL, scope TEXT NOT NULL,"
     " secret_hash TEXT NOT NULL, created TEXT NOT NULL, expires TEXT NOT NULL,"
@@ -31,8 +32,8 @@ inline constexpr const char* kCreateApiTokens =
 // Every audit record waits here, from its own transaction on, until each
 // destination it is forwarded to has it; audit_forwarding says how far each
 // destination has got (its sent_seq) and its last error.
-inline constexpr const char* kCreateAuditOutbox = "CREATE TABLE IF NOT EXISTS audit_outbox (seq INTEGER PRIMARY KEY)";
-inline constexpr const char* kCreateAuditForwarding =
+inline constexpr char kCreateAuditOutbox[] = "CREATE TABLE IF NOT EXISTS audit_outbox (seq INTEGER PRIMARY KEY)";
+inline constexpr char kCreateAuditForwarding[] =
     "CREATE TABLE IF NOT EXISTS audit_forwarding ("
     " destination TEXT PRIMARY KEY NOT NULL, sent_seq INTEGER NOT NULL DEFAULT 0, sent_time TEXT NOT NULL DEFAULT '',"
     " error TEXT NOT NULL DEFAULT '', error_time TEXT NOT NULL DEFAULT '')";
@@ -62,136 +63,135 @@ inline constexpr const char* kSchema[] = {
     kCreateAuditForwarding,
 };
 // Stores made before rolled-back changes were noted get the column on first open.
-inline constexpr const char* kHasRolledBackColumn =
+inline constexpr char kHasRolledBackColumn[] =
     "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'rolled_back'";
-inline constexpr const char* kAddRolledBackColumn = "ALTER TABLE actions ADD COLUMN rolled_back TEXT";
+inline constexpr char kAddRolledBackColumn[] = "ALTER TABLE actions ADD COLUMN rolled_back TEXT";
 // And those made before records named their channel get its columns.
-inline constexpr const char* kHasChannelColumn =
-    "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'channel'";
-inline constexpr const char* kAddChannelColumn = "ALTER TABLE actions ADD COLUMN channel TEXT";
-inline constexpr const char* kHasTokenColumn = "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'token'";
-inline constexpr const char* kAddTokenColumn = "ALTER TABLE actions ADD COLUMN token TEXT";
+inline constexpr char kHasChannelColumn[] = "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'channel'";
+inline constexpr char kAddChannelColumn[] = "ALTER TABLE actions ADD COLUMN channel TEXT";
+inline constexpr char kHasTokenColumn[] = "SELECT count(*) FROM pragma_table_info('actions') WHERE name = 'token'";
+inline constexpr char kAddTokenColumn[] = "ALTER TABLE actions ADD COLUMN token TEXT";
 // And those made before records were chained get the column, and their records their chain values.
-inline constexpr const char* kHasChainColumn = "SELECT count(*) FROM pragma_table_info('audit') WHERE name = 'chain'";
-inline constexpr const char* kAddChainColumn = "ALTER TABLE audit ADD COLUMN chain TEXT";
+inline constexpr char kHasChainColumn[] = "SELECT count(*) FROM pragma_table_info('audit') WHERE name = 'chain'";
+inline constexpr char kAddChainColumn[] = "ALTER TABLE audit ADD COLUMN chain TEXT";
 // And those made before records were forwarded get the outbox, with every record in it.
-inline constexpr const char* kHasAuditOutboxTable =
+inline constexpr char kHasAuditOutboxTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'audit_outbox'";
-inline constexpr const char* kFillAuditOutbox = "INSERT OR IGNORE INTO audit_outbox (seq) SELECT seq FROM audit";
-inline constexpr const char* kHasAuditForwardingTable =
+inline constexpr char kFillAuditOutbox[] = "INSERT OR IGNORE INTO audit_outbox (seq) SELECT seq FROM audit";
+inline constexpr char kHasAuditForwardingTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'audit_forwarding'";
 // Stores made before there were named accounts get the table on first open.
-inline constexpr const char* kHasAccountsTable =
+inline constexpr char kHasAccountsTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'accounts'";
-inline constexpr const char* kHasApiTokensTable =
+inline constexpr char kHasApiTokensTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'api_tokens'";
 // Stores made before objects had versions get the column on first open.
-inline constexpr const char* kHasVersionColumn =
+inline constexpr char kHasVersionColumn[] =
     "SELECT count(*) FROM pragma_table_info('instances') WHERE name = 'version'";
-inline constexpr const char* kAddVersionColumn = "ALTER TABLE instances ADD COLUMN version INTEGER NOT NULL DEFAULT 1";
-inline constexpr const char* kSelectApiTokens =
+inline constexpr char kAddVersionColumn[] = "ALTER TABLE instances ADD COLUMN version INTEGER NOT NULL DEFAULT 1";
+inline constexpr char kSelectApiTokens[] =
     "SELECT id, account, name, scope, secret_hash, created, expires, last_used, last_address FROM api_tokens"
     " WHERE (?1 IS NULL OR account = ?1) AND (?2 IS NULL OR id = ?2) ORDER BY account, name";
-inline constexpr const char* kReplaceApiToken =
+inline constexpr char kReplaceApiToken[] =
     "INSERT INTO api_tokens (id, account, name, scope, secret_hash, created, expires, last_used, last_address)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9) ON CONFLICT (id) DO UPDATE SET account = ?2, name = ?3,"
     " scope = ?4, secret_hash = ?5, created = ?6, expires = ?7, last_used = ?8, last_address = ?9";
-inline constexpr const char* kDeleteApiToken = "DELETE FROM api_tokens WHERE id = ?1";
-inline constexpr const char* kDeleteAccountTokens = "DELETE FROM api_tokens WHERE account = ?1";
-inline constexpr const char* kSelectAccounts =
+inline constexpr char kDeleteApiToken[] = "DELETE FROM api_tokens WHERE id = ?1";
+inline constexpr char kDeleteAccountTokens[] = "DELETE FROM api_tokens WHERE account = ?1";
+inline constexpr char kSelectAccounts[] =
     "SELECT name, role, password, disabled, created, last_sign_in, credential_version FROM accounts"
     " WHERE (?1 IS NULL OR name = ?1) ORDER BY name";
-inline constexpr const char* kReplaceAccount =
+inline constexpr char kReplaceAccount[] =
     "INSERT INTO accounts (name, role, password, disabled, created, last_sign_in, credential_version)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) ON CONFLICT (name) DO UPDATE SET role = ?2, password = ?3,"
     " disabled = ?4, created = ?5, last_sign_in = ?6, credential_version = ?7";
 // An account's second factors go with it.
-inline constexpr const char* kDeleteAccount = "DELETE FROM accounts WHERE name = ?1";
-inline constexpr const char* kDeleteAccountFactors = "DELETE FROM second_factors WHERE account = ?1";
-inline constexpr const char* kHasSecondFactorsTable =
+inline constexpr char kDeleteAccount[] = "DELETE FROM accounts WHERE name = ?1";
+inline constexpr char kDeleteAccountFactors[] = "DELETE FROM second_factors WHERE account = ?1";
+inline constexpr char kHasSecondFactorsTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'second_factors'";
-inline constexpr const char* kSelectSecondFactors =
+inline constexpr char kSelectSecondFactors[] =
     "SELECT account, kind, id, secret, created, counter FROM second_factors WHERE account = ?1 ORDER BY kind, id";
-inline constexpr const char* kFindSecondFactor =
+inline constexpr char kFindSecondFactor[] =
     "SELECT account, kind, id, secret, created, counter FROM second_factors WHERE kind = ?1 AND id = ?2";
-inline constexpr const char* kReplaceSecondFactor =
+inline constexpr char kReplaceSecondFactor[] =
     "INSERT INTO second_factors (account, kind, id, secret, created, counter) VALUES (?1, ?2, ?3, ?4, ?5, ?6)"
     " ON CONFLICT (account, kind, id) DO UPDATE SET secret = ?4, created = ?5, counter = ?6";
 // ?3 NULL: every factor of the kind (?2 NULL: of every kind).
-inline constexpr const char* kDeleteSecondFactors =
+inline constexpr char kDeleteSecondFactors[] =
     "DELETE FROM second_factors WHERE account = ?1 AND (?2 IS NULL OR kind = ?2) AND (?3 IS NULL OR id = ?3)";
-inline constexpr const char* kBegin = "BEGIN IMMEDIATE";
-inline constexpr const char* kBeginReading = "BEGIN DEFERRED";
+inline constexpr char kBegin[] = "BEGIN IMMEDIATE";
+inline constexpr char kBeginReading[] = "BEGIN DEFERRED";
 // Any statement that reads starts the snapshot of a deferred transaction.
-inline constexpr const char* kStartReading = "PRAGMA data_version";
-inline constexpr const char* kCommit = "COMMIT";
-inline constexpr const char* kQuickCheck = "PRAGMA quick_check";
-inline constexpr const char* kIntegrityCheck = "PRAGMA integrity_check";
-inline constexpr const char* kHasEveryTable =
+inline constexpr char kStartReading[] = "PRAGMA data_version";
+inline constexpr char kCommit[] = "COMMIT";
+inline constexpr char kQuickCheck[] = "PRAGMA quick_check";
+inline constexpr char kIntegrityCheck[] = "PRAGMA integrity_check";
+inline constexpr char kHasEveryTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN ('class_declarations', 'actions')";
-inline constexpr const char* kWalMode = "PRAGMA journal_mode=WAL";
-inline constexpr const char* kSynchronousFull = "PRAGMA synchronous=FULL";
-inline constexpr const char* kCountDeclarations = "SELECT count(*) FROM class_declarations";
-inline constexpr const char* kInsertDeclaration = "INSERT INTO class_declarations (class, declaration) VALUES (?1, ?2)";
-inline constexpr const char* kSelectDeclarations = "SELECT class, declaration FROM class_declarations ORDER BY rowid";
-inline constexpr const char* kSelectInstance = "SELECT properties FROM instances WHERE class = ?1 AND instance = ?2";
-inline constexpr const char* kSelectVersion = "SELECT version FROM instances WHERE class = ?1 AND instance = ?2";
-inline constexpr const char* kUpdateInstance =
+inline constexpr char kWalMode[] = "PRAGMA journal_mode=WAL";
+inline constexpr char kSynchronousFull[] = "PRAGMA synchronous=FULL";
+inline constexpr char kCountDeclarations[] = "SELECT count(*) FROM class_declarations";
+inline constexpr char kInsertDeclaration[] = "INSERT INTO class_declarations (class, declaration) VALUES (?1, ?2)";
+inline constexpr char kSelectDeclarations[] = "SELECT class, declaration FROM class_declarations ORDER BY rowid";
+inline constexpr char kSelectInstance[] = "SELECT properties FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr char kSelectVersion[] = "SELECT version FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr char kUpdateInstance[] =
     "UPDATE instances SET properties = ?3, version = version + CASE WHEN properties <> ?3 THEN 1 ELSE 0 END"
     " WHERE class = ?1 AND instance = ?2";
-inline constexpr const char* kReplaceInstance =
+inline constexpr char kReplaceInstance[] =
     "INSERT INTO instances (class, instance, properties) VALUES (?1, ?2, ?3) ON CONFLICT (class, instance)"
     " DO UPDATE SET properties = excluded.properties,"
     " version = instances.version + CASE WHEN instances.properties <> excluded.properties THEN 1 ELSE 0 END";
-inline constexpr const char* kDeleteInstance = "DELETE FROM instances WHERE class = ?1 AND instance = ?2";
-inline constexpr const char* kListInstances =
+inline constexpr char kDeleteInstance[] = "DELETE FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr char kListInstances[] =
     "SELECT class, instance, properties FROM instances"
     " WHERE (?1 IS NULL OR class = ?1) AND (?2 IS NULL OR instance = ?2) ORDER BY class, instance";
-inline constexpr const char* kInsertAudit =
+inline constexpr char kInsertAudit[] =
     "INSERT INTO audit (time, \"user\", client_address, page_id, event_type, source_type, message)"
     " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7) RETURNING seq";
-inline constexpr const char* kInsertAction =
+inline constexpr char kInsertAction[] =
     "INSERT INTO actions (audit_seq, action, rolled_back, channel, token) VALUES (?1, ?2, ?3, ?4, ?5)";
-inline constexpr const char* kInsertOutbox = "INSERT INTO audit_outbox (seq) VALUES (?1)";
+inline constexpr char kInsertOutbox[] = "INSERT INTO audit_outbox (seq) VALUES (?1)";
 // The records `?1` has not had yet, oldest first, as kSelectHistory's columns and then the chain value.
-inline constexpr const char* kSelectOutbox =
+inline constexpr char kSelectOutbox[] =
     "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message,"
     " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, ''), coalesce(channel, ''),"
     " coalesce(token, ''), coalesce(chain, '')"
     " FROM audit_outbox JOIN audit USING (seq) LEFT JOIN actions ON audit_seq = seq"
     " WHERE seq > coalesce((SELECT sent_seq FROM audit_forwarding WHERE destination = ?1), 0)"
     " ORDER BY seq LIMIT ?2";
-inline constexpr const char* kSelectSentSeq = "SELECT sent_seq FROM audit_forwarding WHERE destination = ?1";
-inline constexpr const char* kSetSentSeq =
+inline constexpr char kSelectSentSeq[] = "SELECT sent_seq FROM audit_forwarding WHERE destination = ?1";
+inline constexpr char kSetSentSeq[] =
     "INSERT INTO audit_forwarding (destination, sent_seq, sent_time) VALUES (?1, ?2, ?3)"
     " ON CONFLICT (destination) DO UPDATE SET sent_seq = ?2, sent_time = ?3";
-inline constexpr const char* kDeleteSentOutbox = "DELETE FROM audit_outbox WHERE seq <= ?1";
-inline constexpr const char* kSetForwardingError =
+inline constexpr char kDeleteSentOutbox[] = "DELETE FROM audit_outbox WHERE seq <= ?1";
+inline constexpr char kSetForwardingError[] =
     "INSERT INTO audit_forwarding (destination, error, error_time) VALUES (?1, ?2, ?3)"
     " ON CONFLICT (destination) DO UPDATE SET error = ?2, error_time = ?3";
-inline constexpr const char* kAddDestination =
+inline constexpr char kAddDestination[] =
     "INSERT INTO audit_forwarding (destination) VALUES (?1) ON CONFLICT DO NOTHING";
-inline constexpr const char* kSelectDestinations = "SELECT destination FROM audit_forwarding";
-inline constexpr const char* kDeleteDestination = "DELETE FROM audit_forwarding WHERE destination = ?1";
-inline constexpr const char* kSelectForwarding =
+inline constexpr char kSelectDestinations[] = "SELECT destination FROM audit_forwarding";
+inline constexpr char kDeleteDestination[] = "DELETE FROM audit_forwarding WHERE destination = ?1";
+inline constexpr char kSelectForwarding[] =
     "SELECT destination, sent_seq, sent_time, error, error_time,"
     " (SELECT count(*) FROM audit_outbox WHERE seq > sent_seq) FROM audit_forwarding ORDER BY destination";
-inline constexpr const char* kRecordChanges =
+inline constexpr char kRecordChanges[] =
     "INSERT INTO actions (audit_seq, action, summary, changes) VALUES (?1, ?2, ?3, ?4)"
     " ON CONFLICT (audit_seq) DO UPDATE SET summary = ?3, changes = ?4";
 // The records with what their chain values cover, oldest first.
-inline constexpr const char* kSelectChainedAudit =
+inline constexpr char kSelectChainedAudit[] =
     "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message,"
     " coalesce(channel, ''), coalesce(token, ''), coalesce(chain, '')"
     " FROM audit LEFT JOIN actions ON audit_seq = seq ORDER BY seq";
-inline constexpr const char* kSelectChainBefore = "SELECT chain FROM audit WHERE seq < ?1 ORDER BY seq DESC LIMIT 1";
-inline constexpr const char* kSelectAuditHead = "SELECT seq, coalesce(chain, '') FROM audit ORDER BY seq DESC LIMIT 1";
-inline constexpr const char* kSetAuditChain = "UPDATE audit SET chain = ?1 WHERE seq = ?2";
-inline constexpr const char* kSelectAudit =
+inline constexpr char kSelectChainBefore[] = "SELECT chain FROM audit WHERE seq < ?1 ORDER BY seq DESC LIMIT 1";
+inline constexpr char kSelectAuditHead[] = "SELECT seq, coalesce(chain, '') FROM audit ORDER BY seq DESC LIMIT 1";
+inline constexpr char kSetAuditChain[] = "UPDATE audit SET chain = ?1 WHERE seq = ?2";
+inline constexpr char kSelectAudit[] =
     "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message FROM audit ORDER BY seq";
 // Newest first. Times are ISO-8601 text, so a prefix such as "2026-12" bounds
 // by month: ?3 holds records up to the end of what it names.
-inline constexpr const char* kSelectHistory =
+inline constexpr char kSelectHistory[] =
     "SELECT seq, time, \"user\", client_address, page_id, event_type, source_type, message,"
     " coalesce(action, ''), coalesce(summary, ''), coalesce(rolled_back, ''), coalesce(channel, ''),"
     " coalesce(token, '')"
@@ -199,7 +199,7 @@ inline constexpr const char* kSelectHistory =
     " WHERE (?1 IS NULL OR action = ?1) AND (?2 IS NULL OR time >= ?2)"
     " AND (?3 IS NULL OR substr(time, 1, length(?3)) <= ?3) AND (?5 IS NULL OR seq = ?5) AND (?6 IS NULL OR seq < ?6)"
     " ORDER BY seq DESC LIMIT ?4";
-inline constexpr const char* kSelectChangesSince =
+inline constexpr char kSelectChangesSince[] =
     "SELECT audit_seq, changes FROM actions WHERE audit_seq >= ?1 AND changes IS NOT NULL ORDER BY audit_seq DESC";
 
 // What a copy of the store takes, table by table in an order that keeps every
@@ -248,7 +248,7 @@ inline constexpr CopiedTable kCopiedTables[] = {
      "tittt"},
 };
 // A store that holds anything at all.
-inline constexpr const char* kCountHeldRows =
+inline constexpr char kCountHeldRows[] =
     "SELECT (SELECT count(*) FROM class_declarations) + (SELECT count(*) FROM instances) +"
     " (SELECT count(*) FROM audit) + (SELECT count(*) FROM accounts) + (SELECT count(*) FROM api_tokens)";
 
@@ -306,8 +306,8 @@ inline constexpr const char* kPostgresSchema[] = {
     " destination TEXT COLLATE \"C\" PRIMARY KEY, sent_seq BIGINT NOT NULL DEFAULT 0,"
     " sent_time TEXT NOT NULL DEFAULT '', error TEXT NOT NULL DEFAULT '', error_time TEXT NOT NULL DEFAULT '')",
 };
-inline constexpr const char* kSelectRevision = "SELECT revision FROM instances WHERE class = ?1 AND instance = ?2";
-inline constexpr const char* kSelectRevisionAndText =
+inline constexpr char kSelectRevision[] = "SELECT revision FROM instances WHERE class = ?1 AND instance = ?2";
+inline constexpr char kSelectRevisionAndText[] =
     "SELECT revision, properties FROM instances WHERE class = ?1 AND instance = ?2";
 
 // The statements PostgreSQL takes in other words, by the constant they stand for.

@@ -16,14 +16,8 @@ void LogFailure(int line, const std::string& what) {
     DBG::DebugLogEx(nullptr, kFailureLevel, kLogSource, line, "%s", what.c_str());
 }
 
-// Why a write was refused, in words an administrator can act on.
-std::string PlainReason(const std::exception& error) {
-    if (dynamic_cast<const StoreFormatError*>(&error) != nullptr) {
-        return std::string("a stored object cannot be decoded, the store is damaged (") + error.what() +
-               "; tessera-console store check lists what is damaged)";
-    }
-    const auto* store_error = dynamic_cast<const StoreError*>(&error);
-    switch (store_error == nullptr ? Refusal::kOther : store_error->Kind()) {
+std::string ReasonOf(Refusal refusal, const std::string& what) {
+    switch (refusal) {
     case Refusal::kBusy:
         return "another program kept the store locked for longer than the console waits";
     case Refusal::kReadOnly:
@@ -35,11 +29,21 @@ std::string PlainReason(const std::exception& error) {
     case Refusal::kDamaged:
         return "the store file is damaged (tessera-console store check lists what is damaged)";
     case Refusal::kUnreachable:
-        return std::string("the store's database server cannot be reached (") + error.what() + ")";
+        return std::string("the store's database server cannot be reached (") + what + ")";
     case Refusal::kOther:
         break;
     }
-    return std::string("the store refused the change (") + error.what() + ")";
+    return std::string("the store refused the change (") + what + ")";
+}
+
+// Why a write was refused, in words an administrator can act on.
+std::string PlainReason(const std::exception& error) {
+    if (dynamic_cast<const StoreFormatError*>(&error) != nullptr) {
+        return std::string("a stored object cannot be decoded, the store is damaged (") + error.what() +
+               "; tessera-console store check lists what is damaged)";
+    }
+    const auto* store_error = dynamic_cast<const StoreError*>(&error);
+    return store_error == nullptr ? ReasonOf(Refusal::kOther, error.what()) : store_error->Reason();
 }
 
 }  // namespace tessera::host::sql

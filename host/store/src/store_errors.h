@@ -2,6 +2,8 @@
 // administrator in words they can act on.
 #pragma once
 
+#include "console_store.h"
+
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -22,10 +24,14 @@ enum class Refusal {
     kOther,
 };
 
+// Why a statement was refused, in words an administrator can act on.
+std::string ReasonOf(Refusal refusal, const std::string& what);
+
 // A statement the engine refused.
-class StoreError : public std::runtime_error {
+class StoreError : public StoreRefused {
 public:
-    StoreError(Refusal refusal, const std::string& what) : std::runtime_error(what), refusal_(refusal) {}
+    StoreError(Refusal refusal, const std::string& what)
+        : StoreRefused(what, ReasonOf(refusal, what)), refusal_(refusal) {}
     Refusal Kind() const { return refusal_; }
 
 private:
