@@ -67,7 +67,8 @@ PostgresServer::PostgresServer(const PostgresServer* standby_of) {
                          "UTF8", "--no-sync"});
     } else {
         RunAsServerUser({ServerProgram("pg_basebackup").string(), "-D", data, "-h", "127.0.0.1", "-p",
-                         std::to_string(standby_of->port_), "-U", kRole, "-R", "-X", "stream", "--no-sync"});
+                         std::to_string(standby_of->port_), "-U", kRole, "-R", "-X", "stream", "-c", "fast",
+                         "--no-sync"});
     }
     Start();
 }

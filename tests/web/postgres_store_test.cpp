@@ -63,3 +63,68 @@ TEST(PostgresStore, ASaveWhileTheServerIsDownIs503AndTheConsoleCarriesOnOnceItIs
 
 }  // namespace
 }  // namespace tessera::test
+
+namespace tessera::test {
+namespace {
+
+// The console on a primary with a synchronous hot standby, both named in its
+// URL: the primary stops at once and the standby is promoted while one
+// browser saves, over and over. Each save the console acknowledged is in the
+// promoted store, none it refused is, and it serves again within seconds.
+TEST(PostgresStore, APromotedStandbyCarriesOnWithEveryAcknowledgedSaveAndNoRefusedOne) {
+    PostgresServer primary;
+    const std::string on_primary = primary.CreateDatabase();
+    const std::string database = on_primary.substr(on_primary.rfind('/') + 1);
+    PostgresServer standby(&primary);
+    // A commit returns once the standby has it too: none is lost when the primary goes.
+    PostgresServer::Execute(primary.Url("postgres"), "ALTER SYSTEM SET synchronous_standby_names = '*'");
+    PostgresServer::Execute(primary.Url("postgres"), "SELECT pg_reload_conf()");
+    const std::string store = "postgresql://tessera@127.0.0.1:" + std::to_string(primary.Port()) +
+                              ",127.0.0.1:" + std::to_string(standby.Port()) + "/" + database +
+                              "?target_session_attrs=read-write";
+    ServeOptions options;
+    options.extra_arguments = {"--store", store, "--threads", "2"};
+    options.environment = {{"TESSERA_STORE_BUSY_MS", "1000"}};
+    ConsoleServer console(options);
+    const std::string cookie = console.SignIn();
+    httplib::Client client = console.Client();
+    std::vector<std::string> acknowledged;
+    std::vector<std::string> refused;
+    int next = 0;
+    const auto save = [&] {
+        const std::string text = "save" + std::to_string(++next);
+        const httplib::Result result =
+            client.Post(kSettingsPath, console.FormHeaders(cookie),
+                        "FormAction=save&txtPolicyInstanceId=URL_FILTER&txtDeliverAct_Replace=" + text,
+                        "application/x-www-form-urlencoded");
+        (result && result->status == 200 ? acknowledged : refused).push_back(text);
+        return result && result->status == 200;
+    };
+    for (int index = 0; index < 5; ++index) ASSERT_TRUE(save());
+
+    primary.Stop("immediate");
+    const auto stopped = std::chrono::steady_clock::now();
+    standby.Promote();
+    while (!save()) {
+        ASSERT_LT(std::chrono::steady_clock::now() - stopped, std::chrono::seconds(10)) << "no save after 10 s";
+    }
+    for (int index = 0; index < 5; ++index) EXPECT_TRUE(save());
+    EXPECT_FALSE(refused.empty()) << "the saves while no server took writes were refused";
+
+    EXPECT_EQ(StoredReplaceText(store), acknowledged.back());
+    // One record of each acknowledged save, none of a refused save but marked as rolled back.
+    const std::string audit = RunConsole({"audit", "--json", "--action", "save", "--store", store});
+    std::size_t stored_records = 0;
+    for (std::size_t start = 0; start < audit.size();) {
+        const std::size_t end = audit.find('\n', start);
+        const nlohmann::json record = nlohmann::json::parse(audit.substr(start, end - start));
+        stored_records += record.contains("rolled_back") ? 0 : 1;
+        start = end == std::string::npos ? audit.size() : end + 1;
+    }
+    EXPECT_EQ(stored_records, acknowledged.size()) << audit;
+    const std::string verified = RunConsole({"audit", "verify", "--store", store});
+    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+}
+
+}  // namespace
+}  // namespace tessera::test
