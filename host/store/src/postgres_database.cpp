@@ -120,21 +120,16 @@ public:
 
     bool Step() override {
         if (result_ != nullptr) return ++row_ < PQntuples(result_);
-        PGconn* connection = database_.Handle();
-        if (!is_prepared_) {
-            PGresult* prepared = PQprepare(connection, name_.c_str(), text_.c_str(), parameter_count_, types_.data());
-            if (PQresultStatus(prepared) != PGRES_COMMAND_OK) database_.Fail(prepared);
-            PQclear(prepared);
-            is_prepared_ = true;
+        // Outside a transaction a statement only reads (every write is inside
+        // one): on a connection the server dropped while it was idle it runs
+        // again, once, on a new one.
+        const bool is_alone = PQtransactionStatus(database_.Handle()) == PQTRANS_IDLE;
+        PGresult* result = Run();
+        if (is_alone && PQstatus(database_.Handle()) == CONNECTION_BAD) {
+            PQclear(result);
+            database_.Reconnect();
+            result = Run();
         }
-        std::vector<const char*> values(values_.size());
-        std::vector<int> lengths(values_.size());
-        for (std::size_t at = 0; at < values_.size(); ++at) {
-            values[at] = is_null_[at] ? nullptr : values_[at].c_str();
-            lengths[at] = static_cast<int>(values_[at].size());
-        }
-        PGresult* result =
-            PQexecPrepared(connection, name_.c_str(), parameter_count_, values.data(), lengths.data(), nullptr, 0);
         const ExecStatusType status = PQresultStatus(result);
         if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) database_.Fail(result);
         const char* changed = PQcmdTuples(result);
@@ -159,6 +154,9 @@ public:
 
     bool IsNull(int column) const override { return PQgetisnull(result_, row_, column) == 1; }
 
+    // The statement is gone with the session that prepared it.
+    void Forget() { is_prepared_ = false; }
+
     void Reset() noexcept override {
         PQclear(result_);
         result_ = nullptr;
@@ -167,6 +165,24 @@ public:
     }
 
 private:
+    // Prepares the statement when it is not yet, and runs it; the result says whether it failed.
+    PGresult* Run() {
+        PGconn* connection = database_.Handle();
+        if (!is_prepared_) {
+            PGresult* prepared = PQprepare(connection, name_.c_str(), text_.c_str(), parameter_count_, types_.data());
+            if (PQresultStatus(prepared) != PGRES_COMMAND_OK) return prepared;
+            PQclear(prepared);
+            is_prepared_ = true;
+        }
+        std::vector<const char*> values(values_.size());
+        std::vector<int> lengths(values_.size());
+        for (std::size_t at = 0; at < values_.size(); ++at) {
+            values[at] = is_null_[at] ? nullptr : values_[at].c_str();
+            lengths[at] = static_cast<int>(values_[at].size());
+        }
+        return PQexecPrepared(connection, name_.c_str(), parameter_count_, values.data(), lengths.data(), nullptr, 0);
+    }
+
     void Set(int index, std::string value, Oid type) {
         if (index < 1 || index > parameter_count_) {
             throw std::logic_error("parameter " + std::to_string(index) + " is not in " + text_);
@@ -278,11 +294,15 @@ void PostgresDatabase::Begin(const std::string& text) {
         // failover) finds out only now, before anything of the transaction
         // was done: it connects again, once, and begins there.
         if (PQstatus(connection_) != CONNECTION_BAD) throw;
-        statements_.clear();  // prepared on the old session
-        PQreset(connection_);
+        Reconnect();
         if (PQstatus(connection_) != CONNECTION_OK) Fail(nullptr);
         Execute(text);
     }
+}
+
+void PostgresDatabase::Reconnect() {
+    PQreset(connection_);
+    for (auto& [sql, statement] : statements_) statement->Forget();
 }
 
 void PostgresDatabase::BeginWriting() { Begin(begin_writing_); }

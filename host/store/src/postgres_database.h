@@ -43,6 +43,9 @@ public:
     [[noreturn]] void Fail(PGresult* result) const;
     PGconn* Handle() const { return connection_; }
     void NoteChanges(int changes) { changes_ = changes; }
+    // Connects again in place of a connection the server dropped; every
+    // statement is prepared anew on its next run.
+    void Reconnect();
 
 private:
     class PostgresCursor;
