@@ -9,9 +9,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 connections="${1:-32}"
 seconds="${2:-10}"
-for tool in wrk curl; do
-  command -v "$tool" >/dev/null || { echo "$tool is missing" >&2; exit 2; }
-done
 
 work=$(mktemp -d)
 trap 'kill "$console_pid" 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT

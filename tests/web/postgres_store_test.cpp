@@ -21,6 +21,14 @@ std::string StoredReplaceText(const std::string& store) {
     return dump["QZ_UrlFilter"]["URL_FILTER"]["ActionReplaceAll"]["value"];
 }
 
+// A save of the settings form that sets the message's replacement text to `text`.
+httplib::Result SaveText(const ConsoleServer& console, httplib::Client& client, const std::string& cookie,
+                         const std::string& text) {
+    return client.Post(kSettingsPath, console.FormHeaders(cookie),
+                       "FormAction=save&txtPolicyInstanceId=URL_FILTER&txtDeliverAct_Replace=" + text,
+                       "application/x-www-form-urlencoded");
+}
+
 TEST(PostgresStore, ASaveWhileTheServerIsDownIs503AndTheConsoleCarriesOnOnceItIsBack) {
     PostgresServer server;
     const std::string store = server.CreateDatabase();
@@ -30,19 +38,13 @@ TEST(PostgresStore, ASaveWhileTheServerIsDownIs503AndTheConsoleCarriesOnOnceItIs
     const std::string cookie = console.SignIn();
     httplib::Client client = console.Client();
     const auto save = [&](const std::string& text) {
-        const httplib::Result result =
-            client.Post(kSettingsPath, console.FormHeaders(cookie),
-                        "FormAction=save&txtPolicyInstanceId=URL_FILTER&txtDeliverAct_Replace=" + text,
-                        "application/x-www-form-urlencoded");
+        const httplib::Result result = SaveText(console, client, cookie, text);
         return result ? result->status : -1;
     };
     ASSERT_EQ(save("before"), 200);
 
     server.Stop("immediate");
-    const httplib::Result refused =
-        client.Post(kSettingsPath, console.FormHeaders(cookie),
-                    "FormAction=save&txtPolicyInstanceId=URL_FILTER&txtDeliverAct_Replace=refused",
-                    "application/x-www-form-urlencoded");
+    const httplib::Result refused = SaveText(console, client, cookie, "refused");
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 503);
     EXPECT_NE(refused->body.find("The store cannot be used now: the store&#39;s database server cannot be reached"),
@@ -95,10 +97,7 @@ TEST(PostgresStore, APromotedStandbyCarriesOnWithEveryAcknowledgedSaveAndNoRefus
     int next = 0;
     const auto save = [&] {
         const std::string text = "save" + std::to_string(++next);
-        const httplib::Result result =
-            client.Post(kSettingsPath, console.FormHeaders(cookie),
-                        "FormAction=save&txtPolicyInstanceId=URL_FILTER&txtDeliverAct_Replace=" + text,
-                        "application/x-www-form-urlencoded");
+        const httplib::Result result = SaveText(console, client, cookie, text);
         (result && result->status == 200 ? acknowledged : refused).push_back(text);
         return result && result->status == 200;
     };
