@@ -8,7 +8,6 @@
 #include "console_store.h"
 
 #include <openssl/crypto.h>
-#include <openssl/evp.h>
 
 #include <algorithm>
 #include <ctime>
@@ -27,15 +26,6 @@ std::string IsoTime(std::time_t time) {
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
     return text;
-}
-
-std::string Sha256Hex(const std::string& text) {
-    unsigned char digest[EVP_MAX_MD_SIZE] = {};
-    unsigned int length = 0;
-    if (EVP_Digest(text.data(), text.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 failed");
-    }
-    return HexText(digest, length);
 }
 
 ApiToken TokenOf(const host::ApiTokenRow& row) {

@@ -1,8 +1,9 @@
-// Hexadecimal text of bytes, by OpenSSL's encoder.
+// Hexadecimal text of bytes, by OpenSSL's encoder, and SHA-256 digests.
 #include "hex_text.h"
 #include "text_util.h"
 
 #include <openssl/crypto.h>
+#include <openssl/evp.h>
 
 #include <stdexcept>
 
@@ -27,6 +28,20 @@ std::optional<std::vector<unsigned char>> BytesOfHexText(const std::string& text
         return std::nullopt;
     }
     return bytes;
+}
+
+std::string Sha256(std::string_view bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE] = {};
+    unsigned int length = 0;
+    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
+        throw std::runtime_error("SHA-256 failed");
+    }
+    return std::string(reinterpret_cast<const char*>(digest), length);
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    const std::string digest = Sha256(bytes);
+    return HexText(reinterpret_cast<const unsigned char*>(digest.data()), digest.size());
 }
 
 }  // namespace tessera::console

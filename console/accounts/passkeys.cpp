@@ -3,6 +3,7 @@
 // signature.
 #include "passkeys.h"
 #include "base64url.h"
+#include "hex_text.h"
 
 #include <cbor.h>
 #include <openssl/core_names.h>
@@ -83,15 +84,6 @@ const cbor_item_t* Find(const cbor_item_t* map, std::string_view key) {
         if (TextOf(pairs[index].key) == key) return pairs[index].value;
     }
     return nullptr;
-}
-
-std::string Sha256(std::string_view bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE] = {};
-    unsigned int length = 0;
-    if (EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr) != 1) {
-        throw std::runtime_error("SHA-256 failed");
-    }
-    return std::string(reinterpret_cast<const char*>(digest), length);
 }
 
 std::string Decoded(const std::string& base64url, const char* what) {

@@ -1,5 +1,7 @@
-// Sessions of signed-in administrators and the slow-down of failed sign-ins.
+// Sessions of signed-in administrators, passkey challenges and the slow-down
+// of failed sign-ins, as rows of the store.
 #include "sessions.h"
+#include "console_store.h"
 #include "hex_text.h"
 #include "passkeys.h"
 
@@ -18,6 +20,29 @@ bool IsSessionIdShape(const std::string& id) {
            std::all_of(id.begin(), id.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+// What the store keeps of an id: a copy of the store opens no session.
+std::string IdHash(const std::string& id) { return Sha256Hex(id); }
+
+std::int64_t Milliseconds(WallClock::time_point time) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
+}
+
+WallClock::time_point TimeOf(std::int64_t milliseconds) {
+    return WallClock::time_point(
+        std::chrono::duration_cast<WallClock::duration>(std::chrono::milliseconds(milliseconds)));
+}
+
+constexpr const char* kStageNames[] = {"password", "enrolling", "signed-in"};
+
+const char* StageName(SessionStage stage) { return kStageNames[static_cast<int>(stage)]; }
+
+std::optional<SessionStage> StageOf(const std::string& name) {
+    for (int stage = 0; stage < static_cast<int>(std::size(kStageNames)); ++stage) {
+        if (name == kStageNames[stage]) return static_cast<SessionStage>(stage);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string NewRandomId() {
@@ -26,174 +51,119 @@ std::string NewRandomId() {
     return HexText(bytes, sizeof bytes);
 }
 
-SessionTable::SessionTable(SessionLimits limits) : limits_(limits) {
+SessionTable::SessionTable(std::shared_ptr<host::ConsoleStore> store, SessionLimits limits)
+    : store_(std::move(store)), limits_(limits) {
     limits_.max_sessions = std::max<std::size_t>(limits_.max_sessions, 1);
 }
 
-std::string SessionTable::Create(SessionOwner owner, SteadyClock::time_point now, SessionOrigin origin) {
+std::string SessionTable::Create(SessionOwner owner, WallClock::time_point now, SessionOrigin origin) {
     std::string id = NewRandomId();
-    std::string handle = NewRandomId();
-    const auto wall_now = std::chrono::system_clock::now();
-    std::lock_guard<std::mutex> lock(mutex_);
-    RemoveExpired(now);
-    if (sessions_.size() >= limits_.max_sessions) {
-        const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](const auto& a, const auto& b) {
-            return a.second.last_used < b.second.last_used;
-        });
-        sessions_.erase(oldest);
-    }
-    sessions_[id] = Session{std::move(owner), now, now, std::move(handle), std::move(origin), wall_now, wall_now};
+    const std::int64_t at = Milliseconds(now);
+    store_->PruneSessions(Milliseconds(now - limits_.idle_expiry), Milliseconds(now - limits_.lifetime),
+                          limits_.max_sessions - 1);
+    store_->AddSession({IdHash(id), NewRandomId(), std::move(owner.account), owner.credential_version,
+                        StageName(owner.stage), std::move(owner.offered_secret), Milliseconds(owner.proven_at), at, at,
+                        std::move(origin.address), std::move(origin.browser)});
     return id;
 }
 
-std::optional<SessionOwner> SessionTable::Touch(const std::string& id, SteadyClock::time_point now) {
+std::optional<SessionOwner> SessionTable::Touch(const std::string& id, WallClock::time_point now) {
     if (!IsSessionIdShape(id)) return std::nullopt;
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = sessions_.find(id);
-    if (found == sessions_.end()) return std::nullopt;
-    Session& session = found->second;
-    if (IsExpired(session, now)) {
-        sessions_.erase(found);
+    const std::string id_hash = IdHash(id);
+    std::vector<host::SessionRow> rows = store_->ReadSessions(&id_hash, nullptr);
+    if (rows.empty()) return std::nullopt;
+    host::SessionRow& row = rows.front();
+    const std::optional<SessionStage> stage = StageOf(row.stage);
+    if (!stage || IsExpired(row, now)) {
+        store_->RemoveSession(id_hash);
         return std::nullopt;
     }
-    session.last_used = now;
-    session.last_used_at = std::chrono::system_clock::now();
-    return session.owner;
+    if (now - TimeOf(row.last_used) >= kSessionUseNoteInterval) {
+        store_->NoteSessionUse(id_hash, Milliseconds(now));
+    }
+    return SessionOwner{std::move(row.account), row.credential_version, *stage, std::move(row.offered_secret),
+                        TimeOf(row.proven_at)};
 }
 
 bool SessionTable::Update(const std::string& id, const SessionOwner& owner) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = sessions_.find(id);
-    if (found == sessions_.end()) return false;
-    found->second.owner.stage = owner.stage;
-    found->second.owner.offered_secret = owner.offered_secret;
-    found->second.owner.proven_at = owner.proven_at;
-    return true;
+    host::SessionRow row;
+    row.id_hash = IdHash(id);
+    row.stage = StageName(owner.stage);
+    row.offered_secret = owner.offered_secret;
+    row.proven_at = Milliseconds(owner.proven_at);
+    return store_->UpdateSession(row);
 }
 
 void SessionTable::End(const std::string& id) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sessions_.erase(id);
+    if (IsSessionIdShape(id)) store_->RemoveSession(IdHash(id));
 }
 
 std::size_t SessionTable::EndAllOf(const std::string& account, const std::string& kept_id) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::size_t ended = 0;
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-        const bool ends = it->second.owner.account == account && it->first != kept_id;
-        ended += ends ? 1 : 0;
-        it = ends ? sessions_.erase(it) : std::next(it);
-    }
-    return ended;
+    return static_cast<std::size_t>(store_->RemoveSessionsOf(account, kept_id.empty() ? "" : IdHash(kept_id)));
 }
 
-std::vector<SessionListing> SessionTable::List(const std::string& account, SteadyClock::time_point now) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    RemoveExpired(now);
+std::vector<SessionListing> SessionTable::List(const std::string& account, WallClock::time_point now) {
     std::vector<SessionListing> listed;
-    for (const auto& [id, session] : sessions_) {
-        if (!account.empty() && session.owner.account != account) continue;
-        listed.push_back(
-            {session.handle, session.owner.account, session.origin, session.started_at, session.last_used_at});
+    for (host::SessionRow& row : store_->ReadSessions(nullptr, account.empty() ? nullptr : &account)) {
+        if (IsExpired(row, now)) continue;
+        listed.push_back({std::move(row.handle),
+                          std::move(row.account),
+                          {std::move(row.address), std::move(row.browser)},
+                          TimeOf(row.started),
+                          TimeOf(row.last_used)});
     }
-    std::sort(listed.begin(), listed.end(),
-              [](const SessionListing& a, const SessionListing& b) { return a.last_used > b.last_used; });
     return listed;
 }
 
 std::string SessionTable::HandleOf(const std::string& id) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = sessions_.find(id);
-    return found == sessions_.end() ? std::string() : found->second.handle;
+    if (!IsSessionIdShape(id)) return {};
+    const std::string id_hash = IdHash(id);
+    std::vector<host::SessionRow> rows = store_->ReadSessions(&id_hash, nullptr);
+    return rows.empty() ? std::string() : std::move(rows.front().handle);
 }
 
 std::optional<std::string> SessionTable::EndByHandle(const std::string& handle, const std::string& account) {
     if (handle.empty()) return std::nullopt;
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
-        if (it->second.handle != handle || (!account.empty() && it->second.owner.account != account)) continue;
-        std::string owner = it->second.owner.account;
-        sessions_.erase(it);
-        return owner;
-    }
-    return std::nullopt;
+    return store_->RemoveSessionByHandle(handle, account.empty() ? nullptr : &account);
 }
 
-bool SessionTable::IsExpired(const Session& session, SteadyClock::time_point now) const {
-    return now - session.last_used > limits_.idle_expiry || now - session.started > limits_.lifetime;
+bool SessionTable::IsExpired(const host::SessionRow& row, WallClock::time_point now) const {
+    return now - TimeOf(row.last_used) > limits_.idle_expiry || now - TimeOf(row.started) > limits_.lifetime;
 }
 
-void SessionTable::RemoveExpired(SteadyClock::time_point now) {
-    for (auto it = sessions_.begin(); it != sessions_.end();) {
-        it = IsExpired(it->second, now) ? sessions_.erase(it) : std::next(it);
-    }
-}
-
-ChallengeTable::Issued ChallengeTable::Issue(const std::string& session_id, SteadyClock::time_point now) {
+ChallengeTable::Issued ChallengeTable::Issue(const std::string& session_id, WallClock::time_point now) {
     Issued issued{NewRandomId(), NewPasskeyChallenge()};
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (auto it = entries_.begin(); it != entries_.end();) {
-        it = now - it->second.issued > kLifetime ? entries_.erase(it) : std::next(it);
-    }
-    if (entries_.size() >= kMaxChallenges) {
-        entries_.erase(std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-            return a.second.issued < b.second.issued;
-        }));
-    }
-    entries_[issued.token] = Entry{session_id, issued.challenge, now};
+    store_->AddPasskeyChallenge(issued.token,
+                                {session_id.empty() ? "" : IdHash(session_id), issued.challenge, Milliseconds(now)},
+                                Milliseconds(now - kLifetime), kMaxChallenges);
     return issued;
 }
 
 std::optional<std::string> ChallengeTable::Take(const std::string& token, const std::string& session_id,
-                                                SteadyClock::time_point now) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = entries_.find(token);
-    if (found == entries_.end()) return std::nullopt;
-    Entry entry = std::move(found->second);
-    entries_.erase(found);
-    if (entry.session_id != session_id || now - entry.issued > kLifetime) return std::nullopt;
-    return entry.challenge;
+                                                WallClock::time_point now) {
+    std::optional<host::PasskeyChallengeRow> taken = store_->TakePasskeyChallenge(token);
+    if (!taken) return std::nullopt;
+    const std::string session_hash = session_id.empty() ? "" : IdHash(session_id);
+    if (taken->session_hash != session_hash || now - TimeOf(taken->issued) > kLifetime) return std::nullopt;
+    return std::move(taken->challenge);
 }
 
-std::optional<long> SignInThrottle::RetryAfterSeconds(const std::string& key, SteadyClock::time_point now) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto found = failures_.find(key);
-    if (found == failures_.end() || found->second.barred_until <= now) return std::nullopt;
-    const auto remaining = found->second.barred_until - now;
-    const long seconds = static_cast<long>(std::chrono::ceil<std::chrono::seconds>(remaining).count());
+std::optional<long> SignInThrottle::RetryAfterSeconds(const std::string& key, WallClock::time_point now) {
+    const WallClock::time_point barred_until = TimeOf(store_->SignInBarredUntil(key));
+    if (barred_until <= now) return std::nullopt;
+    const long seconds = static_cast<long>(std::chrono::ceil<std::chrono::seconds>(barred_until - now).count());
     return std::max(seconds, 1L);
 }
 
-void SignInThrottle::RecordFailure(const std::string& key, SteadyClock::time_point now) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Prune(now);
-    Failures& failures = failures_[key];
-    if (failures.count > 0 && now - failures.last_failure > kForgetAfter) failures = Failures{};
-    ++failures.count;
-    failures.last_failure = now;
-    if (failures.count >= kFreeFailures) {
-        const unsigned doublings = std::min(failures.count - kFreeFailures, 16u);
-        const auto delay = std::min<std::chrono::seconds>(kFirstDelay * (1L << doublings), kMaxDelay);
-        failures.barred_until = now + delay;
-    }
+void SignInThrottle::RecordFailure(const std::string& key, WallClock::time_point now) {
+    const std::int64_t failures =
+        store_->CountSignInFailure(key, Milliseconds(now), Milliseconds(now - kForgetAfter), kMaxKeys);
+    if (failures < kFreeFailures) return;
+    const auto doublings = std::min<std::int64_t>(failures - kFreeFailures, 16);
+    const auto delay = std::min<std::chrono::seconds>(kFirstDelay * (1L << doublings), kMaxDelay);
+    store_->BarSignIn(key, Milliseconds(now + delay));
 }
 
-void SignInThrottle::RecordSuccess(const std::string& key) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    failures_.erase(key);
-}
-
-void SignInThrottle::Prune(SteadyClock::time_point now) {
-    if (failures_.size() < kMaxKeys) return;
-    for (auto it = failures_.begin(); it != failures_.end();) {
-        it = now - it->second.last_failure > kForgetAfter ? failures_.erase(it) : std::next(it);
-    }
-    if (failures_.size() >= kMaxKeys) {
-        const auto oldest = std::min_element(failures_.begin(), failures_.end(), [](const auto& a, const auto& b) {
-            return a.second.last_failure < b.second.last_failure;
-        });
-        failures_.erase(oldest);
-    }
-}
+void SignInThrottle::RecordSuccess(const std::string& key) { store_->ForgetSignInFailures(key); }
 
 }  // namespace tessera::console

@@ -1,18 +1,26 @@
-// Sessions of signed-in administrators and the slow-down of failed sign-ins.
+// Sessions of signed-in administrators, the challenges of passkey ceremonies
+// and the slow-down of failed sign-ins, kept in the store: every console of
+// one store honours the same sessions and counts the same failures.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
+
+namespace tessera::host {
+class ConsoleStore;
+struct SessionRow;
+}  // namespace tessera::host
 
 namespace tessera::console {
 
 using SteadyClock = std::chrono::steady_clock;
+// The clock of what the store keeps: consoles on several hosts read it alike.
+using WallClock = std::chrono::system_clock;
 
 // 32 hexadecimal digits from the system's random number generator.
 std::string NewRandomId();
@@ -45,7 +53,7 @@ struct SessionOwner {
     std::string offered_secret;
     // When its holder last proved to be the account's (a password, a second
     // factor): changes of accounts want that to be recent.
-    SteadyClock::time_point proven_at{};
+    WallClock::time_point proven_at{};
 };
 
 // Where a session was made, for its account to recognise it.
@@ -64,18 +72,24 @@ struct SessionListing {
     std::chrono::system_clock::time_point last_used;
 };
 
-// Sessions live in memory only: a restart signs everybody out.
+// How often a session's use is written to the store: a request that only
+// reads writes nothing more often, so idle times are counted from a use at
+// most this much earlier than the last.
+inline constexpr std::chrono::minutes kSessionUseNoteInterval{1};
+
+// The sessions in the store, kept under the SHA-256 of their ids. A store
+// that refuses throws host::StoreRefused from each of these.
 class SessionTable {
 public:
-    explicit SessionTable(SessionLimits limits);
+    SessionTable(std::shared_ptr<host::ConsoleStore> store, SessionLimits limits);
 
     // A new random 128-bit id (32 hexadecimal digits). When the table is full
     // the least recently used session ends.
-    std::string Create(SessionOwner owner, SteadyClock::time_point now, SessionOrigin origin = {});
+    std::string Create(SessionOwner owner, WallClock::time_point now, SessionOrigin origin = {});
 
     // The owner of the live session `id`, whose idle time starts again; null
     // for an unknown, expired or malformed id.
-    std::optional<SessionOwner> Touch(const std::string& id, SteadyClock::time_point now);
+    std::optional<SessionOwner> Touch(const std::string& id, WallClock::time_point now);
 
     // Replaces the session's stage, offered secret and proof time (not its
     // account or credential version); false when it is gone.
@@ -87,28 +101,17 @@ public:
 
     // The live sessions of `account` (every account's when empty), the most
     // recently used first, and the handle of the session `id`.
-    std::vector<SessionListing> List(const std::string& account, SteadyClock::time_point now);
+    std::vector<SessionListing> List(const std::string& account, WallClock::time_point now);
     std::string HandleOf(const std::string& id);
     // Ends the session of `handle` when it is `account`'s (anyone's when
     // `account` is empty); returns the account it was of, or null.
     std::optional<std::string> EndByHandle(const std::string& handle, const std::string& account);
 
 private:
-    struct Session {
-        SessionOwner owner;
-        SteadyClock::time_point started;
-        SteadyClock::time_point last_used;
-        std::string handle;
-        SessionOrigin origin;
-        std::chrono::system_clock::time_point started_at;  // for people to read; the steady times decide
-        std::chrono::system_clock::time_point last_used_at;
-    };
-    bool IsExpired(const Session& session, SteadyClock::time_point now) const;
-    void RemoveExpired(SteadyClock::time_point now);
+    bool IsExpired(const host::SessionRow& row, WallClock::time_point now) const;
 
+    std::shared_ptr<host::ConsoleStore> store_;
     SessionLimits limits_;
-    std::mutex mutex_;
-    std::unordered_map<std::string, Session> sessions_;
 };
 
 // The challenges of passkey ceremonies under way, each given to one session
@@ -118,23 +121,18 @@ public:
     static constexpr std::chrono::minutes kLifetime{5};
     static constexpr std::size_t kMaxChallenges = 4096;
 
+    explicit ChallengeTable(std::shared_ptr<host::ConsoleStore> store) : store_(std::move(store)) {}
+
     struct Issued {
         std::string token;  // names the ceremony in the browser's answer
         std::string challenge;
     };
-    Issued Issue(const std::string& session_id, SteadyClock::time_point now);
+    Issued Issue(const std::string& session_id, WallClock::time_point now);
     // The challenge of `token` when it was issued to `session_id`; it is gone after.
-    std::optional<std::string> Take(const std::string& token, const std::string& session_id,
-                                    SteadyClock::time_point now);
+    std::optional<std::string> Take(const std::string& token, const std::string& session_id, WallClock::time_point now);
 
 private:
-    struct Entry {
-        std::string session_id;
-        std::string challenge;
-        SteadyClock::time_point issued;
-    };
-    std::mutex mutex_;
-    std::unordered_map<std::string, Entry> entries_;
+    std::shared_ptr<host::ConsoleStore> store_;
 };
 
 // Failed sign-ins per key (a client address, an account): the first
@@ -150,21 +148,15 @@ public:
     static constexpr std::chrono::minutes kForgetAfter{15};
     static constexpr std::size_t kMaxKeys = 4096;
 
+    explicit SignInThrottle(std::shared_ptr<host::ConsoleStore> store) : store_(std::move(store)) {}
+
     // Seconds to wait (at least 1) when `key` is barred now, else null.
-    std::optional<long> RetryAfterSeconds(const std::string& key, SteadyClock::time_point now);
-    void RecordFailure(const std::string& key, SteadyClock::time_point now);
+    std::optional<long> RetryAfterSeconds(const std::string& key, WallClock::time_point now);
+    void RecordFailure(const std::string& key, WallClock::time_point now);
     void RecordSuccess(const std::string& key);
 
 private:
-    struct Failures {
-        unsigned count = 0;
-        SteadyClock::time_point last_failure;
-        SteadyClock::time_point barred_until;
-    };
-    void Prune(SteadyClock::time_point now);
-
-    std::mutex mutex_;
-    std::unordered_map<std::string, Failures> failures_;
+    std::shared_ptr<host::ConsoleStore> store_;
 };
 
 }  // namespace tessera::console

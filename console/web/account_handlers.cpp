@@ -53,7 +53,7 @@ std::optional<long> HttpConsole::SignInWait(const std::string& address, const st
     // neither many addresses nor many names make guessing cheap.
     std::optional<long> wait_seconds;
     for (const std::string& key : {"address " + address, "account " + user_name}) {
-        const std::optional<long> wait = throttle_.RetryAfterSeconds(key, SteadyClock::now());
+        const std::optional<long> wait = throttle_.RetryAfterSeconds(key, WallClock::now());
         if (wait && (!wait_seconds || *wait > *wait_seconds)) wait_seconds = wait;
     }
     return wait_seconds;
@@ -61,7 +61,7 @@ std::optional<long> HttpConsole::SignInWait(const std::string& address, const st
 
 void HttpConsole::RecordSignInFailure(const Request& request, const std::string& user_name, const char* why) {
     for (const std::string& key : {"address " + request.remote_addr, "account " + user_name}) {
-        throttle_.RecordFailure(key, SteadyClock::now());
+        throttle_.RecordFailure(key, WallClock::now());
     }
     RecordAccess(request, user_name, "sign-in-failed", std::string("Sign-in refused: ") + why);
 }
@@ -85,7 +85,7 @@ void HttpConsole::HandleSignIn(Exchange& exchange) {
         // Half-way: this session may only give the second factor.
         sessions_.End(exchange.session_id);
         const std::string session_id = sessions_.Create(
-            {account->name, account->credential_version, SessionStage::kPassword, {}}, SteadyClock::now());
+            {account->name, account->credential_version, SessionStage::kPassword, {}}, WallClock::now());
         response.set_header("Set-Cookie", SessionCookie(session_id, screening_.is_tls));
         return Redirect(response, kSecondFactorPath);
     }
@@ -100,7 +100,7 @@ void HttpConsole::CompleteSignIn(Exchange& exchange, const Account& account, con
     const bool must_enrol = settings_.require_two_factor && !accounts_.SecondFactorsOf(account.name).Any();
     // A fresh id at every step of a sign-in: an id planted before it is worth nothing.
     sessions_.End(exchange.session_id);
-    const SteadyClock::time_point now = SteadyClock::now();
+    const WallClock::time_point now = WallClock::now();
     const std::string session_id = sessions_.Create({account.name,
                                                      account.credential_version,
                                                      must_enrol ? SessionStage::kEnrolling : SessionStage::kSignedIn,
@@ -159,7 +159,7 @@ void HttpConsole::RenderAccount(Exchange& exchange, int status, const std::strin
     view.is_error = is_error;
     view.recovery_codes = recovery_codes;
     view.top_bar = TopBar(kAccountPath, account->name, RoleName(account->role));
-    view.sessions = sessions_.List(account->name, SteadyClock::now());
+    view.sessions = sessions_.List(account->name, WallClock::now());
     view.own_handle = sessions_.HandleOf(exchange.session_id);
     view.tokens = accounts_.Tokens(&account->name);
     view.new_token = new_token;
@@ -227,8 +227,8 @@ void HttpConsole::HandleAccount(Exchange& exchange) {
             return RenderAccount(exchange, 200, "The authenticator app is set up.", false, codes);
         }
         if (action == "add-passkey") {
-            const std::optional<std::string> challenge = passkey_challenges_.Take(
-                FirstField(exchange.fields, L"token"), exchange.session_id, SteadyClock::now());
+            const std::optional<std::string> challenge =
+                passkey_challenges_.Take(FirstField(exchange.fields, L"token"), exchange.session_id, WallClock::now());
             if (!challenge) return RenderAccount(exchange, 200, "The passkey's request is too old; try again.", true);
             const RegistrationResult registered =
                 VerifyRegistration(PartyOf(request), *challenge, FirstField(exchange.fields, L"clientDataJSON"),
@@ -277,7 +277,7 @@ void HttpConsole::HandleAccount(Exchange& exchange) {
             if (!account) return Redirect(exchange.response, kSignInPath);
             sessions_.End(exchange.session_id);
             exchange.session.credential_version = account->credential_version;
-            exchange.session_id = sessions_.Create(exchange.session, SteadyClock::now(), OriginOf(request));
+            exchange.session_id = sessions_.Create(exchange.session, WallClock::now(), OriginOf(request));
             sessions_.EndAllOf(account->name, exchange.session_id);
             exchange.response.set_header("Set-Cookie", SessionCookie(exchange.session_id, screening_.is_tls));
             return RenderAccount(exchange, 200, "The password is changed; your other sessions are signed out.", false);
@@ -296,10 +296,10 @@ void HttpConsole::RenderAdministrators(Exchange& exchange, int status, const std
         SecondFactors factors = accounts_.SecondFactorsOf(account.name);
         view.accounts.emplace_back(std::move(account), factors);
     }
-    view.sessions = sessions_.List({}, SteadyClock::now());
+    view.sessions = sessions_.List({}, WallClock::now());
     view.own_handle = sessions_.HandleOf(exchange.session_id);
     view.tokens = accounts_.Tokens(nullptr);
-    view.needs_proof = SteadyClock::now() - exchange.session.proven_at > kProofLifetime;
+    view.needs_proof = WallClock::now() - exchange.session.proven_at > kProofLifetime;
     view.notice = message;
     view.is_error = is_error;
     view.top_bar = TopBar(kAdministratorsPath, exchange.user_name, RoleName(exchange.role));
@@ -316,7 +316,7 @@ void HttpConsole::HandleAdministrators(Exchange& exchange) {
     const Request& request = exchange.request;
     const std::string action = FirstField(exchange.fields, L"action");
     const std::string name = FirstField(exchange.fields, L"name");
-    const SteadyClock::time_point now = SteadyClock::now();
+    const WallClock::time_point now = WallClock::now();
     if (action == "confirm") {
         if (const std::optional<long> wait_seconds = SignInWait(request.remote_addr, exchange.user_name)) {
             exchange.response.set_header("Retry-After", std::to_string(*wait_seconds));
@@ -414,7 +414,7 @@ void HttpConsole::HandlePasskeyOptions(Exchange& exchange) {
         return SendShortPage(exchange.response, 400, "No passkey ceremony of this kind here now.");
     }
     const ChallengeTable::Issued issued =
-        passkey_challenges_.Issue(purpose == "sign-in" ? std::string() : exchange.session_id, SteadyClock::now());
+        passkey_challenges_.Issue(purpose == "sign-in" ? std::string() : exchange.session_id, WallClock::now());
     options["token"] = issued.token;
     options["challenge"] = issued.challenge;
     if (is_registration) {
@@ -455,7 +455,7 @@ void HttpConsole::HandlePasskeySignIn(Exchange& exchange) {
     }
     const std::optional<std::string> challenge =
         passkey_challenges_.Take(FirstField(exchange.fields, L"token"),
-                                 is_second_factor ? exchange.session_id : std::string(), SteadyClock::now());
+                                 is_second_factor ? exchange.session_id : std::string(), WallClock::now());
     std::string refusal = "the passkey is not one of this console's";
     if (challenge && found && found->first == account_name) {
         const AssertionResult result =

@@ -217,7 +217,9 @@ HttpConsole::HttpConsole(ConsoleSettings settings, const PluginModule& plugin,
       store_(std::move(store)),
       accounts_(store_),
       api_(plugin_, store_, accounts_, WithBodyLimit(settings_.api, settings_.connections.max_body_bytes)),
-      sessions_(settings_.sessions),
+      sessions_(store_, settings_.sessions),
+      passkey_challenges_(store_),
+      throttle_(store_),
       access_log_(settings_.data_dir / "access.log"),
       server_(WithRefusalHeaders(settings_.connections, settings_.tls_context != nullptr), settings_.tls_context) {
     screening_.is_tls = settings_.tls_context != nullptr;
@@ -423,7 +425,7 @@ bool HttpConsole::Authenticate(Exchange& exchange) {
     if (need != SessionNeed::kNone && !exchange.session_id.empty()) {
         // The account as it is now: one disabled, removed or given a new
         // password since the session began ends it; a new role counts at once.
-        const std::optional<SessionOwner> owner = sessions_.Touch(exchange.session_id, SteadyClock::now());
+        const std::optional<SessionOwner> owner = sessions_.Touch(exchange.session_id, WallClock::now());
         const std::optional<Account> account = owner ? accounts_.Find(owner->account) : std::nullopt;
         if (account && !account->is_disabled && account->credential_version == owner->credential_version) {
             exchange.user_name = account->name;

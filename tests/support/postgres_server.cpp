@@ -4,10 +4,7 @@
 
 #include <libpq-fe.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pwd.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -33,21 +30,6 @@ std::filesystem::path ServerProgram(const std::string& name) {
     }
     std::sort(found.begin(), found.end());
     return found.back();
-}
-
-// A port nothing listens on now.
-int FreeLoopbackPort() {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        throw std::runtime_error("cannot find a free loopback port");
-    }
-    close(probe);
-    return ntohs(address.sin_port);
 }
 
 }  // namespace

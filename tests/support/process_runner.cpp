@@ -1,14 +1,18 @@
 // posix_spawn with the child's streams in files: a child that writes much to
 // both streams never blocks against the test, and a failed exec is reported
-// by the spawn itself.
+// by the spawn itself. And a free port for a server a test starts.
 #include "process_runner.h"
 
 #include "temp_folder.h"
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
 #include <fstream>
@@ -96,6 +100,20 @@ ProcessResult RunProcess(const std::filesystem::path& program, const std::vector
     result.standard_output = ReadWholeFile(output);
     result.standard_error = ReadWholeFile(error);
     return result;
+}
+
+int FreeLoopbackPort() {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (probe < 0 || bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        throw std::runtime_error("cannot find a free loopback port");
+    }
+    close(probe);
+    return ntohs(address.sin_port);
 }
 
 }  // namespace tessera::test

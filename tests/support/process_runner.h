@@ -43,4 +43,7 @@ using StreamFiles = std::pair<std::filesystem::path, std::filesystem::path>;
 pid_t StartProcess(const std::filesystem::path& program, const std::vector<std::string>& arguments,
                    const ProcessOptions& options, const StreamFiles& streams);
 
+// A loopback port nothing listens on now, for a server the test starts.
+int FreeLoopbackPort();
+
 }  // namespace tessera::test

@@ -4,22 +4,18 @@
 // carries on once the server is back.
 #include "web_fixture.h"
 
+#include "load_balancer.h"
 #include "postgres_server.h"
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <set>
 #include <thread>
 #include <vector>
 
 namespace tessera::test {
 namespace {
-
-std::string StoredReplaceText(const std::string& store) {
-    const nlohmann::json dump =
-        nlohmann::json::parse(RunConsole({"store", "dump", "QZ_UrlFilter", "URL_FILTER", "--store", store}));
-    return dump["QZ_UrlFilter"]["URL_FILTER"]["ActionReplaceAll"]["value"];
-}
 
 // A save of the settings form that sets the message's replacement text to `text`.
 httplib::Result SaveText(const ConsoleServer& console, httplib::Client& client, const std::string& cookie,
@@ -58,7 +54,7 @@ TEST(PostgresStore, ASaveWhileTheServerIsDownIs503AndTheConsoleCarriesOnOnceItIs
     server.Start();
     // Every worker's connection was dropped; none of them fails a request for it.
     for (const char* text : {"after1", "after2", "after3", "after4"}) EXPECT_EQ(save(text), 200) << text;
-    EXPECT_EQ(StoredReplaceText(store), "after4");
+    EXPECT_EQ(StoredPolicyTextAt(store, "URL_FILTER", "ActionReplaceAll"), "after4");
     const std::string audit = RunConsole({"audit", "--json", "--action", "save", "--store", store});
     EXPECT_EQ(std::count(audit.begin(), audit.end(), '\n'), 5) << "the save before and the four after, only: " << audit;
     const std::string verified = RunConsole({"audit", "verify", "--store", store});
@@ -112,7 +108,7 @@ TEST(PostgresStore, APromotedStandbyCarriesOnWithEveryAcknowledgedSaveAndNoRefus
     }
     for (int index = 0; index < 5; ++index) EXPECT_TRUE(save());
 
-    EXPECT_EQ(StoredReplaceText(store), acknowledged.back());
+    EXPECT_EQ(StoredPolicyTextAt(store, "URL_FILTER", "ActionReplaceAll"), acknowledged.back());
     // One record of each acknowledged save, none of a refused save but marked as rolled back.
     const std::string audit = RunConsole({"audit", "--json", "--action", "save", "--store", store});
     std::size_t stored_records = 0;
@@ -184,6 +180,131 @@ TEST(PostgresStore, TwoConsolesOnOneStoreServeOneConfigurationAndLoseNoConcurren
         total += entries.size();
     }
     EXPECT_GT(total, static_cast<std::size_t>(kClients));
+    const std::string verified = RunConsole({"audit", "verify", "--store", store});
+    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+}
+
+}  // namespace
+}  // namespace tessera::test
+
+namespace tessera::test {
+namespace {
+
+// The form fields a client saves, one each, in either policy instance.
+constexpr std::pair<const char*, const char*> kTextFields[] = {
+    {"txtDeliverAct_Replace", "ActionReplaceAll"}, {"txtDeliverAct_AddNote", "ActionTagFrontNote"},
+    {"txtAdminInstant", "AdminSIPAddress"},        {"txtAdminEmail", "AdminEmailAddress"},
+    {"txtNotifyAdminSubject", "AdminSubject"},     {"txtAdminMessage", "AdminMessage"},
+    {"txtSenderSubject", "SenderSubject"},         {"txtSenderMessage", "SenderMessage"},
+    {"txtRecieverSubject", "RecipientSubject"},    {"txtRecieverMessage", "RecipientMessage"},
+};
+constexpr const char* kInstances[] = {"URL_FILTER", "URL_FILTER_FILE"};
+constexpr std::size_t kSlots = std::size(kTextFields) * std::size(kInstances);
+
+// Two consoles on one PostgreSQL store behind haproxy, which sends each
+// request to the next console in turn: a session made on either is good on
+// both, and browsers saving through the balancer lose no write.
+TEST(PostgresStore, BehindARoundRobinBalancerEitherConsoleAnswersEverySessionAndNoSaveIsLost) {
+    const std::string store = PostgresServer::Shared().CreateDatabase();
+    ServeOptions options;
+    options.extra_arguments = {"--store", store};
+    ConsoleServer first(options);
+    ConsoleServer second(options);
+
+    // Signed in on the first, saved through the second, shown by the first.
+    const std::string cookie = first.SignIn();
+    httplib::Client to_second = second.Client();
+    const httplib::Result saved = SaveText(second, to_second, cookie, "saved-through-the-second");
+    ASSERT_TRUE(saved);
+    ASSERT_EQ(saved->status, 200);
+    const httplib::Result shown = first.Client().Get(kSettingsPath, first.FormHeaders(cookie));
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(shown->status, 200);
+    EXPECT_NE(shown->body.find("saved-through-the-second"), std::string::npos);
+    // And signed out on the second, gone from the first.
+    ASSERT_TRUE(to_second.Post("/logout", second.FormHeaders(cookie), "", "application/x-www-form-urlencoded"));
+    const httplib::Result signed_out = first.Client().Get(kSettingsPath, first.FormHeaders(cookie));
+    ASSERT_TRUE(signed_out);
+    EXPECT_EQ(signed_out->status, 303);
+
+    // 32 browsers, each signed in through the balancer and saving one field
+    // of its own (a field is shared by two browsers at most), for 30 s. The
+    // audit record of each acknowledged save tells which was stored last.
+    LoadBalancer balancer({first.Port(), second.Port()});
+    const std::string origin = "http://127.0.0.1:" + std::to_string(balancer.Port());
+    constexpr int kClients = 32;
+    struct Acknowledged {
+        std::int64_t record = 0;
+        std::string value;
+    };
+    std::vector<std::vector<Acknowledged>> acknowledged(kClients);
+    std::vector<std::string> failures(kClients);
+    std::vector<std::thread> clients;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (int client = 0; client < kClients; ++client) {
+        clients.emplace_back([&, client] {
+            httplib::Client http("127.0.0.1", balancer.Port());
+            http.set_connection_timeout(std::chrono::seconds(10));
+            http.set_read_timeout(std::chrono::seconds(30));
+            const httplib::Result signed_in =
+                http.Post("/login", httplib::Headers{{"Origin", origin}},
+                          "username=admin&password=" + httplib::detail::encode_query_param(kAdminPassword),
+                          "application/x-www-form-urlencoded");
+            if (!signed_in || signed_in->status != 303) {
+                failures[client] = "sign-in: " + std::to_string(signed_in ? signed_in->status : -1);
+                return;
+            }
+            const std::string set_cookie = signed_in->get_header_value("Set-Cookie");
+            const httplib::Headers headers = {{"Cookie", set_cookie.substr(0, set_cookie.find(';'))},
+                                              {"Origin", origin}};
+            const std::size_t slot = client % kSlots;
+            const std::string field = kTextFields[slot % std::size(kTextFields)].first;
+            const std::string instance = kInstances[slot / std::size(kTextFields)];
+            for (int round = 0; std::chrono::steady_clock::now() < until; ++round) {
+                const std::string value = "c" + std::to_string(client) + "-" + std::to_string(round);
+                const httplib::Result result =
+                    http.Post(kSettingsPath, headers,
+                              "FormAction=save&txtPolicyInstanceId=" + instance + "&" + field + "=" + value,
+                              "application/x-www-form-urlencoded");
+                if (!result || result->status != 200) {
+                    failures[client] = "save: " + std::to_string(result ? result->status : -1);
+                    return;
+                }
+                acknowledged[client].push_back({std::stoll(result->get_header_value("X-Tessera-Record")), value});
+            }
+        });
+    }
+    for (std::thread& client : clients) client.join();
+    for (int client = 0; client < kClients; ++client) {
+        EXPECT_EQ(failures[client], "") << "client " << client;
+        EXPECT_FALSE(acknowledged[client].empty()) << "client " << client;
+    }
+
+    // Of the browsers of one field, the save with the latest record is stored.
+    std::set<std::int64_t> records;
+    for (std::size_t slot = 0; slot < kSlots; ++slot) {
+        Acknowledged last;
+        for (std::size_t client = slot; client < kClients; client += kSlots) {
+            for (const Acknowledged& save : acknowledged[client]) {
+                EXPECT_TRUE(records.insert(save.record).second) << "record " << save.record << " acknowledged twice";
+                if (save.record > last.record) last = save;
+            }
+        }
+        if (last.record == 0) continue;
+        EXPECT_EQ(StoredPolicyTextAt(store, kInstances[slot / std::size(kTextFields)],
+                                     kTextFields[slot % std::size(kTextFields)].second),
+                  last.value);
+    }
+    // Each console took about half of them.
+    const std::string balanced_save = " admin POST " + std::string(kSettingsPath) + " 200 ";
+    for (const ConsoleServer* console : {&first, &second}) {
+        const std::string log = console->DataFile("access.log");
+        std::size_t saves = 0;
+        for (std::size_t at = log.find(balanced_save); at != std::string::npos; at = log.find(balanced_save, at + 1)) {
+            ++saves;
+        }
+        EXPECT_GT(saves, records.size() / 4) << "of " << records.size();
+    }
     const std::string verified = RunConsole({"audit", "verify", "--store", store});
     EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
 }

@@ -137,9 +137,9 @@ TEST_P(StoreRefusal, TheSaveIs503StoresNothingAndItsRecordShowsItWasRolledBack) 
     ServeOptions options;
     options.environment = {{"TESSERA_STORE_BUSY_MS", "200"}};
     options.honours_permission_bits = true;
-    // One worker, whose first look at the store (the sign-in's record) is
-    // under the fault: a connection opened before would write on through a
-    // file that has become read-only.
+    // One worker, whose first look at the store (the session's) is under the
+    // fault: a connection opened before would write on through a file that
+    // has become read-only.
     options.extra_arguments = {"--threads", "1"};
     if (fault.needs_small_disk) {
         disk = std::make_unique<SmallDisk>();
@@ -148,8 +148,15 @@ TEST_P(StoreRefusal, TheSaveIs503StoresNothingAndItsRecordShowsItWasRolledBack) 
     }
     ConsoleServer console(options);
     const std::string stored = StoredPolicyText(console.DataDir(), "URL_FILTER", "ActionReplaceAll");
+    // Sessions are in the store, so another console on its file signs in
+    // before the fault (a sign-in writes) and this one honours the session.
+    std::string cookie;
+    {
+        ServeOptions signer;
+        signer.extra_arguments = {"--store", "sqlite:" + (console.DataDir() / "store.db").string()};
+        cookie = ConsoleServer(signer).SignIn();
+    }
     std::function<void()> mend = fault.inflict(console.DataDir());
-    const std::string cookie = console.SignIn();
     httplib::Client client = console.Client();
     const auto save = [&](const std::string& text) {
         return client.Post(kSettingsPath, console.FormHeaders(cookie), SaveForm(text),

@@ -258,14 +258,27 @@ std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_di
     return dump.at("QZ_UFApprovedLists").at("UF_APPROVED_LIST").at("ApprovedLists").at("value");
 }
 
-std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
-                             const std::string& property) {
+namespace {
+
+std::string PolicyText(const std::string& instance, const std::string& property, const std::string& store_option,
+                       const std::string& store) {
     const nlohmann::json dump =
-        nlohmann::json::parse(RunConsole({"store", "dump", "QZ_UrlFilter", instance, "--data", data_dir.string()}));
+        nlohmann::json::parse(RunConsole({"store", "dump", "QZ_UrlFilter", instance, store_option, store}));
     const nlohmann::json& policy = dump.at("QZ_UrlFilter").at(instance);
     const auto found = policy.find(property);
     if (found != policy.end()) return found->at("value");
     return policy.at("UFNotificationSettings").at("value").at(property).at("value");
+}
+
+}  // namespace
+
+std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
+                             const std::string& property) {
+    return PolicyText(instance, property, "--data", data_dir.string());
+}
+
+std::string StoredPolicyTextAt(const std::string& store_url, const std::string& instance, const std::string& property) {
+    return PolicyText(instance, property, "--store", store_url);
 }
 
 std::string StoredPasswordHash(const std::filesystem::path& data_dir, const std::string& account) {

@@ -113,6 +113,8 @@ std::vector<std::string> StoredApprovedList(const std::filesystem::path& data_di
 std::size_t AuditRecordCount(const std::filesystem::path& data_dir, const std::string& action = {});
 std::string StoredPolicyText(const std::filesystem::path& data_dir, const std::string& instance,
                              const std::string& property);
+// The same of the store at `store_url` (as --store names it).
+std::string StoredPolicyTextAt(const std::string& store_url, const std::string& instance, const std::string& property);
 // The password column of an account, read from the store file.
 std::string StoredPasswordHash(const std::filesystem::path& data_dir, const std::string& account);
 

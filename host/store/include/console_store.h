@@ -118,6 +118,32 @@ struct ApiTokenRow {
     std::string last_address;  // of the last use
 };
 
+// A signed-in administrator's session as every console of the store sees it,
+// kept under the SHA-256 of its id (the id is the cookie's secret). Times are
+// milliseconds since 1970 on the wall clock; the console gives the fields
+// their meaning.
+struct SessionRow {
+    std::string id_hash;
+    std::string handle;
+    std::string account;
+    std::int64_t credential_version = 0;
+    std::string stage;
+    std::string offered_secret;
+    std::int64_t proven_at = 0;
+    std::int64_t started = 0;
+    std::int64_t last_used = 0;
+    std::string address;
+    std::string browser;
+};
+
+// A passkey ceremony's challenge, given to the session of `session_hash`
+// (empty for a sign-in, which has none yet).
+struct PasskeyChallengeRow {
+    std::string session_hash;
+    std::string challenge;
+    std::int64_t issued = 0;  // milliseconds since 1970
+};
+
 // What a walk of the audit records' chain found (docs/audit.md).
 struct AuditChainCheck {
     std::int64_t records = 0;               // that hold, from the first
@@ -303,11 +329,51 @@ public:
     std::int64_t VersionOf(const std::wstring& class_name, const std::wstring& instance_name);
 
     // Automation tokens, of one account or (null) of all, by account and name;
-    // stored and removed as accounts are. Removing an account removes its tokens.
+    // stored and removed as accounts are. Removing an account removes its tokens and sessions.
     std::vector<ApiTokenRow> ReadApiTokens(const std::string* account);
     std::optional<ApiTokenRow> FindApiToken(const std::string& id);
     bool PutApiToken(const ApiTokenRow& row);
     bool RemoveApiToken(const std::string& id);
+
+    // Sessions, passkey challenges and failed sign-ins: shared by every
+    // console of the store, so that any of them answers any request. Called
+    // outside actions, each is a statement of its own, which on PostgreSQL
+    // waits for no action to end. A store that refuses throws StoreRefused.
+    // Times are as in SessionRow.
+    // The sessions of `id_hash` and of `account` (null: any), the most recently used first.
+    std::vector<SessionRow> ReadSessions(const std::string* id_hash, const std::string* account);
+    void AddSession(const SessionRow& row);
+    // Stores the row's stage, offered secret and proof time; false when the session is gone.
+    bool UpdateSession(const SessionRow& row);
+    // A store that refuses only loses the note: the session may end a little
+    // sooner for being idle.
+    void NoteSessionUse(const std::string& id_hash, std::int64_t last_used);
+    bool RemoveSession(const std::string& id_hash);
+    // Of `account` but `kept_id_hash`; returns how many went.
+    std::int64_t RemoveSessionsOf(const std::string& account, const std::string& kept_id_hash);
+    // The session of `handle` when it is `account`'s (null: anyone's); returns whose it was.
+    std::optional<std::string> RemoveSessionByHandle(const std::string& handle, const std::string* account);
+    // Those last used before `idle_before` or started before `started_before`,
+    // and then all but the `kept` most recently used.
+    void PruneSessions(std::int64_t idle_before, std::int64_t started_before, std::size_t kept);
+
+    // Keeps the challenge of `token`, letting go of those issued before
+    // `stale_before` and of all but the `kept` newest.
+    void AddPasskeyChallenge(const std::string& token, const PasskeyChallengeRow& row, std::int64_t stale_before,
+                             std::size_t kept);
+    // The challenge of `token`, which is gone after: only one taker has it.
+    std::optional<PasskeyChallengeRow> TakePasskeyChallenge(const std::string& token);
+
+    // Counts a failed sign-in of `subject` (an address, an account) at `now`,
+    // from one again when the last was before `forget_before`; keeps the
+    // `kept` subjects that failed last, and returns the subject's count.
+    std::int64_t CountSignInFailure(const std::string& subject, std::int64_t now, std::int64_t forget_before,
+                                    std::size_t kept);
+    // Bars `subject` until `until`, unless it is barred longer already.
+    void BarSignIn(const std::string& subject, std::int64_t until);
+    // Until when `subject` is barred; 0 when it never was.
+    std::int64_t SignInBarredUntil(const std::string& subject);
+    void ForgetSignInFailures(const std::string& subject);
 
     // Copies everything this store holds (objects with their versions, the
     // audit records with their chain, History, accounts, second factors,

@@ -37,6 +37,25 @@ inline constexpr char kCreateAuditForwarding[] =
     "CREATE TABLE IF NOT EXISTS audit_forwarding ("
     " destination TEXT PRIMARY KEY NOT NULL, sent_seq INTEGER NOT NULL DEFAULT 0, sent_time TEXT NOT NULL DEFAULT '',"
     " error TEXT NOT NULL DEFAULT '', error_time TEXT NOT NULL DEFAULT '')";
+// What every console of one store shares so that any of them answers any
+// request: the sessions of signed-in administrators, under the SHA-256 of
+// their ids (never the ids, which are the cookies' secrets); the challenges
+// of passkey ceremonies under way; and failed sign-ins by address and account.
+// Times are milliseconds since 1970 on the wall clock, which every console
+// reads alike. One text for both engines: BIGINT is an integer to SQLite too.
+inline constexpr char kCreateSessions[] =
+    "CREATE TABLE IF NOT EXISTS sessions ("
+    " id_hash TEXT PRIMARY KEY NOT NULL, handle TEXT NOT NULL UNIQUE, account TEXT NOT NULL,"
+    " credential_version BIGINT NOT NULL, stage TEXT NOT NULL, offered_secret TEXT NOT NULL DEFAULT '',"
+    " proven_at BIGINT NOT NULL, started BIGINT NOT NULL, last_used BIGINT NOT NULL,"
+    " address TEXT NOT NULL DEFAULT '', browser TEXT NOT NULL DEFAULT '')";
+inline constexpr char kCreatePasskeyChallenges[] =
+    "CREATE TABLE IF NOT EXISTS passkey_challenges ("
+    " token TEXT PRIMARY KEY NOT NULL, session_hash TEXT NOT NULL, challenge TEXT NOT NULL, issued BIGINT NOT NULL)";
+inline constexpr char kCreateSignInFailures[] =
+    "CREATE TABLE IF NOT EXISTS sign_in_failures ("
+    " subject TEXT PRIMARY KEY NOT NULL, failures BIGINT NOT NULL, last_failure BIGINT NOT NULL,"
+    " barred_until BIGINT NOT NULL DEFAULT 0)";
 inline constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS class_declarations ("
     " class TEXT PRIMARY KEY NOT NULL, declaration TEXT NOT NULL)",
@@ -61,6 +80,9 @@ inline constexpr const char* kSchema[] = {
     kCreateApiTokens,
     kCreateAuditOutbox,
     kCreateAuditForwarding,
+    kCreateSessions,
+    kCreatePasskeyChallenges,
+    kCreateSignInFailures,
 };
 // Stores made before rolled-back changes were noted get the column on first open.
 inline constexpr char kHasRolledBackColumn[] =
@@ -85,6 +107,13 @@ inline constexpr char kHasAccountsTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'accounts'";
 inline constexpr char kHasApiTokensTable[] =
     "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'api_tokens'";
+// And those made before sessions were kept in the store get their tables.
+inline constexpr char kHasSessionsTable[] =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'sessions'";
+inline constexpr char kHasPasskeyChallengesTable[] =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'passkey_challenges'";
+inline constexpr char kHasSignInFailuresTable[] =
+    "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = 'sign_in_failures'";
 // Stores made before objects had versions get the column on first open.
 inline constexpr char kHasVersionColumn[] =
     "SELECT count(*) FROM pragma_table_info('instances') WHERE name = 'version'";
@@ -120,6 +149,50 @@ inline constexpr char kReplaceSecondFactor[] =
 // ?3 NULL: every factor of the kind (?2 NULL: of every kind).
 inline constexpr char kDeleteSecondFactors[] =
     "DELETE FROM second_factors WHERE account = ?1 AND (?2 IS NULL OR kind = ?2) AND (?3 IS NULL OR id = ?3)";
+#define TESSERA_SESSION_COLUMNS                                                                                  \
+  "id_hash, handle, account, credential_version, stage, offered_secret, proven_at, started, last_used, address," \
+  " browser"
+// The most recently used first.
+inline constexpr char kSelectSessions[] = "SELECT " TESSERA_SESSION_COLUMNS
+                                          " FROM sessions WHERE (?1 IS NULL OR id_hash = ?1)"
+                                          " AND (?2 IS NULL OR account = ?2) ORDER BY last_used DESC, handle";
+inline constexpr char kInsertSession[] =
+    "INSERT INTO sessions (" TESSERA_SESSION_COLUMNS ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
+#undef TESSERA_SESSION_COLUMNS
+inline constexpr char kUpdateSessionStage[] =
+    "UPDATE sessions SET stage = ?2, offered_secret = ?3, proven_at = ?4 WHERE id_hash = ?1";
+inline constexpr char kNoteSessionUse[] = "UPDATE sessions SET last_used = ?2 WHERE id_hash = ?1";
+inline constexpr char kDeleteSession[] = "DELETE FROM sessions WHERE id_hash = ?1";
+inline constexpr char kDeleteAccountSessions[] = "DELETE FROM sessions WHERE account = ?1 AND id_hash <> ?2";
+inline constexpr char kDeleteSessionByHandle[] =
+    "DELETE FROM sessions WHERE handle = ?1 AND (?2 IS NULL OR account = ?2) RETURNING account";
+inline constexpr char kDeleteStaleSessions[] = "DELETE FROM sessions WHERE last_used < ?1 OR started < ?2";
+inline constexpr char kDeleteLeastRecentSessions[] =
+    "DELETE FROM sessions WHERE id_hash NOT IN"
+    " (SELECT id_hash FROM sessions ORDER BY last_used DESC, id_hash LIMIT ?1)";
+inline constexpr char kInsertPasskeyChallenge[] =
+    "INSERT INTO passkey_challenges (token, session_hash, challenge, issued) VALUES (?1, ?2, ?3, ?4)";
+// Taken once: whoever deletes the row has it.
+inline constexpr char kTakePasskeyChallenge[] =
+    "DELETE FROM passkey_challenges WHERE token = ?1 RETURNING session_hash, challenge, issued";
+inline constexpr char kDeleteStalePasskeyChallenges[] = "DELETE FROM passkey_challenges WHERE issued < ?1";
+inline constexpr char kDeleteLeastRecentPasskeyChallenges[] =
+    "DELETE FROM passkey_challenges WHERE token NOT IN"
+    " (SELECT token FROM passkey_challenges ORDER BY issued DESC, token LIMIT ?1)";
+// One more failure, or the first again when the last was before ?3.
+inline constexpr char kCountSignInFailure[] =
+    "INSERT INTO sign_in_failures (subject, failures, last_failure) VALUES (?1, 1, ?2) ON CONFLICT (subject)"
+    " DO UPDATE SET failures = CASE WHEN sign_in_failures.last_failure < ?3 THEN 1"
+    " ELSE sign_in_failures.failures + 1 END, last_failure = ?2 RETURNING failures";
+// Another console's later bar stands.
+inline constexpr char kBarSignIn[] =
+    "UPDATE sign_in_failures SET barred_until = ?2 WHERE subject = ?1 AND barred_until < ?2";
+inline constexpr char kSelectSignInBar[] = "SELECT barred_until FROM sign_in_failures WHERE subject = ?1";
+inline constexpr char kDeleteSignInFailures[] = "DELETE FROM sign_in_failures WHERE subject = ?1";
+inline constexpr char kDeleteStaleSignInFailures[] = "DELETE FROM sign_in_failures WHERE last_failure < ?1";
+inline constexpr char kDeleteLeastRecentSignInFailures[] =
+    "DELETE FROM sign_in_failures WHERE subject NOT IN"
+    " (SELECT subject FROM sign_in_failures ORDER BY last_failure DESC, subject LIMIT ?1)";
 inline constexpr char kBegin[] = "BEGIN IMMEDIATE";
 inline constexpr char kBeginReading[] = "BEGIN DEFERRED";
 // Any statement that reads starts the snapshot of a deferred transaction.
@@ -305,6 +378,9 @@ inline constexpr const char* kPostgresSchema[] = {
     "CREATE TABLE IF NOT EXISTS audit_forwarding ("
     " destination TEXT COLLATE \"C\" PRIMARY KEY, sent_seq BIGINT NOT NULL DEFAULT 0,"
     " sent_time TEXT NOT NULL DEFAULT '', error TEXT NOT NULL DEFAULT '', error_time TEXT NOT NULL DEFAULT '')",
+    kCreateSessions,
+    kCreatePasskeyChallenges,
+    kCreateSignInFailures,
 };
 inline constexpr char kSelectRevision[] = "SELECT revision FROM instances WHERE class = ?1 AND instance = ?2";
 inline constexpr char kSelectRevisionAndText[] =

@@ -107,6 +107,7 @@ bool ConsoleStore::RemoveAccount(const std::string& name) {
         const bool is_removed = database.Changes() == 1;
         Statement(database, kDeleteAccountFactors).Bind(1, name).Step();
         Statement(database, kDeleteAccountTokens).Bind(1, name).Step();
+        Statement(database, sql::kDeleteAccountSessions).Bind(1, name).Bind(2, std::string()).Step();
         return is_removed;
     });
 }

@@ -86,6 +86,9 @@ void Upgrade(Database& database) {
         {kHasChainColumn, kAddChainColumn, ChainEveryAuditRecord},
         {kHasAuditOutboxTable, kCreateAuditOutbox, [](Database& store) { store.Run(kFillAuditOutbox); }},
         {kHasAuditForwardingTable, kCreateAuditForwarding, nullptr},
+        {kHasSessionsTable, kCreateSessions, nullptr},
+        {kHasPasskeyChallengesTable, kCreatePasskeyChallenges, nullptr},
+        {kHasSignInFailuresTable, kCreateSignInFailures, nullptr},
     };
     for (const Step& upgrade : upgrades) {
         if (database.Query(upgrade.check) == "0") {
