@@ -299,6 +299,16 @@ void AddServeCommand(CLI::App& app) {
         ->check(CLI::Range(1, 100000))
         ->capture_default_str();
     command
+        ->add_option("--trusted-proxy", limits.trusted_proxies,
+                     "A load balancer's address: its requests are from the last address of their X-Forwarded-For "
+                     "(repeat for each)")
+        ->type_name("ADDRESS")
+        ->transform([](std::string address) {
+            const std::optional<std::string> canonical = CanonicalAddress(address);
+            if (!canonical) throw CLI::ValidationError("--trusted-proxy", "not an IPv4 or IPv6 address: " + address);
+            return *canonical;
+        });
+    command
         ->add_option("--header-timeout", options->header_timeout_seconds,
                      "Seconds a client has to send a request's headers")
         ->check(CLI::Range(1, 600))

@@ -46,6 +46,19 @@ namespace tessera::console {
 
 using Clock = std::chrono::steady_clock;
 
+std::optional<std::string> CanonicalAddress(std::string_view text) {
+    const std::string address(text);
+    unsigned char bytes[sizeof(in6_addr)] = {};
+    char canonical[INET6_ADDRSTRLEN] = {};
+    for (const int family : {AF_INET, AF_INET6}) {
+        if (::inet_pton(family, address.c_str(), bytes) == 1 &&
+            ::inet_ntop(family, bytes, canonical, sizeof canonical) != nullptr) {
+            return std::string(canonical);
+        }
+    }
+    return std::nullopt;
+}
+
 namespace {
 
 struct Connection {
@@ -57,6 +70,8 @@ struct Connection {
     bool is_handshaken = false;
     std::string peer_address;
     int peer_port = 0;
+    bool is_trusted_proxy = false;
+    std::string client_address;  // of the request being served: the peer's, or the one a trusted proxy names
     std::string local_address;
     int local_port = 0;
 
@@ -245,7 +260,7 @@ public:
     }
 
     void get_remote_ip_and_port(std::string& ip, int& port) const override {
-        ip = connection_.peer_address;
+        ip = connection_.client_address;
         port = connection_.peer_port;
     }
     void get_local_ip_and_port(std::string& ip, int& port) const override {
@@ -415,6 +430,8 @@ bool ConnectionServer::EventServer::process_and_close_socket(socket_t sock) {
     socklen_t length = sizeof address;
     if (::getpeername(sock, reinterpret_cast<sockaddr*>(&address), &length) != 0) return false;
     std::tie(connection->peer_address, connection->peer_port) = AddressOf(address);
+    connection->is_trusted_proxy = std::find(limits_.trusted_proxies.begin(), limits_.trusted_proxies.end(),
+                                             connection->peer_address) != limits_.trusted_proxies.end();
     length = sizeof address;
     if (::getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
         std::tie(connection->local_address, connection->local_port) = AddressOf(address);
@@ -430,7 +447,7 @@ void ConnectionServer::EventServer::Admit(std::unique_ptr<Connection> connection
         const std::lock_guard lock(mutex_);
         std::size_t& from_address = per_address_[connection->peer_address];
         if (!is_stopping_ && connections_.size() < limits_.max_connections &&
-            from_address < limits_.max_connections_per_address) {
+            (from_address < limits_.max_connections_per_address || connection->is_trusted_proxy)) {
             ++from_address;
             if (tls_ != nullptr) {
                 connection->tls = SSL_new(tls_);
@@ -627,6 +644,17 @@ ConnectionServer::EventServer::Step ConnectionServer::EventServer::Advance(Conne
                                RefusalResponse(head.refusal_status, head.refusal_reason, limits_.refusal_header_lines,
                                                std::chrono::system_clock::now()));
             return Step::kClose;
+        }
+        connection.client_address = connection.peer_address;
+        if (connection.is_trusted_proxy && !head.forwarded_for.empty()) {
+            const std::optional<std::string> client = CanonicalAddress(head.forwarded_for);
+            if (!client) {
+                SendWithoutWaiting(connection,
+                                   RefusalResponse(400, "The proxy's X-Forwarded-For names no address.",
+                                                   limits_.refusal_header_lines, std::chrono::system_clock::now()));
+                return Step::kClose;
+            }
+            connection.client_address = *client;
         }
         std::size_t head_end = head.head_bytes;
         if (!head.rewritten.empty()) {

@@ -22,7 +22,10 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace httplib {
 class Server;
@@ -40,10 +43,18 @@ struct ConnectionLimits {
     std::size_t max_header_bytes = 64 * 1024;
     std::size_t max_body_bytes = 64u << 20;  // a save of a million approved entries is about 35 MB
     std::size_t max_requests_per_connection = 100;
+    // Proxies in front of the console (addresses as inet_ntop writes them):
+    // a request from one is from the last address its X-Forwarded-For names
+    // (one that names none is refused; without the header, from the proxy).
+    // Their connections count against max_connections only.
+    std::vector<std::string> trusted_proxies;
     // Header lines ("Name: value\r\n" each) of the answers this server
     // writes itself, to requests it refuses before the HTTP library reads them.
     std::string refusal_header_lines;
 };
+
+// `text` as inet_ntop writes the IPv4 or IPv6 address it is; null when it is none.
+std::optional<std::string> CanonicalAddress(std::string_view text);
 
 // Bodies up to this size are read as they arrive; larger ones, which only a
 // signed-in administrator's list save makes, are read by the request's thread

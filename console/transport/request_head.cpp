@@ -174,6 +174,9 @@ RequestHead ReadRequestHead(std::string_view input, const RequestHeadLimits& lim
             head.content_length = std::stoull(std::string(digits));
         } else if (host::EqualsIgnoringAsciiCase(name, "transfer-encoding")) {
             head.has_transfer_encoding = true;
+        } else if (host::EqualsIgnoringAsciiCase(name, "x-forwarded-for")) {
+            const std::size_t comma = value.rfind(',');
+            head.forwarded_for = host::TrimmedBlanks(comma == std::string_view::npos ? value : value.substr(comma + 1));
         } else if (host::EqualsIgnoringAsciiCase(name, "range")) {
             is_kept = false;
         } else if (host::EqualsIgnoringAsciiCase(name, "expect") &&

@@ -33,6 +33,9 @@ struct RequestHead {
     // target made origin-form (its authority becomes the Host), and every
     // Range header left out, as a server may (pages are not served in parts).
     std::string rewritten;
+    // The last element of the X-Forwarded-For lines, as the nearest proxy
+    // appended it (unchecked); empty when there is none.
+    std::string forwarded_for;
     // Of an "Expect: 100-continue" line, in the head handed on; npos: none.
     std::size_t expect_line_start = std::string::npos;
     std::size_t expect_line_bytes = 0;

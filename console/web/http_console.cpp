@@ -558,6 +558,16 @@ void HttpConsole::RecordAccess(const Request& request, const std::string& user_n
     store_->AppendAudit(std::move(record));
 }
 
+CCGIRequestData HttpConsole::PageRequestOf(const Exchange& exchange, const std::wstring& page_id) const {
+    CCGIRequestData page_request;
+    page_request.SetPageID(page_id);
+    page_request.SetBaseURL(L"/");
+    page_request.SetSignedInUser(OS::FromUtf8(exchange.user_name));
+    // The connection's address only: a client's REMOTE_ADDR header is no evidence.
+    page_request.SetClientAddress(OS::FromUtf8(exchange.request.remote_addr));
+    return page_request;
+}
+
 void HttpConsole::ServePage(Exchange& exchange) {
     const Request& request = exchange.request;
     Response& response = exchange.response;
@@ -567,12 +577,7 @@ void HttpConsole::ServePage(Exchange& exchange) {
     const std::optional<std::wstring> page_id = host::ConfinedPath(OS::FromUtf8(request.path.substr(1)));
     if (!page_id) return SendShortPage(response, 404, "There is no such page.");
 
-    CCGIRequestData page_request;
-    page_request.SetPageID(*page_id);
-    page_request.SetBaseURL(L"/");
-    page_request.SetSignedInUser(OS::FromUtf8(exchange.user_name));
-    // The socket's address only: a client's REMOTE_ADDR header is no evidence.
-    page_request.SetClientAddress(OS::FromUtf8(request.remote_addr));
+    CCGIRequestData page_request = PageRequestOf(exchange, *page_id);
     for (const auto& [name, value] : QueryFields(request)) page_request.AddField(name, value);
     // The version the page was served with is the console's: the plug-in never sees it.
     std::optional<PageVersion> seen = ParsedVersion(request.get_header_value("If-Match"));
@@ -675,7 +680,7 @@ void HttpConsole::ServePage(Exchange& exchange) {
     if (!disposition.empty()) response.set_header("Content-Disposition", disposition);
     if (exchange.wants_list_apart) {
         const std::string token = NewRandomId();
-        if (std::optional<std::string> entries = TakeListApart(body, kListApartPrefix + token)) {
+        if (std::optional<std::string> entries = TakeListApart(body, ListApartPath(token, shown.list))) {
             list_parcels_.Keep(exchange.session_id, token, std::move(*entries), SteadyClock::now());
         }
     }
@@ -684,11 +689,31 @@ void HttpConsole::ServePage(Exchange& exchange) {
 
 void HttpConsole::ServeListApart(Exchange& exchange) {
     Response& response = exchange.response;
-    std::optional<std::string> entries = list_parcels_.Take(
-        exchange.session_id, exchange.request.path.substr(exchange.route.path.size()), SteadyClock::now());
-    if (!entries) return SendShortPage(response, 404, "This list was fetched already, or its page is too old.");
+    const std::optional<ListApartName> name = ParsedListApartPath(exchange.request.path);
+    if (!name) return SendShortPage(response, 404, "There is no such list.");
+    std::optional<std::string> entries = list_parcels_.Take(exchange.session_id, name->token, SteadyClock::now());
+    // Behind a load balancer the page may have come from another console:
+    // the list is made again here, from the store, while it is the one the page showed.
+    if (!entries) entries = RemakeListApart(exchange, name->list_version);
+    if (!entries) {
+        return SendShortPage(response, 404, "This list changed since its page was served: open the page again.");
+    }
     response.status = 200;
     SetContent(response, std::move(*entries), "application/json");
+}
+
+std::optional<std::string> HttpConsole::RemakeListApart(const Exchange& exchange, std::int64_t list_version) {
+    const std::wstring policy = OS::FromUtf8(kHostedPolicies[0].instance);
+    PageHooks hooks;
+    PageVersion shown;
+    hooks.read_state = [&] { shown = CurrentVersion(*store_, policy); };
+    const PageAnswer answer = AnswerThroughPlugin(plugin_, *store_, PageRequestOf(exchange, kSettingsPageId),
+                                                  {kBrowserChannel, {}}, {}, hooks);
+    if (!answer.response || !answer.read_failure.empty() || shown.list != list_version) return std::nullopt;
+    std::optional<ResponseFrame> frame = ParseResponseFrame(answer.response.get());
+    if (!frame) return std::nullopt;
+    std::string page(frame->body.data(), frame->body.size());
+    return TakeListApart(page, {});
 }
 
 void HttpConsole::ServeStatic(Exchange& exchange) {

@@ -100,6 +100,11 @@ private:
     void ServePage(Exchange& exchange);
     void ServeStatic(Exchange& exchange);
     void ServeListApart(Exchange& exchange);
+    // The list of the settings page as the plug-in makes it now, taken apart,
+    // when its version is `list_version`; else null.
+    std::optional<std::string> RemakeListApart(const Exchange& exchange, std::int64_t list_version);
+    // A request to the plug-in for `page_id`, by the exchange's user and address.
+    CCGIRequestData PageRequestOf(const Exchange& exchange, const std::wstring& page_id) const;
     void ServeHistory(Exchange& exchange, HistoryView view);
     void HandleRestore(Exchange& exchange);
     // An audit record of a sign-in, a refused one or a sign-out.

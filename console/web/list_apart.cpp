@@ -6,6 +6,7 @@
 #include "os_string.h"
 #include "text_util.h"
 
+#include <charconv>
 #include <chrono>
 #include <iterator>
 #include <string_view>
@@ -60,6 +61,25 @@ std::optional<std::string> TakeListApart(std::string& page, const std::string& u
                      "its approved list was left out and it cannot be saved. Open the settings page again to see "
                      "the list.</p></noscript>");
     return entries;
+}
+
+std::string ListApartPath(const std::string& token, std::int64_t list_version) {
+    return kListApartPrefix + token + "." + std::to_string(list_version);
+}
+
+std::optional<ListApartName> ParsedListApartPath(const std::string& path) {
+    const std::string_view prefix = kListApartPrefix;
+    if (path.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    const std::string_view name = std::string_view(path).substr(prefix.size());
+    const std::size_t dot = name.find('.');
+    if (dot == std::string_view::npos || dot == 0) return std::nullopt;
+    const std::string_view digits = name.substr(dot + 1);
+    std::int64_t version = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), version);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size() || version < 0) {
+        return std::nullopt;
+    }
+    return ListApartName{std::string(name.substr(0, dot)), version};
 }
 
 void ListParcels::Keep(const std::string& session_id, const std::string& token, std::string entries,

@@ -9,6 +9,7 @@
 #include "sessions.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -30,6 +31,16 @@ bool WantsListApart(const std::string& cookie_header);
 // a notice and the field above. Returns the entries as the options held them,
 // each ended by a line feed; nothing when the page has no list box.
 std::optional<std::string> TakeListApart(std::string& page, const std::string& url);
+
+// Where the script fetches a list taken apart: a token of the parcel, and
+// the version of the list, by which any console of the store can make it
+// again when the parcel is another console's.
+struct ListApartName {
+    std::string token;
+    std::int64_t list_version = 0;
+};
+std::string ListApartPath(const std::string& token, std::int64_t list_version);
+std::optional<ListApartName> ParsedListApartPath(const std::string& path);
 
 // Lists taken apart, each kept for the session that asked until it fetches it
 // once, for a minute at most; the fewest that pages opened at once need.

@@ -38,10 +38,12 @@ LoadBalancer::LoadBalancer(const std::vector<int>& backends) : port_(FreeLoopbac
     }
     // Each request is balanced on its own, with no stickiness: whichever
     // console a client's last request went to, the next may go to the other.
+    // Each names its client in X-Forwarded-For.
     std::string configuration = "global\n";
     if (::geteuid() == 0) configuration += "    user nobody\n    group nogroup\n";
     configuration +=
-        "defaults\n    mode http\n    timeout connect 5s\n    timeout client 60s\n    timeout server 60s\n"
+        "defaults\n    mode http\n    option forwardfor\n    timeout connect 5s\n    timeout client 60s\n"
+        "    timeout server 60s\n"
         "frontend consoles\n    bind 127.0.0.1:" +
         std::to_string(port_) + "\n    default_backend consoles\nbackend consoles\n    balance roundrobin\n";
     for (std::size_t index = 0; index < backends.size(); ++index) {

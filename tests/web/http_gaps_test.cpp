@@ -97,17 +97,40 @@ TEST(HttpGaps, APlugInThatCrashesLeavesThePagesDebugLinesInTheLog) {
         << "a page's lines are written together at its end, or at a crash before it";
 }
 
-TEST(HttpGaps, TheClientAddressComesFromTheSocketOnly) {
-    ConsoleServer console(WithFakePlugin());
+TEST(HttpGaps, TheClientAddressComesFromTheSocketOrFromATrustedProxysLastForwardedAddress) {
+    ConsoleServer console(WithFakePlugin({"--trusted-proxy", "127.0.0.7"}));
     const std::string cookie = console.SignIn();
-    for (const char* local : {"127.0.0.1", "127.0.0.7"}) {
-        const std::string response = console.Exchange(
-            "GET /echo.htm HTTP/1.1", {"Cookie: " + cookie, "REMOTE_ADDR: 203.0.113.9", "X-Forwarded-For: 203.0.113.9"},
-            {}, local);
-        EXPECT_NE(RawBody(response).find("address=" + std::string(local) + "\n"), std::string::npos) << response;
+    const std::string planted = "REMOTE_ADDR: 192.0.2.66";
+    struct Case {
+        const char* local;
+        std::vector<std::string> headers;
+        const char* address;  // null: refused
+    };
+    const Case cases[] = {
+        {"127.0.0.1", {"X-Forwarded-For: 203.0.113.9", planted}, "127.0.0.1"},  // not a proxy: the header is ignored
+        {"127.0.0.7", {"X-Forwarded-For: 198.51.100.1, 203.0.113.9", planted}, "203.0.113.9"},
+        {"127.0.0.7", {"X-Forwarded-For: 198.51.100.1", "X-Forwarded-For: 2001:DB8::0:1"}, "2001:db8::1"},
+        {"127.0.0.7", {planted}, "127.0.0.7"},
+        {"127.0.0.7", {"X-Forwarded-For: 203.0.113.9, unknown"}, nullptr},
+        {"127.0.0.7", {"X-Forwarded-For: 203.0.113.9:4711"}, nullptr},
+    };
+    for (const Case& sent : cases) {
+        std::vector<std::string> headers = sent.headers;
+        headers.push_back("Cookie: " + cookie);
+        const std::string response = console.Exchange("GET /echo.htm HTTP/1.1", headers, {}, sent.local);
+        if (sent.address == nullptr) {
+            EXPECT_EQ(RawStatus(response), 400) << headers.front();
+            continue;
+        }
+        EXPECT_NE(RawBody(response).find("address=" + std::string(sent.address) + "\n"), std::string::npos)
+            << headers.front() << "\n"
+            << response;
         EXPECT_NE(RawBody(response).find("user=admin\n"), std::string::npos);
     }
-    EXPECT_EQ(console.DataFile("access.log").find("203.0.113.9"), std::string::npos);
+    ASSERT_EQ(console.Stop(), 0);  // the access log is written whole by then
+    const std::string log = console.DataFile("access.log");
+    EXPECT_EQ(log.find("192.0.2.66"), std::string::npos);
+    EXPECT_NE(log.find(" 203.0.113.9 admin GET /echo.htm 200 "), std::string::npos) << log;
 }
 
 TEST(HttpGaps, AResponseHeaderBlockThatCannotBeTrustedGivesA500) {
