@@ -1,11 +1,15 @@
 // Time per approved-list entry of the settings page and of the save, through
-// the plug-in's exports against the in-memory store.
+// the plug-in's exports against the in-memory store; or, with
+// TESSERA_BENCH_STORE naming a store (sqlite:PATH, or an empty postgresql://
+// database), as the console sends them, in that store's transactions.
 #include "cgi_request.h"
+#include "console_store.h"
 #include "host_config.h"
 #include "memory_reuse.h"
 #include "memory_store.h"
 #include "mgmt_object.h"
 #include "mgmt_store.h"
+#include "page_request.h"
 #include "plugin_module.h"
 #include "store_json.h"
 
@@ -45,9 +49,15 @@ struct BenchContext {
         data_dir = pattern;
         // No debug lines are written: the benchmark measures the page, not the log's disk.
         tessera::host::Configure({fs::path(), kSourceDir, kSourceDir / "data"});
-        store = std::make_shared<tessera::host::MemoryStore>(
-            tessera::host::DeclarationsFromJson(ReadJson(kSourceDir / "data" / "classes.json")));
-        store->Replace(tessera::host::InstancesFromJson(ReadJson(kSourceDir / "data" / "provision.json")));
+        if (const char* url = std::getenv("TESSERA_BENCH_STORE")) {
+            console_store =
+                tessera::host::ConsoleStore::Open(tessera::host::ParseStoreAddress(url, data_dir), kSourceDir / "data");
+            store = console_store;
+        } else {
+            store = std::make_shared<tessera::host::MemoryStore>(
+                tessera::host::DeclarationsFromJson(ReadJson(kSourceDir / "data" / "classes.json")));
+            store->Replace(tessera::host::InstancesFromJson(ReadJson(kSourceDir / "data" / "provision.json")));
+        }
         tessera::host::SetCurrentStore(store);
         plugin = std::make_unique<tessera::console::PluginModule>(TESSERA_BENCH_PLUGIN_PATH);
         plugin->Initialize();
@@ -70,6 +80,14 @@ struct BenchContext {
     }
 
     std::size_t Render(const CCGIRequestData& request) {
+        if (console_store) {
+            const tessera::console::PageAnswer answer =
+                tessera::console::AnswerThroughPlugin(*plugin, *console_store, request, {"benchmark", {}});
+            if (!answer.response || !answer.outcome.is_stored) {
+                throw std::runtime_error("the settings page did not render: " + answer.outcome.refusal);
+            }
+            return std::char_traits<char>::length(answer.response.get());
+        }
         char* output = nullptr;
         if (plugin->UIRequest(&request, &output) != 0) {
             throw std::runtime_error("the settings page did not render");
@@ -80,7 +98,8 @@ struct BenchContext {
     }
 
     fs::path data_dir;
-    std::shared_ptr<tessera::host::MemoryStore> store;
+    std::shared_ptr<tessera::host::StoreBackend> store;
+    std::shared_ptr<tessera::host::ConsoleStore> console_store;  // when the benchmark runs on one
     std::unique_ptr<tessera::console::PluginModule> plugin;
 };
 

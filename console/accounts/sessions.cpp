@@ -63,26 +63,30 @@ std::string SessionTable::Create(SessionOwner owner, WallClock::time_point now, 
                           limits_.max_sessions - 1);
     store_->AddSession({IdHash(id), NewRandomId(), std::move(owner.account), owner.credential_version,
                         StageName(owner.stage), std::move(owner.offered_secret), Milliseconds(owner.proven_at), at, at,
-                        std::move(origin.address), std::move(origin.browser)});
+                        std::move(origin.address), std::move(origin.browser), std::nullopt});
     return id;
 }
 
 std::optional<SessionOwner> SessionTable::Touch(const std::string& id, WallClock::time_point now) {
     if (!IsSessionIdShape(id)) return std::nullopt;
     const std::string id_hash = IdHash(id);
-    std::vector<host::SessionRow> rows = store_->ReadSessions(&id_hash, nullptr);
-    if (rows.empty()) return std::nullopt;
-    host::SessionRow& row = rows.front();
+    std::optional<host::SessionRow> found = store_->FindSession(id_hash);
+    if (!found) return std::nullopt;
+    host::SessionRow& row = *found;
     const std::optional<SessionStage> stage = StageOf(row.stage);
-    if (!stage || IsExpired(row, now)) {
+    const bool is_held =
+        row.holder && !row.holder->is_disabled && row.holder->credential_version == row.credential_version;
+    if (!stage || !is_held || IsExpired(row, now)) {
         store_->RemoveSession(id_hash);
         return std::nullopt;
     }
     if (now - TimeOf(row.last_used) >= kSessionUseNoteInterval) {
         store_->NoteSessionUse(id_hash, Milliseconds(now));
     }
-    return SessionOwner{std::move(row.account), row.credential_version, *stage, std::move(row.offered_secret),
-                        TimeOf(row.proven_at)};
+    // A role this version does not know grants the least.
+    return SessionOwner{
+        std::move(row.account),        row.credential_version, *stage,
+        std::move(row.offered_secret), TimeOf(row.proven_at),  RoleOfName(row.holder->role).value_or(Role::kAuditor)};
 }
 
 bool SessionTable::Update(const std::string& id, const SessionOwner& owner) {
@@ -104,7 +108,7 @@ std::size_t SessionTable::EndAllOf(const std::string& account, const std::string
 
 std::vector<SessionListing> SessionTable::List(const std::string& account, WallClock::time_point now) {
     std::vector<SessionListing> listed;
-    for (host::SessionRow& row : store_->ReadSessions(nullptr, account.empty() ? nullptr : &account)) {
+    for (host::SessionRow& row : store_->ReadSessions(account.empty() ? nullptr : &account)) {
         if (IsExpired(row, now)) continue;
         listed.push_back({std::move(row.handle),
                           std::move(row.account),
@@ -117,9 +121,8 @@ std::vector<SessionListing> SessionTable::List(const std::string& account, WallC
 
 std::string SessionTable::HandleOf(const std::string& id) {
     if (!IsSessionIdShape(id)) return {};
-    const std::string id_hash = IdHash(id);
-    std::vector<host::SessionRow> rows = store_->ReadSessions(&id_hash, nullptr);
-    return rows.empty() ? std::string() : std::move(rows.front().handle);
+    std::optional<host::SessionRow> found = store_->FindSession(IdHash(id));
+    return found ? std::move(found->handle) : std::string();
 }
 
 std::optional<std::string> SessionTable::EndByHandle(const std::string& handle, const std::string& account) {

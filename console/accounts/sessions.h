@@ -3,6 +3,8 @@
 // one store honours the same sessions and counts the same failures.
 #pragma once
 
+#include "roles.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -54,6 +56,8 @@ struct SessionOwner {
     // When its holder last proved to be the account's (a password, a second
     // factor): changes of accounts want that to be recent.
     WallClock::time_point proven_at{};
+    // Read by Touch: the account's role as it is now, which counts at once.
+    Role role = Role::kAuditor;
 };
 
 // Where a session was made, for its account to recognise it.
@@ -88,7 +92,8 @@ public:
     std::string Create(SessionOwner owner, WallClock::time_point now, SessionOrigin origin = {});
 
     // The owner of the live session `id`, whose idle time starts again; null
-    // for an unknown, expired or malformed id.
+    // for an unknown, expired or malformed id. A session whose account is
+    // gone, disabled or given a new password since it began ends here.
     std::optional<SessionOwner> Touch(const std::string& id, WallClock::time_point now);
 
     // Replaces the session's stage, offered secret and proof time (not its

@@ -423,17 +423,11 @@ bool HttpConsole::Authenticate(Exchange& exchange) {
     const SessionNeed need = exchange.route.session;
     std::optional<SessionStage> stage;
     if (need != SessionNeed::kNone && !exchange.session_id.empty()) {
-        // The account as it is now: one disabled, removed or given a new
-        // password since the session began ends it; a new role counts at once.
-        const std::optional<SessionOwner> owner = sessions_.Touch(exchange.session_id, WallClock::now());
-        const std::optional<Account> account = owner ? accounts_.Find(owner->account) : std::nullopt;
-        if (account && !account->is_disabled && account->credential_version == owner->credential_version) {
-            exchange.user_name = account->name;
-            exchange.role = account->role;
-            exchange.session = *owner;
+        if (std::optional<SessionOwner> owner = sessions_.Touch(exchange.session_id, WallClock::now())) {
+            exchange.user_name = owner->account;
+            exchange.role = owner->role;
             stage = owner->stage;
-        } else if (owner) {
-            sessions_.End(exchange.session_id);
+            exchange.session = std::move(*owner);
         }
         t_trace.user_name = exchange.user_name;
     }

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace tessera::console {
 namespace {
 
@@ -31,6 +33,12 @@ protected:
         const host::StoreAddress address = host::ParseStoreAddress(url, folder_.path());
         first_ = host::ConsoleStore::Open(address, test::ResourceDir());
         second_ = host::ConsoleStore::Open(address, test::ResourceDir());
+        for (const char* name : {"admin", "bob"}) PutAccount(name, "administrator", false, 1);
+    }
+
+    void PutAccount(const char* name, const char* role, bool is_disabled, std::int64_t credential_version) {
+        ASSERT_TRUE(
+            first_->PutAccount({name, role, "hash", is_disabled, "2026-12-09T00:00:00Z", "", credential_version}));
     }
 
     test::TempFolder folder_;
@@ -46,7 +54,7 @@ INSTANTIATE_TEST_SUITE_P(Engines, SharedSessionsTest, ::testing::Values(Engine::
 TEST_P(SharedSessionsTest, ASessionLivesWhileItIsUsedOnEitherConsoleUntilItsLifetimeAndEndsAfterItsIdleTime) {
     SessionTable one(first_, kLimits);
     SessionTable other(second_, kLimits);
-    SessionOwner owner = Owner("admin", 4);
+    SessionOwner owner = Owner("admin", 1);
     owner.stage = SessionStage::kPassword;
     owner.offered_secret = "JBSWY3DPEHPK3PXP";
     const std::string id = one.Create(owner, kStart, {"192.0.2.7", "Firefox"});
@@ -58,7 +66,8 @@ TEST_P(SharedSessionsTest, ASessionLivesWhileItIsUsedOnEitherConsoleUntilItsLife
         const std::optional<SessionOwner> found = table.Touch(id, kStart + use * kLimits.idle_expiry);
         ASSERT_TRUE(found) << "use " << use;
         EXPECT_EQ(found->account, "admin");
-        EXPECT_EQ(found->credential_version, 4);
+        EXPECT_EQ(found->credential_version, 1);
+        EXPECT_EQ(found->role, Role::kAdministrator);
         EXPECT_EQ(found->stage, SessionStage::kPassword);
         EXPECT_EQ(found->offered_secret, "JBSWY3DPEHPK3PXP");
     }
@@ -73,23 +82,52 @@ TEST_P(SharedSessionsTest, ASessionLivesWhileItIsUsedOnEitherConsoleUntilItsLife
     EXPECT_EQ(updated->proven_at, kStart + seconds(30));
     EXPECT_FALSE(other.Touch(id, kStart + kLimits.lifetime + seconds(1))) << "past its lifetime";
 
-    const std::string idle = one.Create(Owner("admin", 4), kStart);
+    const std::string idle = one.Create(Owner("admin", 1), kStart);
     EXPECT_FALSE(other.Touch(idle, kStart + kLimits.idle_expiry + seconds(1))) << "idle too long";
     EXPECT_FALSE(one.Touch(idle, kStart)) << "and gone for good";
     EXPECT_FALSE(one.Update(idle, owner));
 
     // The store holds no id: a copy of it opens no session.
-    for (const host::SessionRow& row : first_->ReadSessions(nullptr, nullptr)) {
+    for (const host::SessionRow& row : first_->ReadSessions(nullptr)) {
         EXPECT_NE(row.id_hash, id);
         EXPECT_NE(row.id_hash, idle);
         EXPECT_EQ(row.id_hash.size(), 64u);
     }
 }
 
+TEST_P(SharedSessionsTest, ASessionEndsWithItsAccountsCredentialsAndItsAccountsRoleCountsAtOnce) {
+    SessionTable sessions(first_, kLimits);
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        bool ends;
+    };
+    const Change changes[] = {
+        {"a new role", [&] { PutAccount("bob", "editor", false, 1); }, false},
+        {"disabled", [&] { PutAccount("bob", "editor", true, 1); }, true},
+        {"enabled again", [&] { PutAccount("bob", "editor", false, 1); }, false},
+        {"a new password", [&] { PutAccount("bob", "editor", false, 2); }, true},
+        {"removed", [&] { first_->RemoveAccount("bob"); }, true},
+    };
+    for (const Change& change : changes) {
+        const std::string id = sessions.Create(Owner("bob", 1), kStart);
+        change.make();
+        const std::optional<SessionOwner> owner = sessions.Touch(id, kStart);
+        EXPECT_EQ(owner.has_value(), !change.ends) << change.what;
+        if (owner) {
+            EXPECT_EQ(owner->role, Role::kEditor) << change.what;
+        } else {
+            EXPECT_EQ(sessions.HandleOf(id), "") << change.what << ": the session is gone";
+        }
+        PutAccount("bob", "administrator", false, 1);
+        EXPECT_EQ(sessions.Touch(id, kStart).has_value(), !change.ends) << change.what << ", then undone";
+    }
+}
+
 TEST_P(SharedSessionsTest, AUseIsWrittenAtMostOnceAMinute) {
     SessionTable one(first_, kLimits);
     const std::string id = one.Create(Owner("admin", 1), kStart);
-    const auto last_used = [&] { return first_->ReadSessions(nullptr, nullptr).front().last_used; };
+    const auto last_used = [&] { return first_->ReadSessions(nullptr).front().last_used; };
     const std::int64_t created = last_used();
     ASSERT_TRUE(one.Touch(id, kStart + kSessionUseNoteInterval - seconds(1)));
     EXPECT_EQ(last_used(), created) << "a read within the minute writes nothing";

@@ -2,7 +2,8 @@
 // where the console's tests cannot reach: provisioning by stores that open at
 // once, Get and Put of only existing instances named exactly, objects read
 // together that share their values, read transactions and what they see of
-// changes, a write the database refuses, versions, rows and the outbox.
+// changes, a write the database refuses, versions, rows, an action's accounts
+// with its record, History and the chain, and the outbox.
 #include "console_store.h"
 #include "host_config.h"
 #include "mgmt_object.h"
@@ -369,6 +370,50 @@ std::vector<std::int64_t> OutboxSeqs(ConsoleStore& store, const std::string& des
 }
 
 }  // namespace
+
+// An action's account rows, audit record and change commit together, History
+// shows the record with what it changed, and the chain covers it; an action
+// that throws leaves none of its writes, and its record is kept marked.
+TEST_P(ConsoleStoreTest, AnActionsAccountsRecordAndChangeCommitTogetherOrNotAtAll) {
+    const auto act = [&](const char* account, int level, bool throws) {
+        return store_->RunAction(
+            [&] {
+                ASSERT_TRUE(store_->PutAccount({account, "editor", "hash", false, "2026-12-09T00:00:00Z", "", 1}));
+                CMgmtObject policy(L"QZ_UrlFilter", L"URL_FILTER");
+                ASSERT_TRUE(policy.Get());
+                policy.SetPropertyValue(L"SecurityLevelType", level);
+                ASSERT_TRUE(policy.Put(false));
+                tessera::host::AuditRecord record;
+                record.context[0] = L"admin";
+                record.message = L"Changed.";
+                ASSERT_TRUE(store_->AppendAudit(record));
+                if (throws) throw std::runtime_error("the action failed");
+            },
+            "save");
+    };
+    const tessera::host::ActionOutcome stored = act("carol", 2, false);
+    ASSERT_TRUE(stored.is_stored) << stored.refusal;
+    EXPECT_TRUE(store_->ReadAccount("carol"));
+    EXPECT_THROW(act("dave", 3, true), std::runtime_error);
+    EXPECT_FALSE(store_->ReadAccount("dave"));
+    EXPECT_EQ(store_->VersionOf(L"QZ_UrlFilter", L"URL_FILTER"), 2) << "the second change is not stored";
+
+    const std::vector<tessera::host::HistoryRecord> history = store_->ReadHistory({"save", {}, {}, 0, 0, 0});
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0].record.seq, 0) << "the failed action's record, kept aside";
+    EXPECT_FALSE(history[0].record.rolled_back.empty());
+    EXPECT_EQ(history[1].record.seq, stored.audit_seq);
+    EXPECT_EQ(history[1].changes_summary, stored.changes_summary);
+    EXPECT_NE(stored.changes_summary.find("URL_FILTER"), std::string::npos) << stored.changes_summary;
+    const std::vector<tessera::host::StoredInstance> before = store_->StateBefore(stored.audit_seq);
+    ASSERT_EQ(before.size(), 1u);
+    EXPECT_EQ(before[0].instance_name, L"URL_FILTER");
+
+    const tessera::host::AuditChainCheck chain = store_->VerifyAuditChain(std::nullopt);
+    EXPECT_FALSE(chain.broken_at) << chain.problem;
+    EXPECT_EQ(chain.head_seq, stored.audit_seq);
+    EXPECT_EQ(store_->ReadAuditHead(), std::make_pair(chain.head_seq, chain.head_chain));
+}
 
 TEST_P(ConsoleStoreTest, ARecordLeavesTheOutboxOnlyOnceEveryDestinationHasIt) {
     for (int index = 0; index < 4; ++index) {

@@ -134,6 +134,14 @@ struct SessionRow {
     std::int64_t last_used = 0;
     std::string address;
     std::string browser;
+    // Read by FindSession alone: the session's account as it is now, null
+    // when there is no such account.
+    struct Holder {
+        std::string role;
+        bool is_disabled = false;
+        std::int64_t credential_version = 0;
+    };
+    std::optional<Holder> holder;
 };
 
 // A passkey ceremony's challenge, given to the session of `session_hash`
@@ -340,8 +348,10 @@ public:
     // outside actions, each is a statement of its own, which on PostgreSQL
     // waits for no action to end. A store that refuses throws StoreRefused.
     // Times are as in SessionRow.
-    // The sessions of `id_hash` and of `account` (null: any), the most recently used first.
-    std::vector<SessionRow> ReadSessions(const std::string* id_hash, const std::string* account);
+    // The session with its holder, read in one statement: every request with a session reads it.
+    std::optional<SessionRow> FindSession(const std::string& id_hash);
+    // The sessions of `account` (null: of all), the most recently used first.
+    std::vector<SessionRow> ReadSessions(const std::string* account);
     void AddSession(const SessionRow& row);
     // Stores the row's stage, offered secret and proof time; false when the session is gone.
     bool UpdateSession(const SessionRow& row);

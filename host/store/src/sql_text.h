@@ -152,10 +152,16 @@ inline constexpr char kDeleteSecondFactors[] =
 #define TESSERA_SESSION_COLUMNS                                                                                  \
   "id_hash, handle, account, credential_version, stage, offered_secret, proven_at, started, last_used, address," \
   " browser"
+// By the primary key, with its account as it is now.
+inline constexpr char kFindSession[] =
+    "SELECT sessions.id_hash, sessions.handle, sessions.account, sessions.credential_version, sessions.stage,"
+    " sessions.offered_secret, sessions.proven_at, sessions.started, sessions.last_used, sessions.address,"
+    " sessions.browser, accounts.role, accounts.disabled, accounts.credential_version"
+    " FROM sessions LEFT JOIN accounts ON accounts.name = sessions.account WHERE sessions.id_hash = ?1";
 // The most recently used first.
 inline constexpr char kSelectSessions[] = "SELECT " TESSERA_SESSION_COLUMNS
-                                          " FROM sessions WHERE (?1 IS NULL OR id_hash = ?1)"
-                                          " AND (?2 IS NULL OR account = ?2) ORDER BY last_used DESC, handle";
+                                          " FROM sessions WHERE ?1 IS NULL OR account = ?1"
+                                          " ORDER BY last_used DESC, handle";
 inline constexpr char kInsertSession[] =
     "INSERT INTO sessions (" TESSERA_SESSION_COLUMNS ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)";
 #undef TESSERA_SESSION_COLUMNS

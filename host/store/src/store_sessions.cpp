@@ -15,17 +15,28 @@ namespace {
 
 std::int64_t Count(std::size_t count) { return static_cast<std::int64_t>(count); }
 
+SessionRow SessionOf(const Statement& select) {
+    return {select.Text(0),    select.Text(1),    select.Text(2),    select.Integer(3), select.Text(4),  select.Text(5),
+            select.Integer(6), select.Integer(7), select.Integer(8), select.Text(9),    select.Text(10), std::nullopt};
+}
+
 }  // namespace
 
-std::vector<SessionRow> ConsoleStore::ReadSessions(const std::string* id_hash, const std::string* account) {
+std::optional<SessionRow> ConsoleStore::FindSession(const std::string& id_hash) {
+    Statement select(ThreadConnection(), sql::kFindSession);
+    select.Bind(1, id_hash);
+    if (!select.Step()) return std::nullopt;
+    SessionRow row = SessionOf(select);
+    if (!select.IsNull(11))
+        row.holder = SessionRow::Holder{select.Text(11), select.Integer(12) != 0, select.Integer(13)};
+    return row;
+}
+
+std::vector<SessionRow> ConsoleStore::ReadSessions(const std::string* account) {
     Statement select(ThreadConnection(), sql::kSelectSessions);
-    select.Bind(1, id_hash).Bind(2, account);
+    select.Bind(1, account);
     std::vector<SessionRow> rows;
-    while (select.Step()) {
-        rows.push_back({select.Text(0), select.Text(1), select.Text(2), select.Integer(3), select.Text(4),
-                        select.Text(5), select.Integer(6), select.Integer(7), select.Integer(8), select.Text(9),
-                        select.Text(10)});
-    }
+    while (select.Step()) rows.push_back(SessionOf(select));
     return rows;
 }
 
