@@ -78,10 +78,6 @@ thread_local std::map<std::uint64_t, std::shared_ptr<Database>> t_connections;
 
 std::atomic<std::uint64_t> g_next_store_id{1};
 
-std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance_name) {
-    return OS::ToUtf8(class_name) + "/" + OS::ToUtf8(instance_name);
-}
-
 // The stored properties of one row, with the class declaration attached.
 PropertyBag PropertiesFromRow(std::string_view text, const std::string& place,
                               std::shared_ptr<const ClassDeclaration> declaration) {
@@ -262,13 +258,38 @@ bool ConsoleStore::Load(const std::wstring& class_name, const std::wstring& inst
     }
 }
 
+std::string sql::PlaceOf(const std::wstring& class_name, const std::wstring& instance_name) {
+    return OS::ToUtf8(class_name) + "/" + OS::ToUtf8(instance_name);
+}
+
+std::optional<Database::Stamps> sql::ReadingStamps(Database& connection, const std::string& place) {
+    if (!connection.is_reading || !connection.HasRevisions()) return std::nullopt;
+    if (!connection.reading_stamps) {
+        std::map<std::string, Database::Stamps> stamps;
+        Statement every(connection, kSelectEveryStamp);
+        while (every.Step())
+            stamps.emplace(every.Text(0) + "/" + every.Text(1), Database::Stamps{every.Integer(2), every.Integer(3)});
+        connection.reading_stamps = std::move(stamps);
+    }
+    const auto found = connection.reading_stamps->find(place);
+    return found == connection.reading_stamps->end() ? Database::Stamps{0, 0} : found->second;
+}
+
 bool ConsoleStore::LoadRevision(Database& connection, const std::wstring& class_name, const std::wstring& instance_name,
                                 const std::string& place, PropertyBag& out) {
     const std::string class_text = OS::ToUtf8(class_name);
     const std::string instance_text = OS::ToUtf8(instance_name);
-    Statement revision(connection, kSelectRevision);
-    if (!revision.Bind(1, class_text).Bind(2, instance_text).Step()) return false;
-    if (decoded_cache_->FindRevision(place, revision.Integer(0), out)) return true;
+    std::int64_t stored_revision = 0;
+    if (const std::optional<Database::Stamps> stamps = ReadingStamps(connection, place)) {
+        if (stamps->revision == 0) return false;
+        stored_revision = stamps->revision;
+    } else {
+        // An action's own writes give new revisions: each is read as it stands.
+        Statement revision(connection, kSelectRevision);
+        if (!revision.Bind(1, class_text).Bind(2, instance_text).Step()) return false;
+        stored_revision = revision.Integer(0);
+    }
+    if (decoded_cache_->FindRevision(place, stored_revision, out)) return true;
     Statement select(connection, kSelectRevisionAndText);
     if (!select.Bind(1, class_text).Bind(2, instance_text).Step()) return false;  // deleted in between
     out = PropertiesFromRow(select.TextView(1), place, DeclarationOf(declarations_, class_name));
@@ -374,12 +395,14 @@ std::optional<std::string> ConsoleStore::RunReading(const std::function<void()>&
     } catch (...) {
         database.is_reading = false;
         database.reading_version.reset();
+        database.reading_stamps.reset();
         database.read_failure.reset();
         database.RollBack();
         throw;
     }
     database.is_reading = false;
     database.reading_version.reset();
+    database.reading_stamps.reset();
     try {
         database.Commit();
     } catch (const std::runtime_error&) {

@@ -137,7 +137,14 @@ public:
         std::uint64_t generation;  // of the decoded cache's entry
     };
     std::map<std::string, Loaded> loaded;
-    bool is_reading = false;                       // inside RunReading's own transaction
+    bool is_reading = false;  // inside RunReading's own transaction
+    // On an engine with revisions: every object's revision and version (by
+    // "class/instance"), read once in that transaction, as its snapshot holds them.
+    struct Stamps {
+        std::int64_t revision;
+        std::int64_t version;
+    };
+    std::optional<std::map<std::string, Stamps>> reading_stamps;
     std::optional<std::uint32_t> reading_version;  // of that transaction, when the engine tells it
     std::optional<std::string> read_failure;       // why a load inside it failed, first reason only
 
@@ -188,6 +195,13 @@ public:
 private:
     Cursor& cursor_;
 };
+
+// How the store names an object in its notes and messages: "class/instance".
+std::string PlaceOf(const std::wstring& class_name, const std::wstring& instance_name);
+
+// Inside a reading on an engine with revisions: the object's stamps, from one
+// query of every object's (zeros when it is not stored); else null.
+std::optional<Database::Stamps> ReadingStamps(Database& connection, const std::string& place);
 
 // A new connection to the store at `address`.
 std::shared_ptr<Database> Connect(const StoreAddress& address, int busy_timeout_ms);

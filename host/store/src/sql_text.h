@@ -389,6 +389,8 @@ inline constexpr const char* kPostgresSchema[] = {
     kCreateSignInFailures,
 };
 inline constexpr char kSelectRevision[] = "SELECT revision FROM instances WHERE class = ?1 AND instance = ?2";
+// A page reads them all at once: one round trip, not one per object it shows.
+inline constexpr char kSelectEveryStamp[] = "SELECT class, instance, revision, version FROM instances";
 inline constexpr char kSelectRevisionAndText[] =
     "SELECT revision, properties FROM instances WHERE class = ?1 AND instance = ?2";
 

@@ -150,7 +150,12 @@ bool ConsoleStore::RemoveSecondFactors(const std::string& account, const std::st
 }
 
 std::int64_t ConsoleStore::VersionOf(const std::wstring& class_name, const std::wstring& instance_name) {
-    Statement select(ThreadConnection(), kSelectVersion);
+    sql::Database& connection = ThreadConnection();
+    if (const std::optional<sql::Database::Stamps> stamps =
+            sql::ReadingStamps(connection, sql::PlaceOf(class_name, instance_name))) {
+        return stamps->version;
+    }
+    Statement select(connection, kSelectVersion);
     if (!select.Bind(1, OS::ToUtf8(class_name)).Bind(2, OS::ToUtf8(instance_name)).Step()) return 0;
     return select.Integer(0);
 }
