@@ -77,7 +77,11 @@ std::optional<SessionOwner> SessionTable::Touch(const std::string& id, WallClock
     const bool is_held =
         row.holder && !row.holder->is_disabled && row.holder->credential_version == row.credential_version;
     if (!stage || !is_held || IsExpired(row, now)) {
-        store_->RemoveSession(id_hash);
+        try {
+            store_->RemoveSession(id_hash);
+        } catch (const host::StoreRefused&) {
+            // It is refused all the same, and removed by a later request or sign-in.
+        }
         return std::nullopt;
     }
     if (now - TimeOf(row.last_used) >= kSessionUseNoteInterval) {
