@@ -638,22 +638,17 @@ ConnectionServer::EventServer::Step ConnectionServer::EventServer::Advance(Conne
     if (connection.phase == Connection::Phase::kHead) {
         const RequestHead head = ReadRequestHead(connection.input, head_limits_, connection.head_checked_bytes);
         if (head.state == RequestHead::State::kIncomplete) return Step::kWait;
-        if (head.state == RequestHead::State::kRefused) {
-            // Nothing after a head that cannot be read is a request: it is answered and the connection closes.
-            SendWithoutWaiting(connection,
-                               RefusalResponse(head.refusal_status, head.refusal_reason, limits_.refusal_header_lines,
-                                               std::chrono::system_clock::now()));
+        // Nothing after a head that cannot be read is a request: it is answered and the connection closes.
+        const auto refuse = [&](int status, const char* reason) {
+            SendWithoutWaiting(connection, RefusalResponse(status, reason, limits_.refusal_header_lines,
+                                                           std::chrono::system_clock::now()));
             return Step::kClose;
-        }
+        };
+        if (head.state == RequestHead::State::kRefused) return refuse(head.refusal_status, head.refusal_reason);
         connection.client_address = connection.peer_address;
         if (connection.is_trusted_proxy && !head.forwarded_for.empty()) {
             const std::optional<std::string> client = CanonicalAddress(head.forwarded_for);
-            if (!client) {
-                SendWithoutWaiting(connection,
-                                   RefusalResponse(400, "The proxy's X-Forwarded-For names no address.",
-                                                   limits_.refusal_header_lines, std::chrono::system_clock::now()));
-                return Step::kClose;
-            }
+            if (!client) return refuse(400, "The proxy's X-Forwarded-For names no address.");
             connection.client_address = *client;
         }
         std::size_t head_end = head.head_bytes;

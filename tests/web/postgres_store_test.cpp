@@ -1,7 +1,6 @@
-// The web console on a PostgreSQL store whose server goes away and comes back:
-// the requests in between are 503 with the reason, stop before the plug-in
-// (the session cannot be checked), and leave nothing stored; the console
-// carries on once the server is back.
+// The web console on a PostgreSQL store: its server going away and coming
+// back, a standby promoted, and several consoles on one store, directly and
+// behind a load balancer.
 #include "web_fixture.h"
 
 #include "load_balancer.h"
@@ -17,6 +16,11 @@
 namespace tessera::test {
 namespace {
 
+void ExpectWholeChain(const std::string& store) {
+    const std::string verified = RunConsole({"audit", "verify", "--store", store});
+    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+}
+
 // A save of the settings form that sets the message's replacement text to `text`.
 httplib::Result SaveText(const ConsoleServer& console, httplib::Client& client, const std::string& cookie,
                          const std::string& text) {
@@ -25,6 +29,8 @@ httplib::Result SaveText(const ConsoleServer& console, httplib::Client& client, 
                        "application/x-www-form-urlencoded");
 }
 
+// The requests while the server is down are 503 with the reason, stop before
+// the plug-in (the session cannot be checked), and leave nothing stored.
 TEST(PostgresStore, ASaveWhileTheServerIsDownIs503AndTheConsoleCarriesOnOnceItIsBack) {
     PostgresServer server;
     const std::string store = server.CreateDatabase();
@@ -57,15 +63,8 @@ TEST(PostgresStore, ASaveWhileTheServerIsDownIs503AndTheConsoleCarriesOnOnceItIs
     EXPECT_EQ(StoredPolicyTextAt(store, "URL_FILTER", "ActionReplaceAll"), "after4");
     const std::string audit = RunConsole({"audit", "--json", "--action", "save", "--store", store});
     EXPECT_EQ(std::count(audit.begin(), audit.end(), '\n'), 5) << "the save before and the four after, only: " << audit;
-    const std::string verified = RunConsole({"audit", "verify", "--store", store});
-    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+    ExpectWholeChain(store);
 }
-
-}  // namespace
-}  // namespace tessera::test
-
-namespace tessera::test {
-namespace {
 
 // The console on a primary with a synchronous hot standby, both named in its
 // URL: the primary stops at once and the standby is promoted while one
@@ -119,15 +118,8 @@ TEST(PostgresStore, APromotedStandbyCarriesOnWithEveryAcknowledgedSaveAndNoRefus
         start = end == std::string::npos ? audit.size() : end + 1;
     }
     EXPECT_EQ(stored_records, acknowledged.size()) << audit;
-    const std::string verified = RunConsole({"audit", "verify", "--store", store});
-    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+    ExpectWholeChain(store);
 }
-
-}  // namespace
-}  // namespace tessera::test
-
-namespace tessera::test {
-namespace {
 
 // Two consoles, each with a data folder of its own, on one PostgreSQL store:
 // a token made once opens both, what one saves the other shows at once, and
@@ -180,15 +172,8 @@ TEST(PostgresStore, TwoConsolesOnOneStoreServeOneConfigurationAndLoseNoConcurren
         total += entries.size();
     }
     EXPECT_GT(total, static_cast<std::size_t>(kClients));
-    const std::string verified = RunConsole({"audit", "verify", "--store", store});
-    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+    ExpectWholeChain(store);
 }
-
-}  // namespace
-}  // namespace tessera::test
-
-namespace tessera::test {
-namespace {
 
 // The form fields a client saves, one each, in either policy instance.
 constexpr std::pair<const char*, const char*> kTextFields[] = {
@@ -320,8 +305,7 @@ TEST(PostgresStore, BehindARoundRobinBalancerEitherConsoleAnswersEverySessionAnd
         }
         EXPECT_GT(saves, records.size() / 4) << "of " << records.size();
     }
-    const std::string verified = RunConsole({"audit", "verify", "--store", store});
-    EXPECT_EQ(verified.rfind("the audit chain is whole: ", 0), 0u) << verified;
+    ExpectWholeChain(store);
 }
 
 }  // namespace
